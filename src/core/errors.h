@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <exception>
+
+namespace Tarnwick {
+
+// Base of every failure the user may read: description() is exactly the text shown.
+class Failure : public std::exception
+{
+public:
+    virtual QString description() const = 0;
+    const char *what() const noexcept override;
+
+private:
+    mutable QByteArray m_what;
+};
+
+// A failure Tarnwick detects itself; its message is shown as it stands.
+class TarnwickError final : public Failure
+{
+public:
+    explicit TarnwickError(QString message) : m_message(std::move(message)) {}
+    const QString &message() const { return m_message; }
+    QString description() const override { return m_message; }
+    bool operator==(const TarnwickError &other) const { return m_message == other.m_message; }
+
+private:
+    QString m_message;
+};
+
+// A file-system or network failure carrying the system's own description.
+class SystemError final : public Failure
+{
+public:
+    explicit SystemError(QString description, int code = 0)
+        : m_description(std::move(description)), m_code(code) {}
+    // Wraps errno with strerror's text.
+    static SystemError fromErrno(int err);
+    QString description() const override { return m_description; }
+    int code() const { return m_code; }
+
+private:
+    QString m_description;
+    int m_code;
+};
+
+// Thrown when an operation was cancelled; never shown to the user.
+class Cancelled final : public std::exception
+{
+public:
+    const char *what() const noexcept override { return "cancelled"; }
+};
+
+// The user-facing text of any exception: the description of a Failure, otherwise what().
+QString describe(const std::exception &e);
+
+} // namespace Tarnwick

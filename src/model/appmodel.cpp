@@ -1,0 +1,8 @@
+#include "appmodel.h"
+
+namespace Tarnwick {
+
+AppModel::AppModel(QObject *parent) : QObject(parent) {}
+AppModel::~AppModel() = default;
+
+} // namespace Tarnwick
