@@ -20,6 +20,13 @@ std::chrono::milliseconds Clock::realDuration(std::chrono::milliseconds named)
     return named;
 }
 
+void Clock::waited(std::chrono::milliseconds) {}
+
+std::chrono::milliseconds Clock::realInterval(std::chrono::milliseconds named) const
+{
+    return named;
+}
+
 Clock &Clock::current()
 {
     return installed ? *installed : systemClock;
@@ -30,7 +37,9 @@ void Clock::install(Clock *clock)
     installed = clock;
 }
 
-TestClock::TestClock(double scale, QDateTime start) : m_scale(scale), m_now(std::move(start))
+TestClock::TestClock(double scale, QDateTime start)
+    : m_scale(scale)
+    , m_now(std::move(start))
 {
     install(this);
 }
@@ -51,7 +60,18 @@ std::chrono::milliseconds TestClock::realDuration(std::chrono::milliseconds name
 {
     QMutexLocker lock(&testClockMutex);
     m_requested.append(named);
+    return std::chrono::milliseconds(qint64(double(named.count()) * m_scale));
+}
+
+void TestClock::waited(std::chrono::milliseconds named)
+{
+    QMutexLocker lock(&testClockMutex);
     m_now = m_now.addMSecs(named.count());
+}
+
+std::chrono::milliseconds TestClock::realInterval(std::chrono::milliseconds named) const
+{
+    // m_scale never changes after construction.
     return std::chrono::milliseconds(qint64(double(named.count()) * m_scale));
 }
 

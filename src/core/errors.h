@@ -22,7 +22,10 @@ private:
 class TarnwickError final : public Failure
 {
 public:
-    explicit TarnwickError(QString message) : m_message(std::move(message)) {}
+    explicit TarnwickError(QString message)
+        : m_message(std::move(message))
+    {
+    }
     const QString &message() const { return m_message; }
     QString description() const override { return m_message; }
     bool operator==(const TarnwickError &other) const { return m_message == other.m_message; }
@@ -36,7 +39,10 @@ class SystemError final : public Failure
 {
 public:
     explicit SystemError(QString description, int code = 0)
-        : m_description(std::move(description)), m_code(code) {}
+        : m_description(std::move(description))
+        , m_code(code)
+    {
+    }
     // Wraps errno with strerror's text.
     static SystemError fromErrno(int err);
     QString description() const override { return m_description; }
@@ -45,6 +51,31 @@ public:
 private:
     QString m_description;
     int m_code;
+};
+
+// A request that failed on the way: connection refused or reset, name not resolved, no bytes
+// moving for the request's inactivity limit, a TLS failure. Carries the network library's own
+// text. Every NetworkError is a transport failure that may go away when the request is sent again
+// later; a failure of the local disk during a transfer is a SystemError instead.
+class NetworkError final : public Failure
+{
+public:
+    explicit NetworkError(QString description, int code = 0, bool timedOut = false)
+        : m_description(std::move(description))
+        , m_code(code)
+        , m_timedOut(timedOut)
+    {
+    }
+    QString description() const override { return m_description; }
+    // The network library's error code (a CURLcode).
+    int code() const { return m_code; }
+    // True when the inactivity or connect limit ended the request.
+    bool timedOut() const { return m_timedOut; }
+
+private:
+    QString m_description;
+    int m_code;
+    bool m_timedOut;
 };
 
 // Thrown when an operation was cancelled; never shown to the user.
