@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 
 #include <ostream>
@@ -14,4 +15,9 @@ inline void PrintTo(const QString &s, std::ostream *os)
 inline void PrintTo(const QByteArray &b, std::ostream *os)
 {
     *os << '"' << b.toStdString() << '"';
+}
+
+inline void PrintTo(const QDateTime &d, std::ostream *os)
+{
+    *os << d.toString(Qt::ISODateWithMs).toStdString();
 }
