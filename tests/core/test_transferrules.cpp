@@ -1,0 +1,374 @@
+#include "core/drivefile.h"
+#include "core/errors.h"
+#include "core/partialdownload.h"
+#include "core/speedtracker.h"
+#include "core/uploadutilities.h"
+#include "qtprinters.h"
+#include "support/testsupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/xattr.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace Tarnwick;
+using namespace Tarnwick::Testing;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QString repeat(char c, int n)
+{
+    return QString(n, QChar::fromLatin1(c));
+}
+
+template<class F> QString messageOf(F &&f)
+{
+    try {
+        f();
+    } catch (const TarnwickError &e) {
+        return e.message();
+    }
+    return u"(nothing thrown)"_s;
+}
+
+// A temporary folder on a file system with user extended attributes: /tmp normally, otherwise
+// one under the working directory (the build tree).
+class XattrDir
+{
+public:
+    XattrDir()
+    {
+        if (!supportsXattr(m_dir.path()))
+            m_fallback.emplace(QDir::current().filePath(u"xattr-XXXXXX"_s));
+    }
+    QString path() const { return m_fallback ? m_fallback->path() : m_dir.path(); }
+    QString filePath(const QString &name) const { return path() + u'/' + name; }
+
+private:
+    static bool supportsXattr(const QString &dir)
+    {
+        const QString probe = writeFile(dir + u"/.probe"_s, {});
+        const bool ok =
+            ::setxattr(QFile::encodeName(probe).constData(), "user.probe", "1", 1, 0) == 0;
+        QFile::remove(probe);
+        return ok;
+    }
+    QTemporaryDir m_dir;
+    std::optional<QTemporaryDir> m_fallback;
+};
+
+DriveFile remoteFile(const QString &modified = u"2024-05-01T08:30:15.123Z"_s)
+{
+    DriveFile file(u"abc"_s, u"x.bin"_s, u"application/octet-stream"_s);
+    file.modifiedTime = modified;
+    file.size = u"10"_s;
+    return file;
+}
+
+QDateTime at(double seconds)
+{
+    return QDateTime::fromMSecsSinceEpoch(1'700'000'000'000 + qint64(seconds * 1000), Qt::UTC);
+}
+
+} // namespace
+
+TEST(ParseDriveID, linksAndBareIDs)
+{
+    using UploadUtilities::parseDriveID;
+    const QString id33 = u"1AbCdEfGhIjKlMnOpQrStUvWxYz_-0123"_s;
+    ASSERT_EQ(id33.size(), 33);
+    EXPECT_EQ(parseDriveID(u"https://drive.google.com/drive/folders/"_s + id33 + u"?usp=sharing"_s),
+              id33);
+    EXPECT_EQ(
+        parseDriveID(u"https://drive.google.com/file/d/"_s + id33 + u"/view?usp=drive_link"_s),
+        id33);
+    EXPECT_EQ(parseDriveID(u"https://docs.google.com/document/d/"_s + id33 + u"/edit"_s), id33);
+    EXPECT_EQ(parseDriveID(u"https://drive.google.com/open?id="_s + id33), id33);
+    EXPECT_EQ(parseDriveID(u"https://drive.google.com/uc?export=download&id=abc"_s), u"abc"_s);
+    EXPECT_EQ(parseDriveID(u"  \n"_s + id33 + u"\t\n"_s), id33);
+    // Earlier patterns win over later ones anywhere in the text.
+    EXPECT_EQ(parseDriveID(u"https://x.test/d/first?id=second/folders/third"_s), u"third"_s);
+}
+
+TEST(ParseDriveID, bareTextMustLookLikeAnID)
+{
+    using UploadUtilities::parseDriveID;
+    EXPECT_EQ(parseDriveID(repeat('a', 20)), std::nullopt);
+    EXPECT_EQ(parseDriveID(repeat('a', 24)), std::nullopt);
+    EXPECT_EQ(parseDriveID(repeat('a', 25)), repeat('a', 25));
+    EXPECT_EQ(parseDriveID(repeat('a', 60)), repeat('a', 60));
+    EXPECT_EQ(parseDriveID(repeat('a', 61)), std::nullopt);
+    EXPECT_EQ(parseDriveID(repeat('a', 20) + u" "_s + repeat('b', 20)), std::nullopt);
+    EXPECT_EQ(parseDriveID(u"https://example.com/folders/"_s), std::nullopt);
+    EXPECT_EQ(parseDriveID(u""_s), std::nullopt);
+}
+
+TEST(ValidateName, trimsAndRejects)
+{
+    using UploadUtilities::validateName;
+    EXPECT_EQ(validateName(u"  Báo cáo 2024 \n"_s), u"Báo cáo 2024"_s);
+    EXPECT_EQ(validateName(u"..."_s), u"..."_s);
+    EXPECT_EQ(validateName(u".hidden"_s), u".hidden"_s);
+    const QString message = u"Tên không được để trống hoặc chứa dấu /."_s;
+    for (const QString &bad :
+         {u""_s, u"   "_s, u"\n\t"_s, u"."_s, u" .. "_s, u"a/b"_s, u"/"_s, u"a\0b"_s}) {
+        SCOPED_TRACE(bad.toStdString());
+        EXPECT_EQ(messageOf([&] { validateName(bad); }), message);
+    }
+}
+
+TEST(AvailableDestination, cleansTheNameAndKeepsItInsideTheFolder)
+{
+    using UploadUtilities::availableDestination;
+    const auto nothing = [](const QString &) { return false; };
+    const auto pick = [&](const QString &name) {
+        QSet<QString> reserved;
+        return availableDestination(name, u"/dl"_s, reserved, nothing);
+    };
+    EXPECT_EQ(pick(u"a:b/c.txt"_s), u"/dl/a-b-c.txt"_s);
+    EXPECT_EQ(pick(u"  spaced.txt \n"_s), u"/dl/spaced.txt"_s);
+    EXPECT_EQ(pick(u"nul\0l.txt"_s), u"/dl/null.txt"_s);
+    EXPECT_EQ(pick(u".."_s), u"/dl/file"_s);
+    EXPECT_EQ(pick(u"."_s), u"/dl/file"_s);
+    EXPECT_EQ(pick(u"  "_s), u"/dl/file"_s);
+    EXPECT_EQ(pick(u"../../etc/passwd"_s), u"/dl/..-..-etc-passwd"_s);
+    QSet<QString> reserved;
+    EXPECT_EQ(availableDestination(u"x"_s, u"/dl/"_s, reserved, nothing), u"/dl/x"_s);
+}
+
+TEST(AvailableDestination, numbersTakenNamesBeforeTheExtension)
+{
+    using UploadUtilities::availableDestination;
+    QSet<QString> taken{u"/dl/report.pdf"_s, u"/dl/report 2.pdf"_s, u"/dl/notes"_s,
+                        u"/dl/.bashrc"_s,    u"/dl/a.tar.gz"_s,     u"/dl/end."_s};
+    const auto exists = [&](const QString &path) { return taken.contains(path); };
+    QSet<QString> reserved;
+    EXPECT_EQ(availableDestination(u"report.pdf"_s, u"/dl"_s, reserved, exists),
+              u"/dl/report 3.pdf"_s);
+    EXPECT_EQ(availableDestination(u"notes"_s, u"/dl"_s, reserved, exists), u"/dl/notes 2"_s);
+    EXPECT_EQ(availableDestination(u".bashrc"_s, u"/dl"_s, reserved, exists), u"/dl/.bashrc 2"_s);
+    EXPECT_EQ(availableDestination(u"a.tar.gz"_s, u"/dl"_s, reserved, exists), u"/dl/a.tar 2.gz"_s);
+    EXPECT_EQ(availableDestination(u"end."_s, u"/dl"_s, reserved, exists), u"/dl/end. 2"_s);
+    EXPECT_EQ(reserved, (QSet<QString>{u"report 3.pdf"_s, u"notes 2"_s, u".bashrc 2"_s,
+                                       u"a.tar 2.gz"_s, u"end. 2"_s}));
+}
+
+TEST(AvailableDestination, batchReservationsAndLeftoverPartFilesOnDisk)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QSet<QString> reserved;
+    using UploadUtilities::availableDestination;
+    EXPECT_EQ(availableDestination(u"x.txt"_s, dir.path(), reserved), dir.filePath(u"x.txt"_s));
+    EXPECT_EQ(availableDestination(u"x.txt"_s, dir.path(), reserved), dir.filePath(u"x 2.txt"_s));
+
+    writeFile(dir.filePath(u".y.txt.tarnwick-part"_s), "partial");
+    QSet<QString> fresh;
+    EXPECT_EQ(availableDestination(u"y.txt"_s, dir.path(), fresh), dir.filePath(u"y 2.txt"_s));
+
+    // A dangling symbolic link still occupies the name.
+    ASSERT_EQ(::symlink("/nonexistent/target", QFile::encodeName(dir.filePath(u"z"_s)).constData()),
+              0);
+    EXPECT_EQ(availableDestination(u"z"_s, dir.path(), fresh), dir.filePath(u"z 2"_s));
+}
+
+TEST(PartialURL, hiddenSiblingOfTheDestination)
+{
+    using UploadUtilities::partialURL;
+    EXPECT_EQ(partialURL(u"/home/u/Tải về/name.ext"_s),
+              u"/home/u/Tải về/.name.ext.tarnwick-part"_s);
+    EXPECT_EQ(partialURL(u"/home/u/folder/"_s), u"/home/u/.folder.tarnwick-part"_s);
+    EXPECT_EQ(partialURL(u"/x"_s), u"/.x.tarnwick-part"_s);
+}
+
+TEST(ConfirmedOffset, readsTheServersLastByte)
+{
+    using UploadUtilities::confirmedOffset;
+    EXPECT_EQ(confirmedOffset(std::nullopt, 100), 0);
+    EXPECT_EQ(confirmedOffset(u"bytes=0-49"_s, 100), 50);
+    EXPECT_EQ(confirmedOffset(u"bytes=0-0"_s, 1), 1);
+    EXPECT_EQ(confirmedOffset(u"bytes=0-98"_s, 100), 99);
+    // Everything held: the caller decides what a session without a finished item means.
+    EXPECT_EQ(confirmedOffset(u"bytes=0-99"_s, 100), 100);
+    const QString message = u"Google trả về tiến trình tải lên không hợp lệ."_s;
+    for (const QString &bad :
+         {u"bytes=0-100"_s, u"bytes=0-101"_s, u"bytes=10-49"_s, u"bytes=0-"_s, u"bytes=0--1"_s,
+          u"bytes=0-4x"_s, u"bytes=0- 4"_s, u"0-49"_s, u""_s, u"bytes=0-99999999999999999999"_s}) {
+        SCOPED_TRACE(bad.toStdString());
+        EXPECT_EQ(messageOf([&] { confirmedOffset(bad, 100); }), message);
+    }
+    EXPECT_EQ(messageOf([&] { confirmedOffset(u"bytes=0-0"_s, 0); }), message);
+}
+
+TEST(Children, keepsVisibleFilesAndFoldersSortedByName)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    writeFile(dir.filePath(u"file10.txt"_s), "x");
+    writeFile(dir.filePath(u"File2.txt"_s), "x");
+    writeFile(dir.filePath(u".hidden"_s), "x");
+    writeFile(dir.filePath(u"sub/inner.txt"_s), "x");
+    QDir(dir.path()).mkdir(u".hiddendir"_s);
+    ::symlink(QFile::encodeName(dir.filePath(u"file10.txt"_s)).constData(),
+              QFile::encodeName(dir.filePath(u"link.txt"_s)).constData());
+    ::symlink(QFile::encodeName(dir.filePath(u"sub"_s)).constData(),
+              QFile::encodeName(dir.filePath(u"linkdir"_s)).constData());
+    ::mkfifo(QFile::encodeName(dir.filePath(u"pipe"_s)).constData(), 0600);
+
+    EXPECT_EQ(UploadUtilities::children(dir.path()),
+              (QStringList{dir.filePath(u"File2.txt"_s), dir.filePath(u"file10.txt"_s),
+                           dir.filePath(u"sub"_s)}));
+}
+
+TEST(Children, listingFailuresCarryTheSystemText)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    try {
+        UploadUtilities::children(dir.filePath(u"missing"_s));
+        FAIL() << "no error";
+    } catch (const SystemError &e) {
+        EXPECT_EQ(e.code(), ENOENT);
+        EXPECT_FALSE(e.description().isEmpty());
+    }
+    const QString file = writeFile(dir.filePath(u"plain"_s), "x");
+    EXPECT_THROW(UploadUtilities::children(file), SystemError);
+}
+
+TEST(PartialDownload, stampFormat)
+{
+    DriveFile file = remoteFile();
+    file.size = u"1048576"_s;
+    EXPECT_EQ(PartialDownload::stamp(file), u"abc|2024-05-01T08:30:15.123Z|1048576"_s);
+    file.modifiedTime.reset();
+    file.size = u"junk"_s;
+    EXPECT_EQ(PartialDownload::stamp(file), u"abc||0"_s);
+}
+
+TEST(PartialDownload, markAndReadRoundTripAsUtf8WithoutTerminator)
+{
+    XattrDir dir;
+    const QString part = writeFile(dir.filePath(u".x.bin.tarnwick-part"_s), "12345");
+    EXPECT_EQ(PartialDownload::readStamp(part), std::nullopt);
+    const QString stamp = u"ídé|2024-05-01T08:30:15Z|10"_s;
+    PartialDownload::mark(part, stamp);
+    EXPECT_EQ(PartialDownload::readStamp(part), stamp);
+
+    char raw[256];
+    const ssize_t size = ::getxattr(QFile::encodeName(part).constData(), "user.com.tarnwick.source",
+                                    raw, sizeof raw);
+    EXPECT_EQ(QByteArray(raw, size), stamp.toUtf8());
+
+    // Marking a missing file is silently ignored.
+    PartialDownload::mark(dir.filePath(u"missing"_s), stamp);
+    EXPECT_EQ(PartialDownload::readStamp(dir.filePath(u"missing"_s)), std::nullopt);
+}
+
+TEST(PartialDownload, resumableOffsetKeepsOnlyAMatchingPrefix)
+{
+    XattrDir dir;
+    const QString stamp = PartialDownload::stamp(remoteFile());
+    const QString part = dir.filePath(u".x.bin.tarnwick-part"_s);
+
+    EXPECT_EQ(PartialDownload::resumableOffset(part, stamp, 10), 0);
+
+    writeFile(part, "12345");
+    PartialDownload::mark(part, stamp);
+    EXPECT_EQ(PartialDownload::resumableOffset(part, stamp, 10), 5);
+    EXPECT_TRUE(QFileInfo::exists(part));
+
+    writeFile(part, "1234567890");
+    EXPECT_EQ(PartialDownload::resumableOffset(part, stamp, 10), 10); // already complete
+}
+
+TEST(PartialDownload, resumableOffsetDeletesStaleParts)
+{
+    XattrDir dir;
+    const QString stamp = PartialDownload::stamp(remoteFile());
+    const QString part = dir.filePath(u".x.bin.tarnwick-part"_s);
+    struct Case
+    {
+        const char *what;
+        QByteArray content;
+        std::optional<QString> stamp;
+        qint64 total;
+    };
+    const QString newerVersion = PartialDownload::stamp(remoteFile(u"2024-05-02T00:00:00Z"_s));
+    for (const Case &c :
+         {Case{"empty", "", stamp, 10}, Case{"longer than total", "12345", stamp, 4},
+          Case{"no stamp", "12345", std::nullopt, 10},
+          Case{"other modified time", "12345", newerVersion, 10},
+          Case{"unknown total", "12345", stamp, 0}, Case{"negative total", "12345", stamp, -1}}) {
+        SCOPED_TRACE(c.what);
+        writeFile(part, c.content);
+        if (c.stamp)
+            PartialDownload::mark(part, *c.stamp);
+        EXPECT_EQ(PartialDownload::resumableOffset(part, stamp, c.total), 0);
+        EXPECT_FALSE(QFileInfo::exists(part));
+    }
+}
+
+TEST(PartialDownload, aSymbolicLinkIsRemovedNotFollowed)
+{
+    XattrDir dir;
+    const QString stamp = PartialDownload::stamp(remoteFile());
+    const QString target = writeFile(dir.filePath(u"precious"_s), "12345");
+    PartialDownload::mark(target, stamp);
+    const QString part = dir.filePath(u".x.bin.tarnwick-part"_s);
+    ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(part).constData()),
+              0);
+    EXPECT_EQ(PartialDownload::resumableOffset(part, stamp, 10), 0);
+    EXPECT_FALSE(QFileInfo(part).isSymLink());
+    EXPECT_TRUE(QFileInfo::exists(target));
+}
+
+TEST(SpeedTracker, needsTwoSamplesMoreThanAFewMillisecondsApart)
+{
+    SpeedTracker tracker(2);
+    EXPECT_EQ(tracker.update(1000, at(0)), 0);
+    EXPECT_EQ(tracker.update(5000, at(0)), 0);    // same instant
+    EXPECT_EQ(tracker.update(9000, at(0.05)), 0); // 0.05 s is not enough
+    EXPECT_DOUBLE_EQ(tracker.update(1'001'000, at(0.5)), 2'000'000);
+}
+
+TEST(SpeedTracker, forgetsSamplesOlderThanTheWindow)
+{
+    SpeedTracker tracker(2);
+    tracker.update(0, at(0));
+    EXPECT_DOUBLE_EQ(tracker.update(1000, at(1)), 1000);
+    EXPECT_DOUBLE_EQ(tracker.update(2000, at(2)), 1000); // the first sample is exactly 2 s old
+    // Now the samples at 0 and 1 are older than 2 s: the speed spans 2..3 only.
+    EXPECT_DOUBLE_EQ(tracker.update(6000, at(3.001)), 4000 / 1.001);
+    // A long pause leaves only the new sample.
+    EXPECT_EQ(tracker.update(7000, at(60)), 0);
+}
+
+TEST(SpeedTracker, aCountThatWentBackwardsGivesZero)
+{
+    SpeedTracker tracker(2);
+    tracker.update(5000, at(0));
+    EXPECT_EQ(tracker.update(100, at(1)), 0);
+}
+
+TEST(SpeedTracker, concurrentUpdatesStayConsistent)
+{
+    SpeedTracker tracker(1e9);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&tracker] {
+            for (int i = 0; i < 1000; ++i)
+                tracker.update(0, at(0));
+        });
+    }
+    for (auto &thread : threads)
+        thread.join();
+    EXPECT_DOUBLE_EQ(tracker.update(1000, at(2)), 500);
+}
