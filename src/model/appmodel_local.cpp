@@ -1,0 +1,196 @@
+#include "appmodel.h"
+
+#include "async.h"
+#include "clock.h"
+#include "desktop.h"
+#include "errors.h"
+#include "localfolderlisting.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QFutureWatcher>
+#include <QPointer>
+#include <QSettings>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <chrono>
+
+using namespace Qt::StringLiterals;
+
+namespace Tarnwick {
+
+const QString AppModel::localFolderKey = u"local-folder"_s;
+const QString AppModel::sortLocalKey = u"sort-local"_s;
+
+namespace {
+
+constexpr std::chrono::milliseconds localRefreshInterval{2000};
+
+// The future's result, always handed back from the event loop: a listing's caller finishes its
+// own turn (and any later request it makes) before the result is looked at.
+template<typename T> QCoro::Task<T> resultLater(QFuture<T> future)
+{
+    QFutureWatcher<T> watcher;
+    Wakeup wakeup{std::stop_token()};
+    wakeup.on(&watcher, &QFutureWatcherBase::finished);
+    watcher.setFuture(future);
+    co_await wakeup;
+    co_return future.result();
+}
+
+QString absoluteFolder(const QString &path)
+{
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
+} // namespace
+
+void AppModel::setLocalSelection(QSet<QString> selection)
+{
+    if (m_localSelection == selection)
+        return;
+    m_localSelection = std::move(selection);
+    emit localSelectionChanged();
+}
+
+void AppModel::setLocalSearch(QString search)
+{
+    if (m_localSearch == search)
+        return;
+    m_localSearch = std::move(search);
+    emit localSearchChanged();
+}
+
+void AppModel::setLocalSort(SortOption sort)
+{
+    // Stored on every assignment, as the sort menu expects its choice to stick.
+    QSettings().setValue(sortLocalKey, sort.toJsonBytes());
+    if (m_localSort == sort)
+        return;
+    m_localSort = sort;
+    emit localSortChanged();
+}
+
+QList<LocalFile> AppModel::visibleLocal() const
+{
+    return filterAndSortLocal(m_localFiles, m_localSearch, m_localSort);
+}
+
+QList<LocalFile> AppModel::filterAndSortLocal(const QList<LocalFile> &files, const QString &search,
+                                              const SortOption &sort)
+{
+    QList<LocalFile> kept;
+    if (search.isEmpty()) {
+        kept = files;
+    } else {
+        // Names written on another system may be decomposed; compare canonical forms.
+        const QString needle = search.normalized(QString::NormalizationForm_C);
+        for (const LocalFile &file : files) {
+            if (file.name()
+                    .normalized(QString::NormalizationForm_C)
+                    .contains(needle, Qt::CaseInsensitive))
+                kept.append(file);
+        }
+    }
+    return sort.sorted(
+        kept, [](const LocalFile &f) { return f.name(); },
+        [](const LocalFile &f) { return f.isFolder; },
+        [](const LocalFile &f) { return f.modifiedSort(); },
+        [](const LocalFile &f) { return f.size; });
+}
+
+qint64 AppModel::localSelectedBytes() const
+{
+    if (m_localSelection.isEmpty())
+        return 0;
+    qint64 total = 0;
+    for (const LocalFile &file : m_localFiles) {
+        if (m_localSelection.contains(file.url))
+            total += file.size;
+    }
+    return total;
+}
+
+QCoro::Task<> AppModel::navigateLocal(QString url)
+{
+    const QString folder = absoluteFolder(url);
+    const quint64 request = ++m_localListing;
+    QPointer<AppModel> self(this);
+    auto reading = resultLater(QtConcurrent::run(&m_localPool, &LocalFolderListing::read, folder));
+    LocalFolderListing listing = co_await reading;
+    if (!self || request != m_localListing)
+        co_return;
+
+    if (listing.failure) {
+        setError(u"Không mở được thư mục: "_s + *listing.failure);
+        co_return;
+    }
+
+    const bool selectionChanged = !m_localSelection.isEmpty();
+    const bool searchChanged = !m_localSearch.isEmpty();
+    m_localFiles = std::move(listing.files);
+    m_localURL = folder;
+    m_localSelection.clear();
+    m_localSearch.clear();
+    emit localFilesChanged();
+    emit localURLChanged();
+    if (selectionChanged)
+        emit localSelectionChanged();
+    if (searchChanged)
+        emit localSearchChanged();
+    QSettings().setValue(localFolderKey, folder);
+}
+
+QCoro::Task<> AppModel::navigateLocalThrottled(QString url)
+{
+    const QDateTime now = Clock::current().now();
+    if (m_lastLocalRefresh &&
+        m_lastLocalRefresh->msecsTo(now) < qint64(localRefreshInterval.count()))
+        co_return;
+    m_lastLocalRefresh = now;
+    co_await navigateLocal(std::move(url));
+}
+
+QCoro::Task<> AppModel::chooseLocal()
+{
+    QPointer<AppModel> self(this);
+    Desktop::FolderRequest request;
+    request.prompt = u"Chọn thư mục"_s;
+    request.message = u"Chọn thư mục anh muốn duyệt trong Tarnwick."_s;
+    request.directory = m_localURL;
+    // Awaited through a local: g++ 12 mishandles temporaries inside a co_await expression.
+    auto asking = m_desktop->chooseFolder(std::move(request));
+    const std::optional<QString> picked = co_await asking;
+    if (!self || !picked)
+        co_return;
+    co_await navigateLocal(*picked);
+}
+
+QCoro::Task<> AppModel::trashLocalFiles(QList<LocalFile> files)
+{
+    QPointer<AppModel> self(this);
+    Desktop *desktop = m_desktop;
+    int moved = 0;
+    for (const LocalFile &file : files) {
+        std::optional<QString> failure;
+        try {
+            auto trashing = desktop->moveToTrash(file.url);
+            co_await trashing;
+            ++moved;
+        } catch (const Cancelled &) {
+        } catch (const std::exception &e) {
+            failure = describe(e);
+        }
+        if (!self)
+            co_return;
+        if (failure)
+            setError(u"Không thể chuyển vào thùng rác: "_s + *failure);
+    }
+    if (moved == 0)
+        co_return;
+    setToastMessage(u"Đã chuyển "_s + QString::number(moved) + u" mục vào thùng rác Mac"_s);
+    if (m_localURL)
+        co_await navigateLocal(*m_localURL);
+}
+
+} // namespace Tarnwick
