@@ -1,9 +1,9 @@
 #include "oauthloopback.h"
 
+#include "async.h"
 #include "clock.h"
 #include "errors.h"
 
-#include <QCoreApplication>
 #include <QStringDecoder>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -74,8 +74,10 @@ QCoro::Task<OAuthLoopback::Result> OAuthLoopback::receive(std::function<void(con
         m_timeout = new QTimer(this);
         m_timeout->setSingleShot(true);
         m_timeout->setTimerType(Qt::PreciseTimer);
-        connect(m_timeout, &QTimer::timeout, this,
-                [this] { finish(std::make_exception_ptr(TarnwickError(timeoutMessage()))); });
+        connect(m_timeout, &QTimer::timeout, this, [this] {
+            Clock::current().waited(waitLimit);
+            finish(std::make_exception_ptr(TarnwickError(timeoutMessage())));
+        });
         m_timeout->start(Clock::current().realDuration(waitLimit));
 
         m_redirect = u"http://127.0.0.1:%1/oauth/callback"_s.arg(m_listener->serverPort());
@@ -114,12 +116,10 @@ void OAuthLoopback::finish(Outcome outcome)
     m_connections.clear();
 
     wait->outcome = std::move(outcome);
-    // Resume from the event loop, never inside a socket's signal; the application is the context
-    // so the waiter still learns the outcome when this object is being destroyed.
-    if (wait->handle) {
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [wait] { wait->handle.resume(); }, Qt::QueuedConnection);
-    }
+    // Resumed from the event loop, never inside a socket's signal. The waiter holds its own
+    // reference to the outcome, so this also works while this object is being destroyed.
+    if (wait->handle)
+        postResume(wait->handle);
 }
 
 void OAuthLoopback::cancel()

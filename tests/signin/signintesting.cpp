@@ -2,6 +2,12 @@
 
 #include "support/testsupport.h"
 
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
 #include <QUrl>
 
 namespace Tarnwick::Testing {
@@ -54,3 +60,88 @@ quint16 portOf(const QString &url)
 }
 
 } // namespace Tarnwick::Testing
+
+namespace Tarnwick::Testing::Keyring {
+
+namespace {
+
+const QString service = QStringLiteral("org.freedesktop.secrets");
+const QString servicePath = QStringLiteral("/org/freedesktop/secrets");
+const QString defaultAlias = QStringLiteral("/org/freedesktop/secrets/aliases/default");
+
+// The (oayays) secret of the Secret Service API, here in a "plain" session.
+struct Secret
+{
+    QDBusObjectPath session;
+    QByteArray parameters;
+    QByteArray value;
+    QString contentType;
+};
+
+QDBusArgument &operator<<(QDBusArgument &argument, const Secret &secret)
+{
+    argument.beginStructure();
+    argument << secret.session << secret.parameters << secret.value << secret.contentType;
+    argument.endStructure();
+    return argument;
+}
+
+const QDBusArgument &operator>>(const QDBusArgument &argument, Secret &secret)
+{
+    argument.beginStructure();
+    argument >> secret.session >> secret.parameters >> secret.value >> secret.contentType;
+    argument.endStructure();
+    return argument;
+}
+
+QDBusMessage call(const QString &path, const QString &interface, const QString &method,
+                  const QVariantList &arguments)
+{
+    QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, method);
+    message.setArguments(arguments);
+    return QDBusConnection::sessionBus().call(message, QDBus::Block, 5000);
+}
+
+} // namespace
+
+bool lock()
+{
+    const QDBusMessage reply =
+        call(servicePath, QStringLiteral("org.freedesktop.Secret.Service"), QStringLiteral("Lock"),
+             {QVariant::fromValue(QList<QDBusObjectPath>{QDBusObjectPath(defaultAlias)})});
+    return reply.type() == QDBusMessage::ReplyMessage && locked();
+}
+
+bool unlock()
+{
+    qDBusRegisterMetaType<Secret>();
+    const QDBusMessage alias = call(servicePath, QStringLiteral("org.freedesktop.Secret.Service"),
+                                    QStringLiteral("ReadAlias"), {QStringLiteral("default")});
+    const QDBusMessage session =
+        call(servicePath, QStringLiteral("org.freedesktop.Secret.Service"),
+             QStringLiteral("OpenSession"),
+             {QStringLiteral("plain"), QVariant::fromValue(QDBusVariant(QString()))});
+    if (alias.type() != QDBusMessage::ReplyMessage || session.type() != QDBusMessage::ReplyMessage)
+        return false;
+    const Secret master{session.arguments().at(1).value<QDBusObjectPath>(),
+                        {},
+                        QByteArrayLiteral("tarnwick-test"),
+                        QStringLiteral("text/plain")};
+    const QDBusMessage reply = call(
+        servicePath, QStringLiteral("org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface"),
+        QStringLiteral("UnlockWithMasterPassword"),
+        {QVariant::fromValue(alias.arguments().at(0).value<QDBusObjectPath>()),
+         QVariant::fromValue(master)});
+    return reply.type() == QDBusMessage::ReplyMessage && !locked();
+}
+
+bool locked()
+{
+    const QDBusMessage reply =
+        call(defaultAlias, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"),
+             {QStringLiteral("org.freedesktop.Secret.Collection"), QStringLiteral("Locked")});
+    return reply.type() == QDBusMessage::ReplyMessage &&
+           reply.arguments().at(0).value<QDBusVariant>().variant().toBool();
+}
+
+} // namespace Tarnwick::Testing::Keyring

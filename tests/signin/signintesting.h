@@ -95,3 +95,20 @@ private:
 quint16 portOf(const QString &url);
 
 } // namespace Tarnwick::Testing
+
+namespace Tarnwick::Testing::Keyring {
+
+// Locks or unlocks the Secret Service's default collection of the test session (whose password
+// is the one scripts/with-test-session.sh gives gnome-keyring). Each returns whether it worked.
+bool lock();
+bool unlock();
+bool locked();
+
+// Locks the keyring for one scope and unlocks it again, whatever the test's outcome.
+struct LockedScope
+{
+    bool ok = lock();
+    ~LockedScope() { unlock(); }
+};
+
+} // namespace Tarnwick::Testing::Keyring

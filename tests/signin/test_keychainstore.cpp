@@ -1,0 +1,152 @@
+#include "core/errors.h"
+#include "core/keychainstore.h"
+#include "core/runsync.h"
+#include "signintesting.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QUuid>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+using namespace Tarnwick;
+using namespace Tarnwick::Testing;
+
+namespace {
+
+// Each test uses its own service, so tests and earlier runs never see each other's items.
+KeychainStore freshStore()
+{
+    return KeychainStore(u"com.tarnwick.test."_s +
+                         QUuid::createUuid().toString(QUuid::WithoutBraces));
+}
+
+template<typename T> QString failureOf(QCoro::Task<T> task)
+{
+    try {
+        runSync(std::move(task));
+    } catch (const Failure &failure) {
+        return failure.description();
+    }
+    return u"(no failure)"_s;
+}
+
+} // namespace
+
+TEST(KeychainStore, SavedBytesReadBackAndAreReplacedAndRemoved)
+{
+    const KeychainStore store = freshStore();
+    const QByteArray binary("{\"a\":1}\0\xff\x80 end", 14);
+    runSync(store.save(binary, u"oauth-tokens"_s));
+    EXPECT_EQ(runSync(store.read(u"oauth-tokens"_s)), binary);
+
+    runSync(store.save("second", u"oauth-tokens"_s));
+    EXPECT_EQ(runSync(store.read(u"oauth-tokens"_s)), QByteArray("second"));
+
+    runSync(store.remove(u"oauth-tokens"_s));
+    EXPECT_EQ(runSync(store.read(u"oauth-tokens"_s)), std::nullopt);
+}
+
+TEST(KeychainStore, MissingItemIsNothingAndRemovingItIsNoFailure)
+{
+    const KeychainStore store = freshStore();
+    EXPECT_EQ(runSync(store.read(u"oauth-configuration"_s)), std::nullopt);
+    EXPECT_NO_THROW(runSync(store.remove(u"oauth-configuration"_s)));
+}
+
+TEST(KeychainStore, ItemsAreSeparatedByServiceAndAccount)
+{
+    const KeychainStore one = freshStore();
+    const KeychainStore other = freshStore();
+    runSync(one.save("tokens", u"oauth-tokens"_s));
+    runSync(one.save("configuration", u"oauth-configuration"_s));
+    EXPECT_EQ(runSync(other.read(u"oauth-tokens"_s)), std::nullopt);
+    EXPECT_EQ(runSync(one.read(u"oauth-configuration"_s)), QByteArray("configuration"));
+    runSync(one.remove(u"oauth-tokens"_s));
+    EXPECT_EQ(runSync(one.read(u"oauth-configuration"_s)), QByteArray("configuration"));
+    runSync(one.remove(u"oauth-configuration"_s));
+}
+
+TEST(KeychainStore, DefaultServiceIsTheProductsOwn)
+{
+    EXPECT_EQ(KeychainStore().service(), u"com.tarnwick.desktop"_s);
+    EXPECT_EQ(KeychainStore::tokensAccount(), u"oauth-tokens"_s);
+    EXPECT_EQ(KeychainStore::configurationAccount(), u"oauth-configuration"_s);
+}
+
+// A locked keyring answers "not found" and deletes nothing: none of that may pass for an empty
+// store, or a locked keyring would sign the user out.
+TEST(KeychainStore, LockedKeyringIsAFailureNeverAnEmptyStore)
+{
+    const KeychainStore store = freshStore();
+    runSync(store.save("kept", u"oauth-tokens"_s));
+    {
+        Keyring::LockedScope locked;
+        ASSERT_TRUE(locked.ok) << "could not lock the test keyring";
+        EXPECT_EQ(failureOf(store.read(u"oauth-tokens"_s)),
+                  u"Không đọc được phiên đăng nhập từ Keychain (4)."_s);
+        EXPECT_EQ(failureOf(store.remove(u"oauth-tokens"_s)),
+                  u"Không xóa được phiên đăng nhập (4)."_s);
+        const QString saveFailure = failureOf(store.save("other", u"oauth-tokens"_s));
+        EXPECT_TRUE(saveFailure.startsWith(u"Không cập nhật được Keychain ("_s) ||
+                    saveFailure.startsWith(u"Không lưu được phiên đăng nhập vào Keychain ("_s))
+            << saveFailure.toStdString();
+    }
+    ASSERT_FALSE(Keyring::locked());
+    EXPECT_EQ(runSync(store.read(u"oauth-tokens"_s)), QByteArray("kept"));
+    runSync(store.remove(u"oauth-tokens"_s));
+}
+
+TEST(KeychainStore, MessagesCarryTheNumericCode)
+{
+    EXPECT_EQ(KeychainStore::readFailure(7), u"Không đọc được phiên đăng nhập từ Keychain (7)."_s);
+    EXPECT_EQ(KeychainStore::addFailure(5), u"Không lưu được phiên đăng nhập vào Keychain (5)."_s);
+    EXPECT_EQ(KeychainStore::updateFailure(3), u"Không cập nhật được Keychain (3)."_s);
+    EXPECT_EQ(KeychainStore::removeFailure(2), u"Không xóa được phiên đăng nhập (2)."_s);
+}
+
+// Run by the next test in a child process that has no secret service to talk to.
+TEST(KeychainStoreWithoutService, SaveFails)
+{
+    if (qEnvironmentVariableIsEmpty("TARNWICK_KEYCHAIN_CHILD"))
+        GTEST_SKIP() << "runs only as the child of NoSecretServiceMeansFailureNotAPlaintextFile";
+    const KeychainStore store(u"com.tarnwick.test.nobackend"_s);
+    const QString failure = failureOf(store.save("plaintext-canary", u"oauth-tokens"_s));
+    EXPECT_TRUE(failure.startsWith(u"Không lưu được phiên đăng nhập vào Keychain ("_s) ||
+                failure.startsWith(u"Không cập nhật được Keychain ("_s))
+        << failure.toStdString();
+}
+
+TEST(KeychainStore, NoSecretServiceMeansFailureNotAPlaintextFile)
+{
+    QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"TARNWICK_KEYCHAIN_CHILD"_s, u"1"_s);
+    env.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, u"unix:path=/nonexistent/bus"_s);
+    env.insert(u"HOME"_s, home.path());
+    env.insert(u"XDG_CONFIG_HOME"_s, home.filePath(u"config"_s));
+    env.insert(u"XDG_DATA_HOME"_s, home.filePath(u"data"_s));
+    env.remove(u"DISPLAY"_s);
+    QProcess child;
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(),
+                {u"--gtest_filter=KeychainStoreWithoutService.SaveFails"_s});
+    ASSERT_TRUE(child.waitForFinished(60000));
+    const QByteArray output = child.readAllStandardOutput() + child.readAllStandardError();
+    EXPECT_EQ(child.exitCode(), 0) << output.constData();
+    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.constData();
+
+    QDirIterator it(home.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        QFile file(it.next());
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray content = file.readAll();
+        EXPECT_FALSE(content.contains("plaintext-canary") ||
+                     content.contains(QByteArray("plaintext-canary").toBase64()))
+            << file.fileName().toStdString();
+    }
+}
