@@ -1,8 +1,8 @@
-#include "core/decimalinteger.h"
 #include "core/decodingerror.h"
 #include "core/drivefile.h"
 #include "core/drivepermission.h"
 #include "core/internetdate.h"
+#include "core/sortoption.h"
 #include "core/uploadsession.h"
 #include "qtprinters.h"
 
@@ -83,7 +83,8 @@ TEST(DriveFile, bytesAcceptsOnlyStrictDecimalIntegers)
     EXPECT_EQ(fileWithSize(u"-9223372036854775808"_s).bytes(), std::numeric_limits<qint64>::min());
     for (const QString &bad :
          {u""_s, u"12a"_s, u" 12"_s, u"12 "_s, u"1.5"_s, u"+"_s, u"-"_s, u"+-1"_s, u"1,000"_s,
-          u"9223372036854775808"_s, u"12345678901234567890"_s, u"١٢"_s /* Arabic-Indic */}) {
+          u"9223372036854775808"_s, u"-9223372036854775809"_s, u"12345678901234567890"_s,
+          u"١٢"_s /* Arabic-Indic */}) {
         SCOPED_TRACE(bad.toStdString());
         EXPECT_EQ(fileWithSize(bad).bytes(), 0);
     }
@@ -244,11 +245,15 @@ TEST(UploadSession, decodingAcceptsReferenceDateSecondsAndRejectsBadValues)
     }
 }
 
-TEST(DecimalInteger, signsDigitsAndLimits)
+TEST(DriveFile, undatedItemsSortFirstByModifiedTime)
 {
-    EXPECT_EQ(parseDecimalInt64(u"0"), 0);
-    EXPECT_EQ(parseDecimalInt64(u"-0"), 0);
-    EXPECT_EQ(parseDecimalInt64(u"007"), 7);
-    EXPECT_EQ(parseDecimalInt64(u"-9223372036854775809"), std::nullopt);
-    EXPECT_EQ(parseDecimalInt64(u"99999999999999999999999"), std::nullopt);
+    const QList<DriveFile> files{fileModifiedAt(u"1970-01-01T00:00:00Z"_s),
+                                 fileModifiedAt(u"garbage"_s), fileModifiedAt(std::nullopt),
+                                 fileModifiedAt(u"1601-01-01T00:00:00Z"_s)};
+    const QList<DriveFile> sorted = SortOption{SortOption::Key::Modified, true, true}.sorted(
+        files, [](const DriveFile &f) { return f.name; },
+        [](const DriveFile &f) { return f.isFolder(); },
+        [](const DriveFile &f) { return f.modifiedDate(); },
+        [](const DriveFile &f) { return f.bytes(); });
+    EXPECT_EQ(sorted, (QList{files[1], files[2], files[3], files[0]}));
 }
