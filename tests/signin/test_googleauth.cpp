@@ -1,0 +1,291 @@
+#include "core/clock.h"
+#include "core/decodingerror.h"
+#include "core/errors.h"
+#include "core/googleauth.h"
+#include "core/keychainstore.h"
+#include "core/runsync.h"
+#include "core/tarnwicknetwork.h"
+#include "signintesting.h"
+#include "support/testsupport.h"
+
+#include <QJsonDocument>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+using namespace Tarnwick;
+using namespace Tarnwick::Testing;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString clientA = u"111-a.apps.googleusercontent.com"_s;
+const QString clientB = u"222-b.apps.googleusercontent.com"_s;
+
+QByteArray clientJson(const QString &clientID, const QString &secret = u"secret"_s)
+{
+    return u"{\"installed\":{\"client_id\":\"%1\",\"client_secret\":\"%2\"}}"_s
+        .arg(clientID, secret)
+        .toUtf8();
+}
+
+QByteArray storedConfiguration(const QString &clientID)
+{
+    return OAuthConfiguration{clientID, u"secret"_s}.toJsonBytes();
+}
+
+QByteArray storedTokens(std::optional<QString> clientID, QDateTime expires)
+{
+    return GoogleAuth::Tokens{u"stored-access"_s, u"stored-refresh"_s, expires, clientID}
+        .toJsonBytes();
+}
+
+template<typename T> QString failureOf(QCoro::Task<T> task)
+{
+    try {
+        runSync(std::move(task));
+    } catch (const std::exception &e) {
+        return describe(e);
+    }
+    return u"(no failure)"_s;
+}
+
+// A GoogleAuth on a keychain service of its own, emptied again after the test.
+class GoogleAuthState : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        auth = makeAuth();
+    }
+    void TearDown() override
+    {
+        auth.reset();
+        runSync(keychain.remove(KeychainStore::tokensAccount()));
+        runSync(keychain.remove(KeychainStore::configurationAccount()));
+    }
+    std::unique_ptr<GoogleAuth> makeAuth()
+    {
+        auto made = std::make_unique<GoogleAuth>(TarnwickNetwork::session(), keychain);
+        made->setBundledConfigurationPath(dir.filePath(u"GoogleOAuth.json"_s));
+        return made;
+    }
+    void ship(const QByteArray &json) { writeFile(dir.filePath(u"GoogleOAuth.json"_s), json); }
+    void store(const QString &account, const QByteArray &bytes)
+    {
+        runSync(keychain.save(bytes, account));
+    }
+    std::optional<QByteArray> stored(const QString &account)
+    {
+        return runSync(keychain.read(account));
+    }
+
+    TestClock clock{0.001, QDateTime(QDate(2030, 5, 1), QTime(12, 0), Qt::UTC)};
+    KeychainStore keychain{u"com.tarnwick.test."_s + QUuid::createUuid().toString(QUuid::Id128)};
+    QTemporaryDir dir;
+    std::unique_ptr<GoogleAuth> auth;
+};
+
+} // namespace
+
+TEST(GoogleAuthTokens, KeychainJsonCountsSecondsFrom2001AndOmitsAbsentMembers)
+{
+    const QDateTime expires(QDate(2001, 1, 1), QTime(0, 1, 40, 500), Qt::UTC);
+    const GoogleAuth::Tokens tokens{u"a"_s, std::nullopt, expires, std::nullopt};
+    const QJsonObject json = QJsonDocument::fromJson(tokens.toJsonBytes()).object();
+    EXPECT_EQ(json, (QJsonObject{{u"accessToken"_s, u"a"_s}, {u"expires"_s, 100.5}}));
+    EXPECT_EQ(GoogleAuth::Tokens::fromJsonBytes(tokens.toJsonBytes()), tokens);
+
+    const GoogleAuth::Tokens full{
+        u"a"_s, u"r"_s, QDateTime(QDate(2031, 7, 9), QTime(8, 7, 6, 123), Qt::UTC), clientA};
+    EXPECT_EQ(GoogleAuth::Tokens::fromJsonBytes(full.toJsonBytes()), full);
+
+    // What an earlier version wrote: no client ID, a date before the reference.
+    const auto legacy = GoogleAuth::Tokens::fromJsonBytes(
+        R"({"accessToken":"x","refreshToken":"y","expires":-86400.25})");
+    EXPECT_EQ(legacy.expires, QDateTime(QDate(2000, 12, 30), QTime(23, 59, 59, 750), Qt::UTC));
+    EXPECT_EQ(legacy.clientID, std::nullopt);
+}
+
+TEST(GoogleAuthTokens, ItemsWithoutTheRequiredMembersAreRejected)
+{
+    for (const char *json :
+         {R"({"expires":1})", R"({"accessToken":"x"})", R"({"accessToken":"x","expires":"soon"})",
+          R"({"accessToken":"x","expires":1e300})", "not json", "[]"}) {
+        EXPECT_THROW(GoogleAuth::Tokens::fromJsonBytes(json), DecodingError) << json;
+    }
+}
+
+TEST_F(GoogleAuthState, NothingStoredRestoresUnconfigured)
+{
+    runSync(auth->restore());
+    EXPECT_FALSE(auth->configured());
+    EXPECT_FALSE(auth->connected());
+    EXPECT_FALSE(auth->usesBundledConfiguration());
+    EXPECT_EQ(failureOf(auth->login([](const QUrl &) {})), GoogleAuth::notConfiguredMessage());
+    EXPECT_EQ(failureOf(auth->accessToken(false)), GoogleAuth::notConnectedMessage());
+}
+
+TEST_F(GoogleAuthState, StoredTokensOfTheActiveClientRestoreConnected)
+{
+    store(KeychainStore::configurationAccount(), storedConfiguration(clientA));
+    store(KeychainStore::tokensAccount(), storedTokens(clientA, clock.now().addSecs(3600)));
+    QSignalSpy configuredSpy(auth.get(), &GoogleAuth::configuredChanged);
+    QSignalSpy connectedSpy(auth.get(), &GoogleAuth::connectedChanged);
+    runSync(auth->restore());
+    EXPECT_TRUE(auth->configured());
+    EXPECT_TRUE(auth->connected());
+    EXPECT_FALSE(auth->usesBundledConfiguration());
+    EXPECT_EQ(configuredSpy.count(), 1);
+    EXPECT_EQ(connectedSpy.count(), 1);
+    // Valid for an hour: handed out without asking Google (no endpoint is set up here).
+    EXPECT_EQ(runSync(auth->accessToken(false)), u"stored-access"_s);
+}
+
+TEST_F(GoogleAuthState, TokensOfAnotherClientAreIgnoredButKept)
+{
+    store(KeychainStore::configurationAccount(), storedConfiguration(clientA));
+    const QByteArray tokens = storedTokens(clientB, clock.now().addSecs(3600));
+    store(KeychainStore::tokensAccount(), tokens);
+    runSync(auth->restore());
+    EXPECT_TRUE(auth->configured());
+    EXPECT_FALSE(auth->connected());
+    EXPECT_EQ(stored(KeychainStore::tokensAccount()), tokens);
+}
+
+TEST_F(GoogleAuthState, ShippedClientWinsAndLegacyTokensNeedAMatchingDeveloperClient)
+{
+    ship(clientJson(clientA));
+    const QByteArray legacy = storedTokens(std::nullopt, clock.now().addSecs(3600));
+    store(KeychainStore::tokensAccount(), legacy);
+
+    // No developer configuration: tokens without a client ID cannot be vouched for.
+    runSync(auth->restore());
+    EXPECT_TRUE(auth->configured());
+    EXPECT_TRUE(auth->usesBundledConfiguration());
+    EXPECT_FALSE(auth->connected());
+    EXPECT_EQ(auth->configuration()->clientID, clientA);
+
+    store(KeychainStore::configurationAccount(), storedConfiguration(clientB));
+    auth = makeAuth();
+    runSync(auth->restore());
+    EXPECT_EQ(auth->configuration()->clientID, clientA);
+    EXPECT_FALSE(auth->connected());
+
+    store(KeychainStore::configurationAccount(), storedConfiguration(clientA));
+    auth = makeAuth();
+    runSync(auth->restore());
+    EXPECT_TRUE(auth->connected());
+}
+
+TEST_F(GoogleAuthState, CorruptItemsOrABrokenShippedFileFailRestoreAndPublishNothing)
+{
+    store(KeychainStore::configurationAccount(), storedConfiguration(clientA));
+    store(KeychainStore::tokensAccount(), "{\"accessToken\":");
+    QSignalSpy configuredSpy(auth.get(), &GoogleAuth::configuredChanged);
+    EXPECT_THROW(runSync(auth->restore()), DecodingError);
+    EXPECT_FALSE(auth->configured());
+    EXPECT_FALSE(auth->connected());
+    EXPECT_EQ(configuredSpy.count(), 0);
+
+    store(KeychainStore::tokensAccount(), storedTokens(clientA, clock.now().addSecs(3600)));
+    store(KeychainStore::configurationAccount(), "{\"clientSecret\":\"s\"}");
+    auth = makeAuth();
+    EXPECT_THROW(runSync(auth->restore()), DecodingError);
+    EXPECT_FALSE(auth->configured());
+
+    // A shipped file that is not valid fails even with a valid developer configuration.
+    store(KeychainStore::configurationAccount(), storedConfiguration(clientA));
+    ship("{not json");
+    auth = makeAuth();
+    EXPECT_THROW(runSync(auth->restore()), DecodingError);
+    EXPECT_FALSE(auth->configured());
+}
+
+TEST_F(GoogleAuthState, ConfigureStoresTheDeveloperClientAndRenewsTheGeneration)
+{
+    runSync(auth->restore());
+    const QUuid before = auth->generation();
+    QSignalSpy configuredSpy(auth.get(), &GoogleAuth::configuredChanged);
+    runSync(auth->configure(clientJson(clientB, u"s2"_s)));
+    EXPECT_TRUE(auth->configured());
+    EXPECT_EQ(configuredSpy.count(), 1);
+    EXPECT_NE(auth->generation(), before);
+    EXPECT_EQ(auth->configuration(), (OAuthConfiguration{clientB, u"s2"_s}));
+    EXPECT_EQ(OAuthConfiguration::fromJsonBytes(*stored(KeychainStore::configurationAccount())),
+              (OAuthConfiguration{clientB, u"s2"_s}));
+
+    // A web client is refused and changes nothing.
+    const QUuid configured = auth->generation();
+    EXPECT_EQ(failureOf(auth->configure(R"({"web":{"client_id":"x"}})")),
+              u"Hãy chọn file JSON của OAuth Client loại Desktop app trong Google Cloud."_s);
+    EXPECT_EQ(auth->configuration()->clientID, clientB);
+    EXPECT_EQ(auth->generation(), configured);
+}
+
+TEST_F(GoogleAuthState, ConfigureIsRefusedWithAShippedClientOrWhileConnected)
+{
+    store(KeychainStore::configurationAccount(), storedConfiguration(clientA));
+    store(KeychainStore::tokensAccount(), storedTokens(clientA, clock.now().addSecs(3600)));
+    runSync(auth->restore());
+    ASSERT_TRUE(auth->connected());
+    // The file's own failure comes first.
+    EXPECT_THROW(runSync(auth->configure("{broken")), DecodingError);
+    EXPECT_EQ(failureOf(auth->configure(clientJson(clientB))),
+              GoogleAuth::disconnectFirstMessage());
+    EXPECT_EQ(OAuthConfiguration::fromJsonBytes(*stored(KeychainStore::configurationAccount())),
+              (OAuthConfiguration{clientA, u"secret"_s}));
+
+    ship(clientJson(clientA));
+    auth = makeAuth();
+    runSync(auth->restore());
+    EXPECT_EQ(failureOf(auth->configure(clientJson(clientB))),
+              GoogleAuth::bundledConfigurationMessage());
+}
+
+TEST_F(GoogleAuthState, DisconnectForgetsTheTokensAndKeepsTheConfiguration)
+{
+    store(KeychainStore::configurationAccount(), storedConfiguration(clientA));
+    store(KeychainStore::tokensAccount(), storedTokens(clientA, clock.now().addSecs(3600)));
+    runSync(auth->restore());
+    const QUuid before = auth->generation();
+    QSignalSpy connectedSpy(auth.get(), &GoogleAuth::connectedChanged);
+    runSync(auth->disconnect());
+    EXPECT_FALSE(auth->connected());
+    EXPECT_TRUE(auth->configured());
+    EXPECT_EQ(connectedSpy.count(), 1);
+    EXPECT_NE(auth->generation(), before);
+    EXPECT_EQ(stored(KeychainStore::tokensAccount()), std::nullopt);
+    EXPECT_TRUE(stored(KeychainStore::configurationAccount()));
+    EXPECT_EQ(failureOf(auth->accessToken(false)), GoogleAuth::notConnectedMessage());
+}
+
+TEST_F(GoogleAuthState, LockedKeyringFailsDisconnectAndKeepsTheSession)
+{
+    store(KeychainStore::configurationAccount(), storedConfiguration(clientA));
+    store(KeychainStore::tokensAccount(), storedTokens(clientA, clock.now().addSecs(3600)));
+    runSync(auth->restore());
+    {
+        Keyring::LockedScope locked;
+        ASSERT_TRUE(locked.ok);
+        EXPECT_EQ(failureOf(auth->disconnect()), KeychainStore::removeFailure(4));
+        // A restore against a locked keyring must not look like "signed out".
+        auto other = makeAuth();
+        EXPECT_EQ(failureOf(other->restore()), KeychainStore::readFailure(4));
+    }
+    EXPECT_TRUE(auth->connected());
+    EXPECT_TRUE(stored(KeychainStore::tokensAccount()));
+}
+
+TEST_F(GoogleAuthState, TokenWithoutRefreshTokenNearExpiryAsksToSignInAgain)
+{
+    store(KeychainStore::configurationAccount(), storedConfiguration(clientA));
+    store(KeychainStore::tokensAccount(),
+          GoogleAuth::Tokens{u"a"_s, std::nullopt, clock.now().addSecs(30), clientA}.toJsonBytes());
+    runSync(auth->restore());
+    ASSERT_TRUE(auth->connected());
+    EXPECT_EQ(failureOf(auth->accessToken(false)), GoogleAuth::sessionExpiredMessage());
+}
