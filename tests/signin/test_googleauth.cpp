@@ -1,5 +1,6 @@
 #include "core/clock.h"
 #include "core/decodingerror.h"
+#include "core/endpoints.h"
 #include "core/errors.h"
 #include "core/googleauth.h"
 #include "core/keychainstore.h"
@@ -9,8 +10,10 @@
 #include "support/testsupport.h"
 
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QUrlQuery>
 
 #include <gtest/gtest.h>
 
@@ -288,4 +291,144 @@ TEST_F(GoogleAuthState, TokenWithoutRefreshTokenNearExpiryAsksToSignInAgain)
     runSync(auth->restore());
     ASSERT_TRUE(auth->connected());
     EXPECT_EQ(failureOf(auth->accessToken(false)), GoogleAuth::sessionExpiredMessage());
+}
+
+namespace {
+
+// A configured GoogleAuth whose browser only records the URL it was asked to open.
+class GoogleAuthLogin : public GoogleAuthState
+{
+protected:
+    void SetUp() override
+    {
+        GoogleAuthState::SetUp();
+        store(KeychainStore::configurationAccount(), storedConfiguration(clientA));
+        runSync(auth->restore());
+    }
+    std::shared_ptr<Captured<void>> startLogin(std::stop_token stop = {})
+    {
+        auto outcome = start(auth->login([this](const QUrl &url) { opened = url; }, stop));
+        EXPECT_TRUE(waitUntil([this] { return opened.isValid(); }));
+        return outcome;
+    }
+    QString item(const QString &name) const { return QUrlQuery(opened).queryItemValue(name); }
+    // Sends the browser back to the loopback with the given query.
+    void redirect(const QByteArray &query)
+    {
+        RawClient browser(portOf(item(u"redirect_uri"_s)));
+        browser.send("GET /oauth/callback?" + query + " HTTP/1.1\r\n\r\n");
+        EXPECT_TRUE(browser.waitClosed());
+    }
+
+    QUrl opened;
+};
+
+} // namespace
+
+TEST_F(GoogleAuthLogin, BrowserGetsEveryParameterOnceAndNeverTheSecret)
+{
+    auto outcome = startLogin();
+    const QUrlQuery query(opened);
+    QStringList names;
+    for (const auto &[name, value] : query.queryItems())
+        names.append(name);
+    names.sort();
+    EXPECT_EQ(names, (QStringList{u"access_type"_s, u"client_id"_s, u"code_challenge"_s,
+                                  u"code_challenge_method"_s, u"prompt"_s, u"redirect_uri"_s,
+                                  u"response_type"_s, u"scope"_s, u"state"_s}));
+    EXPECT_EQ(opened.adjusted(QUrl::RemoveQuery), Endpoints::current().authorization);
+    EXPECT_EQ(item(u"client_id"_s), clientA);
+    EXPECT_TRUE(QRegularExpression(u"^http://127\\.0\\.0\\.1:[0-9]+/oauth/callback$"_s)
+                    .match(item(u"redirect_uri"_s))
+                    .hasMatch());
+    EXPECT_EQ(item(u"response_type"_s), u"code"_s);
+    EXPECT_EQ(item(u"scope"_s), u"https://www.googleapis.com/auth/drive"_s);
+    EXPECT_EQ(item(u"code_challenge_method"_s), u"S256"_s);
+    EXPECT_EQ(item(u"access_type"_s), u"offline"_s);
+    EXPECT_EQ(item(u"prompt"_s), u"consent"_s);
+    const QRegularExpression base64url(u"^[A-Za-z0-9_-]{43}$"_s);
+    EXPECT_TRUE(base64url.match(item(u"state"_s)).hasMatch());
+    EXPECT_TRUE(base64url.match(item(u"code_challenge"_s)).hasMatch());
+    EXPECT_FALSE(opened.toString().contains(u"secret"_s));
+    EXPECT_TRUE(auth->loginPending());
+
+    // A second attempt draws fresh random material.
+    auth->cancelLogin();
+    ASSERT_TRUE(waitUntil([&] { return outcome->done; }));
+    const QString firstState = item(u"state"_s);
+    const QString firstChallenge = item(u"code_challenge"_s);
+    opened.clear();
+    auto second = startLogin();
+    EXPECT_NE(item(u"state"_s), firstState);
+    EXPECT_NE(item(u"code_challenge"_s), firstChallenge);
+    auth->cancelLogin();
+    ASSERT_TRUE(waitUntil([&] { return second->done; }));
+}
+
+TEST_F(GoogleAuthLogin, CancelLoginFailsAsCancelledAndClosesThePort)
+{
+    auto outcome = startLogin();
+    const quint16 port = portOf(item(u"redirect_uri"_s));
+    auth->cancelLogin();
+    ASSERT_TRUE(waitUntil([&] { return outcome->done; }));
+    EXPECT_TRUE(outcome->cancelled()) << outcome->errorText().toStdString();
+    EXPECT_FALSE(auth->loginPending());
+    EXPECT_FALSE(auth->connected());
+    EXPECT_TRUE(RawClient(port).refused());
+    auth->cancelLogin(); // nothing waits any more
+}
+
+TEST_F(GoogleAuthLogin, StoppingTheTaskEndsTheWaitingLogin)
+{
+    std::stop_source stop;
+    auto outcome = startLogin(stop.get_token());
+    const quint16 port = portOf(item(u"redirect_uri"_s));
+    stop.request_stop();
+    ASSERT_TRUE(waitUntil([&] { return outcome->done; }));
+    EXPECT_TRUE(outcome->cancelled());
+    EXPECT_FALSE(auth->loginPending());
+    EXPECT_TRUE(RawClient(port).refused());
+}
+
+TEST_F(GoogleAuthLogin, RedirectWithAWrongStateOrAnErrorFailsTheLogin)
+{
+    auto outcome = startLogin();
+    redirect("code=abc&state=forged");
+    ASSERT_TRUE(waitUntil([&] { return outcome->done; }));
+    EXPECT_EQ(outcome->errorText(), u"Phiên đăng nhập không khớp. Hãy kết nối lại."_s);
+    EXPECT_FALSE(auth->loginPending());
+
+    opened.clear();
+    outcome = startLogin();
+    redirect("error=access_denied&state=" + item(u"state"_s).toUtf8());
+    ASSERT_TRUE(waitUntil([&] { return outcome->done; }));
+    EXPECT_TRUE(outcome->errorText().startsWith(u"Google đã chặn đăng nhập."_s));
+    EXPECT_FALSE(auth->connected());
+    EXPECT_EQ(stored(KeychainStore::tokensAccount()), std::nullopt);
+}
+
+TEST_F(GoogleAuthLogin, ASecondLoginEndsTheOneStillWaiting)
+{
+    auto first = startLogin();
+    const quint16 firstPort = portOf(item(u"redirect_uri"_s));
+    opened.clear();
+    auto second = startLogin();
+    ASSERT_TRUE(waitUntil([&] { return first->done; }));
+    EXPECT_TRUE(first->cancelled());
+    EXPECT_TRUE(RawClient(firstPort).refused());
+    // The first login's ending leaves the second one cancellable.
+    EXPECT_TRUE(auth->loginPending());
+    auth->cancelLogin();
+    ASSERT_TRUE(waitUntil([&] { return second->done; }));
+    EXPECT_TRUE(second->cancelled());
+}
+
+TEST_F(GoogleAuthLogin, DestroyingTheOwnerEndsAWaitingLogin)
+{
+    auto outcome = startLogin();
+    const quint16 port = portOf(item(u"redirect_uri"_s));
+    auth.reset();
+    ASSERT_TRUE(waitUntil([&] { return outcome->done; }));
+    EXPECT_TRUE(outcome->cancelled());
+    EXPECT_TRUE(RawClient(port).refused());
 }
