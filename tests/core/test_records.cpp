@@ -106,7 +106,7 @@ TEST(DriveFile, modifiedDateNeedsAZoneAndFallsBackToTheDistantPast)
     for (const QString &bad :
          {u"2024-05-01"_s, u"2024-05-01T08:30:15"_s, u"2024-05-01T08:30:15.123"_s,
           u"2024-02-30T08:30:15Z"_s, u"2024-05-01T24:00:00Z"_s, u"2024-05-01 08:30:15Z"_s,
-          u"yesterday"_s, u""_s}) {
+          u"yesterday"_s, u"２０２４-05-01T08:30:15Z"_s, u""_s}) {
         SCOPED_TRACE(bad.toStdString());
         EXPECT_EQ(fileModifiedAt(bad).modifiedDate(), past);
     }
