@@ -36,7 +36,9 @@ struct HttpRequest
     std::function<void(const HttpProgress &)> onProgress;
     // The request fails with a timed-out NetworkError when no byte moves either way for this long
     // (also the limit for connecting). Not a cap on the whole transfer: a large file takes as long
-    // as it takes while bytes move. Whole seconds, at least 1.
+    // as it takes while bytes move. Whole seconds, at least 1. The network library judges the
+    // speed over its last few seconds, so after a burst of bytes the limit may run out up to
+    // about 6 seconds late.
     std::chrono::seconds inactivityTimeout = defaultInactivityTimeout;
 };
 

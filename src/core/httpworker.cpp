@@ -329,7 +329,10 @@ void HttpWorker::start(const std::shared_ptr<HttpExchange> &exchange)
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, receiveBufferSize);
     curl_easy_setopt(easy, CURLOPT_UPLOAD_BUFFERSIZE, sendBufferSize);
     curl_easy_setopt(easy, CURLOPT_TCP_NODELAY, 1L);
-    curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L);
+    // Waiting to share a connection only pays where HTTP/2 may come (TLS): over plain http every
+    // request but the first would wait for the first one to end.
+    if (request.url.scheme() == u"https"_s)
+        curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L);
     const long inactivity = std::max<long>(1, long(request.inactivityTimeout.count()));
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, inactivity);
