@@ -1,0 +1,184 @@
+#include "driveclient.h"
+
+#include "jsonreader.h"
+#include "uploadutilities.h"
+
+#include <QJsonArray>
+#include <QSet>
+
+using namespace Qt::StringLiterals;
+
+namespace Tarnwick {
+
+namespace {
+
+struct Page
+{
+    QList<DriveFile> items;
+    std::optional<QString> nextPageToken;
+};
+
+// The next page's token; an empty token ends the listing like a missing one, and a token that
+// came before fails it, since following either would read the same pages again forever.
+std::optional<QString> nextToken(const JsonReader &page, QSet<QString> &seen,
+                                 QLatin1StringView record)
+{
+    std::optional<QString> token = page.optionalString("nextPageToken"_L1);
+    if (!token || token->isEmpty())
+        return std::nullopt;
+    if (seen.contains(*token))
+        throw DecodingError::malformed(record, u"nextPageToken repeats an earlier page"_s);
+    seen.insert(*token);
+    return token;
+}
+
+Page decodeFilePage(const QByteArray &body, QSet<QString> &seen)
+{
+    const auto record = "FileList"_L1;
+    const JsonReader reader(JsonReader::parseObject(body, record), record);
+    const QJsonValue files = reader.requiredValue("files"_L1);
+    if (!files.isArray())
+        throw reader.wrongType("files"_L1, "an array"_L1);
+    Page page;
+    const QJsonArray array = files.toArray();
+    page.items.reserve(array.size());
+    for (const QJsonValue &file : array)
+        page.items.append(DriveFile::fromJson(JsonReader::asObject(file, "DriveFile"_L1)));
+    page.nextPageToken = nextToken(reader, seen, record);
+    return page;
+}
+
+Page decodeDrivePage(const QByteArray &body, QSet<QString> &seen)
+{
+    const auto record = "DriveList"_L1;
+    const JsonReader reader(JsonReader::parseObject(body, record), record);
+    const QJsonValue drives = reader.requiredValue("drives"_L1);
+    if (!drives.isArray())
+        throw reader.wrongType("drives"_L1, "an array"_L1);
+    Page page;
+    for (const QJsonValue &drive : drives.toArray()) {
+        const JsonReader entry(JsonReader::asObject(drive, "Drive"_L1), "Drive"_L1);
+        page.items.append(DriveFile(entry.requiredString("id"_L1), entry.requiredString("name"_L1),
+                                    QString(DriveFile::folderMimeType)));
+    }
+    page.nextPageToken = nextToken(reader, seen, record);
+    return page;
+}
+
+} // namespace
+
+QCoro::Task<DriveClient::Account> DriveClient::account(std::stop_token stop) const
+{
+    HttpRequest request =
+        apiRequest("GET", u"/drive/v3/about"_s,
+                   {{u"fields"_s, u"user(displayName,emailAddress),storageQuota(limit,usage)"_s}});
+    const QList<int> accepted = defaultAccepted();
+    const HttpResponse response = co_await authorized(std::move(request), accepted, stop);
+    co_return Account::fromJsonBytes(response.body);
+}
+
+QCoro::Task<QList<DriveFile>> DriveClient::list(QString parent, bool sharedWithMe,
+                                                std::stop_token stop) const
+{
+    const QString q =
+        sharedWithMe ? u"sharedWithMe = true and trashed = false"_s
+                     : u"'"_s + escapeQueryLiteral(parent) + u"' in parents and trashed = false"_s;
+    const Query fixed{{u"q"_s, q},
+                      {u"fields"_s, listFields},
+                      {u"pageSize"_s, u"1000"_s},
+                      {u"orderBy"_s, u"folder,name_natural"_s},
+                      {u"supportsAllDrives"_s, u"true"_s},
+                      {u"includeItemsFromAllDrives"_s, u"true"_s}};
+    QList<DriveFile> result;
+    QSet<QString> seen;
+    std::optional<QString> pageToken;
+    do {
+        Query query = fixed;
+        if (pageToken)
+            query.append({u"pageToken"_s, *pageToken});
+        HttpRequest request = apiRequest("GET", u"/drive/v3/files"_s, query);
+        const QList<int> accepted = defaultAccepted();
+        const HttpResponse response = co_await authorized(std::move(request), accepted, stop);
+        Page page = decodeFilePage(response.body, seen);
+        result.append(std::move(page.items));
+        pageToken = std::move(page.nextPageToken);
+    } while (pageToken);
+    co_return result;
+}
+
+QCoro::Task<QList<DriveFile>> DriveClient::sharedDrives(std::stop_token stop) const
+{
+    const Query fixed{{u"pageSize"_s, u"100"_s}, {u"fields"_s, u"nextPageToken,drives(id,name)"_s}};
+    QList<DriveFile> result;
+    QSet<QString> seen;
+    std::optional<QString> pageToken;
+    do {
+        Query query = fixed;
+        if (pageToken)
+            query.append({u"pageToken"_s, *pageToken});
+        HttpRequest request = apiRequest("GET", u"/drive/v3/drives"_s, query);
+        const QList<int> accepted = defaultAccepted();
+        const HttpResponse response = co_await authorized(std::move(request), accepted, stop);
+        Page page = decodeDrivePage(response.body, seen);
+        result.append(std::move(page.items));
+        pageToken = std::move(page.nextPageToken);
+    } while (pageToken);
+    co_return result;
+}
+
+QCoro::Task<DriveFile> DriveClient::file(QString id, std::stop_token stop) const
+{
+    checkItemID(id);
+    HttpRequest request = apiRequest(
+        "GET", filePath(id), {{u"supportsAllDrives"_s, u"true"_s}, {u"fields"_s, itemFields}});
+    const QList<int> accepted = defaultAccepted();
+    const HttpResponse response = co_await authorized(std::move(request), accepted, stop);
+    co_return DriveFile::fromJsonBytes(response.body);
+}
+
+QCoro::Task<DriveFile> DriveClient::createFolder(QString name, QString parent,
+                                                 std::stop_token stop) const
+{
+    const QString trimmed = UploadUtilities::validateName(name);
+    const QJsonObject body{{"name"_L1, trimmed},
+                           {"mimeType"_L1, QString(DriveFile::folderMimeType)},
+                           {"parents"_L1, QJsonArray{parent}}};
+    HttpRequest request =
+        jsonRequest("POST", u"/drive/v3/files"_s,
+                    {{u"supportsAllDrives"_s, u"true"_s}, {u"fields"_s, itemFields}}, body);
+    const QList<int> accepted = defaultAccepted();
+    const HttpResponse response = co_await authorized(std::move(request), accepted, stop);
+    co_return DriveFile::fromJsonBytes(response.body);
+}
+
+QCoro::Task<> DriveClient::rename(DriveFile file, QString name, std::stop_token stop) const
+{
+    checkItemID(file.id);
+    const QString trimmed = UploadUtilities::validateName(name);
+    HttpRequest request =
+        jsonRequest("PATCH", filePath(file.id), {{u"supportsAllDrives"_s, u"true"_s}},
+                    QJsonObject{{"name"_L1, trimmed}});
+    const QList<int> accepted = defaultAccepted();
+    co_await authorized(std::move(request), accepted, stop);
+}
+
+QCoro::Task<> DriveClient::trash(DriveFile file, std::stop_token stop) const
+{
+    checkItemID(file.id);
+    HttpRequest request =
+        jsonRequest("PATCH", filePath(file.id), {{u"supportsAllDrives"_s, u"true"_s}},
+                    QJsonObject{{"trashed"_L1, true}});
+    const QList<int> accepted = defaultAccepted();
+    co_await authorized(std::move(request), accepted, stop);
+}
+
+QCoro::Task<> DriveClient::deletePermanently(DriveFile file, std::stop_token stop) const
+{
+    checkItemID(file.id);
+    HttpRequest request =
+        apiRequest("DELETE", filePath(file.id), {{u"supportsAllDrives"_s, u"true"_s}});
+    const QList<int> accepted = QList<int>{200, 204};
+    co_await authorized(std::move(request), accepted, stop);
+}
+
+} // namespace Tarnwick
