@@ -15,12 +15,14 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <httplib.h>
 
 #include <sys/mount.h>
 #include <sys/resource.h>
 
 #include <cerrno>
 #include <cstring>
+#include <thread>
 
 using namespace Tarnwick;
 using namespace Tarnwick::Testing;
@@ -470,6 +472,39 @@ TEST(HttpErrors, refusedConnectionIsANetworkError)
         EXPECT_FALSE(e.description().isEmpty());
         EXPECT_NE(e.code(), 0);
     }
+}
+
+TEST(HttpErrors, certificateTheSystemDoesNotTrustIsRefused)
+{
+    QTemporaryDir dir;
+    const QString key = dir.filePath(u"key.pem"_s);
+    const QString certificate = dir.filePath(u"cert.pem"_s);
+    QProcess openssl;
+    openssl.start(u"openssl"_s,
+                  {u"req"_s, u"-x509"_s, u"-newkey"_s, u"ec"_s, u"-pkeyopt"_s,
+                   u"ec_paramgen_curve:prime256v1"_s, u"-nodes"_s, u"-days"_s, u"1"_s, u"-subj"_s,
+                   u"/CN=127.0.0.1"_s, u"-addext"_s, u"subjectAltName=IP:127.0.0.1"_s, u"-keyout"_s,
+                   key, u"-out"_s, certificate});
+    if (!openssl.waitForFinished(20000) || openssl.exitCode() != 0)
+        GTEST_SKIP() << "openssl could not make a certificate";
+    httplib::SSLServer tls(QFile::encodeName(certificate).constData(),
+                           QFile::encodeName(key).constData());
+    tls.Get("/", [](const httplib::Request &, httplib::Response &response) {
+        response.set_content("secret", "text/plain");
+    });
+    const int port = tls.bind_to_any_port("127.0.0.1");
+    ASSERT_GT(port, 0);
+    std::thread thread([&tls] { tls.listen_after_bind(); });
+    HttpRequest request;
+    request.url = QUrl(u"https://127.0.0.1:%1/"_s.arg(port));
+    try {
+        fetch(std::move(request));
+        ADD_FAILURE() << "a self-signed certificate was accepted";
+    } catch (const NetworkError &e) {
+        EXPECT_EQ(e.code(), 60) << qPrintable(e.description()); // CURLE_PEER_FAILED_VERIFICATION
+    }
+    tls.stop();
+    thread.join();
 }
 
 TEST(HttpErrors, diskFullInAFileSinkEndsTheRequestWithTheSystemText)

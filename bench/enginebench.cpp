@@ -1,0 +1,155 @@
+// Moves one file through Tarnwick's HTTP engine and measures it, for bench/engine-throughput.
+//
+//   tarnwick-bench-engine download URL OUT             one GET streamed into OUT
+//   tarnwick-bench-engine upload URL FILE [CHUNK]      FILE as PUTs of CHUNK bytes (8 MiB) to
+//                                                      URL/<offset>, one after the other
+//   tarnwick-bench-engine idle                         starts the engine, waits, does nothing
+//
+// While the transfer runs, a 10 ms timer on the main thread records how late each tick comes.
+// Prints "RESULT bytes=… secs=… mbps=… progress_calls=… lateness_p99_ms=… lateness_max_ms=…".
+#include "core/httpengine.h"
+#include "core/httpfilesink.h"
+#include "core/runsync.h"
+#include "core/tarnwicknetwork.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+using namespace Tarnwick;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+long progressCalls = 0;
+
+// Lateness of a periodic main-thread timer: how much later than its period each tick arrived.
+class LatenessProbe final
+{
+public:
+    explicit LatenessProbe(int periodMs)
+        : m_period(periodMs)
+    {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        m_timer.setInterval(periodMs);
+        QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] {
+            const qint64 now = m_clock.nsecsElapsed();
+            m_late.push_back(std::max<qint64>(0, now - m_last - qint64(m_period) * 1000000));
+            m_last = now;
+        });
+        m_clock.start();
+        m_timer.start();
+    }
+    void stop() { m_timer.stop(); }
+    double percentileMs(double p) const
+    {
+        if (m_late.empty())
+            return 0;
+        std::vector<qint64> v = m_late;
+        const size_t k = std::min(v.size() - 1, size_t(p * double(v.size() - 1) + 0.5));
+        std::nth_element(v.begin(), v.begin() + qsizetype(k), v.end());
+        return double(v[k]) / 1e6;
+    }
+    double maxMs() const
+    {
+        return m_late.empty() ? 0 : double(*std::max_element(m_late.begin(), m_late.end())) / 1e6;
+    }
+
+private:
+    int m_period;
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_last = 0;
+    std::vector<qint64> m_late;
+};
+
+void countProgress(const HttpProgress &)
+{
+    ++progressCalls;
+}
+
+QCoro::Task<qint64> download(QUrl url, QString out)
+{
+    HttpRequest request;
+    request.url = url;
+    request.chooseSink = [out](const HttpResponse &head) -> std::unique_ptr<HttpSink> {
+        if (head.status != 200)
+            return nullptr;
+        return std::make_unique<HttpFileSink>(out, HttpFileSink::Mode::Truncate);
+    };
+    request.onProgress = countProgress;
+    const HttpResponse response = co_await TarnwickNetwork::session().send(std::move(request));
+    if (response.status != 200)
+        throw std::runtime_error("GET answered " + std::to_string(response.status));
+    co_return QFileInfo(out).size();
+}
+
+QCoro::Task<qint64> upload(QUrl url, QString file, qint64 chunk)
+{
+    const qint64 total = QFileInfo(file).size();
+    qint64 offset = 0;
+    while (offset < total) {
+        const qint64 length = std::min(chunk, total - offset);
+        HttpRequest request;
+        request.method = "PUT";
+        request.url = QUrl(url.toString() + u"/%1"_s.arg(offset));
+        request.headers = {{"Content-Type", "application/octet-stream"},
+                           {"Content-Range", "bytes " + QByteArray::number(offset) + '-' +
+                                                 QByteArray::number(offset + length - 1) + '/' +
+                                                 QByteArray::number(total)}};
+        request.body = HttpBody::fromFile(file, offset, length);
+        request.onProgress = countProgress;
+        const HttpResponse response = co_await TarnwickNetwork::session().send(std::move(request));
+        if (response.status != 200)
+            throw std::runtime_error("PUT answered " + std::to_string(response.status));
+        offset += length;
+    }
+    co_return total;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments().mid(1);
+    const QString mode = args.value(0);
+    if (!(mode == u"idle"_s || (mode == u"download"_s && args.size() == 3) ||
+          (mode == u"upload"_s && (args.size() == 3 || args.size() == 4)))) {
+        std::fprintf(stderr, "usage: tarnwick-bench-engine download URL OUT | upload URL FILE "
+                             "[CHUNK] | idle\n");
+        return 2;
+    }
+    TarnwickNetwork::session();
+    LatenessProbe probe(10);
+    QElapsedTimer clock;
+    clock.start();
+    qint64 bytes = 0;
+    try {
+        if (mode == u"idle"_s) {
+            QEventLoop loop;
+            QTimer::singleShot(300, &loop, &QEventLoop::quit);
+            loop.exec();
+        } else if (mode == u"download"_s) {
+            bytes = runSync(download(QUrl(args[1]), args[2]), std::chrono::minutes(10));
+        } else {
+            const qint64 chunk = args.size() == 4 ? args[3].toLongLong() : qint64(8) << 20;
+            bytes = runSync(upload(QUrl(args[1]), args[2], chunk), std::chrono::minutes(10));
+        }
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "FAIL: %s\n", e.what());
+        return 1;
+    }
+    const double secs = double(clock.nsecsElapsed()) / 1e9;
+    probe.stop();
+    std::printf("RESULT bytes=%lld secs=%.3f mbps=%.1f progress_calls=%ld lateness_p99_ms=%.2f "
+                "lateness_max_ms=%.2f\n",
+                bytes, secs, double(bytes) / secs / 1e6, progressCalls, probe.percentileMs(0.99),
+                probe.maxMs());
+    return 0;
+}
