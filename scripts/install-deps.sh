@@ -14,7 +14,9 @@ packages=(
   dbus dbus-x11 gnome-keyring xvfb xauth x11-apps fonts-dejavu-core attr procps
   adwaita-icon-theme hicolor-icon-theme
   # tests
-  libgtest-dev googletest
+  libgtest-dev googletest openssl
+  # benchmarks
+  time
 )
 
 missing=()
