@@ -8,6 +8,7 @@
 #include <curl/curl.h>
 
 #include <cstring>
+#include <pthread.h>
 
 using namespace Qt::StringLiterals;
 
@@ -223,7 +224,10 @@ HttpWorker::HttpWorker()
     static std::once_flag globalInit;
     std::call_once(globalInit, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     m_multi = curl_multi_init();
-    m_thread = std::thread([this] { run(); });
+    m_thread = std::thread([this] {
+        pthread_setname_np(pthread_self(), "tarnwick-http");
+        run();
+    });
 }
 
 HttpWorker::~HttpWorker()
