@@ -8,6 +8,7 @@
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
+#include <QTcpServer>
 #include <QUrl>
 
 namespace Tarnwick::Testing {
@@ -57,6 +58,54 @@ QByteArray RawClient::received()
 quint16 portOf(const QString &url)
 {
     return quint16(QUrl(url).port());
+}
+
+FakeTokenEndpoint::FakeTokenEndpoint()
+    : m_server(std::make_unique<QTcpServer>())
+{
+    m_server->listen(QHostAddress::LocalHost, 0);
+    QObject::connect(m_server.get(), &QTcpServer::newConnection, m_server.get(), [this] {
+        while (QTcpSocket *socket = m_server->nextPendingConnection())
+            serve(socket);
+    });
+}
+
+FakeTokenEndpoint::~FakeTokenEndpoint() = default;
+
+QUrl FakeTokenEndpoint::url() const
+{
+    return QUrl(QStringLiteral("http://127.0.0.1:%1/token").arg(m_server->serverPort()));
+}
+
+void FakeTokenEndpoint::answer(int status, QByteArray body)
+{
+    m_status = status;
+    m_body = std::move(body);
+}
+
+void FakeTokenEndpoint::serve(QTcpSocket *socket)
+{
+    auto buffer = std::make_shared<QByteArray>();
+    QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket, buffer] {
+        *buffer += socket->readAll();
+        const qsizetype headEnd = buffer->indexOf("\r\n\r\n");
+        if (headEnd < 0)
+            return;
+        qsizetype length = 0;
+        for (const QByteArray &line : buffer->left(headEnd).split('\n')) {
+            if (line.toLower().startsWith("content-length:"))
+                length = line.mid(15).trimmed().toLongLong();
+        }
+        if (buffer->size() < headEnd + 4 + length)
+            return;
+        m_bodies.append(buffer->mid(headEnd + 4, length));
+        socket->write("HTTP/1.1 " + QByteArray::number(m_status) +
+                      " X\r\nContent-Type: application/json\r\nConnection: close\r\n"
+                      "Content-Length: " +
+                      QByteArray::number(m_body.size()) + "\r\n\r\n" + m_body);
+        socket->disconnectFromHost();
+    });
+    QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
 }
 
 } // namespace Tarnwick::Testing

@@ -5,6 +5,7 @@
 #include <QCoroTask>
 #include <QHostAddress>
 #include <QTcpSocket>
+#include <QUrl>
 
 #include <exception>
 #include <memory>
@@ -112,3 +113,30 @@ struct LockedScope
 };
 
 } // namespace Tarnwick::Testing::Keyring
+
+class QTcpServer;
+
+namespace Tarnwick::Testing {
+
+// A token endpoint on 127.0.0.1 that records each request's body and answers with a canned
+// status and body, for checking exactly what a client sends.
+class FakeTokenEndpoint final
+{
+public:
+    FakeTokenEndpoint();
+    ~FakeTokenEndpoint();
+
+    QUrl url() const;
+    void answer(int status, QByteArray body);
+    const QList<QByteArray> &bodies() const { return m_bodies; }
+
+private:
+    void serve(QTcpSocket *socket);
+
+    std::unique_ptr<QTcpServer> m_server;
+    int m_status = 200;
+    QByteArray m_body;
+    QList<QByteArray> m_bodies;
+};
+
+} // namespace Tarnwick::Testing
