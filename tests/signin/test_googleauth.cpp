@@ -266,23 +266,6 @@ TEST_F(GoogleAuthState, DisconnectForgetsTheTokensAndKeepsTheConfiguration)
     EXPECT_EQ(failureOf(auth->accessToken(false)), GoogleAuth::notConnectedMessage());
 }
 
-TEST_F(GoogleAuthState, LockedKeyringFailsDisconnectAndKeepsTheSession)
-{
-    store(KeychainStore::configurationAccount(), storedConfiguration(clientA));
-    store(KeychainStore::tokensAccount(), storedTokens(clientA, clock.now().addSecs(3600)));
-    runSync(auth->restore());
-    {
-        Keyring::LockedScope locked;
-        ASSERT_TRUE(locked.ok);
-        EXPECT_EQ(failureOf(auth->disconnect()), KeychainStore::removeFailure(4));
-        // A restore against a locked keyring must not look like "signed out".
-        auto other = makeAuth();
-        EXPECT_EQ(failureOf(other->restore()), KeychainStore::readFailure(4));
-    }
-    EXPECT_TRUE(auth->connected());
-    EXPECT_TRUE(stored(KeychainStore::tokensAccount()));
-}
-
 TEST_F(GoogleAuthState, TokenWithoutRefreshTokenNearExpiryAsksToSignInAgain)
 {
     store(KeychainStore::configurationAccount(), storedConfiguration(clientA));

@@ -77,29 +77,6 @@ TEST(KeychainStore, DefaultServiceIsTheProductsOwn)
     EXPECT_EQ(KeychainStore::configurationAccount(), u"oauth-configuration"_s);
 }
 
-// A locked keyring answers "not found" and deletes nothing: none of that may pass for an empty
-// store, or a locked keyring would sign the user out.
-TEST(KeychainStore, LockedKeyringIsAFailureNeverAnEmptyStore)
-{
-    const KeychainStore store = freshStore();
-    runSync(store.save("kept", u"oauth-tokens"_s));
-    {
-        Keyring::LockedScope locked;
-        ASSERT_TRUE(locked.ok) << "could not lock the test keyring";
-        EXPECT_EQ(failureOf(store.read(u"oauth-tokens"_s)),
-                  u"Không đọc được phiên đăng nhập từ Keychain (4)."_s);
-        EXPECT_EQ(failureOf(store.remove(u"oauth-tokens"_s)),
-                  u"Không xóa được phiên đăng nhập (4)."_s);
-        const QString saveFailure = failureOf(store.save("other", u"oauth-tokens"_s));
-        EXPECT_TRUE(saveFailure.startsWith(u"Không cập nhật được Keychain ("_s) ||
-                    saveFailure.startsWith(u"Không lưu được phiên đăng nhập vào Keychain ("_s))
-            << saveFailure.toStdString();
-    }
-    ASSERT_FALSE(Keyring::locked());
-    EXPECT_EQ(runSync(store.read(u"oauth-tokens"_s)), QByteArray("kept"));
-    runSync(store.remove(u"oauth-tokens"_s));
-}
-
 TEST(KeychainStore, MessagesCarryTheNumericCode)
 {
     EXPECT_EQ(KeychainStore::readFailure(7), u"Không đọc được phiên đăng nhập từ Keychain (7)."_s);

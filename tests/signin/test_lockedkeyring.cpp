@@ -1,0 +1,87 @@
+// These cases lock the session's keyring, which every other keychain user shares: they run
+// serially.
+#include "core/googleauth.h"
+#include "core/keychainstore.h"
+#include "core/runsync.h"
+#include "core/tarnwicknetwork.h"
+#include "signintesting.h"
+
+#include <QUuid>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+using namespace Tarnwick;
+using namespace Tarnwick::Testing;
+
+namespace {
+
+KeychainStore freshStore()
+{
+    return KeychainStore(u"com.tarnwick.test."_s + QUuid::createUuid().toString(QUuid::Id128));
+}
+
+template<typename T> QString failureOf(QCoro::Task<T> task)
+{
+    try {
+        runSync(std::move(task));
+    } catch (const std::exception &e) {
+        return describe(e);
+    }
+    return u"(no failure)"_s;
+}
+
+} // namespace
+
+// A locked keyring answers "not found" and deletes nothing: none of that may pass for an empty
+// store, or a locked keyring would sign the user out.
+TEST(LockedKeyring, StoreOperationsFailInsteadOfFindingNothing)
+{
+    const KeychainStore store = freshStore();
+    runSync(store.save("kept", u"oauth-tokens"_s));
+    {
+        Keyring::LockedScope locked;
+        ASSERT_TRUE(locked.ok) << "could not lock the test keyring";
+        EXPECT_EQ(failureOf(store.read(u"oauth-tokens"_s)),
+                  u"Không đọc được phiên đăng nhập từ Keychain (4)."_s);
+        EXPECT_EQ(failureOf(store.remove(u"oauth-tokens"_s)),
+                  u"Không xóa được phiên đăng nhập (4)."_s);
+        const QString saveFailure = failureOf(store.save("other", u"oauth-tokens"_s));
+        EXPECT_TRUE(saveFailure.startsWith(u"Không cập nhật được Keychain ("_s) ||
+                    saveFailure.startsWith(u"Không lưu được phiên đăng nhập vào Keychain ("_s))
+            << saveFailure.toStdString();
+    }
+    ASSERT_FALSE(Keyring::locked());
+    EXPECT_EQ(runSync(store.read(u"oauth-tokens"_s)), QByteArray("kept"));
+    runSync(store.remove(u"oauth-tokens"_s));
+}
+
+TEST(LockedKeyring, SignInKeepsItsSessionAndRestoreFails)
+{
+    const KeychainStore store = freshStore();
+    const QString client = u"111-a.apps.googleusercontent.com"_s;
+    runSync(store.save(OAuthConfiguration{client, u"s"_s}.toJsonBytes(),
+                       KeychainStore::configurationAccount()));
+    runSync(store.save(
+        GoogleAuth::Tokens{u"a"_s, u"r"_s, QDateTime::currentDateTimeUtc().addSecs(3600), client}
+            .toJsonBytes(),
+        KeychainStore::tokensAccount()));
+    GoogleAuth auth(TarnwickNetwork::session(), store);
+    auth.setBundledConfigurationPath(u"/nonexistent/GoogleOAuth.json"_s);
+    runSync(auth.restore());
+    ASSERT_TRUE(auth.connected());
+    {
+        Keyring::LockedScope locked;
+        ASSERT_TRUE(locked.ok);
+        EXPECT_EQ(failureOf(auth.disconnect()), KeychainStore::removeFailure(4));
+        // A restore against a locked keyring must not look like "signed out".
+        GoogleAuth other(TarnwickNetwork::session(), store);
+        other.setBundledConfigurationPath(u"/nonexistent/GoogleOAuth.json"_s);
+        EXPECT_EQ(failureOf(other.restore()), KeychainStore::readFailure(4));
+        EXPECT_FALSE(other.configured());
+    }
+    EXPECT_TRUE(auth.connected());
+    EXPECT_TRUE(runSync(store.read(KeychainStore::tokensAccount())));
+    runSync(store.remove(KeychainStore::tokensAccount()));
+    runSync(store.remove(KeychainStore::configurationAccount()));
+}
