@@ -77,14 +77,6 @@ TEST(KeychainStore, DefaultServiceIsTheProductsOwn)
     EXPECT_EQ(KeychainStore::configurationAccount(), u"oauth-configuration"_s);
 }
 
-TEST(KeychainStore, MessagesCarryTheNumericCode)
-{
-    EXPECT_EQ(KeychainStore::readFailure(7), u"Không đọc được phiên đăng nhập từ Keychain (7)."_s);
-    EXPECT_EQ(KeychainStore::addFailure(5), u"Không lưu được phiên đăng nhập vào Keychain (5)."_s);
-    EXPECT_EQ(KeychainStore::updateFailure(3), u"Không cập nhật được Keychain (3)."_s);
-    EXPECT_EQ(KeychainStore::removeFailure(2), u"Không xóa được phiên đăng nhập (2)."_s);
-}
-
 // Run by the next test in a child process that has no secret service to talk to.
 TEST(KeychainStoreWithoutService, SaveFails)
 {
