@@ -1,0 +1,254 @@
+// Media downloads with ranges, and the three upload forms with every rule of the resumable
+// protocol.
+#include "emulatorfixture.h"
+
+#include <QCryptographicHash>
+
+using namespace Qt::StringLiterals;
+using namespace Tarnwick::Emulator;
+using namespace Tarnwick::Emulator::Testing;
+
+namespace {
+
+QByteArray pattern(qint64 size)
+{
+    QByteArray out(size, Qt::Uninitialized);
+    for (qint64 i = 0; i < size; ++i)
+        out[i] = char((i * 7 + i / 251) & 0xff);
+    return out;
+}
+
+QString md5(const QByteArray &bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
+}
+
+} // namespace
+
+using Downloads = EmulatorTest;
+using Uploads = EmulatorTest;
+
+TEST_F(Downloads, RangesGive206OrA416)
+{
+    const QString id =
+        emu->createGeneratedFile(account.email, u"video.mp4"_s, 5'000'000, 42, {}, u"video/mp4"_s);
+    const QString media = u"/drive/v3/files/"_s + id + u"?alt=media&supportsAllDrives=true"_s;
+
+    auto whole = get(media);
+    ASSERT_EQ(whole->status, 200);
+    EXPECT_EQ(whole->get_header_value("Content-Type"), "video/mp4");
+    EXPECT_EQ(QByteArray::fromStdString(whole->body),
+              DriveEmulator::generatedBytes(42, 0, 5'000'000));
+    EXPECT_FALSE(whole->has_header("Content-Range"));
+
+    auto tail = get(media, auth({{"Range", "bytes=4000001-"}}));
+    ASSERT_EQ(tail->status, 206);
+    EXPECT_EQ(tail->get_header_value("Content-Range"), "bytes 4000001-4999999/5000000");
+    EXPECT_EQ(QByteArray::fromStdString(tail->body),
+              DriveEmulator::generatedBytes(42, 4000001, 999999));
+
+    auto middle = get(media, auth({{"Range", "bytes=10-19"}}));
+    ASSERT_EQ(middle->status, 206);
+    EXPECT_EQ(middle->get_header_value("Content-Range"), "bytes 10-19/5000000");
+    EXPECT_EQ(middle->body.size(), 10u);
+
+    auto past = get(media, auth({{"Range", "bytes=5000000-"}}));
+    EXPECT_EQ(past->status, 416);
+    EXPECT_EQ(past->get_header_value("Content-Range"), "bytes */5000000");
+    EXPECT_EQ(reason(past), u"requestedRangeNotSatisfiable"_s);
+
+    const QString empty = emu->createFile(account.email, u"empty.txt"_s, {});
+    auto emptyRange =
+        get(u"/drive/v3/files/"_s + empty + u"?alt=media"_s, auth({{"Range", "bytes=0-"}}));
+    EXPECT_EQ(emptyRange->status, 416) << "any range on a 0-byte file";
+    auto emptyWhole = get(u"/drive/v3/files/"_s + empty + u"?alt=media"_s);
+    EXPECT_EQ(emptyWhole->status, 200);
+    EXPECT_TRUE(emptyWhole->body.empty());
+}
+
+TEST_F(Downloads, GoogleDocumentsAndFoldersAreNotDownloadable)
+{
+    for (const QString &id :
+         {emu->createGoogleDocument(account.email, u"Báo cáo"_s),
+          emu->createFolder(account.email, u"Thư mục"_s),
+          emu->createShortcut(account.email, u"Lối tắt"_s, account.rootFolderId)}) {
+        auto r = get(u"/drive/v3/files/"_s + id + u"?alt=media"_s);
+        EXPECT_EQ(r->status, 403);
+        EXPECT_EQ(reason(r), u"fileNotDownloadable"_s);
+        EXPECT_EQ(at(json(r), "error.errors.0.location").toString(), u"alt"_s);
+        EXPECT_EQ(
+            at(json(r), "error.message").toString(),
+            u"Only files with binary content can be downloaded. Use Export with Docs Editors files."_s);
+    }
+}
+
+TEST_F(Uploads, MultipartCreatesTheFile)
+{
+    const QByteArray media = pattern(5 * 1024 * 1024);
+    auto body = [&](const QByteArray &meta, const QByteArray &bytes) {
+        return "--B\r\nContent-Type: application/json; charset=UTF-8\r\n\r\n" + meta +
+               "\r\n--B\r\nContent-Type: image/png\r\n\r\n" + bytes + "\r\n--B--\r\n";
+    };
+    const QByteArray meta =
+        QJsonDocument(QJsonObject{{u"name"_s, u"ảnh.png"_s},
+                                  {u"parents"_s, QJsonArray{account.rootFolderId}}})
+            .toJson();
+    auto r = send(
+        "POST",
+        u"/upload/drive/v3/files?uploadType=multipart&supportsAllDrives=true&fields=id,name,mimeType,size,md5Checksum"_s,
+        auth(), body(meta, media), "multipart/related; boundary=B");
+    ASSERT_EQ(r->status, 200) << r->body;
+    const QJsonObject item = json(r);
+    EXPECT_EQ(at(item, "name").toString(), u"ảnh.png"_s);
+    EXPECT_EQ(at(item, "mimeType").toString(), u"image/png"_s);
+    EXPECT_EQ(at(item, "size").toString(), QString::number(media.size()));
+    EXPECT_EQ(at(item, "md5Checksum").toString(), md5(media));
+    EXPECT_EQ(emu->content(at(item, "id").toString()), media);
+
+    auto onePart = send("POST", u"/upload/drive/v3/files?uploadType=multipart"_s, auth(),
+                        "--B\r\nContent-Type: application/json\r\n\r\n{}\r\n--B--\r\n",
+                        "multipart/related; boundary=B");
+    EXPECT_EQ(onePart->status, 400);
+    EXPECT_EQ(send("POST", u"/upload/drive/v3/files?uploadType=multipart"_s, auth(),
+                   body(meta, "x"), "application/json")
+                  ->status,
+              400);
+    auto tooBig = send("POST", u"/upload/drive/v3/files?uploadType=multipart"_s, auth(),
+                       body(meta, pattern(5 * 1024 * 1024 + 1)), "multipart/related; boundary=B");
+    EXPECT_EQ(tooBig->status, 413) << "multipart is meant for 5 MiB at most";
+    EXPECT_EQ(
+        send("POST", u"/upload/drive/v3/files?uploadType=sideways"_s, auth(), "x", "text/plain")
+            ->status,
+        400);
+}
+
+TEST_F(Uploads, ResumableSessionFromStartToFinish)
+{
+    const QByteArray data = pattern(600'000);
+    const QString session = startUpload(u"big.bin"_s, account.rootFolderId, data.size());
+    ASSERT_FALSE(session.isEmpty());
+    ASSERT_TRUE(session.startsWith(u"/upload/drive/v3/files?"_s));
+    EXPECT_TRUE(session.contains(u"upload_id="_s));
+    EXPECT_TRUE(session.contains(u"supportsAllDrives=true"_s)) << "the session URL keeps the query";
+
+    // Nothing received yet: 308 without Range.
+    auto status = putChunk(session, {}, 0, u"600000"_s);
+    ASSERT_EQ(status->status, 308);
+    EXPECT_FALSE(status->has_header("Range"));
+    EXPECT_FALSE(status->has_header("Location"));
+
+    auto c1 = putChunk(session, data.left(262144), 0, u"*"_s);
+    ASSERT_EQ(c1->status, 308);
+    EXPECT_EQ(c1->get_header_value("Range"), "bytes=0-262143");
+    EXPECT_FALSE(c1->has_header("Location"));
+
+    // Sending an overlap again is harmless; a gap is refused.
+    auto overlap = putChunk(session, data.mid(0, 524288), 0, u"600000"_s);
+    ASSERT_EQ(overlap->status, 308);
+    EXPECT_EQ(overlap->get_header_value("Range"), "bytes=0-524287");
+    EXPECT_EQ(putChunk(session, data.mid(550000), 550000, u"600000"_s)->status, 400);
+
+    auto done = putChunk(session, data.mid(524288), 524288, u"600000"_s);
+    ASSERT_EQ(done->status, 200) << done->body;
+    const QJsonObject item = json(done);
+    EXPECT_EQ(at(item, "size").toString(), u"600000"_s);
+    EXPECT_EQ(at(item, "md5Checksum").toString(), md5(data));
+    EXPECT_EQ(
+        emu->contentSha256(at(item, "id").toString()),
+        QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex()));
+
+    auto again = putChunk(session, {}, 0, u"600000"_s);
+    EXPECT_EQ(again->status, 200) << "a finished session answers with its item";
+    EXPECT_EQ(at(json(again), "id"), at(item, "id"));
+    EXPECT_EQ(emu->childIds(account.rootFolderId).size(), 1);
+}
+
+TEST_F(Uploads, ChunkRules)
+{
+    const QByteArray data = pattern(1'000'000);
+    const QString session = startUpload(u"c.bin"_s, account.rootFolderId);
+    auto notMultiple = putChunk(session, data.left(300000), 0, u"1000000"_s);
+    EXPECT_EQ(notMultiple->status, 400) << "non-final chunks are multiples of 256 KiB";
+    EXPECT_EQ(putChunk(session, data.left(262144), 0, u"100"_s)->status, 400)
+        << "range beyond the total";
+
+    // The body must be what Content-Range announces.
+    httplib::Headers lying = auth({{"Content-Range", "bytes 0-524287/1000000"}});
+    EXPECT_EQ(send("PUT", session, lying, data.left(262144), "application/octet-stream")->status,
+              400);
+    EXPECT_EQ(putChunk(session, {}, 0, u"1000000"_s)->status, 308) << "nothing was kept";
+
+    // POST works like PUT; the total may not change once given.
+    httplib::Headers post = auth({{"Content-Range", "bytes 0-262143/1000000"}});
+    EXPECT_EQ(send("POST", session, post, data.left(262144), "application/octet-stream")->status,
+              308);
+    EXPECT_EQ(putChunk(session, data.mid(262144, 262144), 262144, u"2000000"_s)->status, 400);
+
+    // The variant without 308.
+    auto variant = putChunk(session, data.mid(262144, 262144), 262144, u"1000000"_s,
+                            {{"X-GUploader-No-308", "yes"}});
+    ASSERT_EQ(variant->status, 200);
+    EXPECT_EQ(variant->get_header_value("X-HTTP-Status-Code-Override"), "308");
+    EXPECT_EQ(variant->get_header_value("Range"), "bytes=0-524287");
+    EXPECT_EQ(emu->uploadSessionReceived(session.section(u"upload_id="_s, 1)), 524288);
+}
+
+TEST_F(Uploads, EmptyFileAndSingleRequestUploads)
+{
+    const QString empty = startUpload(u"empty.txt"_s, account.rootFolderId, 0);
+    auto done = putChunk(empty, {}, 0, u"0"_s);
+    ASSERT_EQ(done->status, 200);
+    EXPECT_EQ(at(json(done), "size").toString(), u"0"_s);
+
+    const QByteArray data = pattern(70000);
+    const QString whole = startUpload(u"whole.bin"_s, account.rootFolderId, data.size());
+    auto r = send("PUT", whole, auth(), data, "application/octet-stream");
+    ASSERT_EQ(r->status, 200) << "a PUT without Content-Range carries the whole file";
+    EXPECT_EQ(at(json(r), "md5Checksum").toString(), md5(data));
+
+    emu->setUploadCompleteStatus(201);
+    const QString created = startUpload(u"201.bin"_s, account.rootFolderId);
+    EXPECT_EQ(putChunk(created, data, 0, QString::number(data.size()))->status, 201);
+}
+
+TEST_F(Uploads, SessionsAreOwnedAndExpire)
+{
+    account.accessToken = emu->issueAccessToken(account.email, std::chrono::seconds(-1));
+    const QString session = startUpload(u"x.bin"_s, account.rootFolderId);
+    const QString uploadId = session.section(u"upload_id="_s, 1);
+    EXPECT_EQ(send("PUT", u"/upload/drive/v3/files?uploadType=resumable&upload_id=nonsense"_s,
+                   auth({{"Content-Range", "bytes */10"}}))
+                  ->status,
+              404);
+    const TestAccount other = emu->addTestAccount(u"binh@example.com"_s);
+    httplib::Headers theirs = auth(other.accessToken);
+    theirs.emplace("Content-Range", "bytes */10");
+    EXPECT_EQ(send("PUT", session, theirs)->status, 404) << "someone else's session is unknown";
+    EXPECT_EQ(putChunk(session, {}, 0, u"*"_s)->status, 308);
+    emu->advanceClock(std::chrono::hours(24 * 8));
+    auto expired = putChunk(session, {}, 0, u"*"_s);
+    EXPECT_EQ(expired->status, 404) << "sessions expire after a week";
+
+    const QString gone = startUpload(u"y.bin"_s, account.rootFolderId);
+    EXPECT_TRUE(emu->expireUploadSession(gone.section(u"upload_id="_s, 1), 410));
+    EXPECT_EQ(putChunk(gone, {}, 0, u"*"_s)->status, 410);
+    EXPECT_FALSE(uploadId.isEmpty());
+}
+
+TEST_F(Uploads, QuotaIsCheckedAtStartAndOnChunks)
+{
+    emu->setQuota(account.email, 1'000'000);
+    const QJsonObject meta{{u"name"_s, u"huge"_s}};
+    auto start = send("POST", u"/upload/drive/v3/files?uploadType=resumable"_s,
+                      auth({{"X-Upload-Content-Length", "2000000"}}), QJsonDocument(meta).toJson(),
+                      "application/json");
+    EXPECT_EQ(start->status, 403);
+    EXPECT_EQ(reason(start), u"storageQuotaExceeded"_s);
+    EXPECT_FALSE(at(json(start), "error").toObject().contains(u"status"_s))
+        << "upload errors use the older envelope";
+
+    const QString session = startUpload(u"huge"_s, account.rootFolderId);
+    auto chunk = putChunk(session, pattern(262144), 0, u"2000000"_s);
+    EXPECT_EQ(chunk->status, 403);
+    EXPECT_EQ(reason(chunk), u"storageQuotaExceeded"_s);
+}
