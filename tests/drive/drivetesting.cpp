@@ -1,0 +1,89 @@
+#include "drivetesting.h"
+
+#include "endpoints.h"
+#include "httpengine.h"
+#include "tarnwicknetwork.h"
+
+#include <QJsonDocument>
+
+#include <ostream>
+
+using namespace Qt::StringLiterals;
+
+void PrintTo(const QString &s, std::ostream *os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
+
+namespace Tarnwick::Testing {
+
+namespace {
+Emulator::DriveEmulator &started(Emulator::DriveEmulator &emulator)
+{
+    emulator.start();
+    return emulator;
+}
+} // namespace
+
+DriveClientTest::DriveClientTest()
+    : account(started(emulator).addTestAccount())
+    , client(TarnwickNetwork::session(),
+             [this](bool forceRefresh, std::stop_token) -> QCoro::Task<QString> {
+                 tokenRequests.append(forceRefresh);
+                 co_return tokenFor ? tokenFor(forceRefresh) : account.accessToken;
+             })
+{
+    Endpoints::setCurrent(Endpoints::withBase(QUrl(emulator.baseUrl())));
+    // The emulator cannot be stopped before its accept loop runs (it would wait forever), so a
+    // test that sends nothing must still see one answer first.
+    HttpRequest ping;
+    ping.url = QUrl(emulator.baseUrl() + u"/tarnwick/latest.json"_s);
+    runSync(TarnwickNetwork::session().send(ping));
+    emulator.clearRequestLog();
+}
+
+DriveClientTest::~DriveClientTest()
+{
+    Endpoints::setCurrent(Endpoints::defaults());
+}
+
+QMap<QString, QString> DriveClientTest::queryOf(const Emulator::RequestRecord &record)
+{
+    QMap<QString, QString> query;
+    const qsizetype mark = record.target.indexOf(u'?');
+    if (mark < 0)
+        return query;
+    const QString raw = record.target.mid(mark + 1);
+    // Fully encoded: nothing a server might read differently ("+" as a space, a bare "'").
+    for (const QChar c : raw) {
+        const bool plain = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') ||
+                           (c >= u'0' && c <= u'9') || QStringView(u"-._~%&=").contains(c);
+        EXPECT_TRUE(plain) << "unencoded '" << QString(c).toStdString() << "' in "
+                           << raw.toStdString();
+    }
+    for (const QString &pair : raw.split(u'&', Qt::SkipEmptyParts)) {
+        const qsizetype eq = pair.indexOf(u'=');
+        const auto decode = [](const QString &text) {
+            return QString::fromUtf8(QByteArray::fromPercentEncoding(text.toLatin1()));
+        };
+        const QString name = decode(pair.left(eq < 0 ? pair.size() : eq));
+        EXPECT_FALSE(query.contains(name)) << "parameter sent twice: " << name.toStdString();
+        query.insert(name, eq < 0 ? QString() : decode(pair.mid(eq + 1)));
+    }
+    return query;
+}
+
+qint64 DriveClientTest::compactLength(const QJsonObject &object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact).size();
+}
+
+int DriveClientTest::answerOnce(int status, const QByteArray &body, const QString &method,
+                                const QString &path)
+{
+    Emulator::FaultRule rule = Emulator::FaultRule::respond(status, method, path);
+    rule.body = body;
+    return emulator.addFault(rule);
+}
+
+} // namespace Tarnwick::Testing
