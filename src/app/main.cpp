@@ -1,16 +1,150 @@
 #include "model/appmodel.h"
+#include "ui/icons.h"
+#include "ui/localpane.h"
 #include "ui/mainwindow.h"
+#include "ui/palette.h"
+#include "ui/qtdesktop.h"
+
+#include "async.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QPainter>
+#include <QPointer>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdio>
+
+using namespace Qt::StringLiterals;
+using namespace Tarnwick;
+
+namespace {
+
+struct Options
+{
+    QString screenshot;
+    bool demo = false;
+    QString folder;
+};
+
+// A folder with a few entries of several kinds, for a demo on a machine whose home folder is
+// empty (a throwaway session).
+QString demoFolder()
+{
+    const QDir home = QDir::home();
+    const QStringList visible = home.entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    if (visible.size() >= 3)
+        return home.absolutePath();
+    const QString root = QDir::temp().filePath(u"tarnwick-demo"_s);
+    QDir dir(root);
+    for (const QString &sub : {u"Ảnh chuyến đi"_s, u"Tài liệu"_s, u"Dự án"_s})
+        dir.mkpath(sub);
+    auto write = [&](const QString &name, const QByteArray &bytes) {
+        QFile f(dir.filePath(name));
+        if (!f.exists() && f.open(QIODevice::WriteOnly))
+            f.write(bytes);
+    };
+    write(u"Ghi chú.txt"_s, "Danh sách việc cần làm\n- Sao lưu ảnh lên Drive\n");
+    write(u"Báo cáo quý 3.pdf"_s, QByteArray(182'400, 'p'));
+    write(u"Ngân sách 2024.xlsx"_s, QByteArray(48'213, 'x'));
+    write(u"Bản trình bày.pptx"_s, QByteArray(2'631'000, 's'));
+    write(u"nhac-nen.mp3"_s, QByteArray(4'120'000, 'm'));
+    write(u"README.md"_s, "# Tarnwick demo\n");
+    if (!QFile::exists(dir.filePath(u"Bãi biển.png"_s))) {
+        QImage image(640, 400, QImage::Format_RGB32);
+        QPainter painter(&image);
+        QLinearGradient sky(0, 0, 0, 400);
+        sky.setColorAt(0, QColor(80, 170, 230));
+        sky.setColorAt(1, QColor(240, 220, 170));
+        painter.fillRect(image.rect(), sky);
+        painter.end();
+        image.save(dir.filePath(u"Bãi biển.png"_s));
+    }
+    return root;
+}
+
+// The start-up of the window: the model's start-up sequence, then the folder asked for on the
+// command line (or, for a demo without a stored folder, a folder worth showing); then, when
+// asked for, a screenshot of the window and the end of the process.
+QCoro::Task<> start(AppModel *model, MainWindow *window, Options options)
+{
+    QPointer<AppModel> guard(model);
+    auto initializing = model->initialize();
+    co_await initializing;
+    if (!guard)
+        co_return;
+    if (!options.folder.isEmpty()) {
+        auto listing = model->navigateLocal(options.folder);
+        co_await listing;
+    } else if (options.demo && !model->localURL()) {
+        auto listing = model->navigateLocal(demoFolder());
+        co_await listing;
+    }
+    if (options.screenshot.isEmpty() || !guard)
+        co_return;
+
+    // Let the table take its rows and the window paint them.
+    for (int i = 0; i < 200 && !window->localPane()->rowsCurrent(); ++i) {
+        auto pause = sleepFor(std::chrono::milliseconds(10), std::stop_token());
+        co_await pause;
+    }
+    auto settle = sleepFor(std::chrono::milliseconds(300), std::stop_token());
+    co_await settle;
+    const bool saved = window->grab().save(options.screenshot, "PNG");
+    if (!saved)
+        std::fprintf(stderr, "tarnwick: cannot write the screenshot to %s\n",
+                     qPrintable(options.screenshot));
+    QCoreApplication::exit(saved ? 0 : 1);
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
-    QCoreApplication::setOrganizationName(QStringLiteral("Tarnwick"));
-    QCoreApplication::setApplicationName(QStringLiteral("Tarnwick"));
+    QCoreApplication::setOrganizationName(u"Tarnwick"_s);
+    QCoreApplication::setApplicationName(u"Tarnwick"_s);
     QCoreApplication::setApplicationVersion(QStringLiteral(TARNWICK_VERSION));
-    Tarnwick::AppModel model;
-    Tarnwick::MainWindow window(&model);
+    QGuiApplication::setDesktopFileName(u"tarnwick"_s);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(u"Tarnwick: Google Drive on the Linux desktop"_s);
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption screenshot(
+        u"screenshot"_s, u"Save a picture of the window to PATH, then quit."_s, u"PATH"_s);
+    const QCommandLineOption demo(u"demo"_s, u"Start in demo mode."_s);
+    parser.addOption(screenshot);
+    parser.addOption(demo);
+    parser.addPositionalArgument(u"folder"_s, u"The local folder to open."_s, u"[folder]"_s);
+    parser.process(app);
+
+    Options options;
+    options.screenshot = parser.value(screenshot);
+    if (!options.screenshot.isEmpty())
+        options.screenshot = QFileInfo(options.screenshot).absoluteFilePath();
+    options.demo = parser.isSet(demo);
+    if (!parser.positionalArguments().isEmpty())
+        options.folder = parser.positionalArguments().constFirst();
+
+    Palette::apply(app);
+    Icons::prepareTheme();
+
+    QtDesktop desktop;
+    AppModel model(&desktop);
+    MainWindow window(&model);
+    desktop.setWindow(&window);
     window.show();
+
+    QTimer::singleShot(0, &window, [&] {
+        detach(start(&model, &window, options), [](const std::exception &e) {
+            std::fprintf(stderr, "tarnwick: start-up failed: %s\n", e.what());
+        });
+    });
     return app.exec();
 }

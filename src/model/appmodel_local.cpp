@@ -1,14 +1,13 @@
 #include "appmodel.h"
 
-#include "async.h"
 #include "clock.h"
 #include "desktop.h"
 #include "errors.h"
+#include "futureresult.h"
 #include "localfolderlisting.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QFutureWatcher>
 #include <QPointer>
 #include <QSettings>
 #include <QtConcurrent/QtConcurrentRun>
@@ -25,18 +24,6 @@ const QString AppModel::sortLocalKey = u"sort-local"_s;
 namespace {
 
 constexpr std::chrono::milliseconds localRefreshInterval{2000};
-
-// The future's result, always handed back from the event loop: a listing's caller finishes its
-// own turn (and any later request it makes) before the result is looked at.
-template<typename T> QCoro::Task<T> resultLater(QFuture<T> future)
-{
-    QFutureWatcher<T> watcher;
-    Wakeup wakeup{std::stop_token()};
-    wakeup.on(&watcher, &QFutureWatcherBase::finished);
-    watcher.setFuture(future);
-    co_await wakeup;
-    co_return future.result();
-}
 
 QString absoluteFolder(const QString &path)
 {

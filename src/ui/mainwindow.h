@@ -1,11 +1,29 @@
 #pragma once
 
+#include <QCoroTask>
 #include <QMainWindow>
+#include <QPointer>
+
+#include <stop_token>
+
+class QAction;
+class QFrame;
 
 namespace Tarnwick {
 
 class AppModel;
+class ConnectionPlaceholder;
+class DrivePane;
+class LocalPane;
+class Sidebar;
+class ToastView;
+class ToolbarRow;
+class WindowStatusBar;
 
+// The single main window: the sidebar, and a workspace of the toolbar row, the local and Drive
+// panes side by side, the queue panel when shown and the status bar. It renders the model's
+// published state and turns every user action into a model call; it owns only presentation
+// state (open confirmations, the toast's timer, the donation sheet flag).
 class MainWindow final : public QMainWindow
 {
     Q_OBJECT
@@ -13,9 +31,50 @@ class MainWindow final : public QMainWindow
 
 public:
     explicit MainWindow(AppModel *model, QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    Sidebar *sidebar() const { return m_sidebar; }
+    ToolbarRow *toolbarRow() const { return m_toolbar; }
+    LocalPane *localPane() const { return m_local; }
+    DrivePane *drivePane() const { return m_drive; }
+    WindowStatusBar *windowStatusBar() const { return m_status; }
+    ToastView *toast() const { return m_toast; }
+    QWidget *queueArea() const { return m_queueArea; }
+    bool showCoffee() const { return m_showCoffee; }
+
+    // Menu commands, for the shell and tests.
+    QAction *refreshAction() const { return m_refresh; }
+    QAction *openFolderAction() const { return m_openFolder; }
+
+signals:
+    // The donation sheet should open.
+    void coffeeRequested();
 
 private:
-    AppModel *m_model; // Not owned.
+    void buildMenus();
+    void updateConnectionScreen();
+    void updateQueueVisibility();
+    void updateToast();
+    QCoro::Task<> dismissToastLater(quint64 shown);
+    QCoro::Task<> showErrors();
+    void openHelp();
+
+    QPointer<AppModel> m_model;
+    Sidebar *m_sidebar;
+    ToolbarRow *m_toolbar;
+    LocalPane *m_local;
+    DrivePane *m_drive;
+    QWidget *m_queueArea;
+    WindowStatusBar *m_status;
+    ToastView *m_toast;
+    QPointer<ConnectionPlaceholder> m_connection;
+    QAction *m_refresh = nullptr;
+    QAction *m_openFolder = nullptr;
+
+    bool m_showCoffee = false;
+    bool m_errorShown = false;
+    quint64 m_toastShown = 0;
+    std::stop_source m_stop;
 };
 
 } // namespace Tarnwick

@@ -1,0 +1,153 @@
+#include "localfiletablemodel.h"
+
+#include "fileiconcache.h"
+#include "palette.h"
+
+#include "byteformat.h"
+
+#include <QMimeData>
+#include <QUrl>
+
+using namespace Qt::StringLiterals;
+
+namespace Tarnwick {
+
+LocalFileTableModel::LocalFileTableModel(QObject *parent)
+    : QAbstractTableModel(parent)
+{
+}
+
+void LocalFileTableModel::setFiles(QList<LocalFile> files)
+{
+    beginResetModel();
+    m_files = std::move(files);
+    m_rows.clear();
+    endResetModel();
+}
+
+int LocalFileTableModel::rowOf(const QString &path) const
+{
+    if (m_rows.isEmpty() && !m_files.isEmpty()) {
+        m_rows.reserve(m_files.size());
+        for (int row = 0; row < m_files.size(); ++row)
+            m_rows.insert(m_files.at(row).url, row);
+    }
+    return m_rows.value(path, -1);
+}
+
+int LocalFileTableModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_files.size());
+}
+
+int LocalFileTableModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant LocalFileTableModel::data(const QModelIndex &index, int role) const
+{
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+        return {};
+    const LocalFile &f = m_files.at(index.row());
+    switch (role) {
+    case Qt::DisplayRole:
+        switch (index.column()) {
+        case NameColumn:
+            return f.name();
+        case ModifiedColumn:
+            return modifiedText(f.modified);
+        case SizeColumn:
+            return sizeText(f);
+        }
+        break;
+    case Qt::DecorationRole:
+        if (index.column() == NameColumn)
+            return FileIconCache::shared().icon(f.url, f.isFolder);
+        break;
+    case Qt::ToolTipRole:
+        if (index.column() == NameColumn)
+            return f.name();
+        break;
+    case Qt::ForegroundRole:
+        if (index.column() != NameColumn)
+            return Palette::muted();
+        break;
+    case Qt::TextAlignmentRole:
+        if (index.column() == SizeColumn)
+            return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
+        return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
+    case PathRole:
+        return f.url;
+    case IsFolderRole:
+        return f.isFolder;
+    case SizeRole:
+        return f.size;
+    case ModifiedRole:
+        return f.modified.value_or(QDateTime());
+    }
+    return {};
+}
+
+QVariant LocalFileTableModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal)
+        return {};
+    if (role == Qt::DisplayRole) {
+        switch (section) {
+        case NameColumn:
+            return u"Tên"_s;
+        case ModifiedColumn:
+            return u"Ngày sửa"_s;
+        case SizeColumn:
+            return u"Dung lượng"_s;
+        }
+    }
+    if (role == Qt::TextAlignmentRole && section == SizeColumn)
+        return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
+    if (role == Qt::TextAlignmentRole)
+        return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
+    return {};
+}
+
+Qt::ItemFlags LocalFileTableModel::flags(const QModelIndex &index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled |
+           Qt::ItemNeverHasChildren;
+}
+
+QStringList LocalFileTableModel::mimeTypes() const
+{
+    return {u"text/uri-list"_s};
+}
+
+QMimeData *LocalFileTableModel::mimeData(const QModelIndexList &indexes) const
+{
+    QList<QUrl> urls;
+    QList<int> seen;
+    for (const QModelIndex &index : indexes) {
+        if (!index.isValid() || seen.contains(index.row()))
+            continue;
+        seen.append(index.row());
+        urls.append(QUrl::fromLocalFile(m_files.at(index.row()).url));
+    }
+    auto *mime = new QMimeData;
+    mime->setUrls(urls);
+    return mime;
+}
+
+QString LocalFileTableModel::modifiedText(const std::optional<QDateTime> &modified)
+{
+    if (!modified || !modified->isValid())
+        return u"—"_s;
+    return modified->toLocalTime().toString(u"dd/MM/yy HH:mm"_s);
+}
+
+QString LocalFileTableModel::sizeText(const LocalFile &file)
+{
+    return file.isFolder ? u"—"_s : formatByteCount(file.size);
+}
+
+} // namespace Tarnwick
