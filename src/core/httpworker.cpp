@@ -7,8 +7,10 @@
 
 #include <curl/curl.h>
 
+#include <cerrno>
 #include <cstring>
 #include <pthread.h>
+#include <sys/resource.h>
 
 using namespace Qt::StringLiterals;
 
@@ -18,6 +20,7 @@ namespace {
 
 constexpr long receiveBufferSize = 1 << 20;
 constexpr long sendBufferSize = 2 << 20;
+constexpr int workerNiceOffset = 5;
 // Bodies announced up to this size are collected into one allocation.
 constexpr qint64 reserveLimit = 64 << 20;
 
@@ -226,6 +229,12 @@ HttpWorker::HttpWorker()
     m_multi = curl_multi_init();
     m_thread = std::thread([this] {
         pthread_setname_np(pthread_self(), "tarnwick-http");
+        // On a busy machine the window's thread must win over bulk transfers: on Linux this
+        // lowers the priority of this thread alone.
+        errno = 0;
+        const int nice = getpriority(PRIO_PROCESS, 0);
+        if (errno == 0)
+            setpriority(PRIO_PROCESS, 0, std::min(nice + workerNiceOffset, 19));
         run();
     });
 }
