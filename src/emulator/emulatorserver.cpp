@@ -63,7 +63,14 @@ void EmulatorServer::start(quint16 port)
     }
     m_port = quint16(bound);
     m_state.setBaseUrl(baseUrl());
-    m_thread = std::make_unique<std::thread>([this] { m_http->listen_after_bind(); });
+    auto ended = std::make_shared<std::atomic<bool>>(false);
+    m_thread = std::make_unique<std::thread>([this, ended] {
+        m_http->listen_after_bind();
+        *ended = true;
+    });
+    // A stop() before the accept loop runs would be lost, leaving the thread in accept().
+    while (!m_http->is_running() && !*ended)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 void EmulatorServer::stop()
