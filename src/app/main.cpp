@@ -95,6 +95,7 @@ QCoro::Task<> start(AppModel *model, MainWindow *window, Options options)
     }
     auto settle = sleepFor(std::chrono::milliseconds(300), std::stop_token());
     co_await settle;
+    QDir().mkpath(QFileInfo(options.screenshot).absolutePath());
     const bool saved = window->grab().save(options.screenshot, "PNG");
     if (!saved)
         std::fprintf(stderr, "tarnwick: cannot write the screenshot to %s\n",

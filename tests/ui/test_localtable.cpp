@@ -2,11 +2,18 @@
 #include "ui/icons.h"
 #include "ui/localfiletablemodel.h"
 #include "ui/palette.h"
+#include "ui/previewwindow.h"
+#include "ui/qtdesktop.h"
+
+#include "support/testsupport.h"
 
 #include <QAbstractItemModelTester>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QMimeData>
 #include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
 #include <QUrl>
 
 #include <gtest/gtest.h>
@@ -108,6 +115,53 @@ TEST(Symbols, EverySymbolDrawsVisiblePixels)
         EXPECT_GT(painted, 8) << qPrintable(name);
         EXPECT_FALSE(Tarnwick::Icons::themeName(name).isEmpty()) << qPrintable(name);
     }
+}
+
+TEST(Preview, ReadsImagesAndTextAndLeavesOtherFilesToTheirApplication)
+{
+    QTemporaryDir dir;
+    QImage picture(300, 200, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    ASSERT_TRUE(picture.save(dir.filePath(u"red.png"_s)));
+    Tarnwick::Testing::writeFile(dir.filePath(u"notes.txt"_s), "Xin chào\n");
+    Tarnwick::Testing::writeFile(dir.filePath(u"big.log"_s), QByteArray(600 * 1024, 'x'));
+    Tarnwick::Testing::writeFile(dir.filePath(u"blob.bin"_s), QByteArray("\x00\x01\x02\xff", 4));
+
+    const auto image = Tarnwick::PreviewWindow::load(dir.filePath(u"red.png"_s));
+    EXPECT_EQ(image.image.size(), QSize(300, 200));
+    const auto text = Tarnwick::PreviewWindow::load(dir.filePath(u"notes.txt"_s));
+    EXPECT_EQ(text.text, u"Xin chào\n"_s);
+    EXPECT_FALSE(text.truncated);
+    const auto log = Tarnwick::PreviewWindow::load(dir.filePath(u"big.log"_s));
+    EXPECT_TRUE(log.truncated);
+    EXPECT_LT(log.text.size(), 600 * 1024);
+    const auto blob = Tarnwick::PreviewWindow::load(dir.filePath(u"blob.bin"_s));
+    EXPECT_TRUE(blob.image.isNull());
+    EXPECT_TRUE(blob.text.isEmpty());
+}
+
+TEST(Preview, DesktopShowsItsOwnWindowForText)
+{
+    QTemporaryDir dir;
+    const QString path = Tarnwick::Testing::writeFile(dir.filePath(u"notes.txt"_s), "một hai ba");
+    Tarnwick::QtDesktop desktop;
+    desktop.preview(path);
+    ASSERT_TRUE(Tarnwick::Testing::waitUntil(
+        [&] { return desktop.previewWindow() && desktop.previewWindow()->isVisible(); }));
+    EXPECT_EQ(desktop.previewWindow()->path(), path);
+    EXPECT_EQ(desktop.previewWindow()->windowTitle(), u"notes.txt"_s);
+}
+
+TEST(DesktopServices, NotificationsNeverWaitForAMissingService)
+{
+    // The test session has a bus but no notification daemon: posting must return at once.
+    Tarnwick::QtDesktop desktop;
+    QElapsedTimer timer;
+    timer.start();
+    desktop.postNotification({u"Tải xuống hoàn tất"_s, u"a.txt"_s, u"/tmp/a.txt"_s});
+    desktop.postNotification({u"Tải lên hoàn tất"_s, u"b.txt"_s, std::nullopt});
+    EXPECT_LT(timer.elapsed(), 200);
+    QTest::qWait(50); // the failed replies arrive and are dropped
 }
 
 } // namespace
