@@ -47,9 +47,9 @@ DriveClientTest::~DriveClientTest()
     Endpoints::setCurrent(Endpoints::defaults());
 }
 
-QMap<QString, QString> DriveClientTest::queryOf(const Emulator::RequestRecord &record)
+DriveClientTest::Query DriveClientTest::queryOf(const Emulator::RequestRecord &record)
 {
-    QMap<QString, QString> query;
+    Query query;
     const qsizetype mark = record.target.indexOf(u'?');
     if (mark < 0)
         return query;
@@ -73,9 +73,18 @@ QMap<QString, QString> DriveClientTest::queryOf(const Emulator::RequestRecord &r
     return query;
 }
 
-qint64 DriveClientTest::compactLength(const QJsonObject &object)
+void DriveClientTest::expectRequest(const Emulator::RequestRecord &record, const QString &method,
+                                    const QString &path, const Query &query)
 {
-    return QJsonDocument(object).toJson(QJsonDocument::Compact).size();
+    EXPECT_EQ(record.method, method);
+    EXPECT_EQ(record.path, path);
+    EXPECT_EQ(queryOf(record), query) << record.target.toStdString();
+}
+
+void DriveClientTest::expectJsonBody(const Emulator::RequestRecord &record, const QJsonObject &body)
+{
+    EXPECT_EQ(record.header(u"content-type"_s), u"application/json; charset=utf-8"_s);
+    EXPECT_EQ(record.bodyLength, QJsonDocument(body).toJson(QJsonDocument::Compact).size());
 }
 
 int DriveClientTest::answerOnce(int status, const QByteArray &body, const QString &method,

@@ -41,14 +41,21 @@ protected:
         throw std::logic_error("no failure");
     }
 
+    using Query = QMap<QString, QString>;
+
     // The requests the emulator answered since the last clearRequests().
     QList<Emulator::RequestRecord> requests() const { return emulator.requestLog(); }
     void clearRequests() { emulator.clearRequestLog(); }
 
-    // Every query parameter of the request as the server decodes it, from the raw target.
-    static QMap<QString, QString> queryOf(const Emulator::RequestRecord &record);
-    // The byte length of a JSON object in its compact form (the body the client sends).
-    static qint64 compactLength(const QJsonObject &object);
+    // Every query parameter of the request as the server decodes it, from the raw target, which
+    // must be fully percent-encoded.
+    static Query queryOf(const Emulator::RequestRecord &record);
+    // Method, decoded path and the exact set of query parameters.
+    static void expectRequest(const Emulator::RequestRecord &record, const QString &method,
+                              const QString &path, const Query &query);
+    // A JSON body with its content type, compared by its length in compact form (the log keeps
+    // no bodies; the tests check their effect on the emulator's state besides).
+    static void expectJsonBody(const Emulator::RequestRecord &record, const QJsonObject &body);
     // Answer the next request whose path matches with this status and body.
     int answerOnce(int status, const QByteArray &body, const QString &method = {},
                    const QString &path = {});

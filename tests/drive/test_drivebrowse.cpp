@@ -10,15 +10,16 @@ using namespace Tarnwick::Emulator;
 
 namespace {
 
-using Query = QMap<QString, QString>;
-
 const QString itemFields = u"id,name,mimeType,size,modifiedTime,webViewLink,thumbnailLink,"
                            "capabilities(canAddChildren,canEdit,canTrash,canDownload)"_s;
+const QString folderType = u"application/vnd.google-apps.folder"_s;
 
 class DriveBrowse : public Testing::DriveClientTest
 {
 protected:
-    QString root = account.rootFolderId;
+    const QString root = account.rootFolderId;
+    const Query itemQuery{{u"supportsAllDrives"_s, u"true"_s}, {u"fields"_s, itemFields}};
+    const Query allDrives{{u"supportsAllDrives"_s, u"true"_s}};
 
     Query listQuery(const QString &q) const
     {
@@ -30,8 +31,7 @@ protected:
                 {u"includeItemsFromAllDrives"_s, u"true"_s}};
     }
 
-    // n files "f00001"… of 1, 2… bytes (and `folders` folders "d001"…) in parent, in the order
-    // Drive lists them.
+    // `folders` folders "d001"… then n files "f00001"… of 1, 2… bytes: Drive's listing order.
     QStringList fill(const QString &parent, int n, int folders = 0)
     {
         QStringList ids;
@@ -53,36 +53,22 @@ protected:
     }
 };
 
-TEST_F(DriveBrowse, AccountReadsUserAndQuotaWithTheExactFields)
+TEST_F(DriveBrowse, AccountReadsUserAndQuotaAndNeedsTheUser)
 {
     emulator.setQuota(account.email, 15'000'000'000LL);
     emulator.createFile(account.email, u"a.bin"_s, QByteArray(1234, 'x'));
 
     const DriveClient::Account result = run(client.account());
 
-    EXPECT_EQ(result.user.emailAddress, account.email);
-    EXPECT_EQ(result.user.displayName, account.displayName);
-    ASSERT_TRUE(result.storageQuota);
-    EXPECT_EQ(result.storageQuota->limit, u"15000000000"_s);
-    EXPECT_EQ(result.storageQuota->usage, u"1234"_s);
-    const auto log = requests();
-    ASSERT_EQ(log.size(), 1);
-    EXPECT_EQ(log[0].method, u"GET"_s);
-    EXPECT_EQ(log[0].path, u"/drive/v3/about"_s);
-    EXPECT_EQ(
-        queryOf(log[0]),
-        Query({{u"fields"_s, u"user(displayName,emailAddress),storageQuota(limit,usage)"_s}}));
-    EXPECT_EQ(log[0].bodyLength, 0);
-}
+    EXPECT_EQ(result.user, DriveClient::Account::User({account.displayName, account.email}));
+    EXPECT_EQ(result.storageQuota, DriveClient::Account::Quota({u"15000000000"_s, u"1234"_s}));
+    ASSERT_EQ(requests().size(), 1);
+    expectRequest(requests()[0], u"GET"_s, u"/drive/v3/about"_s,
+                  {{u"fields"_s, u"user(displayName,emailAddress),storageQuota(limit,usage)"_s}});
+    EXPECT_EQ(requests()[0].bodyLength, 0);
 
-TEST_F(DriveBrowse, AccountOfAnUnlimitedUserHasNoLimitAndMissingUserFailsDecoding)
-{
-    emulator.setQuota(account.email, std::nullopt);
-    const DriveClient::Account unlimited = run(client.account());
-    ASSERT_TRUE(unlimited.storageQuota);
-    EXPECT_FALSE(unlimited.storageQuota->limit);
-    EXPECT_TRUE(unlimited.storageQuota->usage);
-
+    emulator.setQuota(account.email, std::nullopt); // unlimited: no limit
+    EXPECT_EQ(run(client.account()).storageQuota->limit, std::nullopt);
     answerOnce(200, R"({"storageQuota":{"usage":"1"}})");
     EXPECT_THROW(run(client.account()), DecodingError);
 }
@@ -103,34 +89,30 @@ TEST_F(DriveBrowse, ListReadsEveryPageInServerOrder)
     const auto log = requests();
     ASSERT_EQ(log.size(), 3);
     const Query first = listQuery(u"'"_s + root + u"' in parents and trashed = false"_s);
-    EXPECT_EQ(queryOf(log[0]), first);
+    expectRequest(log[0], u"GET"_s, u"/drive/v3/files"_s, first);
     QStringList tokens;
     for (int i = 1; i < 3; ++i) {
-        Query query = queryOf(log[i]);
-        tokens.append(query.take(u"pageToken"_s));
-        EXPECT_EQ(query, first);
+        Query next = first;
+        tokens.append(queryOf(log[i]).value(u"pageToken"_s));
+        next.insert(u"pageToken"_s, tokens.last());
+        expectRequest(log[i], u"GET"_s, u"/drive/v3/files"_s, next);
     }
     EXPECT_FALSE(tokens[0].isEmpty());
     EXPECT_NE(tokens[0], tokens[1]);
-    for (const RequestRecord &record : log) {
-        EXPECT_EQ(record.method, u"GET"_s);
-        EXPECT_EQ(record.path, u"/drive/v3/files"_s);
-    }
 }
 
-TEST_F(DriveBrowse, ListFollowsShortAndEmptyPagesToTheEnd)
+TEST_F(DriveBrowse, ListFollowsShortAndEmptyPagesAndStopsAtAFullPageWithoutToken)
 {
     emulator.setListingPages(true, 2, 3);
     const QStringList expected = fill(root, 3000);
     EXPECT_EQ(idsOf(run(client.list(root, false))), expected);
     EXPECT_GT(requests().size(), 4);
-}
 
-TEST_F(DriveBrowse, FullPageWithoutATokenEndsTheListing)
-{
     emulator.setListingPages(false);
-    fill(root, 1000);
-    EXPECT_EQ(run(client.list(root, false)).size(), 1000);
+    const QString folder = emulator.createFolder(account.email, u"full"_s);
+    fill(folder, 1000);
+    clearRequests();
+    EXPECT_EQ(run(client.list(folder, false)).size(), 1000);
     EXPECT_EQ(requests().size(), 1);
 }
 
@@ -149,12 +131,18 @@ TEST_F(DriveBrowse, FailedLaterPageFailsTheWholeListing)
     EXPECT_EQ(requests().size(), 2);
 }
 
-TEST_F(DriveBrowse, ListingWithoutFilesOrWithARepeatedTokenFailsInsteadOfLooping)
+TEST_F(DriveBrowse, MalformedPagesFailAndTokensThatWouldLoopForeverEndTheListing)
 {
     answerOnce(200, R"({"nextPageToken":"x"})");
     EXPECT_THROW(run(client.list(root, false)), DecodingError);
 
-    // A server that hands out the same token again would otherwise be read forever.
+    // An empty token ends the listing like a missing one.
+    answerOnce(200, R"({"files":[{"id":"a1","name":"A"}],"nextPageToken":""})");
+    clearRequests();
+    EXPECT_EQ(run(client.list(root, false)), QList{DriveFile(u"a1"_s, u"A"_s, std::nullopt)});
+    EXPECT_EQ(requests().size(), 1);
+
+    // A token handed out again fails instead of reading the same pages forever.
     FaultRule same = FaultRule::respond(200, u"GET"_s, u"^/drive/v3/files$"_s);
     same.body = R"({"files":[],"nextPageToken":"again"})";
     same.times = 0;
@@ -162,15 +150,6 @@ TEST_F(DriveBrowse, ListingWithoutFilesOrWithARepeatedTokenFailsInsteadOfLooping
     clearRequests();
     EXPECT_THROW(run(client.list(root, false)), DecodingError);
     EXPECT_EQ(requests().size(), 2);
-}
-
-TEST_F(DriveBrowse, EmptyNextPageTokenEndsTheListing)
-{
-    answerOnce(200, R"({"files":[{"id":"a1","name":"A"}],"nextPageToken":""})");
-    const QList<DriveFile> files = run(client.list(root, false));
-    ASSERT_EQ(files.size(), 1);
-    EXPECT_EQ(files[0], DriveFile(u"a1"_s, u"A"_s, std::nullopt));
-    EXPECT_EQ(requests().size(), 1);
 }
 
 TEST_F(DriveBrowse, SharedWithMeIgnoresTheParent)
@@ -181,70 +160,53 @@ TEST_F(DriveBrowse, SharedWithMeIgnoresTheParent)
     emulator.share(shared, account.email, u"reader"_s);
     emulator.createFile(account.email, u"mine.txt"_s, "y");
 
-    const QList<DriveFile> files = run(client.list(u"ignored'\\"_s, true));
-
-    EXPECT_EQ(idsOf(files), QStringList{shared});
-    const auto log = requests();
-    ASSERT_EQ(log.size(), 1);
-    EXPECT_EQ(queryOf(log[0]), listQuery(u"sharedWithMe = true and trashed = false"_s));
-}
-
-TEST_F(DriveBrowse, TopOfASharedDriveIsListedLikeAFolder)
-{
-    const QString drive =
-        emulator.createSharedDrive(u"Marketing"_s, {{account.email, u"organizer"_s}});
-    const QString inside = emulator.createFile(account.email, u"brief.pdf"_s, "%PDF", drive);
-    EXPECT_EQ(idsOf(run(client.list(drive, false))), QStringList{inside});
+    EXPECT_EQ(idsOf(run(client.list(u"ignored'\\"_s, true))), QStringList{shared});
+    ASSERT_EQ(requests().size(), 1);
+    expectRequest(requests()[0], u"GET"_s, u"/drive/v3/files"_s,
+                  listQuery(u"sharedWithMe = true and trashed = false"_s));
 }
 
 TEST_F(DriveBrowse, SharedDrivesArePresentedAsFoldersAcrossPages)
 {
-    QList<DriveFile> expected;
+    QSet<DriveFile> expected;
     for (int i = 1; i <= 130; ++i) {
-        const QString name = u"Nhóm %1"_s.arg(i, 3, 10, QChar(u'0'));
-        expected.append(DriveFile(emulator.createSharedDrive(name, {{account.email, u"reader"_s}}),
-                                  name, u"application/vnd.google-apps.folder"_s));
+        const QString name = u"Nhóm %1"_s.arg(i);
+        expected.insert(DriveFile(emulator.createSharedDrive(name, {{account.email, u"reader"_s}}),
+                                  name, folderType));
     }
 
     const QList<DriveFile> drives = run(client.sharedDrives());
 
     ASSERT_EQ(drives.size(), expected.size());
-    EXPECT_EQ(QSet<DriveFile>(drives.begin(), drives.end()),
-              QSet<DriveFile>(expected.begin(), expected.end()));
-    for (const DriveFile &drive : drives) {
-        EXPECT_TRUE(drive.isFolder());
-        EXPECT_EQ(drive.bytes(), 0);
-        EXPECT_FALSE(drive.capabilities);
-        EXPECT_FALSE(drive.webViewLink);
-    }
+    EXPECT_EQ(QSet<DriveFile>(drives.begin(), drives.end()), expected);
+    EXPECT_TRUE(drives[0].isFolder());
+    EXPECT_EQ(drives[0].bytes(), 0);
+    EXPECT_EQ(drives[0].capabilities, std::nullopt);
     const auto log = requests();
     ASSERT_EQ(log.size(), 2);
-    const Query first{{u"pageSize"_s, u"100"_s}, {u"fields"_s, u"nextPageToken,drives(id,name)"_s}};
-    EXPECT_EQ(queryOf(log[0]), first);
-    Query second = queryOf(log[1]);
-    EXPECT_FALSE(second.take(u"pageToken"_s).isEmpty());
-    EXPECT_EQ(second, first);
-    EXPECT_EQ(log[1].path, u"/drive/v3/drives"_s);
+    Query query{{u"pageSize"_s, u"100"_s}, {u"fields"_s, u"nextPageToken,drives(id,name)"_s}};
+    expectRequest(log[0], u"GET"_s, u"/drive/v3/drives"_s, query);
+    EXPECT_FALSE(queryOf(log[1]).value(u"pageToken"_s).isEmpty());
+    query.insert(u"pageToken"_s, queryOf(log[1]).value(u"pageToken"_s));
+    expectRequest(log[1], u"GET"_s, u"/drive/v3/drives"_s, query);
 }
 
-TEST_F(DriveBrowse, FileFindsItemsInSharedDrivesWithTheItemFields)
+TEST_F(DriveBrowse, SharedDriveItemsAreListedAndFound)
 {
     const QString drive =
         emulator.createSharedDrive(u"Marketing"_s, {{account.email, u"writer"_s}});
     const QString id = emulator.createFile(account.email, u"Ngân sách.xlsx"_s, "12345", drive);
 
+    EXPECT_EQ(idsOf(run(client.list(drive, false))), QStringList{id});
+    clearRequests();
     const DriveFile file = run(client.file(id));
 
     EXPECT_EQ(file.id, id);
     EXPECT_EQ(file.name, u"Ngân sách.xlsx"_s);
     EXPECT_EQ(file.bytes(), 5);
     EXPECT_TRUE(file.modifiedDate().isValid());
-    const auto log = requests();
-    ASSERT_EQ(log.size(), 1);
-    EXPECT_EQ(log[0].method, u"GET"_s);
-    EXPECT_EQ(log[0].path, u"/drive/v3/files/"_s + id);
-    EXPECT_EQ(queryOf(log[0]),
-              Query({{u"supportsAllDrives"_s, u"true"_s}, {u"fields"_s, itemFields}}));
+    ASSERT_EQ(requests().size(), 1);
+    expectRequest(requests()[0], u"GET"_s, u"/drive/v3/files/"_s + id, itemQuery);
 }
 
 TEST_F(DriveBrowse, CreateFolderSendsTheTrimmedNameUnderItsParent)
@@ -258,23 +220,16 @@ TEST_F(DriveBrowse, CreateFolderSendsTheTrimmedNameUnderItsParent)
     ASSERT_TRUE(folder.capabilities);
     EXPECT_EQ(folder.capabilities->canAddChildren, true);
     EXPECT_EQ(emulator.findChild(parent, u"Báo cáo"_s), folder.id);
-    const auto log = requests();
-    ASSERT_EQ(log.size(), 1);
-    EXPECT_EQ(log[0].method, u"POST"_s);
-    EXPECT_EQ(log[0].path, u"/drive/v3/files"_s);
-    EXPECT_EQ(queryOf(log[0]),
-              Query({{u"supportsAllDrives"_s, u"true"_s}, {u"fields"_s, itemFields}}));
-    EXPECT_EQ(log[0].header(u"content-type"_s), u"application/json; charset=utf-8"_s);
-    EXPECT_EQ(log[0].bodyLength,
-              compactLength({{u"name"_s, u"Báo cáo"_s},
-                             {u"mimeType"_s, u"application/vnd.google-apps.folder"_s},
-                             {u"parents"_s, QJsonArray{parent}}}));
+    ASSERT_EQ(requests().size(), 1);
+    expectRequest(requests()[0], u"POST"_s, u"/drive/v3/files"_s, itemQuery);
+    expectJsonBody(requests()[0], {{u"name"_s, u"Báo cáo"_s},
+                                   {u"mimeType"_s, folderType},
+                                   {u"parents"_s, QJsonArray{parent}}});
 }
 
 TEST_F(DriveBrowse, InvalidNamesAreRefusedBeforeAnythingIsSent)
 {
-    const QString item = emulator.createFolder(account.email, u"Cũ"_s);
-    const DriveFile file(item, u"Cũ"_s, u"application/vnd.google-apps.folder"_s);
+    const DriveFile file(emulator.createFolder(account.email, u"Cũ"_s), u"Cũ"_s, folderType);
     for (const QString &name : {u"   "_s, u""_s, u"a/b"_s, u" .. "_s}) {
         SCOPED_TRACE(name.toStdString());
         const QString message = u"Tên không được để trống hoặc chứa dấu /."_s;
@@ -288,7 +243,7 @@ TEST_F(DriveBrowse, RenameTrashAndDeleteChangeTheItemWithTheirOwnRequests)
 {
     const QString id = emulator.createFile(account.email, u"old.txt"_s, "x");
     const DriveFile file(id, u"old.txt"_s, u"text/plain"_s);
-    const Query allDrives{{u"supportsAllDrives"_s, u"true"_s}};
+    const QString path = u"/drive/v3/files/"_s + id;
 
     run(client.rename(file, u"\tnew name.txt \n"_s));
     EXPECT_EQ(emulator.itemMetadata(id)->value(u"name"_s).toString(), u"new name.txt"_s);
@@ -299,25 +254,19 @@ TEST_F(DriveBrowse, RenameTrashAndDeleteChangeTheItemWithTheirOwnRequests)
 
     const auto log = requests();
     ASSERT_EQ(log.size(), 3);
-    for (const RequestRecord &record : log) {
-        EXPECT_EQ(record.path, u"/drive/v3/files/"_s + id);
-        EXPECT_EQ(queryOf(record), allDrives);
-    }
-    EXPECT_EQ(log[0].method, u"PATCH"_s);
-    EXPECT_EQ(log[0].header(u"content-type"_s), u"application/json; charset=utf-8"_s);
-    EXPECT_EQ(log[0].bodyLength, compactLength({{u"name"_s, u"new name.txt"_s}}));
-    EXPECT_EQ(log[1].method, u"PATCH"_s);
-    EXPECT_EQ(log[1].header(u"content-type"_s), u"application/json; charset=utf-8"_s);
-    EXPECT_EQ(log[1].bodyLength, qint64(sizeof(R"({"trashed":true})") - 1));
-    EXPECT_EQ(log[2].method, u"DELETE"_s);
+    expectRequest(log[0], u"PATCH"_s, path, allDrives);
+    expectJsonBody(log[0], {{u"name"_s, u"new name.txt"_s}});
+    expectRequest(log[1], u"PATCH"_s, path, allDrives);
+    expectJsonBody(log[1], {{u"trashed"_s, true}});
+    EXPECT_EQ(log[1].bodyLength, qint64(sizeof(R"({"trashed":true})") - 1)); // a JSON boolean
+    expectRequest(log[2], u"DELETE"_s, path, allDrives);
     EXPECT_EQ(log[2].bodyLength, 0);
 }
 
 TEST_F(DriveBrowse, OnlyDeleteRefusesA201)
 {
-    const QString id = emulator.createFile(account.email, u"x.txt"_s, "x");
-    const DriveFile file(id, u"x.txt"_s, u"text/plain"_s);
-
+    const DriveFile file(emulator.createFile(account.email, u"x.txt"_s, "x"), u"x.txt"_s,
+                         u"text/plain"_s);
     answerOnce(201, "{}");
     run(client.rename(file, u"y.txt"_s));
     answerOnce(201, "{}");
@@ -332,16 +281,6 @@ TEST_F(DriveBrowse, OnlyDeleteRefusesA201)
     answerOnce(200, "");
     run(client.deletePermanently(file));
     EXPECT_EQ(requests().size(), 4);
-}
-
-TEST_F(DriveBrowse, MissingItemOperationsReportGone)
-{
-    const QString gone = u"1NoSuchItem"_s;
-    const DriveFile file(gone, u"x"_s, std::nullopt);
-    for (int status : {failure<DriveAPIError>(client.rename(file, u"y"_s)).status(),
-                       failure<DriveAPIError>(client.trash(file)).status(),
-                       failure<DriveAPIError>(client.deletePermanently(file)).status()})
-        EXPECT_EQ(status, 404);
 }
 
 } // namespace

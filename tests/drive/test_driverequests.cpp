@@ -2,8 +2,6 @@
 
 #include "errors.h"
 
-#include <QElapsedTimer>
-#include <QTimer>
 
 #include <stop_token>
 
@@ -62,20 +60,6 @@ TEST_F(DriveRequests, TokenSourceFailurePassesThroughAndNothingIsSent)
 
     EXPECT_EQ(error.message(), u"Chưa kết nối Google Drive."_s);
     EXPECT_TRUE(requests().isEmpty());
-}
-
-TEST_F(DriveRequests, EveryRequestCarriesTheBearerToken)
-{
-    run(client.account());
-    run(client.file(folder));
-    run(client.list(u"root"_s, false));
-    const auto log = requests();
-    ASSERT_EQ(log.size(), 3);
-    for (const RequestRecord &record : log) {
-        EXPECT_TRUE(record.hasAuthorization) << record.target.toStdString();
-        EXPECT_EQ(record.tokenFingerprint, DriveEmulator::tokenFingerprint(account.accessToken));
-    }
-    EXPECT_EQ(tokenRequests, QList<bool>({false, false, false}));
 }
 
 struct ErrorCase
@@ -150,15 +134,6 @@ TEST_F(DriveRequests, ErrorAnswersBecomeTheUsersMessageAndRetryableFlag)
     }
 }
 
-TEST_F(DriveRequests, UnknownItemIsGooglesOwn404)
-{
-    const DriveAPIError error = failure<DriveAPIError>(client.file(u"1missingItem"_s));
-    EXPECT_EQ(error.status(), 404);
-    EXPECT_EQ(error.message(),
-              u"File hoặc thư mục không còn tồn tại, hoặc phiên tải lên đã hết hạn."_s);
-    EXPECT_FALSE(error.retryable());
-}
-
 TEST_F(DriveRequests, MalformedItemIDsAreRefusedBeforeAnythingIsSent)
 {
     const QString message = u"Địa chỉ file Google Drive không hợp lệ."_s;
@@ -198,10 +173,12 @@ TEST_F(DriveRequests, MalformedItemIDsAreRefusedBeforeAnythingIsSent)
 TEST_F(DriveRequests, LettersAndDigitsOfAnyScriptMakeAValidItemID)
 {
     const QString id = u"Tệp_٣-x"_s;
-    EXPECT_EQ(failure<DriveAPIError>(client.file(id)).status(), 404);
-    const auto log = requests();
-    ASSERT_EQ(log.size(), 1);
-    EXPECT_EQ(log[0].path, u"/drive/v3/files/"_s + id);
+    const DriveAPIError error = failure<DriveAPIError>(client.file(id)); // Drive's own 404
+    EXPECT_EQ(error.status(), 404);
+    EXPECT_EQ(error.message(),
+              u"File hoặc thư mục không còn tồn tại, hoặc phiên tải lên đã hết hạn."_s);
+    ASSERT_EQ(requests().size(), 1);
+    EXPECT_EQ(requests()[0].path, u"/drive/v3/files/"_s + id);
 }
 
 TEST_F(DriveRequests, QueryValuesReachDriveExactlyAsGiven)
@@ -231,19 +208,6 @@ TEST_F(DriveRequests, StopBeforeTheStartSendsNothing)
     EXPECT_THROW(run(client.list(u"root"_s, false, stop.get_token())), Cancelled);
     EXPECT_TRUE(requests().isEmpty());
     EXPECT_TRUE(tokenRequests.isEmpty());
-}
-
-TEST_F(DriveRequests, StopDuringARequestEndsItWithCancelled)
-{
-    emulator.addFault(
-        FaultRule::delayBy(std::chrono::seconds(1), u"GET"_s, u"^/drive/v3/about$"_s));
-    std::stop_source stop;
-    QObject context;
-    QTimer::singleShot(100, &context, [&] { stop.request_stop(); });
-    QElapsedTimer elapsed;
-    elapsed.start();
-    EXPECT_THROW(run(client.account(stop.get_token())), Cancelled);
-    EXPECT_LT(elapsed.elapsed(), 800);
 }
 
 TEST_F(DriveRequests, TransportFailurePassesThroughUnwrapped)
