@@ -1,14 +1,15 @@
 // Moves one file through Tarnwick's HTTP engine and measures it, for bench/engine-throughput.
 //
 //   tarnwick-bench-engine download URL OUT             one GET streamed into OUT
-//   tarnwick-bench-engine upload URL FILE [CHUNK]      FILE as PUTs of CHUNK bytes (8 MiB) to
-//                                                      URL/<offset>, one after the other
+//   tarnwick-bench-engine upload URL FILE [CHUNK]      FILE as PUTs of CHUNK bytes (8 MiB), one
+//                                                      after the other, to a resumable-upload
+//                                                      session URL or else to URL/<offset>
 //   tarnwick-bench-engine idle [MS]                    starts the engine, waits MS (300) ms
 //
 // While the transfer runs, a 10 ms timer on the main thread records how late each tick comes, and
 // the main thread's own CPU time is taken (lateness with little CPU is the scheduler's, not ours).
 // Prints "RESULT bytes=… secs=… mbps=… progress_calls=… main_cpu_ms=… lateness_p99_ms=…
-// lateness_max_ms=…".
+// lateness_max_ms=…". TARNWICK_BENCH_TOKEN, when set, is sent as a bearer token.
 #include "core/httpengine.h"
 #include "core/httpfilesink.h"
 #include "core/runsync.h"
@@ -83,10 +84,19 @@ void countProgress(const HttpProgress &)
     ++progressCalls;
 }
 
+HttpHeaders authorization()
+{
+    const QByteArray token = qgetenv("TARNWICK_BENCH_TOKEN");
+    if (token.isEmpty())
+        return {};
+    return {{"Authorization", "Bearer " + token}};
+}
+
 QCoro::Task<qint64> download(QUrl url, QString out)
 {
     HttpRequest request;
     request.url = url;
+    request.headers = authorization();
     request.chooseSink = [out](const HttpResponse &head) -> std::unique_ptr<HttpSink> {
         if (head.status != 200)
             return nullptr;
@@ -99,24 +109,37 @@ QCoro::Task<qint64> download(QUrl url, QString out)
     co_return QFileInfo(out).size();
 }
 
+// A URL with an upload_id is a resumable-upload session: every chunk goes to it, and each but the
+// last is answered 308 with the committed range. Otherwise chunk N goes to URL/<offset>.
 QCoro::Task<qint64> upload(QUrl url, QString file, qint64 chunk)
 {
+    const bool session = url.query().contains(u"upload_id="_s);
     const qint64 total = QFileInfo(file).size();
     qint64 offset = 0;
     while (offset < total) {
         const qint64 length = std::min(chunk, total - offset);
+        const bool last = offset + length == total;
         HttpRequest request;
         request.method = "PUT";
-        request.url = QUrl(url.toString() + u"/%1"_s.arg(offset));
-        request.headers = {{"Content-Type", "application/octet-stream"},
-                           {"Content-Range", "bytes " + QByteArray::number(offset) + '-' +
-                                                 QByteArray::number(offset + length - 1) + '/' +
-                                                 QByteArray::number(total)}};
+        request.url = session ? url : QUrl(url.toString() + u"/%1"_s.arg(offset));
+        request.headers = authorization();
+        request.headers += {{"Content-Type", "application/octet-stream"},
+                            {"Content-Range", "bytes " + QByteArray::number(offset) + '-' +
+                                                  QByteArray::number(offset + length - 1) + '/' +
+                                                  QByteArray::number(total)}};
         request.body = HttpBody::fromFile(file, offset, length);
         request.onProgress = countProgress;
         const HttpResponse response = co_await TarnwickNetwork::session().send(std::move(request));
-        if (response.status != 200)
-            throw std::runtime_error("PUT answered " + std::to_string(response.status));
+        const bool accepted =
+            session && !last
+                ? response.status == 308 && response.header("Range") ==
+                                                "bytes=0-" + QByteArray::number(offset + length - 1)
+                : response.status == 200 || response.status == 201;
+        if (!accepted)
+            throw std::runtime_error("PUT at " + std::to_string(offset) + " answered " +
+                                     std::to_string(response.status));
+        if (last)
+            std::printf("FINAL %s\n", response.body.simplified().constData());
         offset += length;
     }
     co_return total;
