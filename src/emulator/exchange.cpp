@@ -114,7 +114,13 @@ void Exchange::drain()
     if (m_bodyRead)
         return;
     if (!m_reader) {
+        // The library gives GET no body reader: a body there would be read as the next request.
         m_bodyRead = true;
+        if (declaresBody()) {
+            if (connection)
+                connection->closeAfterResponse();
+            response.set_header("Connection", "close");
+        }
         return;
     }
     // A huge unread body is cheaper to drop with the connection than to read.

@@ -12,6 +12,12 @@
 
 #include <memory>
 
+// Readable QStrings in gtest messages.
+inline void PrintTo(const QString &text, std::ostream *out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
 namespace Tarnwick::Emulator::Testing {
 
 // A running emulator with one account, and a plain cpp-httplib client to talk to it.
