@@ -22,7 +22,8 @@ public:
     // when the request is re-sent on a fresh connection. Throw a Failure to abort the request
     // with it.
     virtual qint64 read(qint64 offset, char *buffer, qint64 capacity) = 0;
-    // Called once on the worker thread when the request ends, however it ends.
+    // Called on the worker thread when a request that sent this body ends, however it ends. The
+    // same body may go out again with a later request (a retry): read() after close() starts over.
     virtual void close() {}
 
     // The given bytes (copied implicitly, so the caller's QByteArray stays untouched).
