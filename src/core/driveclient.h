@@ -6,6 +6,7 @@
 #include "drivepermission.h"
 #include "httprequest.h"
 #include "httpresponse.h"
+#include "uploadsession.h"
 
 #include <QCoroTask>
 #include <QJsonObject>
@@ -14,6 +15,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <stop_token>
 #include <utility>
 
@@ -42,6 +44,10 @@ public:
         std::function<QCoro::Task<QString>(bool forceRefresh, std::stop_token stop)>;
     // Query parameters as name and value, not encoded; their order does not matter to Drive.
     using Query = QList<std::pair<QString, QString>>;
+    // Bytes done and the total of a transfer; called on the main thread.
+    using Progress = std::function<void(qint64 done, qint64 total)>;
+    // Receives a resumable-upload session as soon as Google has opened it.
+    using SessionHandler = std::function<void(const UploadSession &session)>;
 
     // The inactivity limit of every authorized request.
     static constexpr std::chrono::seconds requestTimeout{120};
@@ -94,6 +100,33 @@ public:
     // (an organisation that forbids public links) is ignored: the item's link still comes back.
     QCoro::Task<QString> createShareLink(QString fileId, std::stop_token stop = {}) const;
 
+    // ---- transfers
+
+    // Puts the regular file at `file` (a local path; symbolic links are refused) into the folder
+    // `parent` under its own name and returns the new item. Files of 1 to 5,242,880 bytes go in
+    // one multipart request (falling back once to a resumable upload after a transient failure);
+    // empty and larger files go through a resumable session, handed to onSession at once so the
+    // caller can keep it, and sent in 8 MiB chunks. `resume` continues a kept session from the
+    // last byte Google confirmed, provided the file's size and modification date are unchanged;
+    // a session Google no longer knows is replaced by a new one. Transient failures (5xx, 429,
+    // rate limits, the network) are retried after 2, 4, 8, 16 and 16 seconds, asking Google each
+    // time what it holds. Progress never goes back while one session runs and never exceeds the
+    // file size. File contents are read off the main thread and dropped from the page cache.
+    QCoro::Task<DriveFile> upload(QString file, QString parent, std::optional<UploadSession> resume,
+                                  SessionHandler onSession, Progress progress,
+                                  std::stop_token stop = {}) const;
+
+    // Copies the Drive file to `destination` (a local path; its folder is created; an existing
+    // file there is replaced). The bytes stream on the network thread into the hidden part file
+    // beside the destination (UploadUtilities::partialURL), stamped with the remote version; a
+    // later call continues a part file of the same version with a Range request, and a complete
+    // one is moved into place without any request. Network failures are retried after 2, 4, 8,
+    // 16 and 16 seconds, six attempts in all. The part file is flushed to disk and renamed over
+    // the destination in one step, so the destination is never half-written. Folders and Google
+    // documents are refused before anything is created. Cancelling keeps the part file.
+    QCoro::Task<> download(DriveFile file, QString destination, Progress progress,
+                           std::stop_token stop = {}) const;
+
 private:
     // The statuses that count as success unless an operation says otherwise.
     static QList<int> defaultAccepted() { return {200, 201, 204, 308}; }
@@ -124,6 +157,33 @@ private:
     static void checkItemID(const QString &id);
     // A value for a single-quoted literal in a search query.
     static QString escapeQueryLiteral(const QString &text);
+
+    // Uploads (driveclient_upload.cpp).
+    QCoro::Task<DriveFile> uploadMultipart(QString file, QString parent, qint64 total, QString mime,
+                                           Progress progress, std::stop_token stop) const;
+    QCoro::Task<DriveFile> uploadResumable(QString file, QString parent, qint64 total, QString mime,
+                                           QDateTime modified, SessionHandler onSession,
+                                           Progress progress, std::stop_token stop) const;
+    // Missing when the session is gone or untrusted and the caller must start over.
+    QCoro::Task<std::optional<DriveFile>> continueResumable(UploadSession session, QString file,
+                                                            qint64 total, Progress progress,
+                                                            std::stop_token stop) const;
+    QCoro::Task<DriveFile> sendResumable(QUrl url, QString file, qint64 total, QString mime,
+                                         qint64 offset, Progress progress,
+                                         std::stop_token stop) const;
+    // The status query of a session: what Google holds, or the item when it is complete.
+    QCoro::Task<HttpResponse> askUploadStatus(QUrl url, qint64 total, std::stop_token stop) const;
+    // authorized() with upload progress: alreadySent plus the body bytes sent, at most
+    // expectedTotal.
+    QCoro::Task<HttpResponse> authorizedUpload(HttpRequest request, QList<int> accepted,
+                                               qint64 expectedTotal, qint64 alreadySent,
+                                               Progress progress, std::stop_token stop) const;
+
+    // Downloads (driveclient_download.cpp): one GET into the part file from offset; returns the
+    // answer whatever its status (the body only when it is not a success).
+    QCoro::Task<HttpResponse> downloadAttempt(DriveFile file, QString part, QString stamp,
+                                              qint64 offset, bool forceRefresh, Progress progress,
+                                              std::stop_token stop) const;
 
     HttpEngine *m_session;
     TokenSource m_token;

@@ -75,6 +75,8 @@ public:
         dropCache();
         ::close(m_fd);
         m_fd = -1;
+        // A re-sent request reads from the start again; its pages must be dropped too.
+        m_readUpTo = m_droppedUpTo = 0;
     }
 
 private:

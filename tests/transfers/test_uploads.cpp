@@ -1,0 +1,335 @@
+// Uploads against the emulator: which form each size takes, the exact requests, resuming kept
+// sessions, retries with their waits, and the faults a real network adds.
+#include "transfertesting.h"
+
+#include "errors.h"
+#include "support/testsupport.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <QTimer>
+
+#include <stop_token>
+
+using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
+using namespace Tarnwick;
+using namespace Tarnwick::Emulator;
+
+namespace {
+
+constexpr qint64 MiB = 1 << 20;
+
+class Uploads : public Testing::TransferTest
+{
+protected:
+    QString folder = emulator.createFolder(account.email, u"Tải lên"_s);
+    QList<UploadSession> sessions;
+
+    DriveClient::SessionHandler keepSession()
+    {
+        return [this](const UploadSession &s) { sessions.append(s); };
+    }
+    // Uploads a new local file with these bytes and checks that Drive holds exactly them.
+    DriveFile uploadBytes(const QString &name, const QByteArray &bytes,
+                          std::optional<UploadSession> resume = {})
+    {
+        const QString local = Testing::writeFile(path(name), bytes);
+        const DriveFile item = run(client.upload(local, folder, resume, keepSession(), recorder()));
+        EXPECT_EQ(emulator.contentSha256(item.id), sha256(bytes)) << name.toStdString();
+        EXPECT_EQ(item.bytes(), bytes.size());
+        return item;
+    }
+    QStringList contentRanges() const
+    {
+        QStringList out;
+        for (const auto &r : uploadRequests())
+            if (r.method == u"PUT"_s)
+                out.append(r.header(u"content-range"_s));
+        return out;
+    }
+    // Fires on the n-th PUT to the upload endpoint (0-based) only.
+    int onPut(FaultRule rule, int n)
+    {
+        rule.method = u"PUT"_s;
+        rule.path = u"^/upload/"_s;
+        rule.skip = n;
+        return emulator.addFault(rule);
+    }
+};
+
+TEST_F(Uploads, EmptyFileIsOneResumablePutOfBytesStarSlashZero)
+{
+    const DriveFile item = uploadBytes(u"trống.txt"_s, {});
+    EXPECT_EQ(item.name, u"trống.txt"_s);
+    EXPECT_EQ(item.size, u"0"_s);
+    EXPECT_EQ(contentRanges(), QStringList{u"bytes */0"_s});
+    EXPECT_EQ(sessions.size(), 1);
+    const auto log = uploadRequests();
+    ASSERT_EQ(log.size(), 2);
+    EXPECT_EQ(log[0].queryValue(u"uploadType"_s), u"resumable"_s);
+    EXPECT_EQ(log[0].header(u"x-upload-content-length"_s), u"0"_s);
+    EXPECT_EQ(log[0].header(u"x-upload-content-type"_s), u"text/plain"_s);
+    EXPECT_EQ(log[1].header(u"content-type"_s), u"text/plain"_s);
+}
+
+TEST_F(Uploads, SizeDecidesBetweenMultipartOneWholePutAndChunks)
+{
+    const DriveFile small = uploadBytes(u"a.pdf"_s, contents(5'242'880, 1));
+    auto log = uploadRequests();
+    ASSERT_EQ(log.size(), 1);
+    EXPECT_EQ(log[0].method, u"POST"_s);
+    EXPECT_EQ(log[0].queryValue(u"uploadType"_s), u"multipart"_s);
+    EXPECT_EQ(log[0].queryValue(u"supportsAllDrives"_s), u"true"_s);
+    EXPECT_EQ(small.mimeType, u"application/pdf"_s);
+    // The exact body: both parts, CRLF line ends, the closing delimiter.
+    const auto boundary = QRegularExpression(u"^multipart/related; boundary=(tarnwick-[0-9A-F]{8}-"
+                                             "[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12})$"_s)
+                              .match(log[0].header(u"content-type"_s));
+    ASSERT_TRUE(boundary.hasMatch()) << log[0].header(u"content-type"_s).toStdString();
+    const QByteArray b = boundary.captured(1).toLatin1();
+    const qint64 metadata =
+        QJsonDocument(QJsonObject{{"name"_L1, u"a.pdf"_s}, {"parents"_L1, QJsonArray{folder}}})
+            .toJson(QJsonDocument::Compact)
+            .size();
+    const QByteArray head = "--" + b + "\r\nContent-Type: application/json; charset=UTF-8\r\n\r\n";
+    const QByteArray middle = "\r\n--" + b + "\r\nContent-Type: application/pdf\r\n\r\n";
+    const QByteArray end = "\r\n--" + b + "--\r\n";
+    EXPECT_EQ(log[0].bodyLength, head.size() + metadata + middle.size() + 5'242'880 + end.size());
+    EXPECT_TRUE(progressIsMonotonic());
+    EXPECT_EQ(reports.last(), Report(5'242'880, 5'242'880));
+    EXPECT_EQ(sessions.size(), 0);
+
+    clearRequests();
+    uploadBytes(u"b"_s, contents(5'242'881, 2));
+    log = uploadRequests();
+    ASSERT_EQ(log.size(), 2);
+    EXPECT_EQ(log[0].header(u"x-upload-content-type"_s), u"application/octet-stream"_s);
+    EXPECT_EQ(log[0].header(u"x-upload-content-length"_s), u"5242881"_s);
+    EXPECT_EQ(contentRanges(), QStringList{u"bytes 0-5242880/5242881"_s});
+    EXPECT_EQ(log[1].bodyLength, 5'242'881);
+
+    clearRequests();
+    uploadBytes(u"c.bin"_s, contents(8'388'609, 3));
+    EXPECT_EQ(contentRanges(),
+              QStringList({u"bytes 0-8388607/8388609"_s, u"bytes 8388608-8388608/8388609"_s}));
+    EXPECT_EQ(sessions.size(), 2);
+    EXPECT_EQ(sessions[1].size, 8'388'609);
+    EXPECT_TRUE(sessions[1].url.toString().startsWith(emulator.baseUrl() + u"/upload/"_s));
+}
+
+TEST_F(Uploads, KeptSessionContinuesFromTheConfirmedByteWithoutANewSession)
+{
+    const QByteArray bytes = contents(9 * MiB, 4);
+    const QString local = Testing::writeFile(path(u"phim.mkv"_s), bytes);
+    // The first run dies on its second chunk with an answer that is not retried.
+    onPut(FaultRule::respond(400), 1);
+    failure<DriveAPIError>(client.upload(local, folder, {}, keepSession(), {}));
+    ASSERT_EQ(sessions.size(), 1);
+
+    clearRequests();
+    const DriveFile item =
+        run(client.upload(local, folder, sessions[0], keepSession(), recorder()));
+    EXPECT_EQ(emulator.contentSha256(item.id), sha256(bytes));
+    EXPECT_EQ(sessions.size(), 1) << "a continued session is not handed out again";
+    EXPECT_EQ(contentRanges(),
+              QStringList({u"bytes */9437184"_s, u"bytes 8388608-9437183/9437184"_s}));
+    EXPECT_EQ(reports.first().first, 8'388'608);
+}
+
+TEST_F(Uploads, KeptSessionThatNoLongerAppliesIsReplaced)
+{
+    const QByteArray bytes = contents(6 * MiB, 5);
+    const QString local = Testing::writeFile(path(u"x.bin"_s), bytes);
+    const QDateTime modified = QFileInfo(local).lastModified().toUTC();
+    const QUrl url(emulator.baseUrl() +
+                   u"/upload/drive/v3/files?uploadType=resumable&upload_id=old"_s);
+
+    // Modified one second later than kept: no status query at all.
+    run(client.upload(local, folder, UploadSession{url, bytes.size(), modified.addSecs(1)},
+                      keepSession(), {}));
+    EXPECT_EQ(uploadRequests().first().method, u"POST"_s);
+    EXPECT_EQ(sessions.size(), 1);
+
+    // Google no longer knows the session.
+    clearRequests();
+    const int gone = answerOnce(404, {}, u"PUT"_s);
+    const DriveFile item = run(client.upload(
+        local, folder, UploadSession{url, bytes.size(), modified}, keepSession(), {}));
+    EXPECT_EQ(emulator.faultFired(gone), 1);
+    EXPECT_EQ(contentRanges().first(), u"bytes */6291456"_s);
+    EXPECT_EQ(sessions.size(), 2);
+    EXPECT_EQ(emulator.contentSha256(item.id), sha256(bytes));
+
+    // A session URL on another host is never asked (it would get the token).
+    clearRequests();
+    run(client.upload(
+        local, folder,
+        UploadSession{QUrl(u"https://uploads.example.com/s?upload_id=1"_s), bytes.size(), modified},
+        keepSession(), {}));
+    EXPECT_EQ(uploadRequests().first().method, u"POST"_s);
+    EXPECT_EQ(sessions.size(), 3);
+}
+
+TEST_F(Uploads, StatusWithRangeResumesRightAfterTheConfirmedBytes)
+{
+    const QString local = Testing::writeFile(path(u"n.txt"_s), contents(5000, 6));
+    const QUrl url(emulator.baseUrl() +
+                   u"/upload/drive/v3/files?uploadType=resumable&upload_id=x"_s);
+    FaultRule status = FaultRule::respond(308, u"PUT"_s);
+    status.headers = {{"Range", "bytes=0-999"}};
+    emulator.addFault(status);
+    FaultRule done = FaultRule::respond(200, u"PUT"_s);
+    done.body = R"({"id":"done1","name":"n.txt","size":"5000"})";
+    done.skip = 1;
+    emulator.addFault(done);
+    const DriveFile item = run(client.upload(
+        local, folder, UploadSession{url, 5000, QFileInfo(local).lastModified().toUTC()},
+        keepSession(), recorder()));
+    EXPECT_EQ(item.id, u"done1"_s);
+    EXPECT_EQ(contentRanges(), QStringList({u"bytes */5000"_s, u"bytes 1000-4999/5000"_s}));
+    EXPECT_EQ(reports.first(), Report(1000, 5000));
+}
+
+TEST_F(Uploads, ServerErrorsAreRetriedAfterTwoFourEightSecondsAskingTheStatusEachTime)
+{
+    const QByteArray bytes = contents(8 * MiB + 1000, 7);
+    onPut(FaultRule::respond(503), 1);
+    onPut(FaultRule::respondHtml(429), 3);
+    onPut(FaultRule::respond(502), 5);
+    uploadBytes(u"r.bin"_s, bytes);
+
+    EXPECT_EQ(waits(), QList<std::chrono::milliseconds>({2s, 4s, 8s}));
+    const QString tail = u"bytes 8388608-8389607/8389608"_s;
+    const QString ask = u"bytes */8389608"_s;
+    EXPECT_EQ(contentRanges(),
+              QStringList({u"bytes 0-8388607/8389608"_s, tail, ask, tail, ask, tail, ask, tail}));
+    EXPECT_TRUE(progressIsMonotonic());
+    EXPECT_EQ(reports.last(), Report(bytes.size(), bytes.size()));
+}
+
+TEST_F(Uploads, FailuresThatRetryingCannotFixEndAtOnce)
+{
+    const QString local = Testing::writeFile(path(u"f.bin"_s), contents(6 * MiB, 8));
+    onPut(FaultRule::respondError(403, u"insufficientFilePermissions"_s, u"No."_s), 0);
+    const DriveAPIError denied = failure<DriveAPIError>(client.upload(local, folder, {}, {}, {}));
+    EXPECT_EQ(denied.message(), u"Không có quyền thực hiện thao tác này. No."_s);
+    EXPECT_TRUE(waits().isEmpty());
+    EXPECT_EQ(contentRanges().size(), 1);
+
+    // Six transient failures of the chunk in a row (the status queries between them succeed):
+    // five waits, then the last error.
+    emulator.clearFaults();
+    for (int n = 0; n < 12; n += 2)
+        onPut(FaultRule::respond(503), n);
+    const DriveAPIError last = failure<DriveAPIError>(client.upload(local, folder, {}, {}, {}));
+    EXPECT_EQ(last.status(), 503);
+    EXPECT_TRUE(last.retryable());
+    EXPECT_EQ(waits(), QList<std::chrono::milliseconds>({2s, 4s, 8s, 16s, 16s}));
+
+    // Status queries failing as well still end after five waits.
+    emulator.clearFaults();
+    clock.clearRequestedDelays();
+    FaultRule down = FaultRule::respond(503, u"PUT"_s);
+    down.times = 0;
+    emulator.addFault(down);
+    failure<DriveAPIError>(client.upload(local, folder, {}, {}, {}));
+    EXPECT_EQ(waits(), QList<std::chrono::milliseconds>({2s, 4s, 8s, 16s, 16s}));
+
+    // A server that kept nothing of a chunk.
+    emulator.clearFaults();
+    onPut(FaultRule::keepFewer(0), 0);
+    EXPECT_EQ(failure<TarnwickError>(client.upload(local, folder, {}, {}, {})).message(),
+              u"Google chưa xác nhận hoàn tất file. Hãy thử lại."_s);
+
+    const QString link = path(u"link"_s);
+    QFile::link(local, link);
+    clearRequests();
+    for (const QString &refused : {link, dir.path()})
+        EXPECT_EQ(failure<TarnwickError>(client.upload(refused, folder, {}, {}, {})).message(),
+                  u"Chỉ tải lên file thông thường; liên kết tượng trưng được bỏ qua."_s);
+    EXPECT_TRUE(requests().isEmpty());
+}
+
+TEST_F(Uploads, CancellingDuringAWaitSendsNothingMore)
+{
+    TestClock slow(1.0); // real waits, so the stop lands inside one
+    Clock::install(&slow);
+    const QString local = Testing::writeFile(path(u"c.bin"_s), contents(6 * MiB, 9));
+    onPut(FaultRule::respond(503), 0);
+    std::stop_source stop;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, &watch, [&] {
+        if (!slow.requestedDelays().isEmpty())
+            stop.request_stop();
+    });
+    watch.start(1);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    EXPECT_THROW(run(client.upload(local, folder, {}, {}, {}, stop.get_token())), Cancelled);
+    EXPECT_LT(elapsed.elapsed(), 1500);
+    const qsizetype sent = requests().size();
+    Testing::waitUntil([] { return false; }, 300ms);
+    EXPECT_EQ(requests().size(), sent);
+    EXPECT_EQ(contentRanges().size(), 1);
+    Clock::install(&clock);
+}
+
+TEST_F(Uploads, MultipartFailingTransientlyFallsBackToOneResumableUpload)
+{
+    FaultRule broken = FaultRule::resetRequestAfter(1000, u"POST"_s, u"^/upload/"_s);
+    broken.query = u"uploadType=multipart"_s;
+    broken.times = 2; // libcurl sends once more by itself on a kept-alive connection
+    emulator.addFault(broken);
+    uploadBytes(u"m.txt"_s, contents(300'000, 10));
+    EXPECT_EQ(sessions.size(), 1);
+    EXPECT_EQ(contentRanges(), QStringList{u"bytes 0-299999/300000"_s});
+    EXPECT_TRUE(waits().isEmpty());
+}
+
+// What a real network does to a long upload: a dropped connection halfway through a chunk, a
+// server that keeps fewer bytes than it was sent, a token that expires between chunks.
+TEST_F(Uploads, SurvivesResetsShortKeepsAndAnExpiredToken)
+{
+    // Twice in the second chunk: libcurl quietly sends a request again once when a kept-alive
+    // connection drops.
+    FaultRule reset = FaultRule::resetRequestAfter(3 * MiB);
+    reset.times = 2;
+    onPut(reset, 1);
+    onPut(FaultRule::keepFewer(-1), 4);
+    onPut(FaultRule::expireToken(), 5);
+    const QString fresh = emulator.issueAccessToken(account.email);
+    QString current = account.accessToken;
+    tokenFor = [&](bool force) { return force ? (current = fresh) : current; };
+
+    uploadBytes(u"long.bin"_s, contents(20 * MiB + 12345, 11));
+
+    EXPECT_EQ(waits(), QList<std::chrono::milliseconds>{2s});
+    EXPECT_EQ(tokenRequests.count(true), 1);
+    EXPECT_TRUE(progressIsMonotonic());
+    const QString total = u"/20983865"_s;
+    // The server kept 3 MiB of the broken chunk in whole 256 KiB units, then half of the next;
+    // the last chunk, refused with 401, goes again with the refreshed token.
+    EXPECT_EQ(
+        contentRanges().mid(3),
+        QStringList({u"bytes *"_s + total, u"bytes 11534336-19922943"_s + total,
+                     u"bytes 15728640-20983864"_s + total, u"bytes 15728640-20983864"_s + total}));
+}
+
+TEST_F(Uploads, FileShrinkingWhileSentFailsWithTheChangedFileMessage)
+{
+    const QString local = Testing::writeFile(path(u"s.bin"_s), contents(12 * MiB, 12));
+    emulator.addFault(FaultRule::throttle(8 * MiB, u"PUT"_s));
+    auto shrink = [&](qint64 done, qint64) {
+        if (done > 0)
+            QFile::resize(local, 2 * MiB);
+    };
+    EXPECT_EQ(failure<TarnwickError>(client.upload(local, folder, {}, {}, shrink)).message(),
+              u"File đã thay đổi trong lúc tải lên. Hãy thử lại với bản đã lưu xong."_s);
+}
+
+} // namespace
