@@ -20,7 +20,9 @@ class HttpWorker;
 // send() is called and awaited on the main thread. The request runs on the worker thread: its
 // body is read there, its response head is handed to the request's sink chooser there, and its
 // body is written there. Progress and completion come back to the main thread as posted events.
-// Any number of requests may be in flight at once; connections are kept alive and reused.
+// Any number of requests may be in flight at once; connections are kept alive and reused. The
+// worker thread runs a little below the main thread's priority (nice + 5), so that on a busy
+// machine the window stays responsive while transfers take what is left.
 //
 // Policy, the same for every request: https with the system's certificate store, or plain http
 // to a loopback host only (so no layer above can send a token in clear text); no redirects
