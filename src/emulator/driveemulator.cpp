@@ -423,17 +423,7 @@ QStringList DriveEmulator::uploadSessionIds() const
 
 qint64 DriveEmulator::uploadSessionReceived(const QString &uploadId) const
 {
-    const auto user = [&]() -> QString {
-        for (const QString &email : d->state->userEmails())
-            try {
-                return d->state->uploadSession(d->as(email), uploadId)->owner;
-            } catch (const ApiError &) {
-            }
-        return {};
-    }();
-    if (user.isEmpty())
-        return -1;
-    return d->state->uploadSession(d->as(user), uploadId)->received;
+    return d->state->uploadSessionReceived(uploadId);
 }
 
 bool DriveEmulator::expireUploadSession(const QString &uploadId, int status)

@@ -27,7 +27,7 @@ namespace Tarnwick::Emulator {
 //   /token, /revoke        code exchange with PKCE S256, refresh, revocation
 //   /tarnwick/latest.json  the update manifest
 //   /thumbnails/ID, /file/d/ID/view, /drive/folders/ID   pages without a token
-//   /__control/...         the HTTP form of the control calls below (see control.md)
+//   /__control/...         the HTTP form of the control calls below (see README.md)
 // Every method is thread-safe. Typical test use:
 //   DriveEmulator emu;  emu.start();
 //   const TestAccount a = emu.addTestAccount();
@@ -40,7 +40,7 @@ public:
     struct Options
     {
         quint16 port = 0;         // 0: any free port
-        QString seedFile;         // JSON world (see seed.md); relative contents resolve beside it
+        QString seedFile;         // JSON world (see README.md); relative contents resolve beside it
         QByteArray seedJson;      // used when seedFile is empty; empty: an empty world
         QString dataDir;          // persist state and contents here; empty: in memory
         QStringList accessTokens; // bearer tokens that never expire, for the first user

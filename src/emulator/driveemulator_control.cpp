@@ -1,4 +1,4 @@
-// DriveEmulator: the control API over HTTP, under /__control/ (see control.md).
+// DriveEmulator: the control API over HTTP, under /__control/ (see README.md).
 #include "driveemulator_p.h"
 
 #include "exchange.h"

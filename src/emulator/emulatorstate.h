@@ -201,7 +201,7 @@ public:
     EmulatorState(const EmulatorState &) = delete;
     EmulatorState &operator=(const EmulatorState &) = delete;
 
-    // ---- the world: seeds and persisted state share one JSON form (see seed.md)
+    // ---- the world: seeds and persisted state share one JSON form (see README.md)
     // Replaces everything. baseDir resolves relative "file" contents. Throws std::runtime_error.
     void load(const QJsonObject &world, const QString &baseDir);
     QJsonObject save() const;
@@ -320,6 +320,7 @@ public:
     bool expireUploadSession(const QString &id, int status = 404);
     void expireAllUploadSessions(int status = 404);
     QStringList uploadSessionIds() const;
+    qint64 uploadSessionReceived(const QString &id) const; // -1: unknown
 
     // ---- public pages (no token): thumbnails and web views
     std::optional<QByteArray> thumbnailPng(const QString &id) const;

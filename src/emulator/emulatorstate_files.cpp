@@ -953,10 +953,8 @@ QJsonObject EmulatorState::createPermission(const Caller &caller, const QString 
         p.id = DriveIds::stablePermissionId(u"domain:"_s + domain.toLower());
         p.allowFileDiscovery = body.value(u"allowFileDiscovery"_s).toBool();
     } else {
-        p.id = p.allowFileDiscovery ? u"anyone"_s : u"anyoneWithLink"_s;
         p.allowFileDiscovery = body.value(u"allowFileDiscovery"_s).toBool();
-        if (p.allowFileDiscovery)
-            p.id = u"anyone"_s;
+        p.id = p.allowFileDiscovery ? u"anyone"_s : u"anyoneWithLink"_s;
     }
     if (role == u"owner"_s) {
         // The new owner takes the item; the old owner stays as a writer.

@@ -95,6 +95,9 @@ bool EmulatorState::expireUploadSession(const QString &id, int status)
         return false;
     (*it)->expired = true;
     (*it)->expiredStatus = status;
+    // The bytes of an unfinished session are of no use any more; a finished one's are the item's.
+    if ((*it)->resultId.isEmpty())
+        QFile::remove((*it)->path);
     changed();
     return true;
 }
@@ -105,8 +108,17 @@ void EmulatorState::expireAllUploadSessions(int status)
     for (const auto &s : std::as_const(m_sessions)) {
         s->expired = true;
         s->expiredStatus = status;
+        if (s->resultId.isEmpty())
+            QFile::remove(s->path);
     }
     changed();
+}
+
+qint64 EmulatorState::uploadSessionReceived(const QString &id) const
+{
+    std::lock_guard lock(m_mutex);
+    const auto it = m_sessions.constFind(id);
+    return it == m_sessions.cend() ? -1 : (*it)->received.load();
 }
 
 QStringList EmulatorState::uploadSessionIds() const

@@ -485,6 +485,9 @@ void EmulatorState::load(const QJsonObject &world, const QString &baseDir)
     for (const Item &item : std::as_const(m_items))
         if (item.content)
             item.content->discard();
+    for (const auto &session : std::as_const(m_sessions))
+        if (session->resultId.isEmpty())
+            QFile::remove(session->path);
     m_users.clear();
     m_clients.clear();
     m_items.clear();

@@ -38,6 +38,7 @@ TEST_F(DriveApi, TokensAreCheckedLikeGoogle)
     EXPECT_EQ(bad->status, 401);
     EXPECT_EQ(reason(bad), u"authError"_s);
     EXPECT_EQ(at(json(bad), "error.errors.0.location").toString(), u"Authorization"_s);
+    EXPECT_EQ(at(json(bad), "error.errors.0.message").toString(), u"Invalid Credentials"_s);
 
     auto basic = get(u"/drive/v3/about?fields=user"_s, {{"Authorization", "Basic dXNlcjpwdw=="}});
     EXPECT_EQ(basic->status, 401);
