@@ -389,3 +389,52 @@ TEST_F(DriveApi, ReadOnlyTokensCannotWrite)
     EXPECT_EQ(r->status, 403);
     EXPECT_EQ(reason(r), u"insufficientPermissions"_s);
 }
+
+TEST_F(DriveApi, MovingKeepsOneParentAndNoCycles)
+{
+    const QString a = emu->createFolder(account.email, u"A"_s);
+    const QString b = emu->createFolder(account.email, u"B"_s, a);
+    const QString file = emu->createFile(account.email, u"f.txt"_s, "f", a);
+    auto moved = patchJson(u"/drive/v3/files/"_s + file + u"?addParents="_s + b +
+                               u"&removeParents="_s + a + u"&fields=parents"_s,
+                           {});
+    ASSERT_EQ(moved->status, 200);
+    EXPECT_EQ(at(json(moved), "parents.0").toString(), b);
+    EXPECT_EQ(emu->childIds(b), QStringList{file});
+
+    auto second = patchJson(u"/drive/v3/files/"_s + file + u"?addParents="_s + a, {});
+    EXPECT_EQ(reason(second), u"cannotAddParent"_s) << "a file has one parent";
+    auto cycle =
+        patchJson(u"/drive/v3/files/"_s + a + u"?addParents="_s + b + u"&removeParents=root"_s, {});
+    EXPECT_EQ(cycle->status, 400) << "a folder cannot go into its own subfolder";
+    EXPECT_EQ(patchJson(u"/drive/v3/files/"_s + file + u"?addParents="_s + file +
+                            u"&removeParents="_s + b,
+                        {})
+                  ->status,
+              400)
+        << "the new parent must be a folder";
+}
+
+TEST_F(DriveApi, SearchesBeyondOneFolder)
+{
+    const QString folder = emu->createFolder(account.email, u"Hồ sơ"_s);
+    emu->createFile(account.email, u"Báo cáo tháng 1.pdf"_s, "1", folder, u"application/pdf"_s);
+    emu->createFile(account.email, u"báo cáo tháng 2.docx"_s, "2");
+    emu->createFile(account.email, u"ảnh.jpg"_s, "3", {}, u"image/jpeg"_s);
+    auto search = [&](const QString &q) {
+        return names(json(get(u"/drive/v3/files?orderBy=name&fields=files(name)&q="_s + enc(q))));
+    };
+    EXPECT_EQ(search(u"name contains 'BÁO CÁO'"_s),
+              (QStringList{u"Báo cáo tháng 1.pdf"_s, u"báo cáo tháng 2.docx"_s}));
+    EXPECT_EQ(
+        search(
+            u"mimeType = 'image/jpeg' or mimeType = 'application/pdf' and not name contains '1'"_s),
+        QStringList{u"ảnh.jpg"_s});
+    EXPECT_EQ(search(u"mimeType = 'application/vnd.google-apps.folder'"_s),
+              QStringList{u"Hồ sơ"_s});
+    auto all = get(u"/drive/v3/files/"_s + folder + u"?fields=*"_s);
+    ASSERT_EQ(all->status, 200);
+    for (const char *key :
+         {"owners", "capabilities", "permissions", "createdTime", "webViewLink", "spaces"})
+        EXPECT_TRUE(json(all).contains(QString::fromLatin1(key))) << key;
+}

@@ -312,3 +312,14 @@ TEST_F(OAuth, RefreshTokensOfTestingAppsDieAfterAWeek)
     emu->advanceClock(std::chrono::hours(24 * 7 + 1));
     EXPECT_EQ(error(request()), u"invalid_grant"_s);
 }
+
+TEST_F(OAuth, RevokedTokensStopWorking)
+{
+    auto revoked = send("POST", u"/revoke"_s, {}, (u"token="_s + enc(account.accessToken)).toUtf8(),
+                        "application/x-www-form-urlencoded");
+    EXPECT_EQ(revoked->status, 200);
+    EXPECT_EQ(get(u"/drive/v3/about?fields=user"_s)->status, 401);
+    auto again = send("POST", u"/revoke?token="_s + enc(account.accessToken), {});
+    EXPECT_EQ(again->status, 400);
+    EXPECT_EQ(error(again), u"invalid_token"_s);
+}

@@ -252,3 +252,50 @@ TEST_F(Uploads, QuotaIsCheckedAtStartAndOnChunks)
     EXPECT_EQ(chunk->status, 403);
     EXPECT_EQ(reason(chunk), u"storageQuotaExceeded"_s);
 }
+
+TEST_F(Downloads, RightsDecideWhoMayDownload)
+{
+    emu->addUser(u"binh@example.com"_s);
+    const TestAccount binh = emu->addTestAccount(u"binh@example.com"_s);
+    const QString locked = emu->createFile(account.email, u"bí mật.pdf"_s, "secret");
+    const auto media = [](const QString &id) {
+        return u"/drive/v3/files/"_s + id + u"?alt=media"_s;
+    };
+    EXPECT_EQ(get(media(locked), auth(binh.accessToken))->status, 404) << "not shared: not found";
+    emu->share(locked, binh.email, u"reader"_s);
+    EXPECT_EQ(get(media(locked), auth(binh.accessToken))->status, 200);
+
+    const QString drive = emu->createSharedDrive(u"Kho"_s, {{account.email, u"reader"_s}});
+    const QString inDrive = emu->createFile(account.email, u"x.bin"_s, "x", drive);
+    EXPECT_EQ(get(media(inDrive))->status, 404) << "shared drive items need supportsAllDrives";
+    EXPECT_EQ(get(media(inDrive) + u"&supportsAllDrives=true"_s)->status, 200);
+    auto caps = json(
+        get(u"/drive/v3/files/"_s + inDrive + u"?supportsAllDrives=true&fields=capabilities"_s));
+    EXPECT_FALSE(at(caps, "capabilities.canEdit").toBool()) << "a reader of the drive";
+    EXPECT_FALSE(at(caps, "capabilities.canTrash").toBool());
+}
+
+TEST_F(Uploads, ChunkedRequestBodiesAreRead)
+{
+    // A client that streams without announcing a length sends the chunk with chunked encoding.
+    const QByteArray data = pattern(262144 * 2);
+    const QString session = startUpload(u"chunked.bin"_s, account.rootFolderId, data.size());
+    httplib::Headers h = auth({{"Content-Range", "bytes 0-524287/524288"}});
+    auto r = client->Put(
+        session.toStdString(), h,
+        [&](size_t offset, httplib::DataSink &sink) {
+            if (offset < size_t(data.size()))
+                sink.write(data.constData() + offset,
+                           std::min<size_t>(70000, data.size() - offset));
+            else
+                sink.done();
+            return true;
+        },
+        "application/octet-stream");
+    ASSERT_TRUE(r);
+    ASSERT_EQ(r->status, 200) << r->body;
+    EXPECT_EQ(at(json(r), "md5Checksum").toString(), md5(data));
+    const auto log = emu->requestLog();
+    EXPECT_EQ(log.last().header(u"transfer-encoding"_s), u"chunked"_s);
+    EXPECT_EQ(log.last().bodyLength, data.size());
+}
