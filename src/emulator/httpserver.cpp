@@ -17,7 +17,7 @@ constexpr auto readTimeout = std::chrono::seconds(60);
 constexpr auto writeTimeout = std::chrono::seconds(60);
 constexpr auto keepAliveTimeout = std::chrono::seconds(30);
 constexpr int keepAliveRequests = 100000;
-constexpr size_t poolThreads = 96;
+constexpr size_t poolThreads = 192;
 
 } // namespace
 
@@ -58,6 +58,7 @@ bool HttpServer::process_and_close_socket(socket_t sock)
             return false;
         }
         m_open.insert(sock);
+        ++m_openCount;
     }
     const int one = 1;
     ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -66,7 +67,11 @@ bool HttpServer::process_and_close_socket(socket_t sock)
     t_connection = &connection;
     bool ok = false;
     for (int served = 0; served < keepAliveRequests; ++served) {
-        if (!connection.waitForRequest(keepAliveTimeout, [this] { return !m_stopping.load(); }))
+        // Idle keep-alive connections each hold a pool thread: when many are open, let idle ones
+        // go quickly so new connections are not left waiting for a thread.
+        const bool crowded = m_openCount.load() > int(poolThreads / 2);
+        const auto idle = crowded ? std::chrono::milliseconds(500) : keepAliveTimeout;
+        if (!connection.waitForRequest(idle, [this] { return !m_stopping.load(); }))
             break;
         connection.beginRequest();
         bool clientClosed = false;
@@ -83,6 +88,7 @@ bool HttpServer::process_and_close_socket(socket_t sock)
     {
         std::lock_guard lock(m_mutex);
         m_open.erase(sock);
+        --m_openCount;
     }
     if (!connection.isReset())
         ::shutdown(sock, SHUT_RDWR);

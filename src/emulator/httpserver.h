@@ -30,6 +30,7 @@ private:
     bool process_and_close_socket(socket_t sock) override;
 
     std::atomic<bool> m_stopping{false};
+    std::atomic<int> m_openCount{0};
     std::mutex m_mutex;
     std::set<int> m_open;
 };

@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -237,4 +238,29 @@ TEST(EmulatorProcess, PrintsItsAddressAndStopsOnSigterm)
                   {u"--seed"_s, u"/nonexistent/seed.json"_s});
     ASSERT_TRUE(badSeed.waitForFinished(10000));
     EXPECT_NE(badSeed.exitCode(), 0);
+}
+
+TEST(EmulatorConnections, IdleKeepAlivesDoNotStarveNewClients)
+{
+    DriveEmulator emu;
+    emu.start();
+    const TestAccount a = emu.addTestAccount();
+    const httplib::Headers h{{"Authorization", "Bearer " + a.accessToken.toStdString()}};
+    // More idle keep-alive connections than the server has threads.
+    std::vector<std::unique_ptr<httplib::Client>> idle;
+    for (int i = 0; i < 220; ++i) {
+        idle.push_back(std::make_unique<httplib::Client>("127.0.0.1", emu.port()));
+        idle.back()->set_keep_alive(true);
+        idle.back()->set_connection_timeout(5);
+        idle.back()->set_read_timeout(5);
+        ASSERT_TRUE(idle.back()->Get("/__control/health")) << i;
+    }
+    httplib::Client fresh("127.0.0.1", emu.port());
+    fresh.set_read_timeout(5);
+    QElapsedTimer timer;
+    timer.start();
+    auto r = fresh.Get("/drive/v3/about?fields=user", h);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 200);
+    EXPECT_LT(timer.elapsed(), 3000);
 }
