@@ -251,9 +251,10 @@ QJsonObject EmulatorState::listFiles(const Caller &caller, const ListRequest &r)
             u"Invalid value '%1'. Values must be within the range: [1, 1000]"_s.arg(r.pageSize));
     const SearchQuery query = SearchQuery::parse(r.q);
 
+    enum class By { Folder, NameNatural, Name, Size, Starred, Created, Modified };
     struct OrderKey
     {
-        QString name;
+        By by;
         bool descending;
     };
     QList<OrderKey> order;
@@ -268,7 +269,15 @@ QJsonObject EmulatorState::listFiles(const Caller &caller, const ListRequest &r)
         if (words.isEmpty() || words.size() > 2 || !orderNames.contains(words[0]) ||
             (words.size() == 2 && words[1] != u"desc"_s && words[1] != u"asc"_s))
             throw ApiError::invalidValue(u"orderBy"_s);
-        order.append({words[0], words.size() == 2 && words[1] == u"desc"_s});
+        const QString &n = words[0];
+        const By by = n == u"folder"_s           ? By::Folder
+                      : n == u"name_natural"_s   ? By::NameNatural
+                      : n == u"name"_s           ? By::Name
+                      : n == u"quotaBytesUsed"_s ? By::Size
+                      : n == u"starred"_s        ? By::Starred
+                      : n == u"createdTime"_s    ? By::Created
+                                                 : By::Modified;
+        order.append({by, words.size() == 2 && words[1] == u"desc"_s});
     }
 
     const QString corpora = r.corpora.isEmpty() ? u"user"_s : r.corpora;
@@ -317,31 +326,52 @@ QJsonObject EmulatorState::listFiles(const Caller &caller, const ListRequest &r)
         matches.append(item);
     }
 
-    auto compareKey = [&](const OrderKey &key, const Item *a, const Item *b) -> int {
-        if (key.name == u"folder"_s)
-            return int(b->isFolder()) - int(a->isFolder());
-        if (key.name == u"name_natural"_s)
-            return naturalCompare(a->name, b->name);
-        if (key.name == u"name"_s) {
+    // Sort keys are prepared once per item: comparing prepared names is cheap, preparing is not.
+    struct Entry
+    {
+        const Item *item;
+        bool folder;
+        NaturalKey natural;
+    };
+    const bool natural = std::any_of(order.begin(), order.end(),
+                                     [](const OrderKey &k) { return k.by == By::NameNatural; });
+    std::vector<Entry> entries;
+    entries.reserve(size_t(matches.size()));
+    for (const Item *item : std::as_const(matches))
+        entries.push_back(
+            Entry{item, item->isFolder(), natural ? naturalKey(item->name) : NaturalKey()});
+    auto compareKey = [&](const OrderKey &key, const Entry &ea, const Entry &eb) -> int {
+        const Item *a = ea.item, *b = eb.item;
+        switch (key.by) {
+        case By::Folder:
+            return int(eb.folder) - int(ea.folder);
+        case By::NameNatural:
+            return naturalCompare(ea.natural, eb.natural);
+        case By::Name: {
             const int c = a->name.compare(b->name, Qt::CaseInsensitive);
             return c ? c : a->name.compare(b->name);
         }
-        if (key.name == u"quotaBytesUsed"_s)
+        case By::Size:
             return a->size() < b->size() ? -1 : (a->size() > b->size() ? 1 : 0);
-        if (key.name == u"starred"_s)
+        case By::Starred:
             return int(a->starred) - int(b->starred);
-        const QDateTime ta = key.name == u"createdTime"_s ? a->createdTime : a->modifiedTime;
-        const QDateTime tb = key.name == u"createdTime"_s ? b->createdTime : b->modifiedTime;
-        return ta < tb ? -1 : (ta > tb ? 1 : 0);
+        case By::Created:
+            return a->createdTime < b->createdTime ? -1 : (a->createdTime > b->createdTime ? 1 : 0);
+        case By::Modified:
+            break;
+        }
+        return a->modifiedTime < b->modifiedTime ? -1 : (a->modifiedTime > b->modifiedTime ? 1 : 0);
     };
-    std::stable_sort(matches.begin(), matches.end(), [&](const Item *a, const Item *b) {
+    std::stable_sort(entries.begin(), entries.end(), [&](const Entry &a, const Entry &b) {
         for (const OrderKey &key : order) {
             const int c = compareKey(key, a, b);
             if (c != 0)
                 return key.descending ? c > 0 : c < 0;
         }
-        return a->id < b->id;
+        return a.item->id < b.item->id;
     });
+    for (qsizetype i = 0; i < matches.size(); ++i)
+        matches[i] = entries[size_t(i)].item;
 
     qint64 offset = 0;
     int pageIndex = 0;

@@ -60,13 +60,23 @@ int compareRuns(const QString &a, const QString &b)
 
 } // namespace
 
+NaturalKey naturalKey(const QString &name)
+{
+    return NaturalKey{baseLetters(name), name.toCaseFolded(), name};
+}
+
+int naturalCompare(const NaturalKey &a, const NaturalKey &b)
+{
+    if (const int c = compareRuns(a.base, b.base))
+        return c;
+    if (const int c = compareRuns(a.folded, b.folded))
+        return c;
+    return a.exact.compare(b.exact);
+}
+
 int naturalCompare(const QString &a, const QString &b)
 {
-    if (const int c = compareRuns(baseLetters(a), baseLetters(b)))
-        return c;
-    if (const int c = compareRuns(a.toCaseFolded(), b.toCaseFolded()))
-        return c;
-    return a.compare(b);
+    return naturalCompare(naturalKey(a), naturalKey(b));
 }
 
 } // namespace Tarnwick::Emulator

@@ -9,4 +9,15 @@ namespace Tarnwick::Emulator {
 // exact text so the order is total. Negative, zero or positive like strcmp.
 int naturalCompare(const QString &a, const QString &b);
 
+// A name prepared once for many comparisons (sorting a large folder).
+struct NaturalKey
+{
+    QString base;   // accents and case removed
+    QString folded; // case removed
+    QString exact;
+    bool operator==(const NaturalKey &other) const = default;
+};
+NaturalKey naturalKey(const QString &name);
+int naturalCompare(const NaturalKey &a, const NaturalKey &b);
+
 } // namespace Tarnwick::Emulator
