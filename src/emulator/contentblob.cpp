@@ -64,9 +64,13 @@ QString ContentBlob::md5Hex() const
 
 QString ContentBlob::sha256Hex() const
 {
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    feed([&](QByteArrayView bytes) { hash.addData(bytes); });
-    return QString::fromLatin1(hash.result().toHex());
+    std::lock_guard lock(m_md5Mutex);
+    if (m_sha256.isEmpty()) {
+        QCryptographicHash hash(QCryptographicHash::Sha256);
+        feed([&](QByteArrayView bytes) { hash.addData(bytes); });
+        m_sha256 = QString::fromLatin1(hash.result().toHex());
+    }
+    return m_sha256;
 }
 
 void ContentBlob::presetMd5(const QString &hex) const

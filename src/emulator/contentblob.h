@@ -31,7 +31,7 @@ public:
     quint64 seed() const { return m_seed; }
     bool owned() const { return m_owned; }
 
-    // Hex digests, computed on first use and cached (md5) or computed each time (sha256).
+    // Hex digests, computed on first use and cached.
     QString md5Hex() const;
     QString sha256Hex() const;
     // Known md5 (from a seed or persisted state), so it need not be computed again.
@@ -54,6 +54,7 @@ private:
     mutable std::atomic<bool> m_discarded{false};
     mutable std::mutex m_md5Mutex;
     mutable QString m_md5;
+    mutable QString m_sha256;
 };
 
 using Blob = std::shared_ptr<const ContentBlob>;

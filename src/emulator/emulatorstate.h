@@ -367,6 +367,9 @@ private:
     void loadItems(const QJsonArray &items, const QString &parent, const QString &driveId,
                    const QString &baseDir, const QString &defaultOwner);
     void requireWriteScope(const Caller &caller) const;
+    // Computes the digests the fields ask for before the lock is taken: hashing a large file
+    // must not hold every other request up.
+    void warmChecksums(const QStringList &ids, const FieldSelection &fields) const;
 
     const ContentStore &m_store;
     mutable std::recursive_mutex m_mutex;

@@ -418,9 +418,31 @@ QJsonObject EmulatorState::listFiles(const Caller &caller, const ListRequest &r)
 
 // ---- files.get and media
 
+void EmulatorState::warmChecksums(const QStringList &ids, const FieldSelection &fields) const
+{
+    const bool md5 = fields.wants(u"md5Checksum"_s), sha = fields.wants(u"sha256Checksum"_s);
+    if (!md5 && !sha)
+        return;
+    QList<Blob> blobs;
+    {
+        std::lock_guard lock(m_mutex);
+        for (const QString &id : ids)
+            if (const auto it = m_items.constFind(id); it != m_items.cend() && it->content)
+                blobs.append(it->content);
+    }
+    for (const Blob &blob : std::as_const(blobs)) {
+        if (md5)
+            blob->md5Hex();
+        if (sha)
+            blob->sha256Hex();
+    }
+}
+
 QJsonObject EmulatorState::getFile(const Caller &caller, const QString &id, bool supportsAllDrives,
                                    const std::optional<FieldSelection> &fields) const
 {
+    if (fields)
+        warmChecksums({resolveAlias(caller, id)}, *fields);
     std::lock_guard lock(m_mutex);
     const Item &item = visibleItem(caller, id, supportsAllDrives);
     return renderFile(item, caller, fields.value_or(defaultFileFields()));
