@@ -298,6 +298,15 @@ QJsonObject EmulatorState::listFiles(const Caller &caller, const ListRequest &r)
     const bool allDrives = r.includeItemsFromAllDrives && r.supportsAllDrives;
     const QString queryHash =
         hashOf({r.q, orderBy, corpora, r.driveId, allDrives ? u"1"_s : u"0"_s, caller.email});
+    // Only a folder's children are warmed: a search over everything would hash the world.
+    if (const auto parent = query.requiredParent(); parent && r.fields) {
+        QStringList ids;
+        {
+            std::lock_guard lock(m_mutex);
+            ids = m_children.value(resolveAlias(caller, *parent)).values();
+        }
+        warmChecksums(ids, r.fields->sub(u"files"_s));
+    }
 
     std::lock_guard lock(m_mutex);
     QList<const Item *> candidates;
