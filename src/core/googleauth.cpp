@@ -165,7 +165,16 @@ QCoro::Task<> GoogleAuth::restore()
         co_await m_keychain.read(KeychainStore::tokensAccount());
     ensureAlive(life);
     if (storedTokens) {
-        const Tokens tokens = Tokens::fromJsonBytes(*storedTokens);
+        Tokens tokens;
+        try {
+            tokens = Tokens::fromJsonBytes(*storedTokens);
+        } catch (const DecodingError &) {
+            // A damaged item must not lock the user out: the configuration stays usable, and
+            // signing in (which overwrites the item) or out (which deletes it) repairs it.
+            setConfigured(m_configuration.has_value());
+            setConnected(false);
+            throw;
+        }
         // Tokens of another client stay in the keychain but are not used.
         if (m_configuration && m_configuration->acceptsSession(tokens.clientID, development))
             m_tokens = tokens;

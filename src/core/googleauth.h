@@ -87,6 +87,8 @@ public:
     // Loads the configuration (the shipped one wins over the developer's) and the tokens, keeping
     // tokens only when they belong to the active client. On failure (an unreadable keychain, a
     // corrupt item, a broken shipped file) nothing is published: the flags stay as they were.
+    // Only a corrupt tokens item still publishes the configuration it found (connected false)
+    // before failing, so that signing in or out can replace the item.
     QCoro::Task<> restore();
 
     // Installs the bytes of a Google client JSON as the developer configuration. Refused while

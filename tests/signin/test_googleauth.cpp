@@ -184,16 +184,27 @@ TEST_F(GoogleAuthState, ShippedClientWinsAndLegacyTokensNeedAMatchingDeveloperCl
     EXPECT_TRUE(auth->connected());
 }
 
-TEST_F(GoogleAuthState, CorruptItemsOrABrokenShippedFileFailRestoreAndPublishNothing)
+TEST_F(GoogleAuthState, CorruptTokensFailRestoreButKeepTheConfigurationForANewSignIn)
 {
     store(KeychainStore::configurationAccount(), storedConfiguration(clientA));
     store(KeychainStore::tokensAccount(), "{\"accessToken\":");
     QSignalSpy configuredSpy(auth.get(), &GoogleAuth::configuredChanged);
     EXPECT_THROW(runSync(auth->restore()), DecodingError);
-    EXPECT_FALSE(auth->configured());
+    EXPECT_TRUE(auth->configured());
     EXPECT_FALSE(auth->connected());
-    EXPECT_EQ(configuredSpy.count(), 0);
+    EXPECT_EQ(configuredSpy.count(), 1);
+    EXPECT_EQ(auth->configuration()->clientID, clientA);
 
+    // Signing out deletes the damaged item; the next start is clean.
+    runSync(auth->disconnect());
+    EXPECT_FALSE(stored(KeychainStore::tokensAccount()).has_value());
+    auth = makeAuth();
+    runSync(auth->restore());
+    EXPECT_TRUE(auth->configured());
+}
+
+TEST_F(GoogleAuthState, CorruptConfigurationOrABrokenShippedFileFailRestoreAndPublishNothing)
+{
     store(KeychainStore::tokensAccount(), storedTokens(clientA, clock.now().addSecs(3600)));
     store(KeychainStore::configurationAccount(), "{\"clientSecret\":\"s\"}");
     auth = makeAuth();
