@@ -1,7 +1,18 @@
 #pragma once
 
+#include "availableupdate.h"
+#include "crumb.h"
+#include "driveaccount.h"
+#include "drivefile.h"
+#include "drivelocation.h"
+#include "drivepermission.h"
+#include "keychainstore.h"
 #include "localfile.h"
 #include "sortoption.h"
+// moc cannot parse the standard library's concepts, which <stop_token> pulls in first.
+#ifndef Q_MOC_RUN
+#include <stop_token>
+#endif
 
 #include <QCoroTask>
 #include <QDateTime>
@@ -10,12 +21,17 @@
 #include <QSet>
 #include <QString>
 #include <QThreadPool>
+#include <QUuid>
 
+#include <memory>
 #include <optional>
 
 namespace Tarnwick {
 
 class Desktop;
+class DriveClient;
+class GoogleAuth;
+class ShareSheetForm;
 
 // The one observable application object behind the window. Every view reads its published
 // state (each member announces its changes with its own signal) and every user action is a call
@@ -23,7 +39,13 @@ class Desktop;
 // when the work is done, which callers may await or drop.
 //
 // The state is split by slice: appmodel.cpp holds what the slices share (notices, start-up),
-// appmodel_local.cpp the local pane.
+// appmodel_local.cpp the local pane, appmodel_connection.cpp the sign-in and the account,
+// appmodel_cloud.cpp the Drive pane, appmodel_sharing.cpp sharing, appmodel_updates.cpp the
+// update checks.
+//
+// Results that arrive late are guarded: a listing publishes only while it is the newest one
+// (listVersion, renewed by every listing and by signing out), and account and sharing answers
+// only while the sign-in and the item they were asked for are still current.
 class AppModel final : public QObject
 {
     Q_OBJECT
@@ -32,13 +54,19 @@ class AppModel final : public QObject
 public:
     // desktop is not owned and must outlive the model.
     explicit AppModel(Desktop *desktop, QObject *parent = nullptr);
+    // The sign-in keeps its tokens and developer configuration under keychain's service (tests
+    // pass one of their own).
+    AppModel(Desktop *desktop, KeychainStore keychain, QObject *parent = nullptr);
     ~AppModel() override;
 
     Desktop &desktop() const { return *m_desktop; }
 
-    // The start-up sequence, run once by the application shell: reopens the folder stored under
-    // "local-folder". Later runs do nothing.
+    // The start-up sequence, run once by the application shell: restores the sign-in and mirrors
+    // its flags (a failure goes to error), reopens the folder stored under "local-folder", starts
+    // the daily update check without waiting for it, and when connected loads the account and
+    // lists the Drive pane. Later runs do nothing.
     QCoro::Task<> initialize();
+    bool initialized() const { return m_initialized; }
 
     // --- Shared notices and presentation flags ---
 
@@ -90,9 +118,160 @@ public:
     // Moves the entries to the trash one by one, then re-lists the shown folder.
     QCoro::Task<> trashLocalFiles(QList<LocalFile> files);
 
+    // --- Connection and account ---
+
+    // The sign-in owner.
+    GoogleAuth &auth() const { return *m_auth; }
+    // The Drive client, created on first use and kept for the model's life (signing out keeps
+    // it). Its token source holds the model weakly: once the model is gone it fails with
+    // Cancelled.
+    DriveClient &drive();
+
+    bool connected() const { return m_connected; }
+    // A Google configuration is present.
+    bool configured() const { return m_configured; }
+    // The application ships its own Google configuration.
+    bool managedGoogle() const { return m_managedGoogle; }
+    // A sign-in is running.
+    bool connecting() const { return m_connecting; }
+    // "Chưa kết nối" and "Google Drive" while nobody is signed in.
+    const QString &accountName() const { return m_accountName; }
+    const QString &accountEmail() const { return m_accountEmail; }
+    const std::optional<DriveAccount::Quota> &quota() const { return m_quota; }
+    // Why the last sign-in or configuration import failed (the connection screen shows it).
+    const std::optional<QString> &connectionError() const { return m_connectionError; }
+    void setConnectionError(std::optional<QString> error);
+    // File name of the developer configuration imported in this run; empty when none.
+    const QString &configurationName() const { return m_configurationName; }
+    // Transfers wait for a sign-in before they resume; the next successful sign-in consumes it.
+    bool resumeAfterLogin() const { return m_resumeAfterLogin; }
+    void setResumeAfterLogin(bool resume) { m_resumeAfterLogin = resume; }
+    // Bytes left on Drive: the quota's limit minus its usage, at least 0; missing unless both
+    // are decimal numbers (an account without a limit has none).
+    std::optional<qint64> cloudFreeSpace() const;
+
+    // Starts the browser sign-in (nothing while one runs). Success shows My Drive's root, loads
+    // the account and lists; a failure other than a cancellation goes to connectionError.
+    void login();
+    // Ends a running sign-in without any message.
+    void cancelLogin();
+    // Lets a developer pick a Google client JSON and installs it; failures go to
+    // connectionError.
+    QCoro::Task<> importConfiguration();
+    // Signs out, refused (with error) while transfers run or wait. The configuration and the
+    // Drive client stay, so the user can sign in again at once. (Hides QObject::disconnect on
+    // purpose: callers of this class mean signing out.)
+    QCoro::Task<> disconnect();
+    // Fetches name, e-mail address and quota; written only while the same sign-in is still
+    // connected. A failure goes to error.
+    QCoro::Task<> loadAccount();
+
+    // --- Drive pane ---
+
+    DriveLocation location() const { return m_location; }
+    // The folders entered below the area's root, outermost first.
+    const QList<Crumb> &crumbs() const { return m_crumbs; }
+    // The items of the shown folder in the order Drive listed them.
+    const QList<DriveFile> &cloudFiles() const { return m_cloudFiles; }
+    // Selected items by Drive ID.
+    const QSet<QString> &cloudSelection() const { return m_cloudSelection; }
+    void setCloudSelection(QSet<QString> selection);
+    const QString &cloudSearch() const { return m_cloudSearch; }
+    void setCloudSearch(QString search);
+    // Every change is stored under "sort-cloud".
+    const SortOption &cloudSort() const { return m_cloudSort; }
+    void setCloudSort(SortOption sort);
+    // The newest listing is still running.
+    bool loading() const { return m_loading; }
+    // Why the newest listing failed.
+    const std::optional<QString> &cloudLoadError() const { return m_cloudLoadError; }
+
+    // The folder listed and the one new folders and uploads go into: the last crumb's ID, or
+    // "root".
+    QString cloudParent() const;
+    // Connected, and in My Drive or inside a folder (the roots of the shared areas take nothing).
+    bool canUpload() const;
+    // cloudFiles whose names contain cloudSearch (case-insensitive), ordered by cloudSort.
+    QList<DriveFile> visibleCloud() const;
+    qint64 cloudSelectedBytes() const;
+    // "/" and the crumb names joined with "/", or "/" and the area's title at its root.
+    QString currentCloudPath() const;
+
+    // Lists the shown folder (nothing when signed out). Only the newest listing may publish its
+    // items or error and end `loading`; the items stay on screen while it runs and when it fails.
+    QCoro::Task<> refreshCloud();
+    // refreshCloud unless this path ran one less than 2 seconds ago (then nothing).
+    QCoro::Task<> refreshCloudThrottled();
+    // Navigation: each publishes its changes and starts a listing.
+    // Shows the root of an area (also the one shown), clearing items, selection and search.
+    void changeLocation(DriveLocation location);
+    // Enters a folder (clearing items, selection and search) or opens any other item in the
+    // browser.
+    void openCloud(const DriveFile &file);
+    // Goes up to the crumb at index (0 is the outermost); nothing when out of range.
+    void navigateToCrumb(qsizetype index);
+    // Goes up one level; nothing at the root.
+    void goBackCloud();
+    void navigateToCloudRoot();
+
+    // Item operations; failures go to error.
+    // Creates a folder in cloudParent(), then lists; nothing unless canUpload().
+    QCoro::Task<> createFolder(QString name);
+    QCoro::Task<> rename(DriveFile file, QString name);
+    // Trashes one after another, stopping at the first failure, then lists.
+    QCoro::Task<> trashFiles(QList<DriveFile> files);
+    // Deletes one after another, stopping at the first failure, then lists; a toast tells the
+    // count on success.
+    QCoro::Task<> deleteDriveFilesPermanently(QList<DriveFile> files);
+    // Opens the item's web page, but only an https page on Google's web domain or below it.
+    void openInBrowser(const DriveFile &file);
+
+    // --- Sharing ---
+
+    // The item the share sheet shows; the sheet is open while it is present.
+    const std::optional<DriveFile> &sharingFile() const { return m_sharingFile; }
+    // Its collaborators as Drive listed them, then the ones added since.
+    const QList<DrivePermission> &sharingPermissions() const { return m_sharingPermissions; }
+    bool loadingPermissions() const { return m_loadingPermissions; }
+    // Why loading the list failed; cleared only by openShare.
+    const std::optional<QString> &sharingError() const { return m_sharingError; }
+
+    // Shows the share sheet for the item with an empty list and starts loading it.
+    void openShare(const DriveFile &file);
+    // Closes the share sheet; answers still running for it are dropped.
+    void closeShare();
+    // Reloads the list. An answer is published only while the item is still shown and no newer
+    // load has started; a failure keeps the list and sets sharingError.
+    QCoro::Task<> loadPermissions(DriveFile file);
+    // Gives the person a new role. Throws the failure to the caller (the sheet shows it).
+    QCoro::Task<> updateCollaboratorRole(DriveFile file, DrivePermission permission,
+                                         QString newRole);
+    // Makes the item readable by link and puts its link on the clipboard.
+    QCoro::Task<> copyShareLink(DriveFile file);
+    // The sheet's add action for sharingFile: the trimmed address must contain "@"; the new
+    // permission is appended to the list. Outcomes land in the form.
+    QCoro::Task<> addCollaborator(ShareSheetForm *form);
+    // The sheet's remove action for one listed permission of sharingFile.
+    QCoro::Task<> removeCollaborator(ShareSheetForm *form, DrivePermission permission);
+
+    // --- Update checks ---
+
+    // A newer version found by the daily check.
+    const std::optional<AvailableUpdate> &availableUpdate() const { return m_availableUpdate; }
+    // The user opened or closed the update notice in this run.
+    bool updateDismissed() const { return m_updateDismissed; }
+    void setUpdateDismissed(bool dismissed);
+    // Starts the check that runs now and then every 24 hours for the model's life (once).
+    void startUpdateChecks();
+    // Opens the offered update's download page.
+    void openUpdateDownload();
+    // Skips the offered version for good and hides the notice.
+    void skipUpdate();
+
     // Settings keys.
     static const QString localFolderKey;
     static const QString sortLocalKey;
+    static const QString sortCloudKey;
 
 signals:
     void errorChanged();
@@ -106,7 +285,63 @@ signals:
     void localSearchChanged();
     void localSortChanged();
 
+    void connectedChanged();
+    void configuredChanged();
+    void managedGoogleChanged();
+    void connectingChanged();
+    void accountNameChanged();
+    void accountEmailChanged();
+    void quotaChanged();
+    void connectionErrorChanged();
+    void configurationNameChanged();
+
+    void locationChanged();
+    void crumbsChanged();
+    void cloudFilesChanged();
+    void cloudSelectionChanged();
+    void cloudSearchChanged();
+    void cloudSortChanged();
+    void loadingChanged();
+    void cloudLoadErrorChanged();
+
+    void sharingFileChanged();
+    void sharingPermissionsChanged();
+    void loadingPermissionsChanged();
+    void sharingErrorChanged();
+
+    void availableUpdateChanged();
+    void updateDismissedChanged();
+
 private:
+    // Stops work that belongs to the model when the model goes.
+    struct Lifetime
+    {
+        std::stop_source source;
+        ~Lifetime() { source.request_stop(); }
+    };
+
+    // Assigns and announces a change; nothing when the value is the same.
+    template<typename T, typename Signal> void publish(T &member, T value, Signal changed)
+    {
+        if (member == value)
+            return;
+        member = std::move(value);
+        emit(this->*changed)();
+    }
+
+    static QString disconnectedAccountName();
+    static QString disconnectedAccountEmail();
+    QCoro::Task<> runLogin(std::stop_token stop);
+    // Running and waiting transfers, which forbid signing out.
+    int pendingTransferCount() const;
+    void setConnected(bool connected);
+    void resetAccount();
+    void setLoading(bool loading);
+    // Empties items and selection before a listing of another folder.
+    void clearCloudItems();
+    void startCloudListing();
+    // Whether the answer of an action on `file` still belongs to the share sheet.
+    bool isSharing(const DriveFile &file) const;
     Desktop *m_desktop; // Not owned.
     bool m_initialized = false;
 
@@ -124,6 +359,44 @@ private:
     quint64 m_localListing = 0;                  // renewed by every navigateLocal
     // Listings get their own threads so that long scans elsewhere never delay them.
     QThreadPool m_localPool;
+
+    GoogleAuth *m_auth; // a child
+    std::unique_ptr<DriveClient> m_drive;
+    bool m_connected = false;
+    bool m_configured = false;
+    bool m_managedGoogle = false;
+    bool m_connecting = false;
+    QString m_accountName;
+    QString m_accountEmail;
+    std::optional<DriveAccount::Quota> m_quota;
+    std::optional<QString> m_connectionError;
+    QString m_configurationName;
+    bool m_resumeAfterLogin = false;
+    std::optional<std::stop_source> m_loginTask; // the running sign-in
+
+    DriveLocation m_location = DriveLocation::MyDrive;
+    QList<Crumb> m_crumbs;
+    QList<DriveFile> m_cloudFiles;
+    QSet<QString> m_cloudSelection;
+    QString m_cloudSearch;
+    SortOption m_cloudSort;
+    bool m_loading = false;
+    std::optional<QString> m_cloudLoadError;
+    QUuid m_listVersion = QUuid::createUuid();
+    std::optional<QDateTime> m_lastCloudRefresh; // missing: the distant past
+
+    std::optional<DriveFile> m_sharingFile;
+    QList<DrivePermission> m_sharingPermissions;
+    bool m_loadingPermissions = false;
+    std::optional<QString> m_sharingError;
+    QUuid m_permissionsVersion = QUuid::createUuid(); // renewed per load and per sheet
+
+    std::optional<AvailableUpdate> m_availableUpdate;
+    bool m_updateDismissed = false;
+    bool m_updateChecksStarted = false;
+
+    // Last member: stopped first when the model is destroyed.
+    Lifetime m_lifetime;
 };
 
 } // namespace Tarnwick

@@ -34,6 +34,8 @@ public:
         bool allowFolders = false;
         bool multiple = true;
         std::optional<QString> directory;
+        // Only files of these MIME types can be picked; empty: any file.
+        QStringList mimeTypes;
         bool operator==(const FilesRequest &) const = default;
     };
 

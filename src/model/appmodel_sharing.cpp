@@ -1,0 +1,184 @@
+#include "appmodel.h"
+
+#include "async.h"
+#include "desktop.h"
+#include "driveclient.h"
+#include "errors.h"
+#include "sharesheetform.h"
+
+#include <QPointer>
+
+using namespace Qt::StringLiterals;
+
+namespace Tarnwick {
+
+bool AppModel::isSharing(const DriveFile &file) const
+{
+    return m_sharingFile && m_sharingFile->id == file.id;
+}
+
+void AppModel::openShare(const DriveFile &file)
+{
+    publish(m_sharingFile, std::optional<DriveFile>(file), &AppModel::sharingFileChanged);
+    publish(m_sharingPermissions, QList<DrivePermission>(), &AppModel::sharingPermissionsChanged);
+    publish(m_sharingError, std::optional<QString>(), &AppModel::sharingErrorChanged);
+    detach(loadPermissions(file), {});
+}
+
+void AppModel::closeShare()
+{
+    m_permissionsVersion = QUuid::createUuid();
+    publish(m_sharingFile, std::optional<DriveFile>(), &AppModel::sharingFileChanged);
+    publish(m_loadingPermissions, false, &AppModel::loadingPermissionsChanged);
+}
+
+QCoro::Task<> AppModel::loadPermissions(DriveFile file)
+{
+    QPointer<AppModel> self(this);
+    const QUuid token = QUuid::createUuid();
+    m_permissionsVersion = token;
+    publish(m_loadingPermissions, true, &AppModel::loadingPermissionsChanged);
+
+    const DriveClient client = drive();
+    std::optional<QList<DrivePermission>> answer;
+    std::optional<QString> failure;
+    try {
+        auto listing = client.listPermissions(file.id, m_lifetime.source.get_token());
+        answer = co_await listing;
+    } catch (const Cancelled &) {
+    } catch (const std::exception &e) {
+        failure = describe(e);
+    }
+    // The list is the shown item's: an answer for an item no longer shown, or one overtaken by
+    // a newer load, would put the wrong people in it.
+    if (!self || m_permissionsVersion != token)
+        co_return;
+    if (isSharing(file)) {
+        if (answer)
+            publish(m_sharingPermissions, std::move(*answer), &AppModel::sharingPermissionsChanged);
+        else if (failure)
+            publish(m_sharingError, failure, &AppModel::sharingErrorChanged);
+    }
+    publish(m_loadingPermissions, false, &AppModel::loadingPermissionsChanged);
+}
+
+QCoro::Task<> AppModel::updateCollaboratorRole(DriveFile file, DrivePermission permission,
+                                               QString newRole)
+{
+    QPointer<AppModel> self(this);
+    const DriveClient client = drive();
+    auto updating =
+        client.updatePermissionRole(file.id, permission.id, newRole, m_lifetime.source.get_token());
+    co_await updating;
+    if (!self)
+        co_return;
+    if (isSharing(file)) {
+        for (DrivePermission &entry : m_sharingPermissions) {
+            if (entry.id == permission.id) {
+                entry = permission;
+                entry.role = newRole;
+                emit sharingPermissionsChanged();
+                break;
+            }
+        }
+    }
+    setToastMessage(u"Đã cập nhật vai trò"_s);
+}
+
+QCoro::Task<> AppModel::copyShareLink(DriveFile file)
+{
+    QPointer<AppModel> self(this);
+    const DriveClient client = drive();
+    std::optional<QString> link;
+    std::optional<QString> failure;
+    try {
+        auto sharing = client.createShareLink(file.id, m_lifetime.source.get_token());
+        link = co_await sharing;
+    } catch (const Cancelled &) {
+        co_return;
+    } catch (const std::exception &e) {
+        failure = describe(e);
+    }
+    if (!self)
+        co_return;
+    if (failure) {
+        setError(u"Không tạo được link chia sẻ: "_s + *failure);
+        co_return;
+    }
+    m_desktop->copyText(*link);
+    setToastMessage(u"Đã sao chép link chia sẻ: "_s + file.name);
+}
+
+QCoro::Task<> AppModel::addCollaborator(ShareSheetForm *form)
+{
+    if (!form || !m_sharingFile || form->isAdding())
+        co_return;
+    QPointer<AppModel> self(this);
+    QPointer<ShareSheetForm> sheet(form);
+    const DriveFile file = *m_sharingFile;
+    const QString email = form->email().trimmed();
+    if (!email.contains(u'@')) {
+        form->setLocalError(u"Vui lòng nhập địa chỉ email hợp lệ."_s);
+        co_return;
+    }
+    form->setLocalError(std::nullopt);
+    form->setAdding(true);
+
+    const DriveClient client = drive();
+    std::optional<DrivePermission> added;
+    std::optional<QString> failure;
+    try {
+        auto adding = client.addPermission(file.id, email, form->role(), form->sendNotify(),
+                                           m_lifetime.source.get_token());
+        added = co_await adding;
+    } catch (const Cancelled &) {
+    } catch (const std::exception &e) {
+        failure = describe(e);
+    }
+    if (sheet) {
+        if (added)
+            sheet->setEmail(QString());
+        else if (failure)
+            sheet->setLocalError(failure);
+        sheet->setAdding(false);
+    }
+    if (!self || !added)
+        co_return;
+    if (isSharing(file)) {
+        m_sharingPermissions.append(*added);
+        emit sharingPermissionsChanged();
+    }
+    setToastMessage(u"Đã chia sẻ cho "_s + email);
+}
+
+QCoro::Task<> AppModel::removeCollaborator(ShareSheetForm *form, DrivePermission permission)
+{
+    if (!m_sharingFile)
+        co_return;
+    QPointer<AppModel> self(this);
+    QPointer<ShareSheetForm> sheet(form);
+    const DriveFile file = *m_sharingFile;
+    const DriveClient client = drive();
+    std::optional<QString> failure;
+    try {
+        auto removing =
+            client.deletePermission(file.id, permission.id, m_lifetime.source.get_token());
+        co_await removing;
+    } catch (const Cancelled &) {
+        co_return;
+    } catch (const std::exception &e) {
+        failure = describe(e);
+    }
+    if (failure) {
+        if (sheet)
+            sheet->setLocalError(failure);
+        co_return;
+    }
+    if (!self)
+        co_return;
+    if (isSharing(file) && m_sharingPermissions.removeAll(permission) > 0)
+        emit sharingPermissionsChanged();
+    setToastMessage(u"Đã xoá quyền truy cập"_s);
+}
+
+} // namespace Tarnwick
