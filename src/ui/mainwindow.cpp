@@ -1,8 +1,10 @@
 #include "mainwindow.h"
 
+#include "accountbutton.h"
 #include "connectionplaceholder.h"
 #include "drivepane.h"
 #include "localpane.h"
+#include "namesheet.h"
 #include "sidebar.h"
 #include "sidebutton.h"
 #include "toastview.h"
@@ -10,6 +12,8 @@
 #include "windowstatusbar.h"
 
 #include "async.h"
+#include "byteformat.h"
+#include "decimalinteger.h"
 #include "model/appmodel.h"
 #include "model/desktop.h"
 
@@ -35,7 +39,7 @@ MainWindow::MainWindow(AppModel *model, QWidget *parent)
     , m_sidebar(new Sidebar(this))
     , m_toolbar(new ToolbarRow(this))
     , m_local(new LocalPane(model, this))
-    , m_drive(new DrivePane(this))
+    , m_drive(new DrivePane(model, this))
     , m_queueArea(new QWidget(this))
     , m_status(new WindowStatusBar(this))
 {
@@ -71,9 +75,13 @@ MainWindow::MainWindow(AppModel *model, QWidget *parent)
 
     buildMenus();
 
-    connect(m_sidebar, &Sidebar::locationClicked, this, [this](int) {
+    connect(m_sidebar, &Sidebar::locationClicked, this, [this](int index) {
+        if (!m_model)
+            return;
         // Not connected: every area leads to the connection screen first.
-        if (m_model)
+        if (m_model->connected())
+            m_model->changeLocation(DriveLocations::all().at(index));
+        else
             m_model->setShowConnection(true);
     });
     connect(m_sidebar, &Sidebar::queueClicked, this, [this] {
@@ -92,6 +100,15 @@ MainWindow::MainWindow(AppModel *model, QWidget *parent)
         if (m_model)
             m_model->setShowConnection(true);
     });
+    connect(m_toolbar, &ToolbarRow::newFolderClicked, this,
+            [this] { openNamePrompt(u"Tạo thư mục trên Drive"_s, {}, std::nullopt); });
+    connect(m_drive, &DrivePane::renameRequested, this,
+            [this](const DriveFile &file) { openNamePrompt(u"Đổi tên"_s, file.name, file); });
+    for (auto changed :
+         {&AppModel::connectedChanged, &AppModel::accountNameChanged,
+          &AppModel::accountEmailChanged, &AppModel::quotaChanged, &AppModel::locationChanged,
+          &AppModel::crumbsChanged, &AppModel::cloudSelectionChanged, &AppModel::cloudFilesChanged})
+        connect(model, changed, this, &MainWindow::updateDriveChrome);
     connect(m_status, &WindowStatusBar::showQueueClicked, this, [this] {
         if (m_model)
             m_model->setShowTransfers(true);
@@ -106,6 +123,7 @@ MainWindow::MainWindow(AppModel *model, QWidget *parent)
     });
 
     updateQueueVisibility();
+    updateDriveChrome();
     updateToast();
     if (model->error())
         detach(showErrors(), {});
@@ -118,7 +136,7 @@ MainWindow::~MainWindow()
 
 void MainWindow::buildMenus()
 {
-    QMenu *file = menuBar()->addMenu(u"File"_s);
+    QMenu *file = menuBar()->addMenu(u"Tệp"_s);
     QAction *connectAction = file->addAction(u"Kết nối Google Drive…"_s, this, [this] {
         if (m_model)
             m_model->setShowConnection(true);
@@ -157,7 +175,7 @@ void MainWindow::buildMenus()
     });
     m_refresh->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
 
-    QMenu *help = menuBar()->addMenu(u"Help"_s);
+    QMenu *help = menuBar()->addMenu(u"Trợ giúp"_s);
     help->addAction(u"Hướng dẫn kết nối Google Drive"_s, this, &MainWindow::openHelp);
 }
 
@@ -190,6 +208,54 @@ void MainWindow::updateConnectionScreen()
     } else if (!m_model->showConnection() && m_connection) {
         m_connection->close();
     }
+}
+
+bool MainWindow::canDownload() const
+{
+    return m_drive->canDownload();
+}
+
+void MainWindow::updateDriveChrome()
+{
+    if (!m_model)
+        return;
+    const bool connected = m_model->connected();
+    const QList<DriveLocation> areas = DriveLocations::all();
+    m_sidebar->setActiveLocation(
+        connected ? std::optional<int>(int(areas.indexOf(m_model->location()))) : std::nullopt);
+    m_toolbar->accountButton()->setAccount(connected, m_model->accountEmail(),
+                                           m_model->accountName());
+    m_toolbar->setEnabling(connected, m_model->canUpload(), canDownload());
+
+    QString quota;
+    if (const auto &q = m_model->quota(); q && q->usage) {
+        if (const auto usage = parseDecimalInt64(*q->usage)) {
+            const auto limit = q->limit ? parseDecimalInt64(*q->limit) : std::nullopt;
+            quota = u"Drive: "_s + formatByteCount(*usage) +
+                    (limit ? u" / "_s + formatByteCount(*limit) : u" đã dùng"_s);
+        }
+    }
+    m_status->setQuotaText(quota);
+}
+
+void MainWindow::openNamePrompt(const QString &title, const QString &initial,
+                                const std::optional<DriveFile> &file)
+{
+    if (!m_model)
+        return;
+    if (m_nameSheet)
+        m_nameSheet->close();
+    m_nameSheet = new NameSheet(title, initial, this);
+    m_nameSheet->setAttribute(Qt::WA_DeleteOnClose);
+    connect(m_nameSheet, &NameSheet::nameChosen, this, [this, file](const QString &name) {
+        if (!m_model)
+            return;
+        if (file)
+            detach(m_model->rename(*file, name), {});
+        else
+            detach(m_model->createFolder(name), {});
+    });
+    m_nameSheet->open();
 }
 
 void MainWindow::updateQueueVisibility()

@@ -4,6 +4,10 @@
 #include <QMainWindow>
 #include <QPointer>
 
+#include "namesheet.h"
+
+#include <optional>
+
 #include <stop_token>
 
 class QAction;
@@ -14,6 +18,7 @@ namespace Tarnwick {
 class AppModel;
 class ConnectionPlaceholder;
 class DrivePane;
+struct DriveFile;
 class LocalPane;
 class Sidebar;
 class ToastView;
@@ -41,6 +46,13 @@ public:
     ToastView *toast() const { return m_toast; }
     QWidget *queueArea() const { return m_queueArea; }
     bool showCoffee() const { return m_showCoffee; }
+    // The open name sheet, if any.
+    NameSheet *nameSheet() const { return m_nameSheet; }
+    // Opens the name sheet: a rename of file when present, else a new folder.
+    void openNamePrompt(const QString &title, const QString &initial,
+                        const std::optional<DriveFile> &file);
+    // The toolbar's "Tải xuống" condition: one downloadable Drive item is selected.
+    bool canDownload() const;
 
     // Menu commands, for the shell and tests.
     QAction *refreshAction() const { return m_refresh; }
@@ -53,6 +65,7 @@ signals:
 private:
     void buildMenus();
     void updateConnectionScreen();
+    void updateDriveChrome();
     void updateQueueVisibility();
     void updateToast();
     QCoro::Task<> dismissToastLater(quint64 shown);
@@ -68,6 +81,7 @@ private:
     WindowStatusBar *m_status;
     ToastView *m_toast;
     QPointer<ConnectionPlaceholder> m_connection;
+    QPointer<NameSheet> m_nameSheet;
     QAction *m_refresh = nullptr;
     QAction *m_openFolder = nullptr;
 

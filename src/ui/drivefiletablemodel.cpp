@@ -1,0 +1,173 @@
+#include "drivefiletablemodel.h"
+
+#include "drivethumbnailcache.h"
+#include "icons.h"
+#include "palette.h"
+
+#include "byteformat.h"
+#include "dragpayload.h"
+
+#include <QMimeData>
+
+using namespace Qt::StringLiterals;
+
+namespace Tarnwick {
+
+DriveFileTableModel::DriveFileTableModel(DriveThumbnailCache *thumbnails, QObject *parent)
+    : QAbstractTableModel(parent)
+    , m_thumbnails(thumbnails ? thumbnails : &DriveThumbnailCache::shared())
+{
+    connect(m_thumbnails, &DriveThumbnailCache::imageReady, this,
+            &DriveFileTableModel::thumbnailReady);
+}
+
+void DriveFileTableModel::setFiles(QList<DriveFile> files)
+{
+    beginResetModel();
+    m_files = std::move(files);
+    m_rows.clear();
+    endResetModel();
+}
+
+int DriveFileTableModel::rowOf(const QString &id) const
+{
+    if (m_rows.isEmpty() && !m_files.isEmpty()) {
+        m_rows.reserve(m_files.size());
+        for (int row = 0; row < m_files.size(); ++row)
+            m_rows.insert(m_files.at(row).id, row);
+    }
+    return m_rows.value(id, -1);
+}
+
+void DriveFileTableModel::thumbnailReady(const QString &link)
+{
+    for (int row = 0; row < m_files.size(); ++row) {
+        if (m_files.at(row).thumbnailLink == link) {
+            const QModelIndex cell = index(row, NameColumn);
+            emit dataChanged(cell, cell, {Qt::DecorationRole});
+        }
+    }
+}
+
+int DriveFileTableModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_files.size());
+}
+
+int DriveFileTableModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QString DriveFileTableModel::symbolName(const DriveFile &file)
+{
+    if (file.isFolder())
+        return u"folder.fill"_s;
+    return file.isGoogleDocument() ? u"doc.text.fill"_s : u"doc.fill"_s;
+}
+
+QString DriveFileTableModel::sizeText(const DriveFile &file)
+{
+    return file.isFolder() ? u"—"_s : formatByteCount(file.bytes());
+}
+
+QVariant DriveFileTableModel::data(const QModelIndex &index, int role) const
+{
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+        return {};
+    const DriveFile &f = m_files.at(index.row());
+    switch (role) {
+    case Qt::DisplayRole:
+        switch (index.column()) {
+        case NameColumn:
+            return f.name;
+        case ModifiedColumn:
+            return LocalFileTableModel::modifiedText(
+                f.modifiedTime ? std::optional<QDateTime>(f.modifiedDate()) : std::nullopt);
+        case SizeColumn:
+            return sizeText(f);
+        }
+        break;
+    case Qt::DecorationRole:
+        if (index.column() == NameColumn) {
+            if (f.thumbnailLink) {
+                const QPixmap thumbnail = m_thumbnails->image(*f.thumbnailLink);
+                if (!thumbnail.isNull())
+                    return thumbnail;
+                m_thumbnails->request(*f.thumbnailLink);
+            }
+            QColor blue(0x3b, 0x82, 0xf6);
+            blue.setAlphaF(0.8f);
+            return Icons::symbol(symbolName(f), f.isFolder() ? Palette::teal() : blue)
+                .pixmap(19, 19);
+        }
+        break;
+    case Qt::ToolTipRole:
+        if (index.column() == NameColumn)
+            return f.name;
+        break;
+    case Qt::ForegroundRole:
+        if (index.column() != NameColumn)
+            return Palette::muted();
+        break;
+    case Qt::TextAlignmentRole:
+        if (index.column() == SizeColumn)
+            return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
+        return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
+    case IdRole:
+        return f.id;
+    case IsFolderRole:
+        return f.isFolder();
+    }
+    return {};
+}
+
+QVariant DriveFileTableModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal)
+        return {};
+    if (role == Qt::DisplayRole) {
+        switch (section) {
+        case NameColumn:
+            return u"Tên"_s;
+        case ModifiedColumn:
+            return u"Ngày sửa"_s;
+        case SizeColumn:
+            return u"Dung lượng"_s;
+        }
+    }
+    if (role == Qt::TextAlignmentRole)
+        return QVariant::fromValue((section == SizeColumn ? Qt::AlignRight : Qt::AlignLeft) |
+                                   Qt::AlignVCenter);
+    return {};
+}
+
+Qt::ItemFlags DriveFileTableModel::flags(const QModelIndex &index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled |
+           Qt::ItemNeverHasChildren;
+}
+
+QStringList DriveFileTableModel::mimeTypes() const
+{
+    return {QString(DragPayload::driveFileMimeType), QString(DragPayload::jsonMimeType)};
+}
+
+QMimeData *DriveFileTableModel::mimeData(const QModelIndexList &indexes) const
+{
+    QList<DriveFile> files;
+    QList<int> seen;
+    for (const QModelIndex &index : indexes) {
+        if (!index.isValid() || seen.contains(index.row()))
+            continue;
+        seen.append(index.row());
+        files.append(m_files.at(index.row()));
+    }
+    auto *mime = new QMimeData;
+    DragPayload::setDriveFiles(*mime, files);
+    return mime;
+}
+
+} // namespace Tarnwick

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QCoroTask>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QPixmap>
+#include <QSet>
+#include <QString>
+
+#include <functional>
+
+namespace Tarnwick {
+
+class HttpEngine;
+
+// Drive thumbnails of the Drive pane, reduced to 22 × 22 and kept in memory by their link exactly
+// as Drive returned it: at most 150 entries and 10 MiB, each entry costing width × height × 4
+// bytes (at least 1024). The least recently used entries go first. A link is fetched without a
+// token through the shared engine, once while it is fetching or cached; failures leave the
+// symbol in place and are not reported. Main thread only.
+class DriveThumbnailCache final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(DriveThumbnailCache)
+
+public:
+    // engine is not owned; nullptr means the process-wide session.
+    explicit DriveThumbnailCache(HttpEngine *engine = nullptr, QObject *parent = nullptr);
+    static DriveThumbnailCache &shared();
+
+    // The cached picture of link, marking it recently used; null when not cached.
+    QPixmap image(const QString &link);
+    // Stores a picture (reduced to 22 × 22) under link, evicting to stay within the limits.
+    void store(const QPixmap &image, const QString &link);
+    // Starts fetching link unless it is cached, already fetching, failed before, empty or not a
+    // valid URL.
+    void request(const QString &link);
+
+    bool contains(const QString &link) const { return m_entries.contains(link); }
+    int count() const { return int(m_entries.size()); }
+    qint64 totalCost() const { return m_cost; }
+    void clear();
+
+    static constexpr int side = 22;
+    static constexpr int countLimit = 150;
+    static constexpr qint64 costLimit = 10 * 1024 * 1024;
+    static qint64 cost(const QPixmap &image);
+
+signals:
+    // A fetched picture is now cached under link.
+    void imageReady(const QString &link);
+
+private:
+    QCoro::Task<> fetch(QString link);
+    HttpEngine &engine() const;
+
+    struct Entry
+    {
+        QPixmap image;
+        qint64 cost = 0;
+    };
+    HttpEngine *m_engine;
+    QHash<QString, Entry> m_entries;
+    QList<QString> m_order; // least recently used first
+    QSet<QString> m_fetching;
+    QSet<QString> m_failed; // not asked again, so painting never hammers a broken link
+    qint64 m_cost = 0;
+};
+
+} // namespace Tarnwick

@@ -1,0 +1,363 @@
+// The Drive side of the window against a model signed in to the emulator: browsing, the
+// context menu's rules, the name sheet, confirmations, empty states and thumbnails.
+#include "../model/modeltesting.h"
+#include "support/testsupport.h"
+
+#include "ui/accountbutton.h"
+#include "ui/drivefiletablemodel.h"
+#include "ui/drivepane.h"
+#include "ui/drivethumbnailcache.h"
+#include "ui/emptystateview.h"
+#include "ui/localfileview.h"
+#include "ui/mainwindow.h"
+#include "ui/namesheet.h"
+#include "ui/searchfield.h"
+#include "ui/sidebar.h"
+#include "ui/sidebutton.h"
+#include "ui/toolbarrow.h"
+#include "ui/windowstatusbar.h"
+
+#include "dragpayload.h"
+#include "httpengine.h"
+
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTest>
+#include <QToolButton>
+
+using namespace Qt::StringLiterals;
+using namespace Tarnwick;
+using namespace Tarnwick::Testing;
+
+namespace {
+
+class DriveWindow : public ModelTest
+{
+protected:
+    DriveWindow()
+    {
+        photos = emulator.createFolder(account.email, u"Ảnh"_s);
+        emulator.createFile(account.email, u"biển.png"_s, "png", photos, u"image/png"_s);
+        emulator.createFile(account.email, u"ghi chú.txt"_s, "hello", {}, u"text/plain"_s);
+        document = emulator.createGoogleDocument(account.email, u"Kế hoạch"_s);
+    }
+
+    void show(MainWindow &window)
+    {
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    }
+    static bool listed(MainWindow &window, int rows)
+    {
+        return waitUntil([&] {
+            return window.drivePane()->tableModel()->rowCount() == rows &&
+                   window.drivePane()->pages()->currentWidget() == window.drivePane()->listPage();
+        });
+    }
+    static void select(AppModel &model, const QStringList &ids)
+    {
+        model.setCloudSelection(QSet<QString>(ids.begin(), ids.end()));
+    }
+    static QAction *entry(QMenu *menu, const QString &text)
+    {
+        for (QAction *action : menu->actions())
+            if (action->text() == text)
+                return action;
+        return nullptr;
+    }
+    static QStringList entries(QMenu *menu)
+    {
+        QStringList texts;
+        for (QAction *action : menu->actions())
+            if (!action->isSeparator())
+                texts.append(action->text());
+        return texts;
+    }
+    static void save(QWidget &widget, const QString &name)
+    {
+        widget.grab().save(artifactDir() + u"/"_s + name);
+    }
+
+    QString photos;
+    QString document;
+};
+
+TEST_F(DriveWindow, BrowsesIntoAFolderAndBackByBreadcrumb)
+{
+    auto model = signedInModel();
+    MainWindow window(model.get());
+    show(window);
+    DrivePane *pane = window.drivePane();
+    ASSERT_TRUE(listed(window, 3));
+    // Folders first by default; the account and quota show in the chrome.
+    EXPECT_EQ(pane->tableModel()->file(0).name, u"Ảnh"_s);
+    EXPECT_EQ(window.toolbarRow()->accountButton()->labelText(), account.email);
+    EXPECT_TRUE(window.windowStatusBar()->quotaLabel()->text().startsWith(u"Drive: "_s));
+    EXPECT_EQ(pane->countLabel()->text(), u"3 mục"_s);
+    EXPECT_FALSE(pane->backButton()->isEnabled());
+    EXPECT_TRUE(window.toolbarRow()->newFolderButton()->isEnabled());
+    save(window, u"drive-mydrive.png"_s);
+
+    // Double-click on the folder enters it; the breadcrumb names it.
+    LocalFileView *view = pane->view();
+    const QRect folder = view->visualRect(pane->tableModel()->index(0, 1));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, folder.center());
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, folder.center());
+    ASSERT_TRUE(waitUntil([&] { return model->crumbs().size() == 1; }));
+    ASSERT_TRUE(listed(window, 1));
+    EXPECT_EQ(pane->tableModel()->file(0).name, u"biển.png"_s);
+    EXPECT_TRUE(pane->backButton()->isEnabled());
+    QStringList crumbs;
+    for (QPushButton *button : pane->breadcrumbs()->findChildren<QPushButton *>())
+        crumbs.append(button->text());
+    EXPECT_EQ(crumbs, (QStringList{u"Drive của tôi"_s, u"Ảnh"_s}));
+    save(window, u"drive-folder.png"_s);
+
+    // The area's crumb goes back to the root.
+    for (QPushButton *button : pane->breadcrumbs()->findChildren<QPushButton *>())
+        if (button->text() == u"Drive của tôi"_s)
+            QTest::mouseClick(button, Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return model->crumbs().isEmpty(); }));
+    ASSERT_TRUE(listed(window, 3));
+
+    // A row drags out as its Drive item.
+    std::unique_ptr<QMimeData> mime(
+        pane->tableModel()->mimeData({pane->tableModel()->index(1, 0)}));
+    EXPECT_EQ(DragPayload::driveFiles(*mime), QList<DriveFile>{pane->tableModel()->file(1)});
+    EXPECT_TRUE(mime->hasFormat(DragPayload::jsonMimeType));
+}
+
+TEST_F(DriveWindow, ContextMenuFollowsSelectionDocumentsAndSharedDriveRoot)
+{
+    const QString drive =
+        emulator.createSharedDrive(u"Marketing"_s, {{account.email, u"organizer"_s}});
+    auto model = signedInModel();
+    MainWindow window(model.get());
+    show(window);
+    DrivePane *pane = window.drivePane();
+    ASSERT_TRUE(listed(window, 3));
+    QStringList all;
+    for (const DriveFile &file : model->cloudFiles())
+        all.append(file.id);
+
+    // Three items: only the two deletions.
+    select(*model, all);
+    std::unique_ptr<QMenu> menu(pane->createContextMenu(nullptr));
+    EXPECT_EQ(entries(menu.get()), (QStringList{u"Chuyển vào thùng rác"_s, u"Xoá vĩnh viễn…"_s}));
+    EXPECT_TRUE(entry(menu.get(), u"Chuyển vào thùng rác"_s)->isEnabled());
+    EXPECT_TRUE(pane->countLabel()->text().startsWith(u"3 mục đã chọn: "_s));
+
+    // One Google document: no download, here nor in the toolbar.
+    select(*model, {document});
+    menu.reset(pane->createContextMenu(nullptr));
+    EXPECT_EQ(entries(menu.get()),
+              (QStringList{u"Mở trên Google Drive"_s, u"Chia sẻ & Phân quyền…"_s,
+                           u"Sao chép link chia sẻ"_s, u"Đổi tên…"_s, u"Chuyển vào thùng rác"_s,
+                           u"Xoá vĩnh viễn…"_s}));
+    EXPECT_FALSE(window.toolbarRow()->downloadButton()->isEnabled());
+    select(*model, {photos});
+    menu.reset(pane->createContextMenu(nullptr));
+    EXPECT_NE(entry(menu.get(), u"Tải thư mục về máy…"_s), nullptr);
+    select(*model, {emulator.findChild(emulator.rootFolderId(account.email), u"ghi chú.txt"_s)});
+    menu.reset(pane->createContextMenu(nullptr));
+    EXPECT_TRUE(entry(menu.get(), u"Tải xuống…"_s)->isEnabled());
+    EXPECT_TRUE(window.toolbarRow()->downloadButton()->isEnabled());
+
+    // The shared drives' root: a shared drive is neither renamed nor deleted from here.
+    QTest::mouseClick(window.sidebar()->locationButton(2), Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return model->location() == DriveLocation::Team; }));
+    ASSERT_TRUE(listed(window, 1));
+    EXPECT_FALSE(window.toolbarRow()->newFolderButton()->isEnabled());
+    select(*model, {drive});
+    menu.reset(pane->createContextMenu(nullptr));
+    EXPECT_FALSE(entry(menu.get(), u"Đổi tên…"_s)->isEnabled());
+    EXPECT_FALSE(entry(menu.get(), u"Chuyển vào thùng rác"_s)->isEnabled());
+    EXPECT_FALSE(entry(menu.get(), u"Xoá vĩnh viễn…"_s)->isEnabled());
+    // The Delete key still asks (and "Hủy" trashes nothing).
+    desktop.answerAlert(0);
+    pane->view()->setFocus();
+    QTest::keyClick(pane->view(), Qt::Key_Delete);
+    ASSERT_TRUE(waitUntil([&] { return desktop.alerts.size() == 1; }));
+    EXPECT_EQ(desktop.alerts.constFirst().title, u"Chuyển 1 mục vào thùng rác?"_s);
+    EXPECT_TRUE(emulator.exists(drive));
+}
+
+TEST_F(DriveWindow, NameSheetKeepsRejectedNamesThenCreatesAndRenames)
+{
+    auto model = signedInModel();
+    MainWindow window(model.get());
+    show(window);
+    ASSERT_TRUE(listed(window, 3));
+    const QString root = emulator.rootFolderId(account.email);
+
+    QTest::mouseClick(window.toolbarRow()->newFolderButton(), Qt::LeftButton);
+    NameSheet *sheet = window.nameSheet();
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_EQ(sheet->windowTitle(), u"Tạo thư mục trên Drive"_s);
+    QTest::keyClicks(sheet->nameField(), u"a/b"_s);
+    QTest::keyClick(sheet->nameField(), Qt::Key_Return);
+    EXPECT_TRUE(sheet->isVisible());
+    EXPECT_EQ(sheet->nameField()->text(), u"a/b"_s);
+    EXPECT_FALSE(sheet->errorLabel()->text().isEmpty());
+    EXPECT_FALSE(sheet->errorLabel()->isHidden());
+    save(*sheet, u"name-sheet-error.png"_s);
+    sheet->nameField()->setText(u"  Hợp đồng  "_s);
+    QTest::mouseClick(sheet->saveButton(), Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return !emulator.findChild(root, u"Hợp đồng"_s).isEmpty(); }));
+    ASSERT_TRUE(listed(window, 4));
+
+    const QString notes = emulator.findChild(root, u"ghi chú.txt"_s);
+    select(*model, {notes});
+    std::unique_ptr<QMenu> menu(window.drivePane()->createContextMenu(nullptr));
+    entry(menu.get(), u"Đổi tên…"_s)->trigger();
+    sheet = window.nameSheet();
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_EQ(sheet->nameField()->text(), u"ghi chú.txt"_s);
+    sheet->nameField()->setText(u"ghi chú 2.txt"_s);
+    QTest::keyClick(sheet->nameField(), Qt::Key_Return);
+    ASSERT_TRUE(waitUntil([&] {
+        return emulator.itemMetadata(notes)->value(u"name"_s).toString() == u"ghi chú 2.txt"_s;
+    }));
+}
+
+TEST_F(DriveWindow, TrashAndPermanentDeletionAskFirst)
+{
+    auto model = signedInModel();
+    MainWindow window(model.get());
+    show(window);
+    ASSERT_TRUE(listed(window, 3));
+    const QString root = emulator.rootFolderId(account.email);
+    const QString notes = emulator.findChild(root, u"ghi chú.txt"_s);
+
+    // Cancelled: nothing happens. Confirmed: the items copied when asking go.
+    desktop.answerAlert(0);
+    select(*model, {notes});
+    std::unique_ptr<QMenu> menu(window.drivePane()->createContextMenu(nullptr));
+    entry(menu.get(), u"Chuyển vào thùng rác"_s)->trigger();
+    ASSERT_TRUE(waitUntil([&] { return desktop.alerts.size() == 1; }));
+    EXPECT_FALSE(emulator.itemMetadata(notes)->value(u"trashed"_s).toBool());
+
+    desktop.answerAlert(1);
+    menu.reset(window.drivePane()->createContextMenu(nullptr));
+    entry(menu.get(), u"Chuyển vào thùng rác"_s)->trigger();
+    select(*model, {photos});
+    ASSERT_TRUE(
+        waitUntil([&] { return emulator.itemMetadata(notes)->value(u"trashed"_s).toBool(); }));
+    EXPECT_FALSE(emulator.itemMetadata(photos)->value(u"trashed"_s).toBool());
+    ASSERT_TRUE(listed(window, 2));
+
+    desktop.answerAlert(1);
+    select(*model, {document});
+    menu.reset(window.drivePane()->createContextMenu(nullptr));
+    entry(menu.get(), u"Xoá vĩnh viễn…"_s)->trigger();
+    ASSERT_TRUE(waitUntil([&] { return !emulator.exists(document); }));
+    const Desktop::Alert &asked = desktop.alerts.constLast();
+    EXPECT_EQ(asked.title, u"Xoá vĩnh viễn 1 mục?"_s);
+    EXPECT_EQ(asked.buttons.at(1).text, u"Xoá vĩnh viễn"_s);
+}
+
+TEST_F(DriveWindow, EmptyStatesAndTheSidebarWhileSignedOut)
+{
+    auto model = makeModel();
+    MainWindow window(model.get());
+    show(window);
+    DrivePane *pane = window.drivePane();
+    EXPECT_EQ(pane->pages()->currentWidget(), pane->notConnectedView());
+    EXPECT_EQ(window.toolbarRow()->accountButton()->labelText(), u"Kết nối Google Drive"_s);
+    EXPECT_FALSE(window.toolbarRow()->linkDownloadButton()->isEnabled());
+    save(window, u"drive-not-connected.png"_s);
+    // Not signed in: "Drive của tôi" opens the connection screen, it does not switch.
+    QTest::mouseClick(window.sidebar()->locationButton(0), Qt::LeftButton);
+    EXPECT_TRUE(model->showConnection());
+    model->setShowConnection(false);
+
+    // Signed in: a failed listing offers "Thử lại", which lists again.
+    auto signedIn = signedInModel();
+    MainWindow second(signedIn.get());
+    show(second);
+    pane = second.drivePane();
+    ASSERT_TRUE(listed(second, 3));
+    answerOnce(500, R"({"error":{"code":500,"message":"boom"}})", u"GET"_s, u"^/drive/v3/files$"_s);
+    QTest::mouseClick(pane->refreshButton(), Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return pane->pages()->currentWidget() == pane->loadErrorView(); }));
+    EXPECT_EQ(pane->loadErrorView()->titleLabel()->text(), u"Chưa tải được thư mục"_s);
+    EXPECT_FALSE(pane->loadErrorView()->textLabel()->text().isEmpty());
+    save(second, u"drive-load-error.png"_s);
+    QTest::mouseClick(pane->loadErrorView()->button(), Qt::LeftButton);
+    ASSERT_TRUE(listed(second, 3));
+
+    // Nothing matches the search; an empty folder takes uploads.
+    pane->searchField()->setText(u"không có"_s);
+    ASSERT_TRUE(waitUntil([&] { return pane->pages()->currentWidget() == pane->nothingView(); }));
+    EXPECT_EQ(pane->nothingView()->textLabel()->text(), u"Không tìm thấy mục phù hợp"_s);
+    pane->searchField()->clear();
+    signedIn->openCloud(DriveFile::fromJson(
+        *emulator.itemMetadata(emulator.createFolder(account.email, u"Trống"_s))));
+    ASSERT_TRUE(waitUntil([&] {
+        return pane->pages()->currentWidget() == pane->nothingView() &&
+               pane->nothingView()->textLabel()->text() == u"Thả file vào đây để tải lên"_s;
+    }));
+    save(second, u"drive-empty-folder.png"_s);
+}
+
+TEST_F(DriveWindow, SameThumbnailLinkIsFetchedOnceWhileCached)
+{
+    const QString image = emulator.createFile(account.email, u"a.png"_s, "x", {}, u"image/png"_s);
+    DriveFile first = DriveFile::fromJson(*emulator.itemMetadata(image));
+    ASSERT_TRUE(first.thumbnailLink.has_value());
+    DriveFile second = first;
+    second.id = u"other"_s;
+    DriveFile folder(u"f"_s, u"F"_s, QString(DriveFile::folderMimeType));
+    emulator.clearRequestLog();
+
+    HttpEngine engine;
+    DriveThumbnailCache cache(&engine);
+    DriveFileTableModel rows(&cache);
+    rows.setFiles({first, second, folder});
+    for (int pass = 0; pass < 3; ++pass)
+        for (int row = 0; row < 2; ++row)
+            rows.data(rows.index(row, 0), Qt::DecorationRole);
+    ASSERT_TRUE(waitUntil([&] { return cache.contains(*first.thumbnailLink); }));
+    const QPixmap shown = rows.data(rows.index(1, 0), Qt::DecorationRole).value<QPixmap>();
+    EXPECT_EQ(shown.size(), QSize(22, 22));
+    EXPECT_EQ(requests(u"GET"_s, u"^/thumbnails/"_s).size(), 1);
+    // A folder without a thumbnail keeps its symbol and asks for nothing.
+    EXPECT_EQ(DriveFileTableModel::symbolName(folder), u"folder.fill"_s);
+    EXPECT_EQ(DriveFileTableModel::symbolName(
+                  DriveFile(u"d"_s, u"D"_s, u"application/vnd.google-apps.document"_s)),
+              u"doc.text.fill"_s);
+
+    // A link that fails is not asked again on every paint.
+    cache.request(emulator.baseUrl() + u"/thumbnails/missing"_s);
+    ASSERT_TRUE(waitUntil([&] { return requests(u"GET"_s, u"^/thumbnails/"_s).size() == 2; }));
+    QTest::qWait(50);
+    cache.request(emulator.baseUrl() + u"/thumbnails/missing"_s);
+    QTest::qWait(100);
+    EXPECT_EQ(requests(u"GET"_s, u"^/thumbnails/"_s).size(), 2);
+}
+
+TEST(DriveThumbnailCacheLimits, EvictsTheLeastRecentlyUsedByCountAndCost)
+{
+    DriveThumbnailCache cache;
+    QPixmap picture(40, 40);
+    picture.fill(Qt::red);
+    for (int i = 0; i < DriveThumbnailCache::countLimit + 5; ++i) {
+        cache.store(picture, QString::number(i));
+        if (i == 10)
+            cache.image(u"0"_s); // used again: stays
+    }
+    EXPECT_EQ(cache.count(), DriveThumbnailCache::countLimit);
+    EXPECT_TRUE(cache.contains(u"0"_s));
+    EXPECT_FALSE(cache.contains(u"1"_s));
+    // Stored reduced to 22 × 22, never costing less than 1024.
+    EXPECT_EQ(cache.image(u"0"_s).size(), QSize(22, 22));
+    EXPECT_EQ(cache.totalCost(), qint64(DriveThumbnailCache::countLimit) * 22 * 22 * 4);
+    EXPECT_EQ(DriveThumbnailCache::cost(QPixmap(4, 4)), 1024);
+}
+
+} // namespace
