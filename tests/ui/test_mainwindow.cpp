@@ -2,6 +2,7 @@
 #include "ui/drivepane.h"
 #include "ui/emptystateview.h"
 #include "ui/icons.h"
+#include "ui/localfiledelegate.h"
 #include "ui/localfiletablemodel.h"
 #include "ui/localfileview.h"
 #include "ui/localpane.h"
@@ -311,13 +312,60 @@ TEST_F(Window, KeysPreviewOpenAndDoNothingWithoutASelection)
     model.setLocalSelection({root + u"/Docs"_s, root + u"/b.txt"_s});
     QTest::keyClick(view, Qt::Key_Return);
     ASSERT_TRUE(waitUntil([&] { return model.localURL() == root + u"/Docs"_s; }));
-    EXPECT_FALSE(QDir(root + u"/Docs"_s).exists(u"x"_s));
 
     // Up goes back to the parent; at the root of the file system it is disabled.
     QTest::mouseClick(window.localPane()->upButton(), Qt::LeftButton);
     ASSERT_TRUE(waitUntil([&] { return model.localURL() == root; }));
     runSync(model.navigateLocal(u"/"_s));
     EXPECT_FALSE(window.localPane()->upButton()->isEnabled());
+}
+
+TEST_F(Window, FolderChevronOpensAndDoubleClickPreviews)
+{
+    ScriptedDesktop desktop;
+    AppModel model(&desktop);
+    MainWindow window(&model);
+    open(model, window);
+    LocalPane *pane = window.localPane();
+    LocalFileView *view = pane->view();
+
+    // Only folders carry the chevron; a click on it opens the folder.
+    const QRect docs = view->visualRect(pane->tableModel()->index(0, 0));
+    const QRect file = view->visualRect(pane->tableModel()->index(1, 0));
+    EXPECT_TRUE(LocalFileDelegate::hasChevron(pane->tableModel()->index(0, 0)));
+    EXPECT_FALSE(LocalFileDelegate::hasChevron(pane->tableModel()->index(1, 0)));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, file.center());
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, file.center());
+    EXPECT_EQ(desktop.previewed, QStringList{root + u"/a.txt"_s});
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                      LocalFileDelegate::chevronRect(docs).center());
+    ASSERT_TRUE(waitUntil([&] { return model.localURL() == root + u"/Docs"_s; }));
+
+    // The refresh command lists the shown folder again, unthrottled.
+    writeFile(root + u"/Docs/new.txt"_s, "n");
+    window.refreshAction()->trigger();
+    ASSERT_TRUE(waitUntil([&] { return model.localFiles().size() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return pane->rowsCurrent(); }));
+    EXPECT_EQ(shownNames(pane), QStringList{u"new.txt"_s});
+}
+
+TEST_F(Window, QueueBadgeShowsOnlyACount)
+{
+    ScriptedDesktop desktop;
+    AppModel model(&desktop);
+    MainWindow window(&model);
+    window.show();
+    SideButton *queue = window.sidebar()->queueButton();
+    EXPECT_FALSE(queue->badge()->isVisible());
+    window.sidebar()->setQueueBadge(3);
+    EXPECT_TRUE(queue->badge()->isVisible());
+    EXPECT_EQ(queue->badge()->text(), u"3"_s);
+    window.sidebar()->setQueueBadge(0);
+    EXPECT_FALSE(queue->badge()->isVisible());
+    EXPECT_EQ(window.sidebar()->coffeeButton()->toolTip(),
+              u"Ủng hộ người làm Tarnwick, hoàn toàn tuỳ tâm"_s);
+    QTest::mouseClick(window.sidebar()->coffeeButton(), Qt::LeftButton);
+    EXPECT_TRUE(window.showCoffee());
 }
 
 TEST_F(Window, ContextMenuOffersWhatTheSelectionAllows)
@@ -415,7 +463,9 @@ TEST_F(Window, DeleteKeyConfirmsWithTheRealAlertBeforeTrashing)
     EXPECT_TRUE(QFile::exists(m_root.path() + u"/data/Trash/files/b.txt"_s));
     ASSERT_TRUE(waitUntil([&] { return window.toast()->isVisible(); }));
     EXPECT_EQ(window.toast()->text(), u"Đã chuyển 1 mục vào thùng rác Mac"_s);
-    ASSERT_TRUE(waitUntil([&] { return window.localPane()->rowsCurrent(); }));
+    // The folder is listed again after the trash.
+    ASSERT_TRUE(waitUntil(
+        [&] { return model.localFiles().size() == 3 && window.localPane()->rowsCurrent(); }));
     EXPECT_EQ(shownNames(window.localPane()), (QStringList{u"Docs"_s, u"a.txt"_s, u"photo.png"_s}));
     QTest::qWait(450); // let the toast settle before the picture
     saveShot(&window, u"window-after-trash.png"_s);
