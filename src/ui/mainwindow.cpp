@@ -1,7 +1,7 @@
 #include "mainwindow.h"
 
 #include "accountbutton.h"
-#include "connectionplaceholder.h"
+#include "connectionview.h"
 #include "drivepane.h"
 #include "localpane.h"
 #include "namesheet.h"
@@ -198,7 +198,7 @@ void MainWindow::updateConnectionScreen()
     if (!m_model)
         return;
     if (m_model->showConnection() && !m_connection) {
-        m_connection = new ConnectionPlaceholder(this);
+        m_connection = new ConnectionView(m_model, this);
         m_connection->setAttribute(Qt::WA_DeleteOnClose);
         connect(m_connection, &QDialog::finished, this, [this] {
             if (m_model)

@@ -4,6 +4,7 @@
 #include <QMainWindow>
 #include <QPointer>
 
+#include "connectionview.h"
 #include "namesheet.h"
 
 #include <optional>
@@ -16,7 +17,6 @@ class QFrame;
 namespace Tarnwick {
 
 class AppModel;
-class ConnectionPlaceholder;
 class DrivePane;
 struct DriveFile;
 class LocalPane;
@@ -48,6 +48,8 @@ public:
     bool showCoffee() const { return m_showCoffee; }
     // The open name sheet, if any.
     NameSheet *nameSheet() const { return m_nameSheet; }
+    // The open connection screen, if any.
+    ConnectionView *connectionView() const { return m_connection; }
     // Opens the name sheet: a rename of file when present, else a new folder.
     void openNamePrompt(const QString &title, const QString &initial,
                         const std::optional<DriveFile> &file);
@@ -80,7 +82,7 @@ private:
     QWidget *m_queueArea;
     WindowStatusBar *m_status;
     ToastView *m_toast;
-    QPointer<ConnectionPlaceholder> m_connection;
+    QPointer<ConnectionView> m_connection;
     QPointer<NameSheet> m_nameSheet;
     QAction *m_refresh = nullptr;
     QAction *m_openFolder = nullptr;

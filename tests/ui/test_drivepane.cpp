@@ -4,6 +4,7 @@
 #include "support/testsupport.h"
 
 #include "ui/accountbutton.h"
+#include "ui/connectionview.h"
 #include "ui/drivefiletablemodel.h"
 #include "ui/drivepane.h"
 #include "ui/drivethumbnailcache.h"
@@ -19,12 +20,15 @@
 
 #include "dragpayload.h"
 #include "httpengine.h"
+#include "runsync.h"
 
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTest>
@@ -339,6 +343,83 @@ TEST_F(DriveWindow, SameThumbnailLinkIsFetchedOnceWhileCached)
     cache.request(emulator.baseUrl() + u"/thumbnails/missing"_s);
     QTest::qWait(100);
     EXPECT_EQ(requests(u"GET"_s, u"^/thumbnails/"_s).size(), 2);
+}
+
+TEST_F(DriveWindow, SignsInThroughTheConnectionScreenAndDisconnects)
+{
+    storeSession(false);
+    auto model = makeModel();
+    runSync(model->initialize());
+    MainWindow window(model.get());
+    show(window);
+    ASSERT_FALSE(model->connected());
+
+    // The account button opens the screen in its signed-out state.
+    QTest::mouseClick(window.toolbarRow()->accountButton(), Qt::LeftButton);
+    ConnectionView *view = window.connectionView();
+    ASSERT_NE(view, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(view));
+    EXPECT_EQ(view->titleLabel()->text(), u"Chào Google Drive."_s);
+    EXPECT_EQ(view->states()->currentWidget(), view->signInPage());
+    EXPECT_TRUE(view->notConfiguredLabel()->parentWidget()->isHidden());
+    EXPECT_TRUE(view->loginButton()->isEnabled());
+    // Without a shipped configuration the developer section is offered.
+    EXPECT_FALSE(view->developerToggle()->isHidden());
+    QTest::mouseClick(view->developerToggle(), Qt::LeftButton);
+    EXPECT_EQ(view->importButton()->text(), u"Thay cấu hình thử nghiệm…"_s);
+    EXPECT_FALSE(view->configuredLabel()->isHidden());
+    save(*view, u"connection-signed-out.png"_s);
+
+    // While signing in: "Hủy đăng nhập" with progress, import disabled.
+    QTest::mouseClick(view->loginButton(), Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return !desktop.openedUrls.isEmpty(); }));
+    EXPECT_TRUE(model->connecting());
+    EXPECT_TRUE(view->loginButton()->isHidden());
+    EXPECT_FALSE(view->cancelLoginButton()->isHidden());
+    EXPECT_FALSE(view->progress()->isHidden());
+    EXPECT_FALSE(view->importButton()->isEnabled());
+    save(*view, u"connection-signing-in.png"_s);
+
+    // A successful sign-in closes the screen; opened again it shows the account.
+    QPointer<ConnectionView> signingIn = view;
+    follow(desktop.openedUrls.last());
+    ASSERT_TRUE(waitUntil([&] { return model->connected() && !model->connecting(); }));
+    ASSERT_TRUE(waitUntil([&] { return !signingIn; }));
+    ASSERT_TRUE(listed(window, 3));
+    QTest::mouseClick(window.toolbarRow()->accountButton(), Qt::LeftButton);
+    view = window.connectionView();
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(view->states()->currentWidget(), view->connectedPage());
+    EXPECT_EQ(view->titleLabel()->text(), u"Không gian đã kết nối"_s);
+    EXPECT_EQ(view->subtitleLabel()->text(), account.email);
+    save(*view, u"connection-connected.png"_s);
+
+    // "Ngắt kết nối" signs out and closes the screen.
+    QTest::mouseClick(view->disconnectButton(), Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return !model->connected() && !window.connectionView(); }));
+    EXPECT_FALSE(model->showConnection());
+    EXPECT_EQ(window.drivePane()->pages()->currentWidget(), window.drivePane()->notConnectedView());
+}
+
+TEST_F(DriveWindow, ConnectionScreenWithoutConfigurationCannotSignIn)
+{
+    auto model = makeModel();
+    runSync(model->initialize());
+    MainWindow window(model.get());
+    show(window);
+    model->setConnectionError(u"Không đọc được cấu hình."_s);
+    model->setShowConnection(true);
+    ConnectionView *view = window.connectionView();
+    ASSERT_NE(view, nullptr);
+    EXPECT_FALSE(model->configured());
+    EXPECT_FALSE(view->notConfiguredLabel()->parentWidget()->isHidden());
+    EXPECT_FALSE(view->loginButton()->isEnabled());
+    EXPECT_EQ(view->errorLabel()->text(), u"Không đọc được cấu hình."_s);
+    EXPECT_FALSE(view->errorLabel()->parentWidget()->isHidden());
+    EXPECT_EQ(view->importButton()->text(), u"Nhập cấu hình thử nghiệm…"_s);
+    // Closing the screen clears the model's flag.
+    view->reject();
+    EXPECT_FALSE(model->showConnection());
 }
 
 TEST(DriveThumbnailCacheLimits, EvictsTheLeastRecentlyUsedByCountAndCost)

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QDialog>
+#include <QPointer>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QStackedWidget;
+class QToolButton;
+class QWidget;
+
+namespace Tarnwick {
+
+class AppModel;
+
+// The sheet in which the user signs in with Google, sees the connected account and
+// disconnects, and (without a shipped Google configuration) imports a developer configuration.
+// It switches between its two states in place as the model's connection changes; every action is
+// a model call.
+class ConnectionView final : public QDialog
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(ConnectionView)
+
+public:
+    explicit ConnectionView(AppModel *model, QWidget *parent = nullptr);
+
+    QLabel *titleLabel() const { return m_title; }
+    QLabel *subtitleLabel() const { return m_subtitle; }
+    QLabel *notConfiguredLabel() const { return m_notConfigured; }
+    QLabel *errorLabel() const { return m_error; }
+    QWidget *developerSection() const { return m_developer; }
+    QToolButton *developerToggle() const { return m_developerToggle; }
+    QPushButton *importButton() const { return m_import; }
+    QLabel *configuredLabel() const { return m_configured; }
+    QPushButton *loginButton() const { return m_login; }
+    QPushButton *cancelLoginButton() const { return m_cancelLogin; }
+    QProgressBar *progress() const { return m_progress; }
+    QPushButton *disconnectButton() const { return m_disconnect; }
+    QPushButton *doneButton() const { return m_done; }
+    QStackedWidget *states() const { return m_states; }
+    QWidget *connectedPage() const { return m_connectedPage; }
+    QWidget *signInPage() const { return m_signInPage; }
+
+private:
+    void update();
+
+    QPointer<AppModel> m_model;
+    QLabel *m_title;
+    QLabel *m_subtitle;
+    QStackedWidget *m_states;
+    QWidget *m_connectedPage;
+    QWidget *m_signInPage;
+    QPushButton *m_disconnect;
+    QPushButton *m_done;
+    QLabel *m_notConfigured;
+    QLabel *m_error;
+    QToolButton *m_developerToggle;
+    QWidget *m_developer;
+    QPushButton *m_import;
+    QLabel *m_configured;
+    QProgressBar *m_progress;
+    QPushButton *m_cancelLogin;
+    QPushButton *m_login;
+};
+
+} // namespace Tarnwick
