@@ -175,6 +175,26 @@ TEST_F(Uploads, KeptSessionThatNoLongerAppliesIsReplaced)
     EXPECT_EQ(sessions.size(), 3);
 }
 
+TEST_F(Uploads, SessionOutsideTheApiEndpointIsNeverUsed)
+{
+    const QString local = Testing::writeFile(path(u"l.bin"_s), contents(6 * MiB, 13));
+    for (const QByteArray &location :
+         {QByteArray("https://uploads.example.com/upload?upload_id=1"),
+          emulator.baseUrl().replace(u"http:"_s, u"https:"_s).toLatin1() + "/upload?upload_id=1",
+          QByteArray("/upload/drive/v3/files?upload_id=1"), QByteArray()}) {
+        FaultRule opened = FaultRule::respond(200, u"POST"_s, u"^/upload/"_s);
+        opened.body = "{}";
+        if (!location.isEmpty())
+            opened.headers = {{"Location", location}};
+        emulator.addFault(opened);
+        EXPECT_EQ(
+            failure<TarnwickError>(client.upload(local, folder, {}, keepSession(), {})).message(),
+            u"Google chưa tạo được phiên tải lên hợp lệ."_s);
+    }
+    EXPECT_TRUE(sessions.isEmpty());
+    EXPECT_TRUE(contentRanges().isEmpty());
+}
+
 TEST_F(Uploads, StatusWithRangeResumesRightAfterTheConfirmedBytes)
 {
     const QString local = Testing::writeFile(path(u"n.txt"_s), contents(5000, 6));
