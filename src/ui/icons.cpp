@@ -32,6 +32,17 @@ struct Symbol
 
 // Symbol names of the design and their freedesktop counterparts.
 constexpr Symbol symbols[] = {
+    {u"xmark", u"window-close"},
+    {u"info.circle", u"dialog-information"},
+    {u"lock.shield", u"security-high"},
+    {u"checkmark.shield.fill", u"security-high"},
+    {u"exclamationmark.circle", u"dialog-error"},
+    {u"exclamationmark.triangle.fill", u"dialog-warning"},
+    {u"lock", u"changes-prevent"},
+    {u"person.crop.circle", u"avatar-default"},
+    {u"arrow.up.right", u"go-next"},
+    {u"folder.badge.person.crop", u"folder-publicshare"},
+    {u"link", u"insert-link"},
     {u"arrow.up.arrow.down", u"view-sort"},
     {u"externaldrive", u"drive-harddisk"},
     {u"person.2", u"system-users"},

@@ -114,6 +114,7 @@ MainWindow::MainWindow(AppModel *model, QWidget *parent)
             m_model->setShowTransfers(true);
     });
 
+    connect(model, &AppModel::sharingFileChanged, this, &MainWindow::updateShareSheet);
     connect(model, &AppModel::showConnectionChanged, this, &MainWindow::updateConnectionScreen);
     connect(model, &AppModel::showTransfersChanged, this, &MainWindow::updateQueueVisibility);
     connect(model, &AppModel::toastMessageChanged, this, &MainWindow::updateToast);
@@ -256,6 +257,30 @@ void MainWindow::openNamePrompt(const QString &title, const QString &initial,
             detach(m_model->createFolder(name), {});
     });
     m_nameSheet->open();
+}
+
+void MainWindow::updateShareSheet()
+{
+    if (!m_model)
+        return;
+    const std::optional<DriveFile> &file = m_model->sharingFile();
+    if (m_shareSheet && (!file || m_shareSheet->property("fileId").toString() != file->id)) {
+        // Closing first: a sheet of another item never shows this item's answers.
+        ShareSheet *old = m_shareSheet;
+        m_shareSheet = nullptr;
+        old->close();
+    }
+    if (!file || m_shareSheet)
+        return;
+    m_shareSheet = new ShareSheet(m_model, *file, this);
+    m_shareSheet->setProperty("fileId", file->id);
+    m_shareSheet->setAttribute(Qt::WA_DeleteOnClose);
+    QPointer<ShareSheet> sheet = m_shareSheet;
+    connect(m_shareSheet, &QDialog::finished, this, [this, sheet] {
+        if (m_model && sheet == m_shareSheet)
+            m_model->closeShare();
+    });
+    m_shareSheet->open();
 }
 
 void MainWindow::updateQueueVisibility()

@@ -6,6 +6,7 @@
 
 #include "connectionview.h"
 #include "namesheet.h"
+#include "sharesheet.h"
 
 #include <optional>
 
@@ -50,6 +51,8 @@ public:
     NameSheet *nameSheet() const { return m_nameSheet; }
     // The open connection screen, if any.
     ConnectionView *connectionView() const { return m_connection; }
+    // The open share sheet, if any.
+    ShareSheet *shareSheet() const { return m_shareSheet; }
     // Opens the name sheet: a rename of file when present, else a new folder.
     void openNamePrompt(const QString &title, const QString &initial,
                         const std::optional<DriveFile> &file);
@@ -68,6 +71,7 @@ private:
     void buildMenus();
     void updateConnectionScreen();
     void updateDriveChrome();
+    void updateShareSheet();
     void updateQueueVisibility();
     void updateToast();
     QCoro::Task<> dismissToastLater(quint64 shown);
@@ -84,6 +88,7 @@ private:
     ToastView *m_toast;
     QPointer<ConnectionView> m_connection;
     QPointer<NameSheet> m_nameSheet;
+    QPointer<ShareSheet> m_shareSheet;
     QAction *m_refresh = nullptr;
     QAction *m_openFolder = nullptr;
 

@@ -13,6 +13,7 @@
 #include "ui/mainwindow.h"
 #include "ui/namesheet.h"
 #include "ui/searchfield.h"
+#include "ui/sharesheet.h"
 #include "ui/sidebar.h"
 #include "ui/sidebutton.h"
 #include "ui/toolbarrow.h"
@@ -22,6 +23,8 @@
 #include "httpengine.h"
 #include "runsync.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -420,6 +423,54 @@ TEST_F(DriveWindow, ConnectionScreenWithoutConfigurationCannotSignIn)
     // Closing the screen clears the model's flag.
     view->reject();
     EXPECT_FALSE(model->showConnection());
+}
+
+TEST_F(DriveWindow, ShareSheetTrimsTheAddressAndKeepsRejectedOnes)
+{
+    emulator.addUser(u"binh@example.com"_s, u"Bình"_s);
+    auto model = signedInModel();
+    MainWindow window(model.get());
+    show(window);
+    ASSERT_TRUE(listed(window, 3));
+    const QString notes =
+        emulator.findChild(emulator.rootFolderId(account.email), u"ghi chú.txt"_s);
+    select(*model, {notes});
+    std::unique_ptr<QMenu> menu(window.drivePane()->createContextMenu(nullptr));
+    entry(menu.get(), u"Chia sẻ & Phân quyền…"_s)->trigger();
+    ShareSheet *sheet = window.shareSheet();
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_EQ(sheet->windowTitle(), u"Chia sẻ \"ghi chú.txt\""_s);
+    ASSERT_TRUE(waitUntil([&] { return !model->loadingPermissions(); }));
+    ASSERT_TRUE(waitUntil(
+        [&] { return sheet->list()->findChildren<QWidget *>(u"permission"_s).size() == 1; }));
+    EXPECT_FALSE(sheet->shareButton()->isEnabled());
+
+    // No at sign: the sheet says so and sends nothing.
+    QTest::keyClicks(sheet->emailField(), u"binh"_s);
+    QTest::mouseClick(sheet->shareButton(), Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return !sheet->errorLabel()->isHidden(); }));
+    EXPECT_EQ(sheet->errorLabel()->text(), u"Vui lòng nhập địa chỉ email hợp lệ."_s);
+    EXPECT_TRUE(requests(u"POST"_s, u"/permissions"_s).isEmpty());
+
+    // Surrounding spaces go; the reader role and no notification go with it.
+    sheet->emailField()->setText(u"  binh@example.com  "_s);
+    sheet->roleBox()->setCurrentIndex(2);
+    sheet->notifyBox()->setChecked(false);
+    QTest::mouseClick(sheet->shareButton(), Qt::LeftButton);
+    ASSERT_TRUE(waitUntil(
+        [&] { return sheet->list()->findChildren<QWidget *>(u"permission"_s).size() == 2; }));
+    const DrivePermission added = model->sharingPermissions().constLast();
+    EXPECT_EQ(added.emailAddress, u"binh@example.com"_s);
+    EXPECT_EQ(added.role, u"reader"_s);
+    EXPECT_TRUE(sheet->errorLabel()->isHidden());
+    QToolButton *role = sheet->list()->findChild<QToolButton *>(u"roleMenu"_s);
+    ASSERT_NE(role, nullptr);
+    EXPECT_EQ(role->text(), u"Người xem"_s);
+    save(*sheet, u"share-sheet.png"_s);
+
+    // "Xong" closes the sheet and the model's sharing state.
+    QTest::mouseClick(sheet->doneButton(), Qt::LeftButton);
+    EXPECT_FALSE(model->sharingFile().has_value());
 }
 
 TEST(DriveThumbnailCacheLimits, EvictsTheLeastRecentlyUsedByCountAndCost)
