@@ -264,3 +264,45 @@ TEST(EmulatorConnections, IdleKeepAlivesDoNotStarveNewClients)
     EXPECT_EQ(r->status, 200);
     EXPECT_LT(timer.elapsed(), 3000);
 }
+
+TEST_F(Control, AccountsSessionsDrivesAndNotificationsOverHttp)
+{
+    httplib::Client &c = *client;
+    const QJsonObject created = json(control(
+        c, "POST", "accounts", {{u"email"_s, u"lan@example.com"_s}, {u"quotaLimit"_s, u"1000"_s}}));
+    const QString token = at(created, "accessToken").toString();
+    EXPECT_TRUE(at(created, "clientId").toString().endsWith(u".apps.googleusercontent.com"_s));
+    EXPECT_EQ(
+        get(u"/drive/v3/about?fields=storageQuota(limit)"_s, auth(token))->body.find("\"1000\"") !=
+            std::string::npos,
+        true);
+
+    const QString session = startUpload(u"s.bin"_s, account.rootFolderId);
+    putChunk(session, QByteArray(262144, 's'), 0, u"*"_s);
+    const QJsonArray sessions = at(json(control(c, "GET", "sessions")), "sessions").toArray();
+    ASSERT_EQ(sessions.size(), 1);
+    EXPECT_EQ(at(sessions, "0.received").toString(), u"262144"_s);
+    control(c, "POST", "sessions/expire", {{u"status"_s, 410}});
+    EXPECT_EQ(putChunk(session, {}, 0, u"*"_s)->status, 410);
+
+    const QString drive =
+        at(json(control(c, "POST", "drives",
+                        {{u"name"_s, u"Nhóm"_s},
+                         {u"members"_s, QJsonArray{QJsonObject{{u"email"_s, account.email},
+                                                               {u"role"_s, u"writer"_s}}}}})),
+           "id")
+            .toString();
+    EXPECT_NE(get(u"/drive/v3/drives?fields=drives(name)"_s)->body.find("Nhóm"), std::string::npos);
+    EXPECT_FALSE(drive.isEmpty());
+
+    const QString file = emu->createFile(account.email, u"chia sẻ.txt"_s, "x");
+    postJson(u"/drive/v3/files/"_s + file + u"/permissions"_s,
+             {{u"type"_s, u"user"_s},
+              {u"role"_s, u"reader"_s},
+              {u"emailAddress"_s, u"lan@example.com"_s}});
+    const QJsonArray sent = at(json(control(c, "GET", "notifications")), "notifications").toArray();
+    ASSERT_EQ(sent.size(), 1);
+    EXPECT_EQ(at(sent, "0.to").toString(), u"lan@example.com"_s);
+    control(c, "DELETE", "notifications");
+    EXPECT_TRUE(emu->notifications().isEmpty());
+}

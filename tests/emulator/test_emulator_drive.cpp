@@ -438,3 +438,20 @@ TEST_F(DriveApi, SearchesBeyondOneFolder)
          {"owners", "capabilities", "permissions", "createdTime", "webViewLink", "spaces"})
         EXPECT_TRUE(json(all).contains(QString::fromLatin1(key))) << key;
 }
+
+TEST_F(DriveApi, OneSharedDriveAndOtherOrders)
+{
+    const QString drive = emu->createSharedDrive(u"Kho"_s, {{account.email, u"organizer"_s}});
+    emu->createFile(account.email, u"trong kho.txt"_s, "x", drive);
+    emu->createFile(account.email, u"ngoài.txt"_s, "y");
+    const QString base =
+        u"/drive/v3/files?fields=files(name)&supportsAllDrives=true&includeItemsFromAllDrives=true"_s;
+    EXPECT_EQ(names(json(get(base + u"&corpora=drive&driveId="_s + drive))),
+              QStringList{u"trong kho.txt"_s});
+    EXPECT_EQ(get(base + u"&corpora=drive"_s)->status, 400) << "corpora=drive names its drive";
+    EXPECT_EQ(names(json(get(base + u"&corpora=allDrives&orderBy="_s + enc(u"name desc"_s)))),
+              (QStringList{u"trong kho.txt"_s, u"ngoài.txt"_s}));
+    EXPECT_EQ(names(json(get(u"/drive/v3/files?fields=files(name)&orderBy=name"_s))),
+              QStringList{u"ngoài.txt"_s})
+        << "without the flags, shared drive items stay out";
+}

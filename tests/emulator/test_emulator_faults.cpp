@@ -213,3 +213,36 @@ TEST(FaultRuleJson, RoundTripsAndRejectsNonsense)
     DriveEmulator emu;
     EXPECT_THROW(emu.addFault(FaultRule::respond(500, {}, u"([unclosed"_s)), std::invalid_argument);
 }
+
+TEST_F(Faults, ResetsWithoutABodyAndSlowUploads)
+{
+    emu->addFault(FaultRule::resetRequestAfter(0, u"GET"_s, u"^/drive/v3/about$"_s));
+    EXPECT_FALSE(get(u"/drive/v3/about?fields=user"_s)) << "reset before any answer";
+    EXPECT_EQ(get(u"/drive/v3/about?fields=user"_s)->status, 200) << "once";
+
+    const QString session = startUpload(u"slow.bin"_s, account.rootFolderId);
+    emu->addFault(FaultRule::throttle(1'000'000, u"PUT"_s, u"^/upload/"_s));
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(putChunk(session, pattern(524288), 0, u"524288"_s)->status, 200);
+    EXPECT_GE(timer.elapsed(), 400) << "half a megabyte at a megabyte per second";
+}
+
+TEST_F(Faults, ProbabilisticRulesRepeatWithTheSameSeed)
+{
+    auto run = [&] {
+        emu->clearFaults();
+        emu->setFaultRandomSeed(7);
+        FaultRule coin = FaultRule::respond(500, u"GET"_s, u"about"_s);
+        coin.times = 0;
+        coin.probability = 0.5;
+        emu->addFault(coin);
+        QString pattern;
+        for (int i = 0; i < 24; ++i)
+            pattern += get(u"/drive/v3/about?fields=user"_s)->status == 500 ? u'x' : u'.';
+        return pattern;
+    };
+    const QString first = run();
+    EXPECT_EQ(run(), first);
+    EXPECT_TRUE(first.contains(u'x') && first.contains(u'.')) << qPrintable(first);
+}

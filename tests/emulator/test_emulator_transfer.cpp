@@ -299,3 +299,24 @@ TEST_F(Uploads, ChunkedRequestBodiesAreRead)
     EXPECT_EQ(log.last().header(u"transfer-encoding"_s), u"chunked"_s);
     EXPECT_EQ(log.last().bodyLength, data.size());
 }
+
+TEST_F(Uploads, DeclaredLengthAndSimpleMediaUploads)
+{
+    const QString session = startUpload(u"d.bin"_s, account.rootFolderId, 1000);
+    auto wrongTotal = putChunk(session, pattern(262144), 0, u"2000"_s);
+    EXPECT_EQ(wrongTotal->status, 400) << "the total must be the declared X-Upload-Content-Length";
+    EXPECT_EQ(putChunk(session, pattern(1000), 0, u"1000"_s)->status, 200);
+
+    auto bad = send("POST", u"/upload/drive/v3/files?uploadType=resumable"_s,
+                    auth({{"X-Upload-Content-Length", "-5"}}), "{}", "application/json");
+    EXPECT_EQ(bad->status, 400);
+
+    const QByteArray body = pattern(4096);
+    auto media =
+        send("POST", u"/upload/drive/v3/files?uploadType=media&fields=name,mimeType,size"_s, auth(),
+             body, "image/png");
+    ASSERT_EQ(media->status, 200);
+    EXPECT_EQ(at(json(media), "name").toString(), u"Untitled"_s);
+    EXPECT_EQ(at(json(media), "mimeType").toString(), u"image/png"_s);
+    EXPECT_EQ(at(json(media), "size").toString(), u"4096"_s);
+}
