@@ -6,6 +6,15 @@
 #include "ui/qtdesktop.h"
 
 #include "async.h"
+#include "endpoints.h"
+#include "googleauth.h"
+#include "httpengine.h"
+#include "keychainstore.h"
+#include "oauthconfiguration.h"
+#include "tarnwicknetwork.h"
+#ifdef TARNWICK_HAVE_EMULATOR
+#include "emulator/driveemulator.h"
+#endif
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -19,6 +28,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <memory>
 
 using namespace Qt::StringLiterals;
 using namespace Tarnwick;
@@ -29,8 +39,31 @@ struct Options
 {
     QString screenshot;
     bool demo = false;
+    // The demo signs in by itself: no browser can show the emulator's consent page.
+    bool autoConsent = false;
     QString folder;
 };
+
+// Plays the browser for the demo's consent page: the emulator approves at once and redirects
+// to the sign-in's loopback address, which is then visited.
+QCoro::Task<> approveDemoSignIn(QUrl url)
+{
+    HttpRequest consent;
+    consent.url = url;
+    auto asking = TarnwickNetwork::session().send(std::move(consent));
+    const HttpResponse answer = co_await asking;
+    const QUrl redirect(QString::fromUtf8(answer.header("Location")));
+    if (!redirect.isValid() || redirect.isEmpty())
+        co_return;
+    HttpRequest back;
+    back.url = redirect;
+    auto returning = TarnwickNetwork::session().send(std::move(back));
+    co_await returning;
+}
+
+// The OAuth client the demo's emulated Drive knows.
+const OAuthConfiguration demoClient{u"tarnwick-demo.apps.googleusercontent.com"_s,
+                                    u"GOCSPX-tarnwick-demo"_s};
 
 // A folder with a few entries of several kinds, for a demo on a machine whose home folder is
 // empty (a throwaway session).
@@ -74,10 +107,31 @@ QString demoFolder()
 QCoro::Task<> start(AppModel *model, MainWindow *window, Options options)
 {
     QPointer<AppModel> guard(model);
+    if (options.demo) {
+        // The demo's own keychain service holds the demo client, never a real one.
+        auto storing = KeychainStore(KeychainStore::defaultService() + u"-demo"_s)
+                           .save(demoClient.toJsonBytes(), KeychainStore::configurationAccount());
+        co_await storing;
+    }
     auto initializing = model->initialize();
     co_await initializing;
     if (!guard)
         co_return;
+    if (options.demo && options.autoConsent && !model->connected()) {
+        model->login();
+        for (int i = 0; i < 500 && guard && (model->connecting() || !model->connected()); ++i) {
+            auto pause = sleepFor(std::chrono::milliseconds(10), std::stop_token());
+            co_await pause;
+            if (guard && !model->connecting() && !model->connected())
+                break;
+        }
+        for (int i = 0; i < 300 && guard && model->loading(); ++i) {
+            auto pause = sleepFor(std::chrono::milliseconds(10), std::stop_token());
+            co_await pause;
+        }
+        if (!guard)
+            co_return;
+    }
     if (!options.folder.isEmpty()) {
         auto listing = model->navigateLocal(options.folder);
         co_await listing;
@@ -136,8 +190,42 @@ int main(int argc, char **argv)
     Palette::apply(app);
     Icons::prepareTheme();
 
+    KeychainStore keychain;
+#ifdef TARNWICK_HAVE_EMULATOR
+    std::unique_ptr<Emulator::DriveEmulator> emulator;
+    if (options.demo) {
+        // Settings, queue and tokens of the demo live apart from the real ones.
+        QCoreApplication::setApplicationName(u"Tarnwick Demo"_s);
+        keychain = KeychainStore(KeychainStore::defaultService() + u"-demo"_s);
+        const QString platform = QGuiApplication::platformName();
+        options.autoConsent =
+            !options.screenshot.isEmpty() || platform == u"offscreen" || platform == u"minimal";
+        Emulator::DriveEmulator::Options emulated;
+        emulated.seedFile = QStringLiteral(TARNWICK_DEMO_SEED);
+        emulated.autoConsent = options.autoConsent;
+        emulator = std::make_unique<Emulator::DriveEmulator>(emulated);
+        emulator->start();
+        Endpoints::setCurrent(Endpoints::withBase(QUrl(emulator->baseUrl())));
+    }
+#endif
+
     QtDesktop desktop;
-    AppModel model(&desktop);
+    AppModel model(&desktop, keychain);
+#ifdef TARNWICK_HAVE_EMULATOR
+    if (emulator && options.autoConsent) {
+        const QString base = emulator->baseUrl();
+        desktop.setUrlHandler([base](const QUrl &url) {
+            if (!url.toString().startsWith(base + u"/o/oauth2/"_s))
+                return false;
+            std::fprintf(stderr, "tarnwick: demo sign-in approved without a browser\n");
+            detach(approveDemoSignIn(url), {});
+            return true;
+        });
+    }
+#endif
+    if (options.demo)
+        model.auth().setBundledConfigurationPath(
+            QDir::temp().filePath(u"tarnwick-demo-none.json"_s));
     MainWindow window(&model);
     desktop.setWindow(&window);
     window.show();

@@ -174,6 +174,8 @@ QCoro::Task<int> QtDesktop::ask(Alert alert)
 
 void QtDesktop::openUrl(const QUrl &url)
 {
+    if (m_urlHandler && m_urlHandler(url))
+        return;
     QDesktopServices::openUrl(url);
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include "model/desktop.h"
 
 #include <QHash>
@@ -33,6 +35,11 @@ public:
     QCoro::Task<std::optional<QString>> chooseSaveLocation(SaveRequest request) override;
     QCoro::Task<int> ask(Alert alert) override;
     void openUrl(const QUrl &url) override;
+    // Takes over opening the URLs it accepts (returns true for); the browser gets the others.
+    void setUrlHandler(std::function<bool(const QUrl &)> handler)
+    {
+        m_urlHandler = std::move(handler);
+    }
     void postNotification(const Notification &notification) override;
     void copyText(const QString &text) override;
     QCoro::Task<> moveToTrash(QString path) override;
@@ -51,6 +58,7 @@ private slots:
     void notificationClosed(uint id, uint reason);
 
 private:
+    std::function<bool(const QUrl &)> m_urlHandler;
     QCoro::Task<> showPreview(QString path);
     void listenToNotifications();
 
