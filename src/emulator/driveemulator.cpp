@@ -311,8 +311,8 @@ bool DriveEmulator::exists(const QString &id) const
     return d->state->item(id).has_value();
 }
 
-std::optional<QJsonObject> DriveEmulator::itemMetadata(const QString &id,
-                                                       const QString &asUser) const
+std::optional<QJsonObject> DriveEmulator::itemMetadata(const QString &id, const QString &asUser,
+                                                       const QString &fields) const
 {
     const auto item = d->state->item(id);
     if (!item)
@@ -321,7 +321,8 @@ std::optional<QJsonObject> DriveEmulator::itemMetadata(const QString &id,
     if (who.isEmpty())
         who = item->owner.isEmpty() ? d->state->defaultUser() : item->owner;
     try {
-        return d->state->getFile(d->as(who), id, true, FieldSelection::everything());
+        return d->state->getFile(d->as(who), id, true,
+                                 FieldSelection::parse(fields, Schemas::file()));
     } catch (const ApiError &) {
         return std::nullopt;
     }

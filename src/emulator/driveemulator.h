@@ -123,8 +123,10 @@ public:
     void share(const QString &itemId, const QString &email, const QString &role);
     void trash(const QString &itemId);
     bool exists(const QString &id) const;
-    // The item as the API shows it to asUser (default: its owner or the first user), fields=*.
-    std::optional<QJsonObject> itemMetadata(const QString &id, const QString &asUser = {}) const;
+    // The item as the API shows it to asUser (default: its owner or the first user). The default
+    // fields "*" include checksums, which hashes the whole contents once.
+    std::optional<QJsonObject> itemMetadata(const QString &id, const QString &asUser = {},
+                                            const QString &fields = QStringLiteral("*")) const;
     QStringList childIds(const QString &parentId) const; // by name
     QString findChild(const QString &parentId, const QString &name) const;
     QByteArray content(const QString &id) const; // every byte: for small files

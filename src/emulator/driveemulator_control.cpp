@@ -245,7 +245,9 @@ void DriveEmulator::installControl()
                 if (!exists(id))
                     return ex.json(404, {{u"error"_s, u"no such item"_s}});
                 if (is("GET", 2))
-                    return ok(ex, itemMetadata(id, ex.param("as")).value_or(QJsonObject()));
+                    return ok(ex, itemMetadata(id, ex.param("as"),
+                                               ex.hasParam("fields") ? ex.param("fields") : u"*"_s)
+                                      .value_or(QJsonObject()));
                 if (is("GET", 3) && parts[2] == u"content"_s)
                     return ex.send(200, content(id), u"application/octet-stream"_s);
                 if (is("GET", 3) && parts[2] == u"checksums"_s)

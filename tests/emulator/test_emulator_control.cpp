@@ -167,7 +167,7 @@ TEST(EmulatorSeed, TheDemoSeedLoads)
     const QString video =
         emu.findChild(emu.findChild(photos, u"Video"_s), u"Đám cưới Hà & Nam.mp4"_s);
     ASSERT_FALSE(video.isEmpty());
-    EXPECT_EQ(at(*emu.itemMetadata(video), "size").toString(), u"2147483648"_s);
+    EXPECT_EQ(at(*emu.itemMetadata(video, {}, u"size"_s), "size").toString(), u"2147483648"_s);
     const QString shortcut = emu.findChild(root, u"Lối tắt tới Hợp đồng"_s);
     const QString contracts = emu.findChild(emu.findChild(root, u"Công việc"_s), u"Hợp đồng"_s);
     EXPECT_EQ(at(*emu.itemMetadata(shortcut), "shortcutDetails.targetId").toString(), contracts);
