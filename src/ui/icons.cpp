@@ -32,6 +32,8 @@ struct Symbol
 
 // Symbol names of the design and their freedesktop counterparts.
 constexpr Symbol symbols[] = {
+    {u"cup.and.saucer.fill", u"emblem-favorite"},
+    {u"doc.on.doc", u"edit-copy"},
     {u"xmark", u"window-close"},
     {u"info.circle", u"dialog-information"},
     {u"lock.shield", u"security-high"},

@@ -91,6 +91,16 @@ MainWindow::MainWindow(AppModel *model, QWidget *parent)
     connect(m_sidebar, &Sidebar::coffeeClicked, this, [this] {
         m_showCoffee = true;
         emit coffeeRequested();
+        if (m_coffeeSheet)
+            return;
+        m_coffeeSheet = new CoffeeSheet(this);
+        m_coffeeSheet->setAttribute(Qt::WA_DeleteOnClose);
+        connect(m_coffeeSheet, &CoffeeSheet::copied, this, [this](const QString &message) {
+            if (m_model)
+                m_model->setToastMessage(message);
+        });
+        connect(m_coffeeSheet, &QDialog::finished, this, [this] { m_showCoffee = false; });
+        m_coffeeSheet->open();
     });
     connect(m_toolbar, &ToolbarRow::accountClicked, this, [this] {
         if (m_model)

@@ -4,6 +4,7 @@
 #include <QMainWindow>
 #include <QPointer>
 
+#include "coffeesheet.h"
 #include "connectionview.h"
 #include "namesheet.h"
 #include "sharesheet.h"
@@ -49,6 +50,8 @@ public:
     bool showCoffee() const { return m_showCoffee; }
     // The open name sheet, if any.
     NameSheet *nameSheet() const { return m_nameSheet; }
+    // The open donation sheet, if any.
+    CoffeeSheet *coffeeSheet() const { return m_coffeeSheet; }
     // The open connection screen, if any.
     ConnectionView *connectionView() const { return m_connection; }
     // The open share sheet, if any.
@@ -88,6 +91,7 @@ private:
     ToastView *m_toast;
     QPointer<ConnectionView> m_connection;
     QPointer<NameSheet> m_nameSheet;
+    QPointer<CoffeeSheet> m_coffeeSheet;
     QPointer<ShareSheet> m_shareSheet;
     QAction *m_refresh = nullptr;
     QAction *m_openFolder = nullptr;

@@ -4,6 +4,7 @@
 #include "support/testsupport.h"
 
 #include "ui/accountbutton.h"
+#include "ui/coffeesheet.h"
 #include "ui/connectionview.h"
 #include "ui/drivefiletablemodel.h"
 #include "ui/drivepane.h"
@@ -24,8 +25,10 @@
 #include "runsync.h"
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDialog>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -471,6 +474,30 @@ TEST_F(DriveWindow, ShareSheetTrimsTheAddressAndKeepsRejectedOnes)
     // "Xong" closes the sheet and the model's sharing state.
     QTest::mouseClick(sheet->doneButton(), Qt::LeftButton);
     EXPECT_FALSE(model->sharingFile().has_value());
+}
+
+TEST_F(DriveWindow, CoffeeSheetShowsTheCodeAndCopiesTheAccount)
+{
+    auto model = makeModel();
+    MainWindow window(model.get());
+    show(window);
+    QTest::mouseClick(window.sidebar()->coffeeButton(), Qt::LeftButton);
+    CoffeeSheet *sheet = window.coffeeSheet();
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_TRUE(window.showCoffee());
+    // Level M, 10 pixels a module, a quiet zone of 4 modules: a whole number of modules.
+    const QImage code = CoffeeSheet::qrCode(CoffeeSheet::payload);
+    ASSERT_FALSE(code.isNull());
+    EXPECT_EQ(code.width() % 10, 0);
+    EXPECT_GE(code.width() / 10, 21 + 8);
+    EXPECT_EQ(code.pixelColor(0, 0), QColor(Qt::white));
+    EXPECT_EQ(code.pixelColor(40, 40), QColor(Qt::black)); // the finder pattern's corner
+    save(*sheet, u"coffee-sheet.png"_s);
+    QTest::mouseClick(sheet->copyButton(), Qt::LeftButton);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), CoffeeSheet::accountNumber);
+    EXPECT_EQ(model->toastMessage(), u"Đã sao chép số tài khoản"_s);
+    sheet->reject();
+    EXPECT_FALSE(window.showCoffee());
 }
 
 TEST(DriveThumbnailCacheLimits, EvictsTheLeastRecentlyUsedByCountAndCost)

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QDialog>
+#include <QImage>
+
+class QLabel;
+class QPushButton;
+
+namespace Tarnwick {
+
+// The donation request: a payment QR code, the bank account and a button that copies the
+// account number (announced by copied, which the window shows as a toast).
+class CoffeeSheet final : public QDialog
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(CoffeeSheet)
+
+public:
+    explicit CoffeeSheet(QWidget *parent = nullptr);
+
+    // The payment QR code of payload at error-correction level M, each module 10 × 10 pixels
+    // with a quiet zone of 4 modules; null when the payload cannot be encoded.
+    static QImage qrCode(const QByteArray &payload);
+
+    static const QByteArray payload;
+    static const QString bankName;
+    static const QString accountNumber;
+    static const QString accountHolder;
+
+    QLabel *codeLabel() const { return m_code; }
+    QPushButton *copyButton() const { return m_copy; }
+
+signals:
+    void copied(const QString &message);
+
+private:
+    QLabel *m_code;
+    QPushButton *m_copy;
+};
+
+} // namespace Tarnwick
