@@ -42,6 +42,7 @@ MainWindow::MainWindow(AppModel *model, QWidget *parent)
     , m_drive(new DrivePane(model, this))
     , m_queueArea(new QWidget(this))
     , m_status(new WindowStatusBar(this))
+    , m_banner(new UpdateBanner(this))
 {
     setWindowTitle(u"Tarnwick"_s);
     setMinimumSize(1080, 700);
@@ -68,6 +69,7 @@ MainWindow::MainWindow(AppModel *model, QWidget *parent)
     m_queueArea->setLayout(new QVBoxLayout);
     m_queueArea->layout()->setContentsMargins(16, 0, 16, 12);
     workspace->addWidget(m_queueArea);
+    workspace->addWidget(m_banner);
     workspace->addWidget(m_status);
     row->addLayout(workspace, 1);
     setCentralWidget(central);
@@ -124,6 +126,21 @@ MainWindow::MainWindow(AppModel *model, QWidget *parent)
             m_model->setShowTransfers(true);
     });
 
+    connect(model, &AppModel::availableUpdateChanged, this, &MainWindow::updateBannerVisibility);
+    connect(model, &AppModel::updateDismissedChanged, this, &MainWindow::updateBannerVisibility);
+    connect(m_banner, &UpdateBanner::notesClicked, this, [this] { detach(showUpdateNotes(), {}); });
+    connect(m_banner, &UpdateBanner::skipClicked, this, [this] {
+        if (m_model)
+            m_model->skipUpdate();
+    });
+    connect(m_banner, &UpdateBanner::laterClicked, this, [this] {
+        if (m_model)
+            m_model->setUpdateDismissed(true);
+    });
+    connect(m_banner, &UpdateBanner::downloadClicked, this, [this] {
+        if (m_model)
+            m_model->openUpdateDownload();
+    });
     connect(model, &AppModel::sharingFileChanged, this, &MainWindow::updateShareSheet);
     connect(model, &AppModel::showConnectionChanged, this, &MainWindow::updateConnectionScreen);
     connect(model, &AppModel::showTransfersChanged, this, &MainWindow::updateQueueVisibility);
@@ -135,6 +152,7 @@ MainWindow::MainWindow(AppModel *model, QWidget *parent)
 
     updateQueueVisibility();
     updateDriveChrome();
+    updateBannerVisibility();
     updateToast();
     if (model->error())
         detach(showErrors(), {});
@@ -291,6 +309,31 @@ void MainWindow::updateShareSheet()
             m_model->closeShare();
     });
     m_shareSheet->open();
+}
+
+void MainWindow::updateBannerVisibility()
+{
+    const bool shown = m_model && m_model->availableUpdate() && !m_model->updateDismissed();
+    if (shown)
+        m_banner->setUpdate(m_model->availableUpdate()->version, m_model->availableUpdate()->notes);
+    m_banner->setVisible(shown);
+}
+
+QCoro::Task<> MainWindow::showUpdateNotes()
+{
+    if (!m_model || !m_model->availableUpdate())
+        co_return;
+    QPointer<AppModel> model = m_model;
+    const AvailableUpdate update = *m_model->availableUpdate();
+    Desktop::Alert alert;
+    alert.title = u"Tarnwick "_s + update.version + u" có gì mới"_s;
+    alert.message = update.notes;
+    alert.buttons = {{u"Tải về"_s, Desktop::AlertButton::Role::Default},
+                     {u"Để sau"_s, Desktop::AlertButton::Role::Cancel}};
+    auto asking = model->desktop().ask(std::move(alert));
+    const int chosen = co_await asking;
+    if (model && chosen == 0)
+        model->openUpdateDownload();
 }
 
 void MainWindow::updateQueueVisibility()

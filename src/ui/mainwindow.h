@@ -8,6 +8,7 @@
 #include "connectionview.h"
 #include "namesheet.h"
 #include "sharesheet.h"
+#include "updatebanner.h"
 
 #include <optional>
 
@@ -45,6 +46,7 @@ public:
     LocalPane *localPane() const { return m_local; }
     DrivePane *drivePane() const { return m_drive; }
     WindowStatusBar *windowStatusBar() const { return m_status; }
+    UpdateBanner *updateBanner() const { return m_banner; }
     ToastView *toast() const { return m_toast; }
     QWidget *queueArea() const { return m_queueArea; }
     bool showCoffee() const { return m_showCoffee; }
@@ -75,6 +77,8 @@ private:
     void updateConnectionScreen();
     void updateDriveChrome();
     void updateShareSheet();
+    void updateBannerVisibility();
+    QCoro::Task<> showUpdateNotes();
     void updateQueueVisibility();
     void updateToast();
     QCoro::Task<> dismissToastLater(quint64 shown);
@@ -88,6 +92,7 @@ private:
     DrivePane *m_drive;
     QWidget *m_queueArea;
     WindowStatusBar *m_status;
+    UpdateBanner *m_banner;
     ToastView *m_toast;
     QPointer<ConnectionView> m_connection;
     QPointer<NameSheet> m_nameSheet;

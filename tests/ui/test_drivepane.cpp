@@ -18,6 +18,7 @@
 #include "ui/sidebar.h"
 #include "ui/sidebutton.h"
 #include "ui/toolbarrow.h"
+#include "ui/updatebanner.h"
 #include "ui/windowstatusbar.h"
 
 #include "dragpayload.h"
@@ -498,6 +499,29 @@ TEST_F(DriveWindow, CoffeeSheetShowsTheCodeAndCopiesTheAccount)
     EXPECT_EQ(model->toastMessage(), u"Đã sao chép số tài khoản"_s);
     sheet->reject();
     EXPECT_FALSE(window.showCoffee());
+}
+
+TEST_F(DriveWindow, UpdateBannerOffersTheNotesAndTheDownload)
+{
+    emulator.setUpdateManifest(
+        u"{\"mac\":{\"version\":\"99.1\",\"url\":\"%1/tai-ve\"},\"notes\":\"Sửa lỗi\"}"_s
+            .arg(emulator.baseUrl())
+            .toUtf8());
+    auto model = makeModel();
+    MainWindow window(model.get());
+    show(window);
+    EXPECT_TRUE(window.updateBanner()->isHidden());
+    model->startUpdateChecks();
+    ASSERT_TRUE(waitUntil([&] { return window.updateBanner()->isVisible(); }));
+    EXPECT_EQ(window.updateBanner()->titleLabel()->text(), u"Đã có Tarnwick 99.1"_s);
+    save(window, u"update-banner.png"_s);
+    // The notes' alert downloads on "Tải về", which also dismisses the banner.
+    desktop.answerAlert(0);
+    QTest::mouseClick(window.updateBanner()->notesButton(), Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return !desktop.openedUrls.isEmpty(); }));
+    EXPECT_EQ(desktop.alerts.constLast().title, u"Tarnwick 99.1 có gì mới"_s);
+    EXPECT_EQ(desktop.openedUrls.constLast(), QUrl(emulator.baseUrl() + u"/tai-ve"_s));
+    EXPECT_TRUE(window.updateBanner()->isHidden());
 }
 
 TEST(DriveThumbnailCacheLimits, EvictsTheLeastRecentlyUsedByCountAndCost)
