@@ -367,6 +367,9 @@ private:
     void loadItems(const QJsonArray &items, const QString &parent, const QString &driveId,
                    const QString &baseDir, const QString &defaultOwner);
     void requireWriteScope(const Caller &caller) const;
+    // files.create without the answer; returns the new item's id.
+    QString createItem(const Caller &caller, const QJsonObject &metadata, Blob content,
+                       const QString &mediaType, bool supportsAllDrives);
     // Computes the digests the fields ask for before the lock is taken: hashing a large file
     // must not hold every other request up.
     void warmChecksums(const QStringList &ids, const FieldSelection &fields) const;

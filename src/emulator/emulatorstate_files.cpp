@@ -575,6 +575,15 @@ QJsonObject EmulatorState::createFile(const Caller &caller, const QJsonObject &m
                                       const std::optional<FieldSelection> &fields)
 {
     std::lock_guard lock(m_mutex);
+    const QString id =
+        createItem(caller, metadata, std::move(content), mediaType, supportsAllDrives);
+    return renderFile(m_items[id], caller, fields.value_or(defaultFileFields()));
+}
+
+QString EmulatorState::createItem(const Caller &caller, const QJsonObject &metadata, Blob content,
+                                  const QString &mediaType, bool supportsAllDrives)
+{
+    std::lock_guard lock(m_mutex);
     const QString parentId = checkCreate(caller, metadata, supportsAllDrives, bool(content));
     const Item &parent = m_items[parentId];
     Item item;
@@ -607,8 +616,7 @@ QJsonObject EmulatorState::createFile(const Caller &caller, const QJsonObject &m
         item.originalFilename = metadata.value(u"originalFilename"_s).toString(item.name);
     }
     item.lastModifyingUser = caller.email;
-    const QString id = insertItem(item);
-    return renderFile(m_items[id], caller, fields.value_or(defaultFileFields()));
+    return insertItem(item);
 }
 
 // ---- files.update

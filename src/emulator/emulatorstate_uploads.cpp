@@ -58,28 +58,28 @@ std::shared_ptr<EmulatorState::UploadSession> EmulatorState::uploadSession(const
 QJsonObject EmulatorState::finishUpload(const Caller &caller, UploadSession &session,
                                         const std::optional<FieldSelection> &fields)
 {
-    std::lock_guard lock(m_mutex);
+    const FieldSelection selection =
+        fields.value_or(FieldSelection::of({u"kind"_s, u"id"_s, u"name"_s, u"mimeType"_s}));
     if (!session.resultId.isEmpty()) {
+        warmChecksums({session.resultId}, selection);
+        std::lock_guard lock(m_mutex);
         const auto it = m_items.constFind(session.resultId);
         if (it == m_items.cend())
             throw ApiError::fileNotFound(session.resultId);
-        return renderFile(
-            *it, caller,
-            fields.value_or(FieldSelection::of({u"kind"_s, u"id"_s, u"name"_s, u"mimeType"_s})));
+        return renderFile(*it, caller, selection);
     }
     QFile::resize(session.path, session.received);
     const Blob content = m_store.adopt(session.path);
-    const QJsonObject item = createFile(caller, session.metadata, content, session.contentType,
-                                        session.supportsAllDrives, fields);
-    session.resultId = item.value(u"id"_s).toString();
-    if (session.resultId.isEmpty()) {
-        // The caller's fields left the id out: find the item by its blob.
-        for (const Item &i : std::as_const(m_items))
-            if (i.content == content)
-                session.resultId = i.id;
-    }
+    // Hash before taking the lock: a large upload must not hold every other request up.
+    if (selection.wants(u"md5Checksum"_s))
+        content->md5Hex();
+    if (selection.wants(u"sha256Checksum"_s))
+        content->sha256Hex();
+    std::lock_guard lock(m_mutex);
+    session.resultId = createItem(caller, session.metadata, content, session.contentType,
+                                  session.supportsAllDrives);
     changed();
-    return item;
+    return renderFile(m_items[session.resultId], caller, selection);
 }
 
 void EmulatorState::touchUploads()
