@@ -5,8 +5,8 @@
 //                                                     "FOLDER id", "FILE1G id", "FILE20G id"; ends
 //                                                     on SIGTERM
 //   tarnwick-bench-transfer download BASE ID OUT N    N downloads of item ID at once, into OUT.1…N
-//   tarnwick-bench-transfer upload BASE FOLDER FILE N N uploads of FILE at once (8 MiB chunks);
-//                                                     prints "ITEM id" for each new item
+//   tarnwick-bench-transfer upload BASE FOLDER FILE N N uploads at once (8 MiB chunks) of
+//                                                     FILE.1…N; prints "ITEM id" for each new item
 //   tarnwick-bench-transfer idle                      sets up a client and moves nothing for 2 s
 //
 // TARNWICK_BENCH_TOKEN is the bearer token. While the transfers run, a 10 ms timer on the main
@@ -171,7 +171,8 @@ int main(int argc, char **argv)
             remote = runSync(client.file(args[3]));
             bytes = remote.bytes() * count;
         } else if (!idle) {
-            bytes = QFileInfo(args[4]).size() * count;
+            for (int i = 1; i <= count; ++i)
+                bytes += QFileInfo(args[4] + u".%1"_s.arg(i)).size();
         }
         TarnwickNetwork::session();
         const double cpuBefore = threadCpuMs();
@@ -184,7 +185,8 @@ int main(int argc, char **argv)
             if (mode == u"download"_s)
                 tasks.push_back(client.download(remote, args[4] + u".%1"_s.arg(i), countProgress));
             else
-                tasks.push_back(uploadAndKeep(&client, args[4], args[3], &uploaded));
+                tasks.push_back(
+                    uploadAndKeep(&client, args[4] + u".%1"_s.arg(i), args[3], &uploaded));
         }
         runSync(all(std::move(tasks)), std::chrono::hours(1));
         const double secs = double(elapsed.nsecsElapsed()) / 1e9;

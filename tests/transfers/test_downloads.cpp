@@ -184,6 +184,13 @@ TEST_F(Downloads, RecordWithoutSizeTakesTheTotalFromTheAnswer)
     EXPECT_EQ(reports.last(), Report(1'500'000, 1'500'000));
     EXPECT_TRUE(std::all_of(reports.begin() + 1, reports.end(),
                             [](const auto &r) { return r.second == 1'500'000; }));
+
+    // An empty file still becomes a file.
+    const QString empty = path(u"empty.txt"_s);
+    run(client.download(remote(0, 2, u"empty.txt"_s), empty, {}));
+    EXPECT_TRUE(QFileInfo(empty).isFile());
+    EXPECT_EQ(QFileInfo(empty).size(), 0);
+    EXPECT_FALSE(QFileInfo::exists(UploadUtilities::partialURL(empty)));
 }
 
 TEST_F(Downloads, AnswerShorterThanTheRecordKeepsThePartFileForLater)
