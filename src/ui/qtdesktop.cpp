@@ -89,6 +89,8 @@ QCoro::Task<QStringList> QtDesktop::chooseFiles(FilesRequest request)
 {
     QPointer<QFileDialog> dialog = makeDialog(m_window, request.message, request.directory);
     dialog->setFileMode(request.multiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+    if (!request.mimeTypes.isEmpty())
+        dialog->setMimeTypeFilters(request.mimeTypes);
     dialog->setLabelText(QFileDialog::Accept, request.prompt);
     auto running = runDialog(dialog.data());
     const bool accepted = co_await running;

@@ -7,8 +7,12 @@
 
 #include "support/testsupport.h"
 
+#include "runsync.h"
+
 #include <QAbstractItemModelTester>
+#include <QApplication>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QImage>
 #include <QMimeData>
 #include <QRegularExpression>
@@ -150,6 +154,34 @@ TEST(Preview, DesktopShowsItsOwnWindowForText)
         [&] { return desktop.previewWindow() && desktop.previewWindow()->isVisible(); }));
     EXPECT_EQ(desktop.previewWindow()->path(), path);
     EXPECT_EQ(desktop.previewWindow()->windowTitle(), u"notes.txt"_s);
+}
+
+TEST(DesktopServices, FolderPickerAnswersWithTheChosenFolderOrNothing)
+{
+    QTemporaryDir dir;
+    QDir(dir.path()).mkdir(u"picked"_s);
+    Tarnwick::QtDesktop desktop;
+    auto pick = [&](bool accept) {
+        auto asking = desktop.chooseFolder({u"Chọn thư mục"_s, u"Chọn đi"_s, dir.path()});
+        QFileDialog *dialog = nullptr;
+        EXPECT_TRUE(Tarnwick::Testing::waitUntil([&] {
+            for (QWidget *w : QApplication::topLevelWidgets()) {
+                if (auto *d = qobject_cast<QFileDialog *>(w); d && d->isVisible())
+                    dialog = d;
+            }
+            return dialog != nullptr;
+        }));
+        EXPECT_EQ(dialog->labelText(QFileDialog::Accept), u"Chọn thư mục"_s);
+        EXPECT_EQ(dialog->fileMode(), QFileDialog::Directory);
+        dialog->selectFile(dir.path() + u"/picked"_s);
+        if (accept)
+            static_cast<QDialog *>(dialog)->accept(); // QFileDialog checks the choice
+        else
+            dialog->reject();
+        return Tarnwick::runSync(std::move(asking));
+    };
+    EXPECT_EQ(pick(true), dir.path() + u"/picked"_s);
+    EXPECT_EQ(pick(false), std::nullopt);
 }
 
 TEST(DesktopServices, NotificationsNeverWaitForAMissingService)
