@@ -6,8 +6,10 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 bash scripts/build.sh
 build=${TARNWICK_BUILD_DIR:-build}
+# Screenshots and other test artefacts land here.
+export TARNWICK_TEST_ARTIFACTS="$PWD/$build/test-artifacts"
 start=$(date +%s)
 status=0
 bash scripts/with-test-session.sh ctest --test-dir "$build" --output-on-failure -j "$(nproc)" "$@" || status=$?
-echo "test suite took $(( $(date +%s) - start )) s"
+echo "test suite took $(( $(date +%s) - start )) s; artefacts in $TARNWICK_TEST_ARTIFACTS"
 exit $status

@@ -273,55 +273,67 @@ QCoro::Task<> AppModel::rename(DriveFile file, QString name)
     co_await refreshCloud();
 }
 
-QCoro::Task<> AppModel::trashFiles(QList<DriveFile> files)
+namespace {
+
+using ItemStep = QCoro::Task<> (DriveClient::*)(DriveFile, std::stop_token) const;
+
+struct StepsOutcome
 {
-    QPointer<AppModel> self(this);
-    const DriveClient client = drive();
-    const std::stop_token stop = m_lifetime.source.get_token();
+    bool abandoned = false; // cancelled, or the model went away meanwhile
     std::optional<QString> failure;
+};
+
+// Applies step to each file in order and stops at the first failure.
+QCoro::Task<StepsOutcome> applyInOrder(QPointer<AppModel> self, DriveClient client,
+                                       std::stop_token stop, QList<DriveFile> files, ItemStep step)
+{
+    StepsOutcome outcome;
     for (const DriveFile &file : files) {
         try {
-            auto trashing = client.trash(file, stop);
-            co_await trashing;
+            auto running = (client.*step)(file, stop);
+            co_await running;
         } catch (const Cancelled &) {
-            co_return;
+            outcome.abandoned = true;
+            co_return outcome;
         } catch (const std::exception &e) {
-            failure = describe(e);
+            outcome.failure = describe(e);
         }
-        if (!self)
-            co_return;
-        if (failure)
+        if (!self) {
+            outcome.abandoned = true;
+            co_return outcome;
+        }
+        if (outcome.failure)
             break;
     }
-    if (failure)
-        setError(failure);
+    co_return outcome;
+}
+
+} // namespace
+
+QCoro::Task<> AppModel::trashFiles(QList<DriveFile> files)
+{
+    auto trashing = applyInOrder(QPointer<AppModel>(this), drive(), m_lifetime.source.get_token(),
+                                 std::move(files), &DriveClient::trash);
+    const StepsOutcome outcome = co_await trashing;
+    if (outcome.abandoned)
+        co_return;
+    if (outcome.failure)
+        setError(outcome.failure);
     co_await refreshCloud();
 }
 
 QCoro::Task<> AppModel::deleteDriveFilesPermanently(QList<DriveFile> files)
 {
-    QPointer<AppModel> self(this);
-    const DriveClient client = drive();
-    const std::stop_token stop = m_lifetime.source.get_token();
-    std::optional<QString> failure;
-    for (const DriveFile &file : files) {
-        try {
-            auto deleting = client.deletePermanently(file, stop);
-            co_await deleting;
-        } catch (const Cancelled &) {
-            co_return;
-        } catch (const std::exception &e) {
-            failure = describe(e);
-        }
-        if (!self)
-            co_return;
-        if (failure)
-            break;
-    }
-    if (failure)
-        setError(u"Không xoá được: "_s + *failure);
+    const qsizetype count = files.size();
+    auto deleting = applyInOrder(QPointer<AppModel>(this), drive(), m_lifetime.source.get_token(),
+                                 std::move(files), &DriveClient::deletePermanently);
+    const StepsOutcome outcome = co_await deleting;
+    if (outcome.abandoned)
+        co_return;
+    if (outcome.failure)
+        setError(u"Không xoá được: "_s + *outcome.failure);
     else
-        setToastMessage(u"Đã xoá vĩnh viễn "_s + QString::number(files.size()) + u" mục"_s);
+        setToastMessage(u"Đã xoá vĩnh viễn "_s + QString::number(count) + u" mục"_s);
     co_await refreshCloud();
 }
 
