@@ -14,7 +14,7 @@ using namespace Qt::StringLiterals;
 namespace Tarnwick {
 
 DriveFileTableModel::DriveFileTableModel(DriveThumbnailCache *thumbnails, QObject *parent)
-    : QAbstractTableModel(parent)
+    : FileTableModel(parent)
     , m_thumbnails(thumbnails ? thumbnails : &DriveThumbnailCache::shared())
 {
     connect(m_thumbnails, &DriveThumbnailCache::imageReady, this,
@@ -52,11 +52,6 @@ void DriveFileTableModel::thumbnailReady(const QString &link)
 int DriveFileTableModel::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : int(m_files.size());
-}
-
-int DriveFileTableModel::columnCount(const QModelIndex &parent) const
-{
-    return parent.isValid() ? 0 : ColumnCount;
 }
 
 QString DriveFileTableModel::symbolName(const DriveFile &file)
@@ -103,51 +98,15 @@ QVariant DriveFileTableModel::data(const QModelIndex &index, int role) const
         }
         break;
     case Qt::ToolTipRole:
-        if (index.column() == NameColumn)
-            return f.name;
-        break;
     case Qt::ForegroundRole:
-        if (index.column() != NameColumn)
-            return Palette::muted();
-        break;
     case Qt::TextAlignmentRole:
-        if (index.column() == SizeColumn)
-            return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
-        return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
+        return sharedCellData(index.column(), role, f.name);
     case IdRole:
         return f.id;
     case IsFolderRole:
         return f.isFolder();
     }
     return {};
-}
-
-QVariant DriveFileTableModel::headerData(int section, Qt::Orientation orientation, int role) const
-{
-    if (orientation != Qt::Horizontal)
-        return {};
-    if (role == Qt::DisplayRole) {
-        switch (section) {
-        case NameColumn:
-            return u"Tên"_s;
-        case ModifiedColumn:
-            return u"Ngày sửa"_s;
-        case SizeColumn:
-            return u"Dung lượng"_s;
-        }
-    }
-    if (role == Qt::TextAlignmentRole)
-        return QVariant::fromValue((section == SizeColumn ? Qt::AlignRight : Qt::AlignLeft) |
-                                   Qt::AlignVCenter);
-    return {};
-}
-
-Qt::ItemFlags DriveFileTableModel::flags(const QModelIndex &index) const
-{
-    if (!index.isValid())
-        return Qt::NoItemFlags;
-    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled |
-           Qt::ItemNeverHasChildren;
 }
 
 QStringList DriveFileTableModel::mimeTypes() const

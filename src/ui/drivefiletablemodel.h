@@ -4,7 +4,6 @@
 
 #include "drivefile.h"
 
-#include <QAbstractTableModel>
 #include <QHash>
 #include <QList>
 
@@ -16,18 +15,12 @@ class DriveThumbnailCache;
 // replaced as a whole. Columns and the folder role match the local table so that both panes
 // share the view and its delegate. The name column shows the item's cached thumbnail, or a
 // symbol while there is none (a missing thumbnail is requested on first paint).
-class DriveFileTableModel final : public QAbstractTableModel
+class DriveFileTableModel final : public FileTableModel
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(DriveFileTableModel)
 
 public:
-    enum Column {
-        NameColumn = LocalFileTableModel::NameColumn,
-        ModifiedColumn = LocalFileTableModel::ModifiedColumn,
-        SizeColumn = LocalFileTableModel::SizeColumn,
-        ColumnCount = LocalFileTableModel::ColumnCount
-    };
     enum Role {
         IdRole = LocalFileTableModel::PathRole, // QString: the Drive ID
         IsFolderRole = LocalFileTableModel::IsFolderRole,
@@ -44,15 +37,10 @@ public:
     int rowOf(const QString &id) const;
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
-    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
-    QVariant headerData(int section, Qt::Orientation orientation,
-                        int role = Qt::DisplayRole) const override;
-    Qt::ItemFlags flags(const QModelIndex &index) const override;
     QStringList mimeTypes() const override;
     // The items of the indexes as Drive item payloads.
     QMimeData *mimeData(const QModelIndexList &indexes) const override;
-    Qt::DropActions supportedDragActions() const override { return Qt::CopyAction; }
 
     // The symbol shown while an item has no thumbnail.
     static QString symbolName(const DriveFile &file);

@@ -2,6 +2,7 @@
 
 #include "drivefiletablemodel.h"
 #include "emptystateview.h"
+#include "filetablesetup.h"
 #include "icons.h"
 #include "localfiledelegate.h"
 #include "localfileview.h"
@@ -16,7 +17,6 @@
 #include "model/desktop.h"
 
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QProgressBar>
@@ -132,30 +132,13 @@ DrivePane::DrivePane(AppModel *model, QWidget *parent, DriveThumbnailCache *thum
     m_view->setModel(m_rows);
     m_view->setItemDelegate(m_delegate);
     m_view->setToolTip(u"Kéo file từ máy Mac vào đây để tải lên"_s);
-    QHeaderView *header = m_view->horizontalHeader();
-    header->setMinimumSectionSize(70);
-    header->setSectionResizeMode(DriveFileTableModel::NameColumn, QHeaderView::Stretch);
-    header->setSectionResizeMode(DriveFileTableModel::ModifiedColumn, QHeaderView::Interactive);
-    header->setSectionResizeMode(DriveFileTableModel::SizeColumn, QHeaderView::Fixed);
-    header->resizeSection(DriveFileTableModel::ModifiedColumn,
-                          qMax(90, fontMetrics().horizontalAdvance(u"00/00/00 00:00"_s) + 16));
-    header->resizeSection(DriveFileTableModel::SizeColumn, 78);
-    auto *listLayout = new QVBoxLayout(m_listPage);
-    listLayout->setContentsMargins(0, 0, 0, 0);
-    listLayout->addWidget(m_view);
+    setUpFileTableHeader(m_view->horizontalHeader(), fontMetrics());
+    fillListPage(m_listPage, m_view);
     m_pages->addWidget(m_listPage);
     layout->addWidget(m_pages, 1);
+    layout->addLayout(makeFileTableFooter(m_count, m_free));
 
-    auto *footer = new QHBoxLayout;
-    m_count->setProperty("role", u"muted"_s);
-    m_free->setProperty("role", u"muted"_s);
-    footer->addWidget(m_count);
-    footer->addStretch(1);
-    footer->addWidget(m_free);
-    layout->addLayout(footer);
-
-    m_rowsTimer->setSingleShot(true);
-    m_rowsTimer->setInterval(0);
+    setUpRowsTimer(m_rowsTimer);
     connect(m_rowsTimer, &QTimer::timeout, this, &DrivePane::refreshRows);
 
     // Controls → model.

@@ -1,7 +1,6 @@
 #include "localfiletablemodel.h"
 
 #include "fileiconcache.h"
-#include "palette.h"
 
 #include "byteformat.h"
 
@@ -13,7 +12,7 @@ using namespace Qt::StringLiterals;
 namespace Tarnwick {
 
 LocalFileTableModel::LocalFileTableModel(QObject *parent)
-    : QAbstractTableModel(parent)
+    : FileTableModel(parent)
 {
 }
 
@@ -40,11 +39,6 @@ int LocalFileTableModel::rowCount(const QModelIndex &parent) const
     return parent.isValid() ? 0 : int(m_files.size());
 }
 
-int LocalFileTableModel::columnCount(const QModelIndex &parent) const
-{
-    return parent.isValid() ? 0 : ColumnCount;
-}
-
 QVariant LocalFileTableModel::data(const QModelIndex &index, int role) const
 {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
@@ -66,17 +60,9 @@ QVariant LocalFileTableModel::data(const QModelIndex &index, int role) const
             return FileIconCache::shared().icon(f.url, f.isFolder);
         break;
     case Qt::ToolTipRole:
-        if (index.column() == NameColumn)
-            return f.name();
-        break;
     case Qt::ForegroundRole:
-        if (index.column() != NameColumn)
-            return Palette::muted();
-        break;
     case Qt::TextAlignmentRole:
-        if (index.column() == SizeColumn)
-            return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
-        return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
+        return sharedCellData(index.column(), role, f.name());
     case PathRole:
         return f.url;
     case IsFolderRole:
@@ -87,35 +73,6 @@ QVariant LocalFileTableModel::data(const QModelIndex &index, int role) const
         return f.modified.value_or(QDateTime());
     }
     return {};
-}
-
-QVariant LocalFileTableModel::headerData(int section, Qt::Orientation orientation, int role) const
-{
-    if (orientation != Qt::Horizontal)
-        return {};
-    if (role == Qt::DisplayRole) {
-        switch (section) {
-        case NameColumn:
-            return u"Tên"_s;
-        case ModifiedColumn:
-            return u"Ngày sửa"_s;
-        case SizeColumn:
-            return u"Dung lượng"_s;
-        }
-    }
-    if (role == Qt::TextAlignmentRole && section == SizeColumn)
-        return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
-    if (role == Qt::TextAlignmentRole)
-        return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
-    return {};
-}
-
-Qt::ItemFlags LocalFileTableModel::flags(const QModelIndex &index) const
-{
-    if (!index.isValid())
-        return Qt::NoItemFlags;
-    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled |
-           Qt::ItemNeverHasChildren;
 }
 
 QStringList LocalFileTableModel::mimeTypes() const

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "filetablemodel.h"
+
 #include "model/localfile.h"
 
-#include <QAbstractTableModel>
 #include <QHash>
 #include <QList>
 
@@ -11,13 +12,12 @@ namespace Tarnwick {
 // The rows of the local pane's table: the visible entries in the order the pane shows them.
 // Rows change only as a whole (one reset per change), which is cheap for any folder size; the
 // view paints only the rows on screen.
-class LocalFileTableModel final : public QAbstractTableModel
+class LocalFileTableModel final : public FileTableModel
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(LocalFileTableModel)
 
 public:
-    enum Column { NameColumn, ModifiedColumn, SizeColumn, ColumnCount };
     enum Role {
         PathRole = Qt::UserRole, // QString: the entry's path
         IsFolderRole,            // bool
@@ -34,15 +34,10 @@ public:
     int rowOf(const QString &path) const;
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
-    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
-    QVariant headerData(int section, Qt::Orientation orientation,
-                        int role = Qt::DisplayRole) const override;
-    Qt::ItemFlags flags(const QModelIndex &index) const override;
     QStringList mimeTypes() const override;
     // The entries of the indexes as file URLs, one per row.
     QMimeData *mimeData(const QModelIndexList &indexes) const override;
-    Qt::DropActions supportedDragActions() const override { return Qt::CopyAction; }
 
     // "dd/MM/yy HH:mm" in local time, or "—".
     static QString modifiedText(const std::optional<QDateTime> &modified);

@@ -1,6 +1,7 @@
 #include "localpane.h"
 
 #include "emptystateview.h"
+#include "filetablesetup.h"
 #include "icons.h"
 #include "localfiledelegate.h"
 #include "localfiletablemodel.h"
@@ -19,7 +20,6 @@
 
 #include <QFileInfo>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
@@ -97,30 +97,13 @@ LocalPane::LocalPane(AppModel *model, QWidget *parent)
     m_view->setModel(m_rows);
     m_view->setItemDelegate(m_delegate);
     m_view->setPlaceholderText(u"Không có mục nào"_s);
-    QHeaderView *header = m_view->horizontalHeader();
-    header->setMinimumSectionSize(70);
-    header->setSectionResizeMode(LocalFileTableModel::NameColumn, QHeaderView::Stretch);
-    header->setSectionResizeMode(LocalFileTableModel::ModifiedColumn, QHeaderView::Interactive);
-    header->setSectionResizeMode(LocalFileTableModel::SizeColumn, QHeaderView::Fixed);
-    header->resizeSection(LocalFileTableModel::ModifiedColumn,
-                          qMax(90, fontMetrics().horizontalAdvance(u"00/00/00 00:00"_s) + 16));
-    header->resizeSection(LocalFileTableModel::SizeColumn, 78);
-    auto *listLayout = new QVBoxLayout(m_listPage);
-    listLayout->setContentsMargins(0, 0, 0, 0);
-    listLayout->addWidget(m_view);
+    setUpFileTableHeader(m_view->horizontalHeader(), fontMetrics());
+    fillListPage(m_listPage, m_view);
     m_body->addWidget(m_listPage);
     layout->addWidget(m_body, 1);
+    layout->addLayout(makeFileTableFooter(m_count, m_free));
 
-    auto *footer = new QHBoxLayout;
-    m_count->setProperty("role", u"muted"_s);
-    m_free->setProperty("role", u"muted"_s);
-    footer->addWidget(m_count);
-    footer->addStretch(1);
-    footer->addWidget(m_free);
-    layout->addLayout(footer);
-
-    m_rowsTimer->setSingleShot(true);
-    m_rowsTimer->setInterval(0);
+    setUpRowsTimer(m_rowsTimer);
     connect(m_rowsTimer, &QTimer::timeout, this, [this] { refreshRows(); });
 
     // Controls → model.

@@ -1,0 +1,24 @@
+#pragma once
+
+class QFontMetrics;
+class QHBoxLayout;
+class QHeaderView;
+class QLabel;
+class QTimer;
+class QWidget;
+
+namespace Tarnwick {
+
+// Pieces the local and the Drive panes build alike around their file tables.
+
+// The name column stretches, the date column is wide enough for a date in metrics and may be
+// dragged, the size column is fixed.
+void setUpFileTableHeader(QHeaderView *header, const QFontMetrics &metrics);
+// Puts view alone and edge to edge on page.
+void fillListPage(QWidget *page, QWidget *view);
+// The row under a table: count on the left, free space on the right, both muted.
+QHBoxLayout *makeFileTableFooter(QLabel *count, QLabel *free);
+// Rows are rebuilt once per event-loop turn however many changes arrive in it.
+void setUpRowsTimer(QTimer *timer);
+
+} // namespace Tarnwick
