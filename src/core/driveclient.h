@@ -35,6 +35,8 @@ class HttpEngine;
 // the client detects itself, DriveAPIError for unexpected answers, DecodingError for an answer
 // that does not fit its record, NetworkError for the transport, and whatever the token source
 // throws, unchanged.
+struct DriveListingPage;
+
 class DriveClient final
 {
 public:
@@ -142,6 +144,12 @@ private:
                                              std::stop_token stop) const;
     // Sends with one silent retry after a 401, returning the answer when its status is accepted
     // and throwing apiError() otherwise.
+    // Turns one listing answer into its items and the next page's token; seen catches repeats.
+    using PageDecoder = DriveListingPage (*)(const QByteArray &body, QSet<QString> &seen);
+    // Reads every page of the listing at path, the fixed query plus pageToken from page two on.
+    QCoro::Task<QList<DriveFile>> allPages(QString path, Query fixed, PageDecoder decode,
+                                           std::stop_token stop) const;
+
     QCoro::Task<HttpResponse> authorized(HttpRequest request, QList<int> accepted,
                                          std::stop_token stop) const;
     // What Google's error answer means for the user.

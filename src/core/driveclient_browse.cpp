@@ -10,13 +10,13 @@ using namespace Qt::StringLiterals;
 
 namespace Tarnwick {
 
-namespace {
-
-struct Page
+struct DriveListingPage
 {
     QList<DriveFile> items;
     std::optional<QString> nextPageToken;
 };
+
+namespace {
 
 // The next page's token; an empty token ends the listing like a missing one, and a token that
 // came before fails it, since following either would read the same pages again forever.
@@ -32,14 +32,14 @@ std::optional<QString> nextToken(const JsonReader &page, QSet<QString> &seen,
     return token;
 }
 
-Page decodeFilePage(const QByteArray &body, QSet<QString> &seen)
+DriveListingPage decodeFilePage(const QByteArray &body, QSet<QString> &seen)
 {
     const auto record = "FileList"_L1;
     const JsonReader reader(JsonReader::parseObject(body, record), record);
     const QJsonValue files = reader.requiredValue("files"_L1);
     if (!files.isArray())
         throw reader.wrongType("files"_L1, "an array"_L1);
-    Page page;
+    DriveListingPage page;
     const QJsonArray array = files.toArray();
     page.items.reserve(array.size());
     for (const QJsonValue &file : array)
@@ -48,14 +48,14 @@ Page decodeFilePage(const QByteArray &body, QSet<QString> &seen)
     return page;
 }
 
-Page decodeDrivePage(const QByteArray &body, QSet<QString> &seen)
+DriveListingPage decodeDrivePage(const QByteArray &body, QSet<QString> &seen)
 {
     const auto record = "DriveList"_L1;
     const JsonReader reader(JsonReader::parseObject(body, record), record);
     const QJsonValue drives = reader.requiredValue("drives"_L1);
     if (!drives.isArray())
         throw reader.wrongType("drives"_L1, "an array"_L1);
-    Page page;
+    DriveListingPage page;
     for (const QJsonValue &drive : drives.toArray()) {
         const JsonReader entry(JsonReader::asObject(drive, "Drive"_L1), "Drive"_L1);
         page.items.append(DriveFile(entry.requiredString("id"_L1), entry.requiredString("name"_L1),
@@ -89,26 +89,20 @@ QCoro::Task<QList<DriveFile>> DriveClient::list(QString parent, bool sharedWithM
                       {u"orderBy"_s, u"folder,name_natural"_s},
                       {u"supportsAllDrives"_s, u"true"_s},
                       {u"includeItemsFromAllDrives"_s, u"true"_s}};
-    QList<DriveFile> result;
-    QSet<QString> seen;
-    std::optional<QString> pageToken;
-    do {
-        Query query = fixed;
-        if (pageToken)
-            query.append({u"pageToken"_s, *pageToken});
-        HttpRequest request = apiRequest("GET", u"/drive/v3/files"_s, query);
-        const QList<int> accepted = defaultAccepted();
-        const HttpResponse response = co_await authorized(std::move(request), accepted, stop);
-        Page page = decodeFilePage(response.body, seen);
-        result.append(std::move(page.items));
-        pageToken = std::move(page.nextPageToken);
-    } while (pageToken);
-    co_return result;
+    auto reading = allPages(u"/drive/v3/files"_s, fixed, &decodeFilePage, stop);
+    co_return co_await reading;
 }
 
 QCoro::Task<QList<DriveFile>> DriveClient::sharedDrives(std::stop_token stop) const
 {
     const Query fixed{{u"pageSize"_s, u"100"_s}, {u"fields"_s, u"nextPageToken,drives(id,name)"_s}};
+    auto reading = allPages(u"/drive/v3/drives"_s, fixed, &decodeDrivePage, stop);
+    co_return co_await reading;
+}
+
+QCoro::Task<QList<DriveFile>> DriveClient::allPages(QString path, Query fixed, PageDecoder decode,
+                                                    std::stop_token stop) const
+{
     QList<DriveFile> result;
     QSet<QString> seen;
     std::optional<QString> pageToken;
@@ -116,10 +110,10 @@ QCoro::Task<QList<DriveFile>> DriveClient::sharedDrives(std::stop_token stop) co
         Query query = fixed;
         if (pageToken)
             query.append({u"pageToken"_s, *pageToken});
-        HttpRequest request = apiRequest("GET", u"/drive/v3/drives"_s, query);
+        HttpRequest request = apiRequest("GET", path, query);
         const QList<int> accepted = defaultAccepted();
         const HttpResponse response = co_await authorized(std::move(request), accepted, stop);
-        Page page = decodeDrivePage(response.body, seen);
+        DriveListingPage page = decode(response.body, seen);
         result.append(std::move(page.items));
         pageToken = std::move(page.nextPageToken);
     } while (pageToken);
