@@ -328,7 +328,10 @@ TEST_F(Uploads, SurvivesResetsShortKeepsAndAnExpiredToken)
 
     uploadBytes(u"long.bin"_s, contents(20 * MiB + 12345, 11));
 
-    EXPECT_EQ(waits(), QList<std::chrono::milliseconds>{2s});
+    // Whether libcurl's own silent resend takes the second reset depends on whether the
+    // connection was reused; when it does not, our retry takes it and waits once more.
+    const QList<std::chrono::milliseconds> oneWait{2s}, twoWaits{2s, 4s};
+    EXPECT_TRUE(waits() == oneWait || waits() == twoWaits);
     EXPECT_EQ(tokenRequests.count(true), 1);
     EXPECT_TRUE(progressIsMonotonic());
     const QString total = u"/20983865"_s;
