@@ -18,6 +18,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -25,6 +26,7 @@
 #include <QPainter>
 #include <QPointer>
 #include <QTimer>
+#include <QUrlQuery>
 
 #include <chrono>
 #include <cstdio>
@@ -44,10 +46,14 @@ struct Options
     QString folder;
 };
 
-// Plays the browser for the demo's consent page: the emulator approves at once and redirects
-// to the sign-in's loopback address, which is then visited.
+// Plays the browser for the demo's consent page: asked with prompt=none the emulator approves at
+// once and redirects to the sign-in's loopback address, which is then visited.
 QCoro::Task<> approveDemoSignIn(QUrl url)
 {
+    QUrlQuery query(url);
+    query.removeAllQueryItems(u"prompt"_s);
+    query.addQueryItem(u"prompt"_s, u"none"_s);
+    url.setQuery(query);
     HttpRequest consent;
     consent.url = url;
     auto asking = TarnwickNetwork::session().send(std::move(consent));
@@ -202,7 +208,6 @@ int main(int argc, char **argv)
             !options.screenshot.isEmpty() || platform == u"offscreen" || platform == u"minimal";
         Emulator::DriveEmulator::Options emulated;
         emulated.seedFile = QStringLiteral(TARNWICK_DEMO_SEED);
-        emulated.autoConsent = options.autoConsent;
         emulator = std::make_unique<Emulator::DriveEmulator>(emulated);
         emulator->start();
         Endpoints::setCurrent(Endpoints::withBase(QUrl(emulator->baseUrl())));
@@ -211,23 +216,30 @@ int main(int argc, char **argv)
 
     QtDesktop desktop;
     AppModel model(&desktop, keychain);
-#ifdef TARNWICK_HAVE_EMULATOR
-    if (emulator && options.autoConsent) {
-        const QString base = emulator->baseUrl();
-        desktop.setUrlHandler([base](const QUrl &url) {
-            if (!url.toString().startsWith(base + u"/o/oauth2/"_s))
-                return false;
-            std::fprintf(stderr, "tarnwick: demo sign-in approved without a browser\n");
-            detach(approveDemoSignIn(url), {});
-            return true;
-        });
-    }
-#endif
     if (options.demo)
         model.auth().setBundledConfigurationPath(
             QDir::temp().filePath(u"tarnwick-demo-none.json"_s));
     MainWindow window(&model);
     desktop.setWindow(&window);
+#ifdef TARNWICK_HAVE_EMULATOR
+    if (emulator) {
+        // The consent page opens in the browser like Google's; without one the demo approves by
+        // itself and says so.
+        const QString base = emulator->baseUrl();
+        const bool browserless = options.autoConsent;
+        desktop.setUrlHandler([base, browserless, &window](const QUrl &url) {
+            if (!url.toString().startsWith(base + u"/o/oauth2/"_s))
+                return false;
+            if (!browserless && QDesktopServices::openUrl(url))
+                return true;
+            window.setConnectionNote(
+                u"Bản demo không mở được trình duyệt nên đã tự cho phép đăng nhập vào Drive mô "
+                u"phỏng."_s);
+            detach(approveDemoSignIn(url), {});
+            return true;
+        });
+    }
+#endif
     window.show();
 
     QTimer::singleShot(0, &window, [&] {

@@ -73,6 +73,7 @@ ConnectionView::ConnectionView(AppModel *model, QWidget *parent)
     , m_model(model)
     , m_title(new QLabel(this))
     , m_subtitle(new QLabel(this))
+    , m_note(new QLabel)
     , m_states(new QStackedWidget(this))
     , m_connectedPage(new QWidget(this))
     , m_signInPage(new QWidget(this))
@@ -124,6 +125,9 @@ ConnectionView::ConnectionView(AppModel *model, QWidget *parent)
     connect(close, &QToolButton::clicked, this, &QDialog::reject);
     header->addWidget(close, 0, Qt::AlignTop);
     layout->addLayout(header);
+    QWidget *note = iconLine(u"info.circle"_s, m_note, this, Palette::teal());
+    note->hide();
+    layout->addWidget(note);
 
     // Connected.
     auto *connected = new QVBoxLayout(m_connectedPage);
@@ -254,6 +258,12 @@ ConnectionView::ConnectionView(AppModel *model, QWidget *parent)
                          &AppModel::accountEmailChanged, &AppModel::connectionErrorChanged})
         connect(model, changed, this, &ConnectionView::update);
     update();
+}
+
+void ConnectionView::setNote(const QString &note)
+{
+    m_note->setText(note);
+    m_note->parentWidget()->setVisible(!note.isEmpty());
 }
 
 void ConnectionView::update()

@@ -42,6 +42,10 @@ public:
     QStackedWidget *states() const { return m_states; }
     QWidget *connectedPage() const { return m_connectedPage; }
     QWidget *signInPage() const { return m_signInPage; }
+    QLabel *noteLabel() const { return m_note; }
+
+    // A line under the title in both states (the demo says how it signed in); empty hides it.
+    void setNote(const QString &note);
 
 private:
     void update();
@@ -49,6 +53,7 @@ private:
     QPointer<AppModel> m_model;
     QLabel *m_title;
     QLabel *m_subtitle;
+    QLabel *m_note;
     QStackedWidget *m_states;
     QWidget *m_connectedPage;
     QWidget *m_signInPage;

@@ -229,6 +229,7 @@ void MainWindow::updateConnectionScreen()
     if (m_model->showConnection() && !m_connection) {
         m_connection = new ConnectionView(m_model, this);
         m_connection->setAttribute(Qt::WA_DeleteOnClose);
+        m_connection->setNote(m_connectionNote);
         connect(m_connection, &QDialog::finished, this, [this] {
             if (m_model)
                 m_model->setShowConnection(false);
@@ -237,6 +238,13 @@ void MainWindow::updateConnectionScreen()
     } else if (!m_model->showConnection() && m_connection) {
         m_connection->close();
     }
+}
+
+void MainWindow::setConnectionNote(const QString &note)
+{
+    m_connectionNote = note;
+    if (m_connection)
+        m_connection->setNote(note);
 }
 
 bool MainWindow::canDownload() const

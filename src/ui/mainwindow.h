@@ -61,6 +61,8 @@ public:
     // Opens the name sheet: a rename of file when present, else a new folder.
     void openNamePrompt(const QString &title, const QString &initial,
                         const std::optional<DriveFile> &file);
+    // A note the connection screen shows now and whenever it opens again.
+    void setConnectionNote(const QString &note);
     // The toolbar's "Tải xuống" condition: one downloadable Drive item is selected.
     bool canDownload() const;
 
@@ -95,6 +97,7 @@ private:
     UpdateBanner *m_banner;
     ToastView *m_toast;
     QPointer<ConnectionView> m_connection;
+    QString m_connectionNote;
     QPointer<NameSheet> m_nameSheet;
     QPointer<CoffeeSheet> m_coffeeSheet;
     QPointer<ShareSheet> m_shareSheet;

@@ -399,7 +399,15 @@ TEST_F(DriveWindow, SignsInThroughTheConnectionScreenAndDisconnects)
     EXPECT_EQ(view->states()->currentWidget(), view->connectedPage());
     EXPECT_EQ(view->titleLabel()->text(), u"Không gian đã kết nối"_s);
     EXPECT_EQ(view->subtitleLabel()->text(), account.email);
+    EXPECT_TRUE(view->noteLabel()->parentWidget()->isHidden());
     save(*view, u"connection-connected.png"_s);
+
+    // A note (the demo's self-approved sign-in) shows at once and in every screen opened later.
+    const QString note = u"Bản demo đã tự cho phép đăng nhập."_s;
+    window.setConnectionNote(note);
+    EXPECT_FALSE(view->noteLabel()->parentWidget()->isHidden());
+    EXPECT_EQ(view->noteLabel()->text(), note);
+    save(*view, u"connection-connected-note.png"_s);
 
     // "Ngắt kết nối" signs out and closes the screen.
     QTest::mouseClick(view->disconnectButton(), Qt::LeftButton);
