@@ -8,11 +8,14 @@
 //   tarnwick-bench-transfer upload BASE FOLDER FILE N N uploads at once (8 MiB chunks) of
 //                                                     FILE.1…N; prints "ITEM id" for each new item
 //   tarnwick-bench-transfer idle                      sets up a client and moves nothing for 2 s
+//   tarnwick-bench-transfer probe                     only the timer below, until SIGTERM
 //
 // TARNWICK_BENCH_TOKEN is the bearer token. While the transfers run, a 10 ms timer on the main
 // thread records how late each tick comes, and the main thread's own CPU time is taken (lateness
 // with little CPU is the scheduler's, not ours). Prints "RESULT bytes=… secs=… mbps=…
-// progress_calls=… main_cpu_ms=… lateness_p99_ms=… lateness_max_ms=…".
+// progress_calls=… main_cpu_ms=… lateness_p99_ms=… lateness_max_ms=… late_ticks=… busy_late_ticks=…
+// runqueue_wait_ms=…": ticks over 2 ms late, those in which the main thread itself was busy for
+// most of the delay, and how long it waited, runnable, for a CPU.
 #include "core/async.h"
 #include "core/driveclient.h"
 #include "core/endpoints.h"
@@ -22,6 +25,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -41,6 +45,13 @@ namespace {
 long progressCalls = 0;
 int signalPipe[2] = {-1, -1};
 
+double threadCpuMs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
+}
+
 // Lateness of a periodic main-thread timer: how much later than its period each tick arrived.
 class LatenessProbe final
 {
@@ -51,7 +62,13 @@ public:
         m_timer.setInterval(10);
         QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] {
             const qint64 now = m_clock.nsecsElapsed();
-            m_late.push_back(std::max<qint64>(0, now - m_last - 10'000'000));
+            const qint64 late = std::max<qint64>(0, now - m_last - 10'000'000);
+            m_late.push_back(late);
+            // Of the late ticks, those where this thread itself was busy for most of the delay.
+            const double cpu = threadCpuMs();
+            if (late > 2'000'000 && (cpu - m_lastCpu) * 1e6 > double(late) / 2)
+                ++m_busyLate;
+            m_lastCpu = cpu;
             m_last = now;
         });
         m_clock.start();
@@ -66,6 +83,12 @@ public:
         std::nth_element(v.begin(), v.begin() + qsizetype(k), v.end());
         return double(v[k]) / 1e6;
     }
+    long busyLate() const { return m_busyLate; }
+    long lateTicks() const
+    {
+        return long(
+            std::count_if(m_late.begin(), m_late.end(), [](qint64 l) { return l > 2'000'000; }));
+    }
     double maxMs() const
     {
         return m_late.empty() ? 0 : double(*std::max_element(m_late.begin(), m_late.end())) / 1e6;
@@ -75,6 +98,8 @@ private:
     QTimer m_timer;
     QElapsedTimer m_clock;
     qint64 m_last = 0;
+    double m_lastCpu = threadCpuMs();
+    long m_busyLate = 0;
     std::vector<qint64> m_late;
 };
 
@@ -86,11 +111,14 @@ DriveClient makeClient(const QString &base)
                        [token](bool, std::stop_token) -> QCoro::Task<QString> { co_return token; });
 }
 
-double threadCpuMs()
+// How long this thread has waited, runnable, for a CPU.
+double runqueueWaitMs()
 {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
+    QFile stat(u"/proc/thread-self/schedstat"_s);
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = stat.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toDouble() / 1e6 : 0;
 }
 
 void countProgress(qint64, qint64)
@@ -121,6 +149,32 @@ QCoro::Task<> uploadAndKeep(const DriveClient *client, QString file, QString fol
     ids->append(item.id);
 }
 
+// Runs the event loop until SIGINT or SIGTERM.
+int runUntilSignal()
+{
+    if (::pipe(signalPipe) == 0) {
+        std::signal(SIGINT, [](int) { (void)::write(signalPipe[1], "x", 1); });
+        std::signal(SIGTERM, [](int) { (void)::write(signalPipe[1], "x", 1); });
+    }
+    QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, &notifier,
+                     [] { QCoreApplication::quit(); });
+    return QCoreApplication::exec();
+}
+
+// A process of its own with nothing but the timer: what the machine's load costs any program.
+int probe()
+{
+    const double waitBefore = runqueueWaitMs();
+    LatenessProbe probe;
+    runUntilSignal();
+    std::printf("RESULT lateness_p99_ms=%.2f lateness_max_ms=%.2f late_ticks=%ld "
+                "runqueue_wait_ms=%.1f\n",
+                probe.percentileMs(0.99), probe.maxMs(), probe.lateTicks(),
+                runqueueWaitMs() - waitBefore);
+    return 0;
+}
+
 int serve()
 {
     Emulator::DriveEmulator emulator;
@@ -134,14 +188,7 @@ int serve()
         qPrintable(emulator.createGeneratedFile(account.email, u"1g.bin"_s, 1LL << 30, 1)),
         qPrintable(emulator.createGeneratedFile(account.email, u"20g.bin"_s, 20LL << 30, 2)));
     std::fflush(stdout);
-    if (::pipe(signalPipe) == 0) {
-        std::signal(SIGINT, [](int) { (void)::write(signalPipe[1], "x", 1); });
-        std::signal(SIGTERM, [](int) { (void)::write(signalPipe[1], "x", 1); });
-    }
-    QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, &notifier,
-                     [] { QCoreApplication::quit(); });
-    const int status = QCoreApplication::exec();
+    const int status = runUntilSignal();
     emulator.stop();
     return status;
 }
@@ -155,6 +202,8 @@ int main(int argc, char **argv)
     const QString mode = args.value(1);
     if (mode == u"serve"_s)
         return serve();
+    if (mode == u"probe"_s)
+        return probe();
     const bool idle = mode == u"idle"_s;
     if (!idle && ((mode != u"download"_s && mode != u"upload"_s) || args.size() != 6)) {
         std::fprintf(stderr, "usage: see the head of transferbench.cpp\n");
@@ -176,6 +225,7 @@ int main(int argc, char **argv)
         }
         TarnwickNetwork::session();
         const double cpuBefore = threadCpuMs();
+        const double waitBefore = runqueueWaitMs();
         LatenessProbe probe;
         QElapsedTimer elapsed;
         elapsed.start();
@@ -191,9 +241,11 @@ int main(int argc, char **argv)
         runSync(all(std::move(tasks)), std::chrono::hours(1));
         const double secs = double(elapsed.nsecsElapsed()) / 1e9;
         std::printf("RESULT bytes=%lld secs=%.3f mbps=%.1f progress_calls=%ld main_cpu_ms=%.1f "
-                    "lateness_p99_ms=%.2f lateness_max_ms=%.2f\n",
+                    "lateness_p99_ms=%.2f lateness_max_ms=%.2f late_ticks=%ld busy_late_ticks=%ld "
+                    "runqueue_wait_ms=%.1f\n",
                     static_cast<long long>(bytes), secs, double(bytes) / secs / 1e6, progressCalls,
-                    threadCpuMs() - cpuBefore, probe.percentileMs(0.99), probe.maxMs());
+                    threadCpuMs() - cpuBefore, probe.percentileMs(0.99), probe.maxMs(),
+                    probe.lateTicks(), probe.busyLate(), runqueueWaitMs() - waitBefore);
         for (const QString &id : uploaded)
             std::printf("ITEM %s\n", qPrintable(id));
     } catch (const std::exception &e) {
