@@ -21,21 +21,34 @@ namespace {
 constexpr long receiveBufferSize = 1 << 20;
 constexpr long sendBufferSize = 2 << 20;
 constexpr int workerNiceOffset = 5;
-// Bodies announced up to this size are collected into one allocation.
-constexpr qint64 reserveLimit = 64 << 20;
+// Answers without a sink of their own are API answers, thumbnails and error pages: one larger
+// than this is a broken or hostile server, not something to hold in memory.
+constexpr qint64 memoryBodyLimit = 64 << 20;
 
 class MemorySink final : public HttpSink
 {
 public:
     explicit MemorySink(qint64 announced)
     {
-        if (announced > 0 && announced <= reserveLimit)
+        if (announced > 0 && announced <= memoryBodyLimit)
             m_body.reserve(qsizetype(announced));
     }
-    void write(const char *data, qint64 size) override { m_body.append(data, qsizetype(size)); }
+    void write(const char *data, qint64 size) override
+    {
+        if (m_body.size() + size > memoryBodyLimit)
+            throw tooLarge();
+        m_body.append(data, qsizetype(size));
+    }
     QByteArray takeBody() override { return std::move(m_body); }
 
 private:
+    static NetworkError tooLarge()
+    {
+        return NetworkError(
+            u"The server's answer is larger than %1 MiB"_s.arg(memoryBodyLimit >> 20),
+            CURLE_FILESIZE_EXCEEDED);
+    }
+
     QByteArray m_body;
 };
 

@@ -17,8 +17,12 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/statfs.h>
 
 #include <cerrno>
 #include <cstring>
@@ -255,6 +259,44 @@ TEST(HttpBodies, fileRangeGoesOutAndAResumedFileSinkAppendsFromItsEnd)
     EXPECT_GE(reports.first().received, from); // counted from the bytes already there
     EXPECT_EQ(reports.last().received, size);
     EXPECT_EQ(reports.last().receiveTotal, size);
+}
+
+TEST(HttpBodies, largeDownloadGoesToDiskAndLeavesThePageCacheAsItComes)
+{
+    QTemporaryDir dir;
+    struct statfs fs
+    {
+    };
+    ASSERT_EQ(::statfs(QFile::encodeName(dir.path()).constData(), &fs), 0);
+    if (fs.f_type == TMPFS_MAGIC)
+        GTEST_SKIP() << "a tmpfs folder has no disk to write behind to";
+    constexpr qint64 size = (96 << 20) + 3;
+    const QString target = dir.filePath(u"big.bin"_s);
+    HttpRequest request = get(u"/pattern?size=%1"_s.arg(size));
+    request.chooseSink = [target](const HttpResponse &) {
+        return std::make_unique<HttpFileSink>(target, HttpFileSink::Mode::Truncate);
+    };
+    EXPECT_EQ(fetch(std::move(request), {}, 60s).status, 200);
+
+    // Pages still cached: the last windows only, not the whole file.
+    const int fd = ::open(QFile::encodeName(target).constData(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    void *map = ::mmap(nullptr, size_t(size), PROT_READ, MAP_SHARED, fd, 0);
+    ASSERT_NE(map, MAP_FAILED);
+    const long page = ::sysconf(_SC_PAGESIZE);
+    std::vector<unsigned char> resident(size_t((size + page - 1) / page));
+    ASSERT_EQ(::mincore(map, size_t(size), resident.data()), 0);
+    const auto cached =
+        std::count_if(resident.begin(), resident.end(), [](unsigned char r) { return r & 1; });
+    ::munmap(map, size_t(size));
+    ::close(fd);
+    EXPECT_LT(qint64(cached) * page, qint64(40) << 20);
+
+    QFile file(target);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.size(), size);
+    const QByteArray bytes = file.readAll();
+    EXPECT_TRUE(Pattern::instance().matches(0, bytes.constData(), bytes.size()));
 }
 
 TEST(HttpBodies, fileThatShrankOrVanishedFailsTheRequestWithItsOwnError)
@@ -534,6 +576,22 @@ TEST(HttpErrors, diskFullInAFileSinkEndsTheRequestWithTheSystemText)
         const QByteArray kept = file.readAll();
         EXPECT_TRUE(Pattern::instance().matches(0, kept.constData(), kept.size()));
     }
+}
+
+TEST(HttpErrors, answersTooLargeForMemoryFailInsteadOfGrowingWithoutBound)
+{
+    constexpr qint64 limit = 64 << 20;
+    // Announced and chunked alike; an answer of exactly the limit still arrives.
+    for (const QString &path : {u"/pattern?size=%1"_s, u"/chunked?size=%1"_s}) {
+        try {
+            fetch(get(path.arg(limit + 1)), {}, 60s);
+            FAIL() << qPrintable(path) << ": an oversized answer was kept in memory";
+        } catch (const NetworkError &e) {
+            EXPECT_TRUE(e.description().contains(u"64 MiB"_s)) << qPrintable(e.description());
+        }
+        EXPECT_EQ(engine().requestsInFlight(), 0);
+    }
+    EXPECT_EQ(fetch(get(u"/pattern?size=%1"_s.arg(limit)), {}, 60s).body.size(), limit);
 }
 
 TEST(HttpErrors, sinkChooserSeesTheHeadAndItsFailureEndsTheRequest)
