@@ -25,7 +25,7 @@ HttpFileSink::HttpFileSink(const QString &path, Mode mode)
         m_fd = -1;
         throw SystemError::fromErrno(err);
     }
-    m_startOffset = end;
+    m_startOffset = m_end = m_started = m_released = end;
 }
 
 HttpFileSink::~HttpFileSink()
@@ -94,7 +94,29 @@ void HttpFileSink::writeAll(const char *data, qint64 size)
         }
         data += n;
         size -= n;
+        m_end += n;
     }
+    writeBack();
+}
+
+void HttpFileSink::writeBack()
+{
+    // Advice only: a file system without these calls simply keeps the usual page-cache behaviour.
+    if (m_end - m_started < writeBehind)
+        return;
+    ::sync_file_range(m_fd, m_started, m_end - m_started, SYNC_FILE_RANGE_WRITE);
+    m_started = m_end;
+    // What was started two windows ago has had time to reach the disk: wait for it (this paces
+    // the download to the disk, as the kernel's own dirty-page limit would) and drop it from the
+    // cache.
+    const qint64 upTo = m_started - 2 * writeBehind;
+    if (upTo - m_released < writeBehind)
+        return;
+    ::sync_file_range(m_fd, m_released, upTo - m_released,
+                      SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                          SYNC_FILE_RANGE_WAIT_AFTER);
+    ::posix_fadvise(m_fd, m_released, upTo - m_released, POSIX_FADV_DONTNEED);
+    m_released = upTo;
 }
 
 } // namespace Tarnwick
