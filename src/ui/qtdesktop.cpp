@@ -55,6 +55,20 @@ QCoro::Task<bool> runDialog(QPointer<QDialog> dialog)
     co_return dialog && dialog->result() == QDialog::Accepted;
 }
 
+// Runs a file dialog to its end: the entries picked, none when cancelled. Deletes the dialog.
+QCoro::Task<QStringList> pickedIn(QPointer<QFileDialog> dialog)
+{
+    auto running = runDialog(dialog.data());
+    const bool accepted = co_await running;
+    QStringList picked;
+    if (dialog) {
+        if (accepted)
+            picked = dialog->selectedFiles();
+        dialog->deleteLater();
+    }
+    co_return picked;
+}
+
 } // namespace
 
 QtDesktop::QtDesktop(QObject *parent)
@@ -74,15 +88,9 @@ QCoro::Task<std::optional<QString>> QtDesktop::chooseFolder(FolderRequest reques
     dialog->setFileMode(QFileDialog::Directory);
     dialog->setOption(QFileDialog::ShowDirsOnly);
     dialog->setLabelText(QFileDialog::Accept, request.prompt);
-    auto running = runDialog(dialog.data());
-    const bool accepted = co_await running;
-    std::optional<QString> picked;
-    if (dialog) {
-        if (accepted && !dialog->selectedFiles().isEmpty())
-            picked = dialog->selectedFiles().constFirst();
-        dialog->deleteLater();
-    }
-    co_return picked;
+    auto picking = pickedIn(dialog);
+    const QStringList picked = co_await picking;
+    co_return picked.isEmpty() ? std::nullopt : std::optional(picked.constFirst());
 }
 
 QCoro::Task<QStringList> QtDesktop::chooseFiles(FilesRequest request)
@@ -92,15 +100,8 @@ QCoro::Task<QStringList> QtDesktop::chooseFiles(FilesRequest request)
     if (!request.mimeTypes.isEmpty())
         dialog->setMimeTypeFilters(request.mimeTypes);
     dialog->setLabelText(QFileDialog::Accept, request.prompt);
-    auto running = runDialog(dialog.data());
-    const bool accepted = co_await running;
-    QStringList picked;
-    if (dialog) {
-        if (accepted)
-            picked = dialog->selectedFiles();
-        dialog->deleteLater();
-    }
-    co_return picked;
+    auto picking = pickedIn(dialog);
+    co_return co_await picking;
 }
 
 QCoro::Task<std::optional<QString>> QtDesktop::chooseSaveLocation(SaveRequest request)
@@ -110,15 +111,9 @@ QCoro::Task<std::optional<QString>> QtDesktop::chooseSaveLocation(SaveRequest re
     dialog->setFileMode(QFileDialog::AnyFile);
     dialog->setLabelText(QFileDialog::Accept, request.prompt);
     dialog->selectFile(request.suggestedName);
-    auto running = runDialog(dialog.data());
-    const bool accepted = co_await running;
-    std::optional<QString> picked;
-    if (dialog) {
-        if (accepted && !dialog->selectedFiles().isEmpty())
-            picked = dialog->selectedFiles().constFirst();
-        dialog->deleteLater();
-    }
-    co_return picked;
+    auto picking = pickedIn(dialog);
+    const QStringList picked = co_await picking;
+    co_return picked.isEmpty() ? std::nullopt : std::optional(picked.constFirst());
 }
 
 QCoro::Task<int> QtDesktop::ask(Alert alert)
