@@ -1,3 +1,6 @@
+#include "ui/icons.h"
+#include "ui/palette.h"
+
 #include <QApplication>
 #include <gtest/gtest.h>
 
@@ -8,6 +11,9 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Tarnwick"));
     QCoreApplication::setApplicationName(QStringLiteral("Tarnwick"));
+    // Styled and with icons as the program is, so the screenshots show what a user sees.
+    Tarnwick::Palette::apply(app);
+    Tarnwick::Icons::prepareTheme();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
