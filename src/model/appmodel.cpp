@@ -2,8 +2,8 @@
 
 #include "desktop.h"
 #include "driveclient.h"
-#include "errors.h"
 #include "googleauth.h"
+#include "stepoutcome.h"
 #include "tarnwicknetwork.h"
 
 #include <QPointer>
@@ -42,19 +42,12 @@ QCoro::Task<> AppModel::initialize()
     m_initialized = true;
     QPointer<AppModel> self(this);
 
-    std::optional<QString> failure;
-    try {
-        auto restoring = m_auth->restore();
-        co_await restoring;
-    } catch (const Cancelled &) {
+    auto restoring = settle(m_auth->restore());
+    const StepOutcome<void> restored = co_await restoring;
+    if (restored.cancelled() || !self)
         co_return;
-    } catch (const std::exception &e) {
-        failure = describe(e);
-    }
-    if (!self)
-        co_return;
-    if (failure)
-        setError(failure);
+    if (restored.failure)
+        setError(restored.failure);
     // Mirrored after a failure too: a damaged tokens item leaves the configuration usable.
     publish(m_configured, m_auth->configured(), &AppModel::configuredChanged);
     setConnected(m_auth->connected());
@@ -79,34 +72,22 @@ QCoro::Task<> AppModel::initialize()
 
 void AppModel::setError(std::optional<QString> error)
 {
-    if (m_error == error)
-        return;
-    m_error = std::move(error);
-    emit errorChanged();
+    publish(m_error, std::move(error), &AppModel::errorChanged);
 }
 
 void AppModel::setToastMessage(std::optional<QString> message)
 {
-    if (m_toastMessage == message)
-        return;
-    m_toastMessage = std::move(message);
-    emit toastMessageChanged();
+    publish(m_toastMessage, std::move(message), &AppModel::toastMessageChanged);
 }
 
 void AppModel::setShowConnection(bool show)
 {
-    if (m_showConnection == show)
-        return;
-    m_showConnection = show;
-    emit showConnectionChanged();
+    publish(m_showConnection, show, &AppModel::showConnectionChanged);
 }
 
 void AppModel::setShowTransfers(bool show)
 {
-    if (m_showTransfers == show)
-        return;
-    m_showTransfers = show;
-    emit showTransfersChanged();
+    publish(m_showTransfers, show, &AppModel::showTransfersChanged);
 }
 
 } // namespace Tarnwick

@@ -5,7 +5,8 @@
 #include "desktop.h"
 #include "driveclient.h"
 #include "endpoints.h"
-#include "errors.h"
+#include "filterbyname.h"
+#include "stepoutcome.h"
 
 #include <QHostAddress>
 #include <QPointer>
@@ -71,21 +72,9 @@ bool AppModel::canUpload() const
 
 QList<DriveFile> AppModel::visibleCloud() const
 {
-    QList<DriveFile> kept;
-    if (m_cloudSearch.isEmpty()) {
-        kept = m_cloudFiles;
-    } else {
-        // Names written on another system may be decomposed; compare canonical forms.
-        const QString needle = m_cloudSearch.normalized(QString::NormalizationForm_C);
-        for (const DriveFile &file : m_cloudFiles) {
-            if (file.name.normalized(QString::NormalizationForm_C)
-                    .contains(needle, Qt::CaseInsensitive))
-                kept.append(file);
-        }
-    }
     return m_cloudSort.sorted(
-        kept, [](const DriveFile &f) { return f.name; },
-        [](const DriveFile &f) { return f.isFolder(); },
+        filterByName(m_cloudFiles, m_cloudSearch, [](const DriveFile &f) { return f.name; }),
+        [](const DriveFile &f) { return f.name; }, [](const DriveFile &f) { return f.isFolder(); },
         [](const DriveFile &f) { return f.modifiedDate(); },
         [](const DriveFile &f) { return f.bytes(); });
 }
@@ -123,32 +112,23 @@ QCoro::Task<> AppModel::refreshCloud()
     const DriveClient client = drive();
     const std::stop_token stop = m_lifetime.source.get_token();
     const bool atRoot = m_crumbs.isEmpty();
-    std::optional<QList<DriveFile>> answer;
-    std::optional<QString> failure;
-    try {
-        if (m_location == DriveLocation::Team && atRoot) {
-            auto listing = client.sharedDrives(stop);
-            answer = co_await listing;
-        } else {
-            auto listing =
-                client.list(cloudParent(), m_location == DriveLocation::Shared && atRoot, stop);
-            answer = co_await listing;
-        }
-    } catch (const Cancelled &) {
-    } catch (const std::exception &e) {
-        failure = describe(e);
-    }
+    auto listing =
+        m_location == DriveLocation::Team && atRoot
+            ? client.sharedDrives(stop)
+            : client.list(cloudParent(), m_location == DriveLocation::Shared && atRoot, stop);
+    auto settling = settle(std::move(listing));
+    StepOutcome<QList<DriveFile>> listed = co_await settling;
     // A newer listing (or a sign-out) owns the pane now.
     if (!self || m_listVersion != token)
         co_return;
-    if (answer && m_connected) {
+    if (listed.value && m_connected) {
         QSet<QString> present;
-        for (const DriveFile &file : *answer)
+        for (const DriveFile &file : *listed.value)
             present.insert(file.id);
-        publish(m_cloudFiles, std::move(*answer), &AppModel::cloudFilesChanged);
+        publish(m_cloudFiles, std::move(*listed.value), &AppModel::cloudFilesChanged);
         publish(m_cloudSelection, m_cloudSelection & present, &AppModel::cloudSelectionChanged);
-    } else if (failure) {
-        publish(m_cloudLoadError, failure, &AppModel::cloudLoadErrorChanged);
+    } else if (listed.failure) {
+        publish(m_cloudLoadError, listed.failure, &AppModel::cloudLoadErrorChanged);
     }
     setLoading(false);
 }
@@ -229,83 +209,45 @@ QCoro::Task<> AppModel::createFolder(QString name)
 {
     if (!canUpload())
         co_return;
-    QPointer<AppModel> self(this);
-    const QString parent = cloudParent();
     const DriveClient client = drive();
-    std::optional<QString> failure;
-    try {
-        auto creating = client.createFolder(std::move(name), parent, m_lifetime.source.get_token());
-        co_await creating;
-    } catch (const Cancelled &) {
-        co_return;
-    } catch (const std::exception &e) {
-        failure = describe(e);
-    }
-    if (!self)
-        co_return;
-    if (failure) {
-        setError(failure);
-        co_return;
-    }
-    co_await refreshCloud();
+    auto creating = proceed(
+        this, client.createFolder(std::move(name), cloudParent(), m_lifetime.source.get_token()),
+        [this](QString failure) { setError(failure); });
+    const auto created = co_await creating;
+    if (created)
+        co_await refreshCloud();
 }
 
 QCoro::Task<> AppModel::rename(DriveFile file, QString name)
 {
-    QPointer<AppModel> self(this);
     const DriveClient client = drive();
-    std::optional<QString> failure;
-    try {
-        auto renaming =
-            client.rename(std::move(file), std::move(name), m_lifetime.source.get_token());
-        co_await renaming;
-    } catch (const Cancelled &) {
-        co_return;
-    } catch (const std::exception &e) {
-        failure = describe(e);
-    }
-    if (!self)
-        co_return;
-    if (failure) {
-        setError(failure);
-        co_return;
-    }
-    co_await refreshCloud();
+    auto renaming = proceed(
+        this, client.rename(std::move(file), std::move(name), m_lifetime.source.get_token()),
+        [this](QString failure) { setError(failure); });
+    const auto renamed = co_await renaming;
+    if (renamed)
+        co_await refreshCloud();
 }
 
 namespace {
 
 using ItemStep = QCoro::Task<> (DriveClient::*)(DriveFile, std::stop_token) const;
 
-struct StepsOutcome
+// Applies step to each file in order and stops at the first failure. Cancelled also when the
+// model went away meanwhile.
+QCoro::Task<StepOutcome<void>> applyInOrder(QPointer<AppModel> self, DriveClient client,
+                                            std::stop_token stop, QList<DriveFile> files,
+                                            ItemStep step)
 {
-    bool abandoned = false; // cancelled, or the model went away meanwhile
-    std::optional<QString> failure;
-};
-
-// Applies step to each file in order and stops at the first failure.
-QCoro::Task<StepsOutcome> applyInOrder(QPointer<AppModel> self, DriveClient client,
-                                       std::stop_token stop, QList<DriveFile> files, ItemStep step)
-{
-    StepsOutcome outcome;
     for (const DriveFile &file : files) {
-        try {
-            auto running = (client.*step)(file, stop);
-            co_await running;
-        } catch (const Cancelled &) {
-            outcome.abandoned = true;
-            co_return outcome;
-        } catch (const std::exception &e) {
-            outcome.failure = describe(e);
-        }
-        if (!self) {
-            outcome.abandoned = true;
-            co_return outcome;
-        }
+        auto running = settle((client.*step)(file, stop));
+        const StepOutcome<void> outcome = co_await running;
+        if (outcome.cancelled() || !self)
+            co_return StepOutcome<void>();
         if (outcome.failure)
-            break;
+            co_return outcome;
     }
-    co_return outcome;
+    co_return StepOutcome<void>{.value = std::monostate()};
 }
 
 } // namespace
@@ -314,8 +256,8 @@ QCoro::Task<> AppModel::trashFiles(QList<DriveFile> files)
 {
     auto trashing = applyInOrder(QPointer<AppModel>(this), drive(), m_lifetime.source.get_token(),
                                  std::move(files), &DriveClient::trash);
-    const StepsOutcome outcome = co_await trashing;
-    if (outcome.abandoned)
+    const StepOutcome<void> outcome = co_await trashing;
+    if (outcome.cancelled())
         co_return;
     if (outcome.failure)
         setError(outcome.failure);
@@ -327,8 +269,8 @@ QCoro::Task<> AppModel::deleteDriveFilesPermanently(QList<DriveFile> files)
     const qsizetype count = files.size();
     auto deleting = applyInOrder(QPointer<AppModel>(this), drive(), m_lifetime.source.get_token(),
                                  std::move(files), &DriveClient::deletePermanently);
-    const StepsOutcome outcome = co_await deleting;
-    if (outcome.abandoned)
+    const StepOutcome<void> outcome = co_await deleting;
+    if (outcome.cancelled())
         co_return;
     if (outcome.failure)
         setError(u"Không xoá được: "_s + *outcome.failure);

@@ -4,8 +4,8 @@
 #include "decimalinteger.h"
 #include "desktop.h"
 #include "driveclient.h"
-#include "errors.h"
 #include "googleauth.h"
+#include "stepoutcome.h"
 #include "tarnwicknetwork.h"
 
 #include <QFile>
@@ -42,6 +42,14 @@ QByteArray readConfigurationFile(const QString &path)
     if (file.error() != QFileDevice::NoError)
         throw SystemError(file.errorString());
     return bytes;
+}
+
+// Reading the file is part of the step, so an unreadable file fails like a rejected one. auth is
+// used only before the first wait.
+QCoro::Task<> configureFrom(GoogleAuth *auth, QString path)
+{
+    auto configuring = auth->configure(readConfigurationFile(path));
+    co_await configuring;
 }
 
 } // namespace
@@ -126,26 +134,17 @@ void AppModel::cancelLogin()
 QCoro::Task<> AppModel::runLogin(std::stop_token stop)
 {
     QPointer<AppModel> self(this);
-    bool signedIn = false;
-    std::optional<QString> failure;
-    try {
-        auto signingIn = m_auth->login(
-            [self](const QUrl &url) {
-                if (self)
-                    self->desktop().openUrl(url);
-            },
-            stop);
-        co_await signingIn;
-        signedIn = true;
-    } catch (const Cancelled &) {
-        // The user cancelled: nothing to tell.
-    } catch (const std::exception &e) {
-        failure = describe(e);
-    }
+    auto signingIn = settle(m_auth->login(
+        [self](const QUrl &url) {
+            if (self)
+                self->desktop().openUrl(url);
+        },
+        stop));
+    const StepOutcome<void> signedIn = co_await signingIn;
     if (!self)
         co_return;
 
-    if (signedIn) {
+    if (signedIn.done()) {
         setConnected(m_auth->connected());
         setShowConnection(false);
         publish(m_location, DriveLocation::MyDrive, &AppModel::locationChanged);
@@ -158,8 +157,8 @@ QCoro::Task<> AppModel::runLogin(std::stop_token stop)
         co_await refreshCloud();
         if (!self)
             co_return;
-    } else if (failure) {
-        setConnectionError(failure);
+    } else if (signedIn.failure) {
+        setConnectionError(signedIn.failure);
     }
     publish(m_connecting, false, &AppModel::connectingChanged);
     m_loginTask.reset();
@@ -178,21 +177,11 @@ QCoro::Task<> AppModel::importConfiguration()
         co_return;
 
     const QString path = picked.first();
-    std::optional<QString> failure;
-    try {
-        auto configuring = m_auth->configure(readConfigurationFile(path));
-        co_await configuring;
-    } catch (const Cancelled &) {
+    auto configuring = proceed(this, configureFrom(m_auth, path),
+                               [this](QString failure) { setConnectionError(failure); });
+    const auto configured = co_await configuring;
+    if (!configured)
         co_return;
-    } catch (const std::exception &e) {
-        failure = describe(e);
-    }
-    if (!self)
-        co_return;
-    if (failure) {
-        setConnectionError(failure);
-        co_return;
-    }
     publish(m_configured, m_auth->configured(), &AppModel::configuredChanged);
     publish(m_configurationName, QFileInfo(path).fileName(), &AppModel::configurationNameChanged);
     setConnectionError(std::nullopt);
@@ -204,22 +193,11 @@ QCoro::Task<> AppModel::disconnect()
         setError(u"Hãy hoàn tất hoặc hủy các tác vụ trước khi ngắt kết nối."_s);
         co_return;
     }
-    QPointer<AppModel> self(this);
-    std::optional<QString> failure;
-    try {
-        auto signingOut = m_auth->disconnect();
-        co_await signingOut;
-    } catch (const Cancelled &) {
+    auto signingOut =
+        proceed(this, m_auth->disconnect(), [this](QString failure) { setError(failure); });
+    const auto signedOut = co_await signingOut;
+    if (!signedOut)
         co_return;
-    } catch (const std::exception &e) {
-        failure = describe(e);
-    }
-    if (!self)
-        co_return;
-    if (failure) {
-        setError(failure);
-        co_return;
-    }
     setConnected(false);
     publish(m_cloudFiles, QList<DriveFile>(), &AppModel::cloudFilesChanged);
     publish(m_cloudSelection, QSet<QString>(), &AppModel::cloudSelectionChanged);
@@ -235,30 +213,23 @@ QCoro::Task<> AppModel::loadAccount()
     QPointer<AppModel> self(this);
     const QUuid generation = m_auth->generation();
     const DriveClient client = drive();
-    std::optional<DriveAccount> account;
-    std::optional<QString> failure;
-    try {
-        auto fetching = client.account(m_lifetime.source.get_token());
-        account = co_await fetching;
-    } catch (const Cancelled &) {
-        co_return;
-    } catch (const std::exception &e) {
-        failure = describe(e);
-    }
+    auto fetching = settle(client.account(m_lifetime.source.get_token()));
+    const StepOutcome<DriveAccount> fetched = co_await fetching;
     // An answer for a sign-in that has ended (or been replaced) says nothing about this one.
-    if (!self || m_auth->generation() != generation)
+    if (fetched.cancelled() || !self || m_auth->generation() != generation)
         co_return;
-    if (failure) {
-        setError(failure);
+    if (fetched.failure) {
+        setError(fetched.failure);
         co_return;
     }
     if (!m_connected)
         co_return;
-    publish(m_accountName, account->user.displayName.value_or(u"Google Drive"_s),
+    const DriveAccount &account = *fetched.value;
+    publish(m_accountName, account.user.displayName.value_or(u"Google Drive"_s),
             &AppModel::accountNameChanged);
-    publish(m_accountEmail, account->user.emailAddress.value_or(u"Đã kết nối"_s),
+    publish(m_accountEmail, account.user.emailAddress.value_or(u"Đã kết nối"_s),
             &AppModel::accountEmailChanged);
-    publish(m_quota, account->storageQuota, &AppModel::quotaChanged);
+    publish(m_quota, account.storageQuota, &AppModel::quotaChanged);
 }
 
 } // namespace Tarnwick

@@ -2,9 +2,10 @@
 
 #include "clock.h"
 #include "desktop.h"
-#include "errors.h"
+#include "filterbyname.h"
 #include "futureresult.h"
 #include "localfolderlisting.h"
+#include "stepoutcome.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -34,28 +35,19 @@ QString absoluteFolder(const QString &path)
 
 void AppModel::setLocalSelection(QSet<QString> selection)
 {
-    if (m_localSelection == selection)
-        return;
-    m_localSelection = std::move(selection);
-    emit localSelectionChanged();
+    publish(m_localSelection, std::move(selection), &AppModel::localSelectionChanged);
 }
 
 void AppModel::setLocalSearch(QString search)
 {
-    if (m_localSearch == search)
-        return;
-    m_localSearch = std::move(search);
-    emit localSearchChanged();
+    publish(m_localSearch, std::move(search), &AppModel::localSearchChanged);
 }
 
 void AppModel::setLocalSort(SortOption sort)
 {
     // Stored on every assignment, as the sort menu expects its choice to stick.
     QSettings().setValue(sortLocalKey, sort.toJsonBytes());
-    if (m_localSort == sort)
-        return;
-    m_localSort = sort;
-    emit localSortChanged();
+    publish(m_localSort, std::move(sort), &AppModel::localSortChanged);
 }
 
 QList<LocalFile> AppModel::visibleLocal() const
@@ -66,22 +58,9 @@ QList<LocalFile> AppModel::visibleLocal() const
 QList<LocalFile> AppModel::filterAndSortLocal(const QList<LocalFile> &files, const QString &search,
                                               const SortOption &sort)
 {
-    QList<LocalFile> kept;
-    if (search.isEmpty()) {
-        kept = files;
-    } else {
-        // Names written on another system may be decomposed; compare canonical forms.
-        const QString needle = search.normalized(QString::NormalizationForm_C);
-        for (const LocalFile &file : files) {
-            if (file.name()
-                    .normalized(QString::NormalizationForm_C)
-                    .contains(needle, Qt::CaseInsensitive))
-                kept.append(file);
-        }
-    }
     return sort.sorted(
-        kept, [](const LocalFile &f) { return f.name(); },
-        [](const LocalFile &f) { return f.isFolder; },
+        filterByName(files, search, [](const LocalFile &f) { return f.name(); }),
+        [](const LocalFile &f) { return f.name(); }, [](const LocalFile &f) { return f.isFolder; },
         [](const LocalFile &f) { return f.modifiedSort(); },
         [](const LocalFile &f) { return f.size; });
 }
@@ -159,19 +138,14 @@ QCoro::Task<> AppModel::trashLocalFiles(QList<LocalFile> files)
     Desktop *desktop = m_desktop;
     int moved = 0;
     for (const LocalFile &file : files) {
-        std::optional<QString> failure;
-        try {
-            auto trashing = desktop->moveToTrash(file.url);
-            co_await trashing;
+        auto trashing = settle(desktop->moveToTrash(file.url));
+        const StepOutcome<void> trashed = co_await trashing;
+        if (trashed.done())
             ++moved;
-        } catch (const Cancelled &) {
-        } catch (const std::exception &e) {
-            failure = describe(e);
-        }
         if (!self)
             co_return;
-        if (failure)
-            setError(u"Không thể chuyển vào thùng rác: "_s + *failure);
+        if (trashed.failure)
+            setError(u"Không thể chuyển vào thùng rác: "_s + *trashed.failure);
     }
     if (moved == 0)
         co_return;

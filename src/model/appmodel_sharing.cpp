@@ -3,8 +3,8 @@
 #include "async.h"
 #include "desktop.h"
 #include "driveclient.h"
-#include "errors.h"
 #include "sharesheetform.h"
+#include "stepoutcome.h"
 
 #include <QPointer>
 
@@ -40,24 +40,18 @@ QCoro::Task<> AppModel::loadPermissions(DriveFile file)
     publish(m_loadingPermissions, true, &AppModel::loadingPermissionsChanged);
 
     const DriveClient client = drive();
-    std::optional<QList<DrivePermission>> answer;
-    std::optional<QString> failure;
-    try {
-        auto listing = client.listPermissions(file.id, m_lifetime.source.get_token());
-        answer = co_await listing;
-    } catch (const Cancelled &) {
-    } catch (const std::exception &e) {
-        failure = describe(e);
-    }
+    auto listing = settle(client.listPermissions(file.id, m_lifetime.source.get_token()));
+    StepOutcome<QList<DrivePermission>> listed = co_await listing;
     // The list is the shown item's: an answer for an item no longer shown, or one overtaken by
     // a newer load, would put the wrong people in it.
     if (!self || m_permissionsVersion != token)
         co_return;
     if (isSharing(file)) {
-        if (answer)
-            publish(m_sharingPermissions, std::move(*answer), &AppModel::sharingPermissionsChanged);
-        else if (failure)
-            publish(m_sharingError, failure, &AppModel::sharingErrorChanged);
+        if (listed.value)
+            publish(m_sharingPermissions, std::move(*listed.value),
+                    &AppModel::sharingPermissionsChanged);
+        else if (listed.failure)
+            publish(m_sharingError, listed.failure, &AppModel::sharingErrorChanged);
     }
     publish(m_loadingPermissions, false, &AppModel::loadingPermissionsChanged);
 }
@@ -87,24 +81,13 @@ QCoro::Task<> AppModel::updateCollaboratorRole(DriveFile file, DrivePermission p
 
 QCoro::Task<> AppModel::copyShareLink(DriveFile file)
 {
-    QPointer<AppModel> self(this);
     const DriveClient client = drive();
-    std::optional<QString> link;
-    std::optional<QString> failure;
-    try {
-        auto sharing = client.createShareLink(file.id, m_lifetime.source.get_token());
-        link = co_await sharing;
-    } catch (const Cancelled &) {
+    auto sharing = proceed(
+        this, client.createShareLink(file.id, m_lifetime.source.get_token()),
+        [this](QString failure) { setError(u"Không tạo được link chia sẻ: "_s + failure); });
+    const std::optional<QString> link = co_await sharing;
+    if (!link)
         co_return;
-    } catch (const std::exception &e) {
-        failure = describe(e);
-    }
-    if (!self)
-        co_return;
-    if (failure) {
-        setError(u"Không tạo được link chia sẻ: "_s + *failure);
-        co_return;
-    }
     m_desktop->copyText(*link);
     setToastMessage(u"Đã sao chép link chia sẻ: "_s + file.name);
 }
@@ -125,27 +108,20 @@ QCoro::Task<> AppModel::addCollaborator(ShareSheetForm *form)
     form->setAdding(true);
 
     const DriveClient client = drive();
-    std::optional<DrivePermission> added;
-    std::optional<QString> failure;
-    try {
-        auto adding = client.addPermission(file.id, email, form->role(), form->sendNotify(),
-                                           m_lifetime.source.get_token());
-        added = co_await adding;
-    } catch (const Cancelled &) {
-    } catch (const std::exception &e) {
-        failure = describe(e);
-    }
+    auto adding = settle(client.addPermission(file.id, email, form->role(), form->sendNotify(),
+                                              m_lifetime.source.get_token()));
+    const StepOutcome<DrivePermission> added = co_await adding;
     if (sheet) {
-        if (added)
+        if (added.done())
             sheet->setEmail(QString());
-        else if (failure)
-            sheet->setLocalError(failure);
+        else if (added.failure)
+            sheet->setLocalError(added.failure);
         sheet->setAdding(false);
     }
-    if (!self || !added)
+    if (!self || !added.done())
         co_return;
     if (isSharing(file)) {
-        m_sharingPermissions.append(*added);
+        m_sharingPermissions.append(*added.value);
         emit sharingPermissionsChanged();
     }
     setToastMessage(u"Đã chia sẻ cho "_s + email);
@@ -159,22 +135,13 @@ QCoro::Task<> AppModel::removeCollaborator(ShareSheetForm *form, DrivePermission
     QPointer<ShareSheetForm> sheet(form);
     const DriveFile file = *m_sharingFile;
     const DriveClient client = drive();
-    std::optional<QString> failure;
-    try {
-        auto removing =
-            client.deletePermission(file.id, permission.id, m_lifetime.source.get_token());
-        co_await removing;
-    } catch (const Cancelled &) {
-        co_return;
-    } catch (const std::exception &e) {
-        failure = describe(e);
-    }
-    if (failure) {
-        if (sheet)
-            sheet->setLocalError(failure);
-        co_return;
-    }
-    if (!self)
+    auto removing =
+        settle(client.deletePermission(file.id, permission.id, m_lifetime.source.get_token()));
+    const StepOutcome<void> removed = co_await removing;
+    // The sheet hears of a failure even when the model is gone.
+    if (removed.failure && sheet)
+        sheet->setLocalError(removed.failure);
+    if (!removed.done() || !self)
         co_return;
     if (isSharing(file) && m_sharingPermissions.removeAll(permission) > 0)
         emit sharingPermissionsChanged();
