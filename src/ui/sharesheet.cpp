@@ -84,6 +84,7 @@ ShareSheet::ShareSheet(AppModel *model, DriveFile file, QWidget *parent)
     , m_notify(new QCheckBox(u"Gửi email thông báo cho người này"_s, this))
     , m_share(new QPushButton(u"Chia sẻ"_s, this))
     , m_adding(busyBar(this))
+    , m_errorIcon(new QLabel(this))
     , m_error(new QLabel(this))
     , m_refresh(new QPushButton(u"Làm mới danh sách"_s, this))
     , m_loading(busyBar(this))
@@ -134,9 +135,16 @@ ShareSheet::ShareSheet(AppModel *model, DriveFile file, QWidget *parent)
     m_share->setDefault(true);
     layout->addLayout(formRow);
     layout->addWidget(m_notify);
+    auto *errorRow = new QHBoxLayout;
+    errorRow->setSpacing(6);
+    m_errorIcon->setPixmap(
+        Icons::symbol(u"exclamationmark.triangle.fill"_s, Palette::destructive()).pixmap(14, 14));
+    m_errorIcon->setAlignment(Qt::AlignTop);
+    errorRow->addWidget(m_errorIcon);
     m_error->setWordWrap(true);
     m_error->setStyleSheet(u"color: %1;"_s.arg(Palette::destructive().name()));
-    layout->addWidget(m_error);
+    errorRow->addWidget(m_error, 1);
+    layout->addLayout(errorRow);
 
     auto *listHead = new QHBoxLayout;
     listHead->addWidget(sectionLabel(u"DANH SÁCH CÓ QUYỀN TRUY CẬP"_s, this), 1);
@@ -206,6 +214,7 @@ void ShareSheet::updateForm()
         error = m_model->sharingError();
     m_error->setText(error.value_or(QString()));
     m_error->setVisible(error.has_value());
+    m_errorIcon->setVisible(error.has_value());
 }
 
 void ShareSheet::updateList()
@@ -241,8 +250,8 @@ QWidget *ShareSheet::permissionRow(const DrivePermission &permission)
     auto *texts = new QVBoxLayout;
     const QString email = permission.emailAddress.value_or(QString());
     const bool anyone = permission.type == u"anyone";
-    auto *name = new QLabel(
-        anyone ? u"Bất kỳ ai có liên kết"_s : permission.displayName.value_or(email), row);
+    auto *name = new QLabel(permission.displayName.value_or(email), row);
+    name->setVisible(!name->text().isEmpty());
     texts->addWidget(name);
     if (!email.isEmpty()) {
         auto *mail = new QLabel(email, row);
@@ -251,8 +260,12 @@ QWidget *ShareSheet::permissionRow(const DrivePermission &permission)
     }
     layout->addLayout(texts, 1);
 
+    // The owner and a link for anyone are not edited here.
     if (permission.role == u"owner" || anyone) {
-        auto *role = new QLabel(roleTitle(permission.role), row);
+        auto *role = new QLabel(permission.role == u"owner" ? roleTitle(permission.role)
+                                                            : u"Bất kỳ ai có liên kết"_s,
+                                row);
+        role->setObjectName(u"fixedRole"_s);
         role->setProperty("role", u"muted"_s);
         layout->addWidget(role);
         return row;

@@ -58,6 +58,7 @@ private:
     QCheckBox *m_notify;
     QPushButton *m_share;
     QProgressBar *m_adding;
+    QLabel *m_errorIcon;
     QLabel *m_error;
     QPushButton *m_refresh;
     QProgressBar *m_loading;
