@@ -4,6 +4,7 @@
 #include "palette.h"
 
 #include "async.h"
+#include "endpoints.h"
 #include "model/appmodel.h"
 #include "model/desktop.h"
 
@@ -89,7 +90,8 @@ ConnectionView::ConnectionView(AppModel *model, QWidget *parent)
     , m_configured(new QLabel(u"Đã có cấu hình thử nghiệm trên máy này."_s, this))
     , m_progress(new QProgressBar(this))
     , m_cancelLogin(new QPushButton(u"Hủy đăng nhập"_s, this))
-    , m_login(new QPushButton(Icons::symbol(u"arrow.up.right"_s), u"Đăng nhập Google"_s, this))
+    , m_login(new QPushButton(Icons::symbol(u"arrow.up.right"_s, Palette::background()),
+                              u"Đăng nhập Google"_s, this))
 {
     setWindowTitle(u"Kết nối Google Drive"_s);
     setWindowModality(Qt::WindowModal);
@@ -192,6 +194,7 @@ ConnectionView::ConnectionView(AppModel *model, QWidget *parent)
     m_configured->setStyleSheet(u"color: %1;"_s.arg(Palette::teal().name()));
     developer->addWidget(m_configured);
     auto *console = new QPushButton(u"Mở Google Cloud Console ↗"_s, m_developer);
+    console->setObjectName(u"consoleLink"_s);
     console->setProperty("flat", true);
     console->setCursor(Qt::PointingHandCursor);
     developer->addWidget(console, 0, Qt::AlignLeft);
@@ -211,6 +214,7 @@ ConnectionView::ConnectionView(AppModel *model, QWidget *parent)
     footer->addWidget(m_progress);
     footer->addWidget(m_cancelLogin);
     m_login->setDefault(true);
+    m_login->setProperty("primary", true);
     footer->addWidget(m_login);
     signIn->addLayout(footer);
     m_states->addWidget(m_signInPage);
@@ -249,8 +253,11 @@ ConnectionView::ConnectionView(AppModel *model, QWidget *parent)
             detach(m_model->importConfiguration(), {});
     });
     connect(console, &QPushButton::clicked, this, [this] {
-        if (m_model)
-            m_model->desktop().openUrl(QUrl(u"https://console.cloud.google.com/apis/dashboard"_s));
+        if (!m_model)
+            return;
+        QUrl dashboard = Endpoints::current().cloudConsole;
+        dashboard.setPath(u"/apis/dashboard"_s);
+        m_model->desktop().openUrl(dashboard);
     });
 
     for (auto changed : {&AppModel::connectedChanged, &AppModel::configuredChanged,
