@@ -7,6 +7,7 @@
 
 #include <QImage>
 #include <QPainter>
+#include <QPainterPath>
 #include <QPointer>
 #include <QUrl>
 
@@ -48,12 +49,14 @@ void DriveThumbnailCache::store(const QPixmap &image, const QString &link)
 {
     if (image.isNull())
         return;
-    QPixmap small = image;
-    if (image.size() != QSize(side, side)) {
-        small = QPixmap(side, side);
-        small.fill(Qt::transparent);
+    QPixmap small(side, side);
+    small.fill(Qt::transparent);
+    {
         QPainter painter(&small);
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.setRenderHints(QPainter::SmoothPixmapTransform | QPainter::Antialiasing);
+        QPainterPath corners;
+        corners.addRoundedRect(QRectF(small.rect()), cornerRadius, cornerRadius);
+        painter.setClipPath(corners);
         painter.drawPixmap(small.rect(), image);
     }
     if (const auto old = m_entries.constFind(link); old != m_entries.constEnd()) {

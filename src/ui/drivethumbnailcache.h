@@ -14,11 +14,11 @@ namespace Tarnwick {
 
 class HttpEngine;
 
-// Drive thumbnails of the Drive pane, reduced to 22 × 22 and kept in memory by their link exactly
-// as Drive returned it: at most 150 entries and 10 MiB, each entry costing width × height × 4
-// bytes (at least 1024). The least recently used entries go first. A link is fetched without a
-// token through the shared engine, once while it is fetching or cached; failures leave the
-// symbol in place and are not reported. Main thread only.
+// Drive thumbnails of the Drive pane, reduced to 22 × 22 with rounded corners and kept in memory by
+// their link exactly as Drive returned it: at most 150 entries and 10 MiB, each entry costing width
+// × height × 4 bytes (at least 1024). The least recently used entries go first. A link is fetched
+// without a token through the shared engine, once while it is fetching or cached; failures leave
+// the symbol in place and are not reported. Main thread only.
 class DriveThumbnailCache final : public QObject
 {
     Q_OBJECT
@@ -31,7 +31,8 @@ public:
 
     // The cached picture of link, marking it recently used; null when not cached.
     QPixmap image(const QString &link);
-    // Stores a picture (reduced to 22 × 22) under link, evicting to stay within the limits.
+    // Stores a picture (reduced to 22 × 22, corners of radius 3) under link, evicting to stay
+    // within the limits.
     void store(const QPixmap &image, const QString &link);
     // Starts fetching link unless it is cached, already fetching, failed before, empty or not a
     // valid URL.
@@ -43,6 +44,7 @@ public:
     void clear();
 
     static constexpr int side = 22;
+    static constexpr qreal cornerRadius = 3;
     static constexpr int countLimit = 150;
     static constexpr qint64 costLimit = 10 * 1024 * 1024;
     static qint64 cost(const QPixmap &image);
