@@ -57,7 +57,22 @@ CoffeeSheet::CoffeeSheet(QWidget *parent)
     layout->setContentsMargins(22, 18, 22, 16);
     layout->setSpacing(10);
     auto *cup = new QLabel(this);
-    cup->setPixmap(Icons::symbol(u"cup.and.saucer.fill"_s, Palette::teal()).pixmap(46, 46));
+    const qreal dpr = devicePixelRatioF();
+    QPixmap badge(QSize(46, 46) * dpr);
+    badge.setDevicePixelRatio(dpr);
+    badge.fill(Qt::transparent);
+    {
+        QPainter painter(&badge);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QColor ring = Palette::teal();
+        ring.setAlphaF(0.15f);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(ring);
+        painter.drawEllipse(QRectF(0, 0, 46, 46));
+        Icons::symbol(u"cup.and.saucer.fill"_s, Palette::teal())
+            .paint(&painter, QRect(11, 11, 24, 24));
+    }
+    cup->setPixmap(badge);
     layout->addWidget(cup, 0, Qt::AlignHCenter);
     auto *title = new QLabel(windowTitle(), this);
     QFont bold = title->font();

@@ -472,8 +472,7 @@ QMenu *DrivePane::createContextMenu(QWidget *parent)
     const bool trashable = std::all_of(listed.begin(), listed.end(), [](const DriveFile &file) {
         return allowed(file, &DriveFile::Capabilities::canTrash);
     });
-    QAction *trash = menu->addAction(Icons::symbol(u"trash"_s, Palette::destructive()),
-                                     u"Chuyển vào thùng rác"_s, this,
+    QAction *trash = menu->addAction(u"Chuyển vào thùng rác"_s, this,
                                      [this, listed] { detach(confirmTrash(listed), {}); });
     trash->setEnabled(any && !teamRoot && trashable);
     QAction *erase = menu->addAction(

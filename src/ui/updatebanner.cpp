@@ -20,7 +20,8 @@ UpdateBanner::UpdateBanner(QWidget *parent)
     , m_notes(new QPushButton(u"Xem có gì mới"_s, this))
     , m_skip(new QPushButton(u"Bỏ qua bản này"_s, this))
     , m_later(new QPushButton(u"Để sau"_s, this))
-    , m_download(new QPushButton(Icons::symbol(u"arrow.down"_s), u"Tải về"_s, this))
+    , m_download(
+          new QPushButton(Icons::symbol(u"arrow.down"_s, Palette::background()), u"Tải về"_s, this))
 {
     setObjectName(u"updateBanner"_s);
     auto *row = new QHBoxLayout(this);
