@@ -432,6 +432,11 @@ TEST_F(DriveWindow, ConnectionScreenWithoutConfigurationCannotSignIn)
     EXPECT_EQ(view->errorLabel()->text(), u"Không đọc được cấu hình."_s);
     EXPECT_FALSE(view->errorLabel()->parentWidget()->isHidden());
     EXPECT_EQ(view->importButton()->text(), u"Nhập cấu hình thử nghiệm…"_s);
+    // The console link follows the configured Google addresses.
+    QTest::mouseClick(view->developerToggle(), Qt::LeftButton);
+    QTest::mouseClick(view->findChild<QPushButton *>(u"consoleLink"_s), Qt::LeftButton);
+    ASSERT_FALSE(desktop.openedUrls.isEmpty());
+    EXPECT_EQ(desktop.openedUrls.constLast(), QUrl(emulator.baseUrl() + u"/apis/dashboard"_s));
     // Closing the screen clears the model's flag.
     view->reject();
     EXPECT_FALSE(model->showConnection());
@@ -478,6 +483,20 @@ TEST_F(DriveWindow, ShareSheetTrimsTheAddressAndKeepsRejectedOnes)
     QToolButton *role = sheet->list()->findChild<QToolButton *>(u"roleMenu"_s);
     ASSERT_NE(role, nullptr);
     EXPECT_EQ(role->text(), u"Người xem"_s);
+
+    // A share link adds a row for anyone with the link: like the owner's, it has no role menu.
+    QTest::mouseClick(sheet->copyLinkButton(), Qt::LeftButton);
+    ASSERT_TRUE(waitUntil(
+        [&] { return model->toastMessage() == u"Đã sao chép link chia sẻ: ghi chú.txt"_s; }));
+    QTest::mouseClick(sheet->refreshButton(), Qt::LeftButton);
+    ASSERT_TRUE(waitUntil(
+        [&] { return sheet->list()->findChildren<QWidget *>(u"permission"_s).size() == 3; }));
+    QStringList fixed;
+    for (QLabel *label : sheet->list()->findChildren<QLabel *>(u"fixedRole"_s))
+        fixed.append(label->text());
+    fixed.sort();
+    EXPECT_EQ(fixed, (QStringList{u"Bất kỳ ai có liên kết"_s, u"Chủ sở hữu"_s}));
+    EXPECT_EQ(sheet->list()->findChildren<QToolButton *>(u"roleMenu"_s).size(), 1);
     save(*sheet, u"share-sheet.png"_s);
 
     // "Xong" closes the sheet and the model's sharing state.
@@ -545,8 +564,11 @@ TEST(DriveThumbnailCacheLimits, EvictsTheLeastRecentlyUsedByCountAndCost)
     EXPECT_EQ(cache.count(), DriveThumbnailCache::countLimit);
     EXPECT_TRUE(cache.contains(u"0"_s));
     EXPECT_FALSE(cache.contains(u"1"_s));
-    // Stored reduced to 22 × 22, never costing less than 1024.
-    EXPECT_EQ(cache.image(u"0"_s).size(), QSize(22, 22));
+    // Stored reduced to 22 × 22 with rounded corners, never costing less than 1024.
+    const QImage stored = cache.image(u"0"_s).toImage();
+    EXPECT_EQ(stored.size(), QSize(22, 22));
+    EXPECT_LT(stored.pixelColor(0, 0).alpha(), 64);
+    EXPECT_EQ(stored.pixelColor(11, 11), QColor(Qt::red));
     EXPECT_EQ(cache.totalCost(), qint64(DriveThumbnailCache::countLimit) * 22 * 22 * 4);
     EXPECT_EQ(DriveThumbnailCache::cost(QPixmap(4, 4)), 1024);
 }
