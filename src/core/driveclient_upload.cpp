@@ -57,14 +57,16 @@ bool isRetryable(const std::exception_ptr &failure)
 }
 
 // Progress that never goes back: a failed request may have counted bytes the server then did not
-// keep, and the queue's speed meter must not see the count drop.
+// keep, and the queue's speed meter must not see the count drop. A figure already reported is not
+// reported again (the engine reports once more when the answer arrives, and a 308 confirms what
+// the last report already said), so each request reports at most once per interval plus its end.
 DriveClient::Progress forwardOnly(DriveClient::Progress progress)
 {
     if (!progress)
         return {};
     auto highest = std::make_shared<qint64>(-1);
     return [progress = std::move(progress), highest](qint64 done, qint64 total) {
-        if (done < *highest)
+        if (done <= *highest)
             return;
         *highest = done;
         progress(done, total);

@@ -52,6 +52,23 @@ protected:
                 out.append(r.header(u"content-range"_s));
         return out;
     }
+    // Whether every report moved forward: none went back, none said the same again.
+    bool reportsRiseStrictly() const
+    {
+        for (qsizetype i = 1; i < reports.size(); ++i)
+            if (reports[i].first <= reports[i - 1].first)
+                return false;
+        return !reports.isEmpty();
+    }
+    // A 308 status answer holding the first `held` bytes (no Range header when held is 0).
+    static FaultRule heldBytes(qint64 held)
+    {
+        FaultRule rule = FaultRule::respond(308);
+        rule.body = "";
+        if (held > 0)
+            rule.headers = {{"Range", "bytes=0-" + QByteArray::number(held - 1)}};
+        return rule;
+    }
     // Fires on the n-th PUT to the upload endpoint (0-based) only.
     int onPut(FaultRule rule, int n)
     {
@@ -100,12 +117,14 @@ TEST_F(Uploads, SizeDecidesBetweenMultipartOneWholePutAndChunks)
     const QByteArray middle = "\r\n--" + b + "\r\nContent-Type: application/pdf\r\n\r\n";
     const QByteArray end = "\r\n--" + b + "--\r\n";
     EXPECT_EQ(log[0].bodyLength, head.size() + metadata + middle.size() + 5'242'880 + end.size());
-    EXPECT_TRUE(progressIsMonotonic());
+    EXPECT_TRUE(reportsRiseStrictly());
     EXPECT_EQ(reports.last(), Report(5'242'880, 5'242'880));
     EXPECT_EQ(sessions.size(), 0);
 
     clearRequests();
+    reports.clear();
     uploadBytes(u"b"_s, contents(5'242'881, 2));
+    EXPECT_TRUE(reportsRiseStrictly());
     log = uploadRequests();
     ASSERT_EQ(log.size(), 2);
     EXPECT_EQ(log[0].header(u"x-upload-content-type"_s), u"application/octet-stream"_s);
@@ -114,9 +133,13 @@ TEST_F(Uploads, SizeDecidesBetweenMultipartOneWholePutAndChunks)
     EXPECT_EQ(log[1].bodyLength, 5'242'881);
 
     clearRequests();
+    reports.clear();
     uploadBytes(u"c.bin"_s, contents(8'388'609, 3));
     EXPECT_EQ(contentRanges(),
               QStringList({u"bytes 0-8388607/8388609"_s, u"bytes 8388608-8388608/8388609"_s}));
+    // The end of the first chunk, its 308 and the answer's arrival are one report, not three.
+    EXPECT_TRUE(reportsRiseStrictly());
+    EXPECT_EQ(reports.last(), Report(8'388'609, 8'388'609));
     EXPECT_EQ(sessions.size(), 2);
     EXPECT_EQ(sessions[1].size, 8'388'609);
     EXPECT_TRUE(sessions[1].url.toString().startsWith(emulator.baseUrl() + u"/upload/"_s));
@@ -155,15 +178,18 @@ TEST_F(Uploads, KeptSessionThatNoLongerAppliesIsReplaced)
     EXPECT_EQ(uploadRequests().first().method, u"POST"_s);
     EXPECT_EQ(sessions.size(), 1);
 
-    // Google no longer knows the session.
-    clearRequests();
-    const int gone = answerOnce(404, {}, u"PUT"_s);
-    const DriveFile item = run(client.upload(
-        local, folder, UploadSession{url, bytes.size(), modified}, keepSession(), {}));
-    EXPECT_EQ(emulator.faultFired(gone), 1);
-    EXPECT_EQ(contentRanges().first(), u"bytes */6291456"_s);
-    EXPECT_EQ(sessions.size(), 2);
-    EXPECT_EQ(emulator.contentSha256(item.id), sha256(bytes));
+    // Google no longer knows the session (unknown or expired).
+    for (const int status : {404, 410}) {
+        clearRequests();
+        const int gone = answerOnce(status, {}, u"PUT"_s);
+        const DriveFile item = run(client.upload(
+            local, folder, UploadSession{url, bytes.size(), modified}, keepSession(), {}));
+        EXPECT_EQ(emulator.faultFired(gone), 1);
+        EXPECT_EQ(contentRanges().first(), u"bytes */6291456"_s);
+        EXPECT_EQ(uploadRequests()[1].method, u"POST"_s) << status;
+        EXPECT_EQ(emulator.contentSha256(item.id), sha256(bytes));
+    }
+    EXPECT_EQ(sessions.size(), 3);
 
     // A session URL on another host is never asked (it would get the token).
     clearRequests();
@@ -172,7 +198,7 @@ TEST_F(Uploads, KeptSessionThatNoLongerAppliesIsReplaced)
         UploadSession{QUrl(u"https://uploads.example.com/s?upload_id=1"_s), bytes.size(), modified},
         keepSession(), {}));
     EXPECT_EQ(uploadRequests().first().method, u"POST"_s);
-    EXPECT_EQ(sessions.size(), 3);
+    EXPECT_EQ(sessions.size(), 4);
 }
 
 TEST_F(Uploads, SessionOutsideTheApiEndpointIsNeverUsed)
@@ -213,6 +239,46 @@ TEST_F(Uploads, StatusWithRangeResumesRightAfterTheConfirmedBytes)
     EXPECT_EQ(item.id, u"done1"_s);
     EXPECT_EQ(contentRanges(), QStringList({u"bytes */5000"_s, u"bytes 1000-4999/5000"_s}));
     EXPECT_EQ(reports.first(), Report(1000, 5000));
+}
+
+// Status answers that leave nothing sensible to send: they end the upload without a retry.
+TEST_F(Uploads, StatusAnswersThatCannotBeContinuedEndAtOnce)
+{
+    const QString local = Testing::writeFile(path(u"h.bin"_s), contents(6 * MiB, 14));
+    const qint64 total = 6 * MiB;
+    const QUrl url(emulator.baseUrl() +
+                   u"/upload/drive/v3/files?uploadType=resumable&upload_id=kept"_s);
+    const UploadSession kept{url, total, QFileInfo(local).lastModified().toUTC()};
+    const QString unfinished = u"Google chưa xác nhận hoàn tất file."_s;
+
+    // A kept session holding every byte but no item: nothing is left to send.
+    onPut(heldBytes(total), 0);
+    EXPECT_EQ(
+        failure<TarnwickError>(client.upload(local, folder, kept, keepSession(), {})).message(),
+        unfinished);
+    EXPECT_EQ(contentRanges(), QStringList{u"bytes */6291456"_s});
+
+    // The same answer to the status query after a failed send.
+    emulator.clearFaults();
+    clearRequests();
+    onPut(FaultRule::respond(503), 0);
+    onPut(heldBytes(total), 1);
+    EXPECT_EQ(failure<TarnwickError>(client.upload(local, folder, {}, {}, {})).message(),
+              unfinished);
+    EXPECT_EQ(contentRanges(), QStringList({u"bytes 0-6291455/6291456"_s, u"bytes */6291456"_s}));
+    EXPECT_EQ(waits(), QList<std::chrono::milliseconds>{2s});
+
+    // A Range that does not start at byte 0.
+    emulator.clearFaults();
+    clearRequests();
+    clock.clearRequestedDelays();
+    FaultRule odd = heldBytes(0);
+    odd.headers = {{"Range", "bytes=100-199"}};
+    onPut(odd, 0);
+    EXPECT_EQ(failure<TarnwickError>(client.upload(local, folder, {}, {}, {})).message(),
+              u"Google trả về tiến trình tải lên không hợp lệ."_s);
+    EXPECT_EQ(contentRanges().size(), 1);
+    EXPECT_TRUE(waits().isEmpty());
 }
 
 TEST_F(Uploads, ServerErrorsAreRetriedAfterTwoFourEightSecondsAskingTheStatusEachTime)
@@ -309,6 +375,28 @@ TEST_F(Uploads, MultipartFailingTransientlyFallsBackToOneResumableUpload)
     EXPECT_EQ(sessions.size(), 1);
     EXPECT_EQ(contentRanges(), QStringList{u"bytes 0-299999/300000"_s});
     EXPECT_TRUE(waits().isEmpty());
+
+    // A rate limit counts as transient too.
+    emulator.clearFaults();
+    clearRequests();
+    FaultRule limited = FaultRule::respondError(403, u"userRateLimitExceeded"_s,
+                                                u"User rate limit exceeded."_s, u"POST"_s);
+    limited.query = u"uploadType=multipart"_s;
+    emulator.addFault(limited);
+    uploadBytes(u"r.txt"_s, contents(1000, 15));
+    EXPECT_EQ(sessions.size(), 2);
+    EXPECT_EQ(uploadRequests().size(), 3);
+
+    // A refusal is not: no session, no second request.
+    clearRequests();
+    FaultRule refused = FaultRule::respond(400, u"POST"_s);
+    refused.query = u"uploadType=multipart"_s;
+    emulator.addFault(refused);
+    const QString local = Testing::writeFile(path(u"q.txt"_s), contents(1000, 16));
+    EXPECT_EQ(failure<DriveAPIError>(client.upload(local, folder, {}, keepSession(), {})).status(),
+              400);
+    EXPECT_EQ(sessions.size(), 2);
+    EXPECT_EQ(uploadRequests().size(), 1);
 }
 
 // What a real network does to a long upload: a dropped connection halfway through a chunk, a
