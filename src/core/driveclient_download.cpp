@@ -84,6 +84,18 @@ std::unique_ptr<HttpSink> partFileSink(const HttpResponse &head, const QString &
     return sink;
 }
 
+// Background thread: a part file left for a later resume holds on disk every byte its length
+// claims; otherwise a crash of the machine could leave a length running ahead of the bytes
+// written, and the resume would build on what never arrived.
+void flushPart(const QString &part)
+{
+    const int fd = ::open(QFile::encodeName(part).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return;
+    ::fdatasync(fd);
+    ::close(fd);
+}
+
 // Background thread: makes the complete part file durable and puts it in place in one step.
 void moveIntoPlace(const QString &part, const QString &destination)
 {
@@ -139,6 +151,10 @@ QCoro::Task<> DriveClient::download(DriveFile file, QString destination, Progres
             } catch (...) {
                 failure = std::current_exception();
             }
+            if (failure) {
+                auto flushing = runInBackground<void>([part] { flushPart(part); });
+                co_await flushing;
+            }
 
             if (!failure) {
                 if (response.status == 200 || response.status == 206) {
@@ -184,9 +200,12 @@ QCoro::Task<> DriveClient::download(DriveFile file, QString destination, Progres
     if (::stat(QFile::encodeName(part).constData(), &info) != 0)
         throw SystemError::fromErrno(errno);
     const qint64 size = qint64(info.st_size);
-    if (expected != 0 && size != expected)
+    if (expected != 0 && size != expected) {
+        auto flushing = runInBackground<void>([part] { flushPart(part); });
+        co_await flushing;
         throw TarnwickError(u"Kết nối bị ngắt khi đang tải "_s + file.name +
                             u". Bấm tiếp tục để tải nốt phần còn lại."_s);
+    }
     // Named first: g++ 12 destroys a lambda temporary inside a co_await expression twice.
     auto moving = runInBackground<void>([part, destination] { moveIntoPlace(part, destination); });
     co_await moving;

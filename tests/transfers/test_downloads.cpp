@@ -195,6 +195,19 @@ TEST_F(Downloads, RecordWithoutSizeTakesTheTotalFromTheAnswer)
     EXPECT_FALSE(QFileInfo::exists(UploadUtilities::partialURL(empty)));
 }
 
+// Something the download cannot replace stands where its part file goes.
+TEST_F(Downloads, PartFileThatCannotBeCreatedIsAClearError)
+{
+    const DriveFile file = remote(MiB);
+    const QString target = path(u"video.mp4"_s);
+    QDir().mkpath(UploadUtilities::partialURL(target));
+    EXPECT_EQ(failure<TarnwickError>(client.download(file, target, {})).message(),
+              u"Không ghi được file vào thư mục đích."_s);
+    EXPECT_FALSE(QFileInfo::exists(target));
+    EXPECT_EQ(mediaRequests().size(), 1);
+    EXPECT_TRUE(waits().isEmpty());
+}
+
 TEST_F(Downloads, AnswerShorterThanTheRecordKeepsThePartFileForLater)
 {
     DriveFile file = remote(MiB);
