@@ -215,6 +215,9 @@ ConnectionView::ConnectionView(AppModel *model, QWidget *parent)
     footer->addWidget(m_cancelLogin);
     m_login->setDefault(true);
     m_login->setProperty("primary", true);
+    // Disabled, it is the primary button at opacity 0.4 (below), not the dimmer disabled style.
+    m_login->setStyleSheet(
+        u"QPushButton:disabled { background: %1; }"_s.arg(Palette::teal().name()));
     footer->addWidget(m_login);
     signIn->addLayout(footer);
     m_states->addWidget(m_signInPage);
@@ -267,6 +270,30 @@ ConnectionView::ConnectionView(AppModel *model, QWidget *parent)
     update();
 }
 
+void ConnectionView::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    fitHeight();
+}
+
+void ConnectionView::resizeEvent(QResizeEvent *event)
+{
+    QDialog::resizeEvent(event);
+    fitHeight();
+}
+
+void ConnectionView::fitHeight()
+{
+    // The first size comes from the size hint; at the width it ends up with, texts may wrap into
+    // more lines than that hint allowed for.
+    if (!isVisible())
+        return;
+    layout()->activate();
+    const int needed = layout()->totalHeightForWidth(width());
+    if (needed > height())
+        resize(width(), needed);
+}
+
 void ConnectionView::setNote(const QString &note)
 {
     m_note->setText(note);
@@ -302,6 +329,7 @@ void ConnectionView::update()
     auto *dim = new QGraphicsOpacityEffect(m_login);
     dim->setOpacity(configured ? 1.0 : 0.4);
     m_login->setGraphicsEffect(dim);
+    fitHeight();
 }
 
 } // namespace Tarnwick

@@ -47,8 +47,14 @@ public:
     // A line under the title in both states (the demo says how it signed in); empty hides it.
     void setNote(const QString &note);
 
+protected:
+    void showEvent(QShowEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
 private:
     void update();
+    // Grows the sheet to the height its wrapped texts need at its width.
+    void fitHeight();
 
     QPointer<AppModel> m_model;
     QLabel *m_title;
