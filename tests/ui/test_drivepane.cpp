@@ -31,6 +31,7 @@
 #include <QDialog>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
@@ -91,6 +92,8 @@ protected:
     }
     static void save(QWidget &widget, const QString &name)
     {
+        // Layouts settle in posted events: a picture taken right after a change would miss them.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
         widget.grab().save(artifactDir() + u"/"_s + name);
     }
 
@@ -432,6 +435,10 @@ TEST_F(DriveWindow, ConnectionScreenWithoutConfigurationCannotSignIn)
     EXPECT_EQ(view->errorLabel()->text(), u"Không đọc được cấu hình."_s);
     EXPECT_FALSE(view->errorLabel()->parentWidget()->isHidden());
     EXPECT_EQ(view->importButton()->text(), u"Nhập cấu hình thử nghiệm…"_s);
+    // Wrapped texts get the height they need: nothing is cut off.
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(view));
+    EXPECT_GE(view->height(), view->layout()->totalHeightForWidth(view->width()));
+    save(*view, u"connection-not-configured.png"_s);
     // The console link follows the configured Google addresses.
     QTest::mouseClick(view->developerToggle(), Qt::LeftButton);
     QTest::mouseClick(view->findChild<QPushButton *>(u"consoleLink"_s), Qt::LeftButton);
