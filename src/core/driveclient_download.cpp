@@ -68,9 +68,13 @@ std::unique_ptr<HttpSink> partFileSink(const HttpResponse &head, const QString &
                 throw UnusableRange();
             return sink;
         }
-        // Bytes from the start are as good as a full answer; bytes from anywhere else would land
+        // Bytes from the start are as good as a full answer, and so is a 206 without any
+        // Content-Range to a request that asked for no range; bytes from anywhere else would land
         // at the wrong place.
-        if (!range.startsWith("bytes 0-") || !sameSize)
+        const bool fromStart = head.hasHeader("Content-Range")
+                                   ? range.startsWith("bytes 0-") && sameSize
+                                   : offset == 0;
+        if (!fromStart)
             throw UnusableRange();
     }
     removeFile(part);

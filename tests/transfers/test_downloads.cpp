@@ -148,11 +148,14 @@ TEST_F(Downloads, RangeAnswersThatDoNotFitStartOver)
     EXPECT_EQ(ranges(), QStringList{from});
     expectWhole(target, file.bytes());
 
-    // 206 from somewhere else, and 416: the part file goes, the next request asks for no range.
+    // 206 from somewhere else, 206 without saying from where, and 416: the part file goes, the
+    // next request asks for no range.
     FaultRule elsewhere = fromStart;
     elsewhere.body = contents(100, 7);
     elsewhere.headers = {{"Content-Range", "bytes 2097152-2097251/3145728"}};
-    for (const FaultRule &rule : {elsewhere, FaultRule::respond(416, u"GET"_s)}) {
+    FaultRule unsaid = elsewhere;
+    unsaid.headers.clear();
+    for (const FaultRule &rule : {elsewhere, unsaid, FaultRule::respond(416, u"GET"_s)}) {
         emulator.clearFaults();
         clearRequests();
         leavePart(file, target, MiB);
@@ -161,6 +164,16 @@ TEST_F(Downloads, RangeAnswersThatDoNotFitStartOver)
         EXPECT_EQ(ranges(), QStringList({from, QString()}));
         expectWhole(target, file.bytes());
     }
+
+    // Asked for nothing, a 206 without Content-Range is the whole file.
+    emulator.clearFaults();
+    clearRequests();
+    FaultRule whole = fromStart;
+    whole.headers.clear();
+    emulator.addFault(whole);
+    run(client.download(file, target, {}));
+    EXPECT_EQ(ranges(), QStringList{QString()});
+    expectWhole(target, file.bytes());
 }
 
 TEST_F(Downloads, CompletePartFileIsMovedIntoPlaceWithoutARequest)
