@@ -209,12 +209,11 @@ void ShareSheet::updateForm()
     m_share->setVisible(!adding);
     m_share->setEnabled(!m_form->email().trimmed().isEmpty());
     // The sheet's own error first, else why the list could not be loaded.
-    std::optional<QString> error = m_form->localError();
-    if (!error && m_model)
-        error = m_model->sharingError();
-    m_error->setText(error.value_or(QString()));
-    m_error->setVisible(error.has_value());
-    m_errorIcon->setVisible(error.has_value());
+    const QString modelError = m_model ? m_model->sharingError().value_or(QString()) : QString();
+    const QString error = m_form->localError().value_or(modelError);
+    m_error->setText(error);
+    m_error->setVisible(!error.isEmpty());
+    m_errorIcon->setVisible(!error.isEmpty());
 }
 
 void ShareSheet::updateList()
