@@ -37,7 +37,8 @@ struct HttpExchange
     std::unique_ptr<HttpSink> sink;
     std::exception_ptr failure; // from the body, the sink chooser or the sink
     qint64 readOffset = 0;
-    std::chrono::steady_clock::time_point lastProgressPost;
+    bool progressChanged = false; // figures moved since the last report was posted
+    bool progressEnd = false;     // ... and one of them reached its total
     bool sendEndPosted = false;
     bool receiveEndPosted = false;
 

@@ -98,24 +98,16 @@ void deliverCompletion(const std::shared_ptr<HttpExchange> &exchange)
         waiter.resume();
 }
 
-// Worker: posts a progress report when the interval has passed or an end was reached, unless
-// one is still on its way (that one will read the newest figures).
-void maybePostProgress(const std::shared_ptr<HttpExchange> &exchange)
+// Worker: notes that the figures moved; HttpWorker::postProgress sends the reports.
+void noteProgress(HttpExchange &x)
 {
-    HttpExchange &x = *exchange;
     if (!x.request.onProgress)
         return;
-    bool end = false;
+    x.progressChanged = true;
     if (!x.sendEndPosted && x.sendTotal > 0 && x.sent >= x.sendTotal)
-        end = x.sendEndPosted = true;
+        x.progressEnd = x.sendEndPosted = true;
     if (!x.receiveEndPosted && x.receiveTotal > 0 && x.received >= x.receiveTotal)
-        end = x.receiveEndPosted = true;
-    const auto now = std::chrono::steady_clock::now();
-    if (!end && now - x.lastProgressPost < x.progressInterval)
-        return;
-    x.lastProgressPost = now;
-    if (!x.progressPosted.exchange(true))
-        postToMain([exchange] { deliverProgress(exchange); });
+        x.progressEnd = x.receiveEndPosted = true;
 }
 
 std::shared_ptr<HttpExchange> *exchangeOf(void *userdata)
@@ -186,7 +178,7 @@ size_t onWrite(char *data, size_t size, size_t count, void *userdata)
         return 0;
     }
     x.received += qint64(n);
-    maybePostProgress(exchange);
+    noteProgress(*exchange);
     return n;
 }
 
@@ -224,7 +216,7 @@ int onTransferInfo(void *userdata, curl_off_t, curl_off_t, curl_off_t, curl_off_
     const auto &exchange = *exchangeOf(userdata);
     if (sentNow > exchange->sent)
         exchange->sent = qint64(sentNow);
-    maybePostProgress(exchange);
+    noteProgress(*exchange);
     return 0;
 }
 
@@ -318,7 +310,9 @@ void HttpWorker::run()
         int running = 0;
         curl_multi_perform(m_multi, &running);
         reap();
-        curl_multi_poll(m_multi, nullptr, 0, 1000, nullptr);
+        const auto untilProgress = postProgress();
+        curl_multi_poll(m_multi, nullptr, 0, int(std::min<qint64>(1000, untilProgress.count())),
+                        nullptr);
     }
     // Whatever is still in flight ends as cancelled.
     std::vector<std::shared_ptr<HttpExchange>> left;
@@ -326,6 +320,42 @@ void HttpWorker::run()
         left.push_back(exchange);
     for (auto &exchange : left)
         complete(exchange, CURLE_OK, true);
+}
+
+std::chrono::milliseconds HttpWorker::postProgress()
+{
+    // One main-thread event carries the reports of every request whose figures moved, at most
+    // once per interval (at once when a body was all sent or received), so six transfers wake
+    // the window's thread as often as one does.
+    using namespace std::chrono;
+    std::vector<std::shared_ptr<HttpExchange>> due;
+    milliseconds interval = HttpRequest::progressInterval;
+    bool end = false;
+    for (const auto &[easy, exchange] : m_active) {
+        if (!exchange->progressChanged)
+            continue;
+        due.push_back(exchange);
+        interval = std::min(interval, exchange->progressInterval);
+        end = end || exchange->progressEnd;
+    }
+    if (due.empty())
+        return milliseconds(1000);
+    const auto now = steady_clock::now();
+    const auto waited = duration_cast<milliseconds>(now - m_lastProgressPost);
+    if (!end && waited < interval)
+        return std::max(milliseconds(1), interval - waited);
+    m_lastProgressPost = now;
+    std::erase_if(due, [](const std::shared_ptr<HttpExchange> &exchange) {
+        exchange->progressChanged = exchange->progressEnd = false;
+        // One still on its way will read the newest figures.
+        return exchange->progressPosted.exchange(true);
+    });
+    if (!due.empty())
+        postToMain([due = std::move(due)] {
+            for (const auto &exchange : due)
+                deliverProgress(exchange);
+        });
+    return milliseconds(1000);
 }
 
 void HttpWorker::start(const std::shared_ptr<HttpExchange> &exchange)

@@ -39,6 +39,8 @@ private:
     void post(Command command, std::shared_ptr<HttpExchange> exchange);
     void start(const std::shared_ptr<HttpExchange> &exchange);
     void reap();
+    // Posts the reports that are due; how long until the next may be.
+    std::chrono::milliseconds postProgress();
     // Finishes the body and the sink, settles the outcome, frees the handle and posts the
     // completion to the main thread.
     void complete(const std::shared_ptr<HttpExchange> &exchange, int curlCode, bool cancelled);
@@ -51,6 +53,7 @@ private:
     bool m_stopped = false;
     std::unordered_map<CURL *, std::shared_ptr<HttpExchange>> m_active;
     std::atomic<int> m_inFlight = 0;
+    std::chrono::steady_clock::time_point m_lastProgressPost;
 };
 
 } // namespace Tarnwick
