@@ -14,70 +14,23 @@
 #include "core/httpfilesink.h"
 #include "core/runsync.h"
 #include "core/tarnwicknetwork.h"
+#include "latenessprobe.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
 #include <vector>
 
 using namespace Tarnwick;
+using namespace Tarnwick::Bench;
 using namespace Qt::StringLiterals;
 
 namespace {
 
 long progressCalls = 0;
-
-// Lateness of a periodic main-thread timer: how much later than its period each tick arrived.
-class LatenessProbe final
-{
-public:
-    explicit LatenessProbe(int periodMs)
-        : m_period(periodMs)
-    {
-        m_timer.setTimerType(Qt::PreciseTimer);
-        m_timer.setInterval(periodMs);
-        QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] {
-            const qint64 now = m_clock.nsecsElapsed();
-            m_late.push_back(std::max<qint64>(0, now - m_last - qint64(m_period) * 1000000));
-            m_last = now;
-        });
-        m_clock.start();
-        m_timer.start();
-    }
-    void stop() { m_timer.stop(); }
-    double percentileMs(double p) const
-    {
-        if (m_late.empty())
-            return 0;
-        std::vector<qint64> v = m_late;
-        const size_t k = std::min(v.size() - 1, size_t(p * double(v.size() - 1) + 0.5));
-        std::nth_element(v.begin(), v.begin() + qsizetype(k), v.end());
-        return double(v[k]) / 1e6;
-    }
-    double maxMs() const
-    {
-        return m_late.empty() ? 0 : double(*std::max_element(m_late.begin(), m_late.end())) / 1e6;
-    }
-
-private:
-    int m_period;
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_last = 0;
-    std::vector<qint64> m_late;
-};
-
-double threadCpuMs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
-}
 
 void countProgress(const HttpProgress &)
 {

@@ -22,22 +22,21 @@
 #include "core/runsync.h"
 #include "core/tarnwicknetwork.h"
 #include "emulator/driveemulator.h"
+#include "latenessprobe.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
 #include <QSocketNotifier>
-#include <QTimer>
 
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
-#include <ctime>
 #include <unistd.h>
 #include <vector>
 
 using namespace Tarnwick;
+using namespace Tarnwick::Bench;
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -45,80 +44,12 @@ namespace {
 long progressCalls = 0;
 int signalPipe[2] = {-1, -1};
 
-double threadCpuMs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
-}
-
-// Lateness of a periodic main-thread timer: how much later than its period each tick arrived.
-class LatenessProbe final
-{
-public:
-    LatenessProbe()
-    {
-        m_timer.setTimerType(Qt::PreciseTimer);
-        m_timer.setInterval(10);
-        QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] {
-            const qint64 now = m_clock.nsecsElapsed();
-            const qint64 late = std::max<qint64>(0, now - m_last - 10'000'000);
-            m_late.push_back(late);
-            // Of the late ticks, those where this thread itself was busy for most of the delay.
-            const double cpu = threadCpuMs();
-            if (late > 2'000'000 && (cpu - m_lastCpu) * 1e6 > double(late) / 2)
-                ++m_busyLate;
-            m_lastCpu = cpu;
-            m_last = now;
-        });
-        m_clock.start();
-        m_timer.start();
-    }
-    double percentileMs(double p) const
-    {
-        if (m_late.empty())
-            return 0;
-        std::vector<qint64> v = m_late;
-        const size_t k = std::min(v.size() - 1, size_t(p * double(v.size() - 1) + 0.5));
-        std::nth_element(v.begin(), v.begin() + qsizetype(k), v.end());
-        return double(v[k]) / 1e6;
-    }
-    long busyLate() const { return m_busyLate; }
-    long lateTicks() const
-    {
-        return long(
-            std::count_if(m_late.begin(), m_late.end(), [](qint64 l) { return l > 2'000'000; }));
-    }
-    double maxMs() const
-    {
-        return m_late.empty() ? 0 : double(*std::max_element(m_late.begin(), m_late.end())) / 1e6;
-    }
-
-private:
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_last = 0;
-    double m_lastCpu = threadCpuMs();
-    long m_busyLate = 0;
-    std::vector<qint64> m_late;
-};
-
 DriveClient makeClient(const QString &base)
 {
     Endpoints::setCurrent(Endpoints::withBase(QUrl(base)));
     const QString token = QString::fromUtf8(qgetenv("TARNWICK_BENCH_TOKEN"));
     return DriveClient(TarnwickNetwork::session(),
                        [token](bool, std::stop_token) -> QCoro::Task<QString> { co_return token; });
-}
-
-// How long this thread has waited, runnable, for a CPU.
-double runqueueWaitMs()
-{
-    QFile stat(u"/proc/thread-self/schedstat"_s);
-    if (!stat.open(QIODevice::ReadOnly))
-        return 0;
-    const QList<QByteArray> fields = stat.readAll().split(' ');
-    return fields.size() > 1 ? fields[1].toDouble() / 1e6 : 0;
 }
 
 void countProgress(qint64, qint64)
@@ -245,7 +176,7 @@ int main(int argc, char **argv)
                     "runqueue_wait_ms=%.1f\n",
                     static_cast<long long>(bytes), secs, double(bytes) / secs / 1e6, progressCalls,
                     threadCpuMs() - cpuBefore, probe.percentileMs(0.99), probe.maxMs(),
-                    probe.lateTicks(), probe.busyLate(), runqueueWaitMs() - waitBefore);
+                    probe.lateTicks(), probe.busyLateTicks(), runqueueWaitMs() - waitBefore);
         for (const QString &id : uploaded)
             std::printf("ITEM %s\n", qPrintable(id));
     } catch (const std::exception &e) {
