@@ -25,18 +25,13 @@ void DriveFileTableModel::setFiles(QList<DriveFile> files)
 {
     beginResetModel();
     m_files = std::move(files);
-    m_rows.clear();
+    forgetRowKeys();
     endResetModel();
 }
 
-int DriveFileTableModel::rowOf(const QString &id) const
+QString DriveFileTableModel::rowKey(int row) const
 {
-    if (m_rows.isEmpty() && !m_files.isEmpty()) {
-        m_rows.reserve(m_files.size());
-        for (int row = 0; row < m_files.size(); ++row)
-            m_rows.insert(m_files.at(row).id, row);
-    }
-    return m_rows.value(id, -1);
+    return m_files.at(row).id;
 }
 
 void DriveFileTableModel::thumbnailReady(const QString &link)

@@ -4,7 +4,6 @@
 
 #include "drivefile.h"
 
-#include <QHash>
 #include <QList>
 
 namespace Tarnwick {
@@ -33,8 +32,6 @@ public:
     void setFiles(QList<DriveFile> files);
     const QList<DriveFile> &files() const { return m_files; }
     const DriveFile &file(int row) const { return m_files.at(row); }
-    // The row showing the item; -1 when it is not shown.
-    int rowOf(const QString &id) const;
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
@@ -48,11 +45,11 @@ public:
     static QString sizeText(const DriveFile &file);
 
 private:
+    QString rowKey(int row) const override;
     void thumbnailReady(const QString &link);
 
     DriveThumbnailCache *m_thumbnails;
     QList<DriveFile> m_files;
-    mutable QHash<QString, int> m_rows; // built on first lookup after a reset
 };
 
 } // namespace Tarnwick

@@ -231,19 +231,9 @@ void DrivePane::applySelectionToView()
 {
     if (!m_model)
         return;
-    QList<int> rows;
-    for (const QString &id : m_model->cloudSelection()) {
-        const int row = m_rows->rowOf(id);
-        if (row >= 0)
-            rows.append(row);
-    }
-    std::sort(rows.begin(), rows.end());
-    QItemSelection selection;
-    const int lastColumn = DriveFileTableModel::ColumnCount - 1;
-    for (const int row : rows)
-        selection.select(m_rows->index(row, 0), m_rows->index(row, lastColumn));
     m_syncingSelection = true;
-    m_view->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    m_view->selectionModel()->select(m_rows->selectionOf(m_model->cloudSelection()),
+                                     QItemSelectionModel::ClearAndSelect);
     m_syncingSelection = false;
 }
 
@@ -251,11 +241,8 @@ void DrivePane::takeSelectionFromView()
 {
     if (m_syncingSelection || !m_model)
         return;
-    QSet<QString> ids;
-    for (const QModelIndex &index : m_view->selectionModel()->selectedRows())
-        ids.insert(m_rows->file(index.row()).id);
     m_syncingSelection = true;
-    m_model->setCloudSelection(std::move(ids));
+    m_model->setCloudSelection(m_rows->keysOf(m_view->selectionModel()->selectedRows()));
     m_syncingSelection = false;
 }
 

@@ -2,6 +2,8 @@
 
 #include "palette.h"
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace Tarnwick {
@@ -42,6 +44,46 @@ Qt::ItemFlags FileTableModel::flags(const QModelIndex &index) const
         return Qt::NoItemFlags;
     return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled |
            Qt::ItemNeverHasChildren;
+}
+
+int FileTableModel::rowOf(const QString &key) const
+{
+    const int rows = rowCount();
+    if (m_rows.isEmpty() && rows > 0) {
+        m_rows.reserve(rows);
+        for (int row = 0; row < rows; ++row)
+            m_rows.insert(rowKey(row), row);
+    }
+    return m_rows.value(key, -1);
+}
+
+QItemSelection FileTableModel::selectionOf(const QSet<QString> &keys) const
+{
+    QList<int> rows;
+    for (const QString &key : keys) {
+        const int row = rowOf(key);
+        if (row >= 0)
+            rows.append(row);
+    }
+    std::sort(rows.begin(), rows.end());
+    QItemSelection selection;
+    for (qsizetype i = 0; i < rows.size();) {
+        qsizetype j = i;
+        while (j + 1 < rows.size() && rows.at(j + 1) == rows.at(j) + 1)
+            ++j;
+        selection.select(index(rows.at(i), 0), index(rows.at(j), ColumnCount - 1));
+        i = j + 1;
+    }
+    return selection;
+}
+
+QSet<QString> FileTableModel::keysOf(const QModelIndexList &rows) const
+{
+    QSet<QString> keys;
+    keys.reserve(rows.size());
+    for (const QModelIndex &index : rows)
+        keys.insert(rowKey(index.row()));
+    return keys;
 }
 
 QVariant FileTableModel::sharedCellData(int column, int role, const QString &name)

@@ -20,18 +20,13 @@ void LocalFileTableModel::setFiles(QList<LocalFile> files)
 {
     beginResetModel();
     m_files = std::move(files);
-    m_rows.clear();
+    forgetRowKeys();
     endResetModel();
 }
 
-int LocalFileTableModel::rowOf(const QString &path) const
+QString LocalFileTableModel::rowKey(int row) const
 {
-    if (m_rows.isEmpty() && !m_files.isEmpty()) {
-        m_rows.reserve(m_files.size());
-        for (int row = 0; row < m_files.size(); ++row)
-            m_rows.insert(m_files.at(row).url, row);
-    }
-    return m_rows.value(path, -1);
+    return m_files.at(row).url;
 }
 
 int LocalFileTableModel::rowCount(const QModelIndex &parent) const

@@ -4,7 +4,6 @@
 
 #include "model/localfile.h"
 
-#include <QHash>
 #include <QList>
 
 namespace Tarnwick {
@@ -30,8 +29,6 @@ public:
     void setFiles(QList<LocalFile> files);
     const QList<LocalFile> &files() const { return m_files; }
     const LocalFile &file(int row) const { return m_files.at(row); }
-    // The row showing path; -1 when it is not shown.
-    int rowOf(const QString &path) const;
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
@@ -45,8 +42,8 @@ public:
     static QString sizeText(const LocalFile &file);
 
 private:
+    QString rowKey(int row) const override;
     QList<LocalFile> m_files;
-    mutable QHash<QString, int> m_rows; // built on first lookup after a reset
 };
 
 } // namespace Tarnwick

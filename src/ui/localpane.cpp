@@ -29,8 +29,6 @@
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
 
-#include <algorithm>
-
 using namespace Qt::StringLiterals;
 
 namespace Tarnwick {
@@ -221,24 +219,9 @@ void LocalPane::applySelectionToView()
 {
     if (!m_model)
         return;
-    QList<int> rows;
-    for (const QString &path : m_model->localSelection()) {
-        const int row = m_rows->rowOf(path);
-        if (row >= 0)
-            rows.append(row);
-    }
-    std::sort(rows.begin(), rows.end());
-    QItemSelection selection;
-    const int lastColumn = LocalFileTableModel::ColumnCount - 1;
-    for (qsizetype i = 0; i < rows.size();) {
-        qsizetype j = i;
-        while (j + 1 < rows.size() && rows.at(j + 1) == rows.at(j) + 1)
-            ++j;
-        selection.select(m_rows->index(rows.at(i), 0), m_rows->index(rows.at(j), lastColumn));
-        i = j + 1;
-    }
     m_syncingSelection = true;
-    m_view->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    m_view->selectionModel()->select(m_rows->selectionOf(m_model->localSelection()),
+                                     QItemSelectionModel::ClearAndSelect);
     m_syncingSelection = false;
 }
 
@@ -246,13 +229,8 @@ void LocalPane::takeSelectionFromView()
 {
     if (m_syncingSelection || !m_model)
         return;
-    QSet<QString> paths;
-    const QModelIndexList selected = m_view->selectionModel()->selectedRows();
-    paths.reserve(selected.size());
-    for (const QModelIndex &index : selected)
-        paths.insert(m_rows->file(index.row()).url);
     m_syncingSelection = true;
-    m_model->setLocalSelection(std::move(paths));
+    m_model->setLocalSelection(m_rows->keysOf(m_view->selectionModel()->selectedRows()));
     m_syncingSelection = false;
 }
 
