@@ -12,7 +12,6 @@
 #include "sortmenubutton.h"
 
 #include "async.h"
-#include "byteformat.h"
 #include "model/appmodel.h"
 #include "model/desktop.h"
 
@@ -330,14 +329,11 @@ void DrivePane::updateFooter()
 {
     if (!m_model)
         return;
-    const QSet<QString> &selection = m_model->cloudSelection();
-    if (!selection.isEmpty())
-        m_count->setText(QString::number(selection.size()) + u" mục đã chọn: "_s +
-                         formatByteCount(m_model->cloudSelectedBytes()));
-    else
-        m_count->setText(QString::number(m_rows->rowCount()) + u" mục"_s);
-    const std::optional<qint64> free = m_model->cloudFreeSpace();
-    m_free->setText(free && *free >= 0 ? formatByteCount(*free) + u" trống"_s : u"—"_s);
+    // Summing the selected bytes walks the listing: only with a selection.
+    const qsizetype selected = m_model->cloudSelection().size();
+    m_count->setText(fileCountText(m_rows->rowCount(), selected,
+                                   selected > 0 ? m_model->cloudSelectedBytes() : 0));
+    m_free->setText(freeSpaceText(m_model->cloudFreeSpace()));
 }
 
 QList<DriveFile> DrivePane::listedSelection() const

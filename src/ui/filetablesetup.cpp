@@ -2,6 +2,8 @@
 
 #include "filetablemodel.h"
 
+#include "byteformat.h"
+
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -40,6 +42,18 @@ QHBoxLayout *makeFileTableFooter(QLabel *count, QLabel *free)
     footer->addStretch(1);
     footer->addWidget(free);
     return footer;
+}
+
+QString fileCountText(int rows, qsizetype selected, qint64 selectedBytes)
+{
+    if (selected > 0)
+        return QString::number(selected) + u" mục đã chọn: "_s + formatByteCount(selectedBytes);
+    return QString::number(rows) + u" mục"_s;
+}
+
+QString freeSpaceText(std::optional<qint64> free)
+{
+    return free && *free >= 0 ? formatByteCount(*free) + u" trống"_s : u"—"_s;
 }
 
 void setUpRowsTimer(QTimer *timer)

@@ -12,7 +12,6 @@
 #include "sortmenubutton.h"
 
 #include "async.h"
-#include "byteformat.h"
 #include "diskspaceutilities.h"
 #include "model/appmodel.h"
 #include "model/desktop.h"
@@ -212,7 +211,7 @@ QCoro::Task<> LocalPane::refreshFreeSpace()
     const std::optional<qint64> free = co_await measuring;
     if (!self || pass != m_freePass)
         co_return;
-    m_free->setText(free && *free >= 0 ? formatByteCount(*free) + u" trống"_s : u"—"_s);
+    m_free->setText(freeSpaceText(free));
 }
 
 void LocalPane::applySelectionToView()
@@ -271,12 +270,8 @@ void LocalPane::updateFooter()
 {
     if (!m_model)
         return;
-    const QSet<QString> &selection = m_model->localSelection();
-    if (!selection.isEmpty())
-        m_count->setText(QString::number(selection.size()) + u" mục đã chọn: "_s +
-                         formatByteCount(m_model->localSelectedBytes()));
-    else
-        m_count->setText(QString::number(m_rows->rowCount()) + u" mục"_s);
+    m_count->setText(fileCountText(m_rows->rowCount(), m_model->localSelection().size(),
+                                   m_model->localSelectedBytes()));
 }
 
 QList<LocalFile> LocalPane::listedSelection() const
