@@ -77,10 +77,7 @@ DrivePane::DrivePane(AppModel *model, QWidget *parent, DriveThumbnailCache *thum
     , m_free(new QLabel(this))
     , m_rowsTimer(new QTimer(this))
 {
-    setObjectName(u"pane"_s);
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(14, 12, 14, 10);
-    layout->setSpacing(10);
+    auto *layout = makePaneLayout(this);
 
     m_progress->setRange(0, 0);
     m_progress->setFixedSize(60, 6);
@@ -94,11 +91,8 @@ DrivePane::DrivePane(AppModel *model, QWidget *parent, DriveThumbnailCache *thum
 
     auto *pathRow = new QHBoxLayout;
     pathRow->setSpacing(6);
-    m_back->setIcon(Icons::symbol(u"chevron.left"_s));
+    setUpBackButton(m_back);
     m_back->setToolTip(u"Quay lại thư mục trước"_s);
-    m_back->setCursor(Qt::PointingHandCursor);
-    m_back->setFixedSize(30, 28);
-    m_back->setIconSize(QSize(15, 15));
     pathRow->addWidget(m_back);
     m_crumbLayout->setContentsMargins(0, 0, 0, 0);
     m_crumbLayout->setSpacing(2);
@@ -106,11 +100,7 @@ DrivePane::DrivePane(AppModel *model, QWidget *parent, DriveThumbnailCache *thum
     pathRow->addWidget(m_crumbBar, 1);
     layout->addLayout(pathRow);
 
-    auto *searchRow = new QHBoxLayout;
-    searchRow->setSpacing(6);
-    searchRow->addWidget(m_search, 1);
-    searchRow->addWidget(m_sort);
-    layout->addLayout(searchRow);
+    layout->addLayout(makeSearchRow(m_search, m_sort));
 
     m_notConnected->setSymbol(u"cloud"_s);
     m_notConnected->setTitle(u"Kết nối không gian của anh"_s);

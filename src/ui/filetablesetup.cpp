@@ -1,6 +1,9 @@
 #include "filetablesetup.h"
 
 #include "filetablemodel.h"
+#include "icons.h"
+#include "searchfield.h"
+#include "sortmenubutton.h"
 
 #include "byteformat.h"
 
@@ -9,11 +12,38 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 using namespace Qt::StringLiterals;
 
 namespace Tarnwick {
+
+QVBoxLayout *makePaneLayout(QFrame *pane)
+{
+    pane->setObjectName(u"pane"_s);
+    auto *layout = new QVBoxLayout(pane);
+    layout->setContentsMargins(14, 12, 14, 10);
+    layout->setSpacing(10);
+    return layout;
+}
+
+void setUpBackButton(QToolButton *button)
+{
+    button->setIcon(Icons::symbol(u"chevron.left"_s));
+    button->setCursor(Qt::PointingHandCursor);
+    button->setFixedSize(30, 28);
+    button->setIconSize(QSize(15, 15));
+}
+
+QHBoxLayout *makeSearchRow(SearchField *search, SortMenuButton *sort)
+{
+    auto *row = new QHBoxLayout;
+    row->setSpacing(6);
+    row->addWidget(search, 1);
+    row->addWidget(sort);
+    return row;
+}
 
 void setUpFileTableHeader(QHeaderView *header, const QFontMetrics &metrics)
 {

@@ -5,16 +5,29 @@
 #include <optional>
 
 class QFontMetrics;
+class QFrame;
 class QHBoxLayout;
 class QHeaderView;
 class QLabel;
 class QString;
 class QTimer;
+class QToolButton;
+class QVBoxLayout;
 class QWidget;
 
 namespace Tarnwick {
 
+class SearchField;
+class SortMenuButton;
+
 // Pieces the local and the Drive panes build alike around their file tables.
+
+// The pane's column of rows, with the pane's margins and spacing.
+QVBoxLayout *makePaneLayout(QFrame *pane);
+// The chevron left of the path that leads out of the shown folder.
+void setUpBackButton(QToolButton *button);
+// The search field taking the room, the sort button beside it.
+QHBoxLayout *makeSearchRow(SearchField *search, SortMenuButton *sort);
 
 // The name column stretches, the date column is wide enough for a date in metrics and may be
 // dragged, the size column is fixed.

@@ -50,10 +50,7 @@ LocalPane::LocalPane(AppModel *model, QWidget *parent)
     , m_free(new QLabel(this))
     , m_rowsTimer(new QTimer(this))
 {
-    setObjectName(u"pane"_s);
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(14, 12, 14, 10);
-    layout->setSpacing(10);
+    auto *layout = makePaneLayout(this);
 
     auto *head = new PaneHead(u"laptopcomputer"_s, u"Máy của anh"_s, this);
     m_change->setIcon(Icons::symbol(u"folder.badge.gearshape"_s));
@@ -65,10 +62,7 @@ LocalPane::LocalPane(AppModel *model, QWidget *parent)
 
     auto *pathRow = new QHBoxLayout;
     pathRow->setSpacing(6);
-    m_up->setIcon(Icons::symbol(u"chevron.left"_s));
-    m_up->setCursor(Qt::PointingHandCursor);
-    m_up->setFixedSize(30, 28);
-    m_up->setIconSize(QSize(15, 15));
+    setUpBackButton(m_up);
     pathRow->addWidget(m_up);
     m_path->setIcon(Icons::symbol(u"folder"_s, Palette::teal()));
     m_path->setToolTip(u"Nhấp để đổi thư mục làm việc trên Mac"_s);
@@ -79,11 +73,7 @@ LocalPane::LocalPane(AppModel *model, QWidget *parent)
     pathRow->addWidget(m_path, 1);
     layout->addLayout(pathRow);
 
-    auto *searchRow = new QHBoxLayout;
-    searchRow->setSpacing(6);
-    searchRow->addWidget(m_search, 1);
-    searchRow->addWidget(m_sort);
-    layout->addLayout(searchRow);
+    layout->addLayout(makeSearchRow(m_search, m_sort));
 
     m_firstUse->setSymbol(u"folder.badge.plus"_s);
     m_firstUse->setTitle(u"Bắt đầu từ máy Mac"_s);
