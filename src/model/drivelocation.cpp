@@ -23,6 +23,20 @@ QString rawValue(DriveLocation location)
     return {};
 }
 
+QString symbolName(DriveLocation location)
+{
+    switch (location) {
+    case DriveLocation::MyDrive:
+        return u"externaldrive"_s;
+    case DriveLocation::Shared:
+        return u"person.2"_s;
+    case DriveLocation::Team:
+        return u"building.2"_s;
+    }
+    Q_UNREACHABLE();
+    return {};
+}
+
 std::optional<DriveLocation> fromRawValue(const QString &raw)
 {
     for (const DriveLocation location : all()) {

@@ -20,6 +20,8 @@ namespace DriveLocations {
 // Every area, in the order the window offers them.
 QList<DriveLocation> all();
 QString rawValue(DriveLocation location);
+// The symbol the window shows beside the area's title.
+QString symbolName(DriveLocation location);
 std::optional<DriveLocation> fromRawValue(const QString &raw);
 
 } // namespace DriveLocations

@@ -33,19 +33,6 @@ namespace Tarnwick {
 
 namespace {
 
-QString areaSymbol(DriveLocation location)
-{
-    switch (location) {
-    case DriveLocation::MyDrive:
-        return u"externaldrive"_s;
-    case DriveLocation::Shared:
-        return u"person.2"_s;
-    case DriveLocation::Team:
-        return u"building.2"_s;
-    }
-    return u"externaldrive"_s;
-}
-
 // Missing capabilities, or a missing flag, allow the action.
 bool allowed(const DriveFile &file, std::optional<bool> DriveFile::Capabilities::*flag)
 {
@@ -272,7 +259,7 @@ void DrivePane::updateBreadcrumbs()
     };
     const DriveLocation location = m_model->location();
     addButton(DriveLocations::rawValue(location),
-              Icons::symbol(areaSymbol(location), Palette::teal()), [this] {
+              Icons::symbol(DriveLocations::symbolName(location), Palette::teal()), [this] {
                   if (m_model)
                       m_model->navigateToCloudRoot();
               });

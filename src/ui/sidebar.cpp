@@ -4,6 +4,8 @@
 #include "palette.h"
 #include "sidebutton.h"
 
+#include "model/drivelocation.h"
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -36,11 +38,6 @@ protected:
 
 } // namespace
 
-QStringList Sidebar::locationTitles()
-{
-    return {u"Drive của tôi"_s, u"Được chia sẻ"_s, u"Bộ nhớ dùng chung"_s};
-}
-
 Sidebar::Sidebar(QWidget *parent)
     : QWidget(parent)
 {
@@ -67,10 +64,10 @@ Sidebar::Sidebar(QWidget *parent)
     section->setContentsMargins(10, 0, 0, 4);
     layout->addWidget(section);
 
-    const QStringList symbols{u"externaldrive"_s, u"person.2"_s, u"building.2"_s};
-    const QStringList titles = locationTitles();
-    for (int i = 0; i < titles.size(); ++i) {
-        auto *button = new SideButton(symbols.at(i), titles.at(i), this);
+    const QList<DriveLocation> areas = DriveLocations::all();
+    for (int i = 0; i < areas.size(); ++i) {
+        auto *button = new SideButton(DriveLocations::symbolName(areas.at(i)),
+                                      DriveLocations::rawValue(areas.at(i)), this);
         connect(button, &QPushButton::clicked, this, [this, i] { emit locationClicked(i); });
         m_locations.append(button);
         layout->addWidget(button);

@@ -21,10 +21,8 @@ class Sidebar final : public QWidget
 public:
     explicit Sidebar(QWidget *parent = nullptr);
 
-    // Titles of the Drive areas, in order.
-    static QStringList locationTitles();
-
-    // The active area; missing when none is (not connected).
+    // The active area, as its place in DriveLocations::all(); missing when none is (not
+    // connected).
     void setActiveLocation(std::optional<int> index);
     void setQueueActive(bool active);
     void setQueueBadge(int count);
