@@ -1,5 +1,6 @@
 #include "drivepane.h"
 
+#include "destructivealert.h"
 #include "drivefiletablemodel.h"
 #include "emptystateview.h"
 #include "filetablesetup.h"
@@ -358,14 +359,12 @@ QCoro::Task<> DrivePane::confirmTrash(QList<DriveFile> files)
     if (files.isEmpty() || !m_model)
         co_return;
     QPointer<AppModel> model = m_model;
-    Desktop::Alert alert;
-    alert.title = u"Chuyển "_s + QString::number(files.size()) + u" mục vào thùng rác?"_s;
-    alert.message = u"Anh có thể khôi phục các mục này trong thùng rác Google Drive."_s;
-    alert.buttons = {{u"Hủy"_s, Desktop::AlertButton::Role::Cancel},
-                     {u"Chuyển vào thùng rác"_s, Desktop::AlertButton::Role::Destructive}};
-    auto asking = model->desktop().ask(std::move(alert));
-    const int chosen = co_await asking;
-    if (!model || chosen != 1)
+    auto asking = confirmDestructive(
+        model->desktop(), u"Chuyển "_s + QString::number(files.size()) + u" mục vào thùng rác?"_s,
+        u"Anh có thể khôi phục các mục này trong thùng rác Google Drive."_s,
+        u"Chuyển vào thùng rác"_s);
+    const bool confirmed = co_await asking;
+    if (!model || !confirmed)
         co_return;
     auto trashing = model->trashFiles(std::move(files));
     co_await trashing;
@@ -376,15 +375,13 @@ QCoro::Task<> DrivePane::confirmPermanentDelete(QList<DriveFile> files)
     if (files.isEmpty() || !m_model)
         co_return;
     QPointer<AppModel> model = m_model;
-    Desktop::Alert alert;
-    alert.title = u"Xoá vĩnh viễn "_s + QString::number(files.size()) + u" mục?"_s;
-    alert.message = u"Hành động này không thể hoàn tác. Các mục này sẽ bị xoá vĩnh viễn khỏi "
-                    u"Google Drive để giải phóng dung lượng."_s;
-    alert.buttons = {{u"Hủy"_s, Desktop::AlertButton::Role::Cancel},
-                     {u"Xoá vĩnh viễn"_s, Desktop::AlertButton::Role::Destructive}};
-    auto asking = model->desktop().ask(std::move(alert));
-    const int chosen = co_await asking;
-    if (!model || chosen != 1)
+    auto asking = confirmDestructive(
+        model->desktop(), u"Xoá vĩnh viễn "_s + QString::number(files.size()) + u" mục?"_s,
+        u"Hành động này không thể hoàn tác. Các mục này sẽ bị xoá vĩnh viễn khỏi "
+        u"Google Drive để giải phóng dung lượng."_s,
+        u"Xoá vĩnh viễn"_s);
+    const bool confirmed = co_await asking;
+    if (!model || !confirmed)
         co_return;
     auto deleting = model->deleteDriveFilesPermanently(std::move(files));
     co_await deleting;

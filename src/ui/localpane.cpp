@@ -1,5 +1,6 @@
 #include "localpane.h"
 
+#include "destructivealert.h"
 #include "emptystateview.h"
 #include "filetablesetup.h"
 #include "icons.h"
@@ -314,16 +315,13 @@ QCoro::Task<> LocalPane::confirmTrash(QList<LocalFile> files)
     if (files.isEmpty() || !m_model)
         co_return;
     QPointer<AppModel> model = m_model;
-    const QString count = QString::number(files.size());
-    Desktop::Alert alert;
-    alert.title = u"Chuyển "_s + count + u" mục vào thùng rác Mac?"_s;
-    alert.message =
-        u"Anh có thể khôi phục lại các mục này trong Thùng rác của máy Mac bất kỳ lúc nào."_s;
-    alert.buttons = {{u"Hủy"_s, Desktop::AlertButton::Role::Cancel},
-                     {u"Chuyển vào thùng rác"_s, Desktop::AlertButton::Role::Destructive}};
-    auto asking = model->desktop().ask(std::move(alert));
-    const int chosen = co_await asking;
-    if (!model || chosen != 1)
+    auto asking = confirmDestructive(
+        model->desktop(),
+        u"Chuyển "_s + QString::number(files.size()) + u" mục vào thùng rác Mac?"_s,
+        u"Anh có thể khôi phục lại các mục này trong Thùng rác của máy Mac bất kỳ lúc nào."_s,
+        u"Chuyển vào thùng rác"_s);
+    const bool confirmed = co_await asking;
+    if (!model || !confirmed)
         co_return;
     auto trashing = model->trashLocalFiles(std::move(files));
     co_await trashing;
