@@ -1,5 +1,6 @@
 #include "drivepane.h"
 
+#include "clearlayout.h"
 #include "destructivealert.h"
 #include "drivefiletablemodel.h"
 #include "emptystateview.h"
@@ -238,15 +239,7 @@ void DrivePane::updateHeader()
 
 void DrivePane::updateBreadcrumbs()
 {
-    while (QLayoutItem *item = m_crumbLayout->takeAt(0)) {
-        // The clicked crumb may be running this very update: it goes once its signal returns.
-        if (QWidget *old = item->widget()) {
-            old->hide();
-            old->setParent(nullptr);
-            old->deleteLater();
-        }
-        delete item;
-    }
+    clearLayout(m_crumbLayout);
     if (!m_model || !m_model->connected()) {
         m_crumbLayout->addStretch(1);
         return;

@@ -1,5 +1,6 @@
 #include "sharesheet.h"
 
+#include "clearlayout.h"
 #include "icons.h"
 #include "palette.h"
 
@@ -221,14 +222,7 @@ void ShareSheet::updateList()
     if (!m_model)
         return;
     m_loading->setVisible(m_model->loadingPermissions());
-    while (QLayoutItem *item = m_listLayout->takeAt(0)) {
-        if (QWidget *old = item->widget()) {
-            old->hide();
-            old->setParent(nullptr);
-            old->deleteLater();
-        }
-        delete item;
-    }
+    clearLayout(m_listLayout);
     const QList<DrivePermission> &permissions = m_model->sharingPermissions();
     if (permissions.isEmpty() && !m_model->loadingPermissions()) {
         auto *none = new QLabel(u"Chưa có cộng tác viên nào"_s, m_list);
