@@ -82,6 +82,14 @@ protected:
                 return action;
         return nullptr;
     }
+    // Chooses text in the Drive pane's context menu for the current selection.
+    static void chooseInMenu(MainWindow &window, const QString &text)
+    {
+        std::unique_ptr<QMenu> menu(window.drivePane()->createContextMenu(nullptr));
+        QAction *action = entry(menu.get(), text);
+        ASSERT_NE(action, nullptr) << text.toStdString();
+        action->trigger();
+    }
     static QStringList entries(QMenu *menu)
     {
         QStringList texts;
@@ -227,8 +235,7 @@ TEST_F(DriveWindow, NameSheetKeepsRejectedNamesThenCreatesAndRenames)
 
     const QString notes = emulator.findChild(root, u"ghi chú.txt"_s);
     select(*model, {notes});
-    std::unique_ptr<QMenu> menu(window.drivePane()->createContextMenu(nullptr));
-    entry(menu.get(), u"Đổi tên…"_s)->trigger();
+    chooseInMenu(window, u"Đổi tên…"_s);
     sheet = window.nameSheet();
     ASSERT_NE(sheet, nullptr);
     EXPECT_EQ(sheet->nameField()->text(), u"ghi chú.txt"_s);
@@ -251,14 +258,12 @@ TEST_F(DriveWindow, TrashAndPermanentDeletionAskFirst)
     // Cancelled: nothing happens. Confirmed: the items copied when asking go.
     desktop.answerAlert(0);
     select(*model, {notes});
-    std::unique_ptr<QMenu> menu(window.drivePane()->createContextMenu(nullptr));
-    entry(menu.get(), u"Chuyển vào thùng rác"_s)->trigger();
+    chooseInMenu(window, u"Chuyển vào thùng rác"_s);
     ASSERT_TRUE(waitUntil([&] { return desktop.alerts.size() == 1; }));
     EXPECT_FALSE(emulator.itemMetadata(notes)->value(u"trashed"_s).toBool());
 
     desktop.answerAlert(1);
-    menu.reset(window.drivePane()->createContextMenu(nullptr));
-    entry(menu.get(), u"Chuyển vào thùng rác"_s)->trigger();
+    chooseInMenu(window, u"Chuyển vào thùng rác"_s);
     select(*model, {photos});
     ASSERT_TRUE(
         waitUntil([&] { return emulator.itemMetadata(notes)->value(u"trashed"_s).toBool(); }));
@@ -267,8 +272,7 @@ TEST_F(DriveWindow, TrashAndPermanentDeletionAskFirst)
 
     desktop.answerAlert(1);
     select(*model, {document});
-    menu.reset(window.drivePane()->createContextMenu(nullptr));
-    entry(menu.get(), u"Xoá vĩnh viễn…"_s)->trigger();
+    chooseInMenu(window, u"Xoá vĩnh viễn…"_s);
     ASSERT_TRUE(waitUntil([&] { return !emulator.exists(document); }));
     const Desktop::Alert &asked = desktop.alerts.constLast();
     EXPECT_EQ(asked.title, u"Xoá vĩnh viễn 1 mục?"_s);
@@ -459,8 +463,7 @@ TEST_F(DriveWindow, ShareSheetTrimsTheAddressAndKeepsRejectedOnes)
     const QString notes =
         emulator.findChild(emulator.rootFolderId(account.email), u"ghi chú.txt"_s);
     select(*model, {notes});
-    std::unique_ptr<QMenu> menu(window.drivePane()->createContextMenu(nullptr));
-    entry(menu.get(), u"Chia sẻ & Phân quyền…"_s)->trigger();
+    chooseInMenu(window, u"Chia sẻ & Phân quyền…"_s);
     ShareSheet *sheet = window.shareSheet();
     ASSERT_NE(sheet, nullptr);
     EXPECT_EQ(sheet->windowTitle(), u"Chia sẻ \"ghi chú.txt\""_s);
