@@ -112,13 +112,8 @@ QStringList DriveFileTableModel::mimeTypes() const
 QMimeData *DriveFileTableModel::mimeData(const QModelIndexList &indexes) const
 {
     QList<DriveFile> files;
-    QList<int> seen;
-    for (const QModelIndex &index : indexes) {
-        if (!index.isValid() || seen.contains(index.row()))
-            continue;
-        seen.append(index.row());
-        files.append(m_files.at(index.row()));
-    }
+    for (const int row : distinctRows(indexes))
+        files.append(m_files.at(row));
     auto *mime = new QMimeData;
     DragPayload::setDriveFiles(*mime, files);
     return mime;

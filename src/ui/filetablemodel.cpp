@@ -86,6 +86,19 @@ QSet<QString> FileTableModel::keysOf(const QModelIndexList &rows) const
     return keys;
 }
 
+QList<int> FileTableModel::distinctRows(const QModelIndexList &indexes)
+{
+    QList<int> rows;
+    QSet<int> seen;
+    for (const QModelIndex &index : indexes) {
+        if (index.isValid() && !seen.contains(index.row())) {
+            seen.insert(index.row());
+            rows.append(index.row());
+        }
+    }
+    return rows;
+}
+
 QVariant FileTableModel::sharedCellData(int column, int role, const QString &name)
 {
     switch (role) {

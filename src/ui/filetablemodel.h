@@ -41,6 +41,8 @@ protected:
 
     // The tooltip, colour and alignment of a cell in column, for a row named name.
     static QVariant sharedCellData(int column, int role, const QString &name);
+    // The valid rows of indexes, each once, in the order they first appear.
+    static QList<int> distinctRows(const QModelIndexList &indexes);
 
 private:
     mutable QHash<QString, int> m_rows; // built on first lookup after a reset

@@ -78,13 +78,8 @@ QStringList LocalFileTableModel::mimeTypes() const
 QMimeData *LocalFileTableModel::mimeData(const QModelIndexList &indexes) const
 {
     QList<QUrl> urls;
-    QList<int> seen;
-    for (const QModelIndex &index : indexes) {
-        if (!index.isValid() || seen.contains(index.row()))
-            continue;
-        seen.append(index.row());
-        urls.append(QUrl::fromLocalFile(m_files.at(index.row()).url));
-    }
+    for (const int row : distinctRows(indexes))
+        urls.append(QUrl::fromLocalFile(m_files.at(row).url));
     auto *mime = new QMimeData;
     mime->setUrls(urls);
     return mime;
