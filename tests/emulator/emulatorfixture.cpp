@@ -144,6 +144,14 @@ QJsonValue at(const QJsonValue &value, const char *path)
     return v;
 }
 
+QByteArray pattern(qint64 size)
+{
+    QByteArray out(size, Qt::Uninitialized);
+    for (qint64 i = 0; i < size; ++i)
+        out[i] = char((i * 7 + i / 251) & 0xff);
+    return out;
+}
+
 QStringList requestLines(const QList<RequestRecord> &records)
 {
     QStringList out;

@@ -55,6 +55,9 @@ protected:
 // The value at a dotted path of keys and array indexes: at(reply, "error.errors.0.reason").
 QJsonValue at(const QJsonValue &value, const char *path);
 
+// Test bytes of the given size that repeat no short period, so a misplaced chunk shows.
+QByteArray pattern(qint64 size);
+
 // The (method, path and query) a handler saw; the log keeps them in order.
 QStringList requestLines(const QList<RequestRecord> &records);
 

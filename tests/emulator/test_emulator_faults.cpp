@@ -7,18 +7,6 @@ using namespace Qt::StringLiterals;
 using namespace Tarnwick::Emulator;
 using namespace Tarnwick::Emulator::Testing;
 
-namespace {
-
-QByteArray pattern(qint64 size)
-{
-    QByteArray out(size, Qt::Uninitialized);
-    for (qint64 i = 0; i < size; ++i)
-        out[i] = char((i * 13 + i / 257) & 0xff);
-    return out;
-}
-
-} // namespace
-
 using Faults = EmulatorTest;
 
 TEST_F(Faults, StatusRulesFireAsOftenAsTold)

@@ -10,14 +10,6 @@ using namespace Tarnwick::Emulator::Testing;
 
 namespace {
 
-QByteArray pattern(qint64 size)
-{
-    QByteArray out(size, Qt::Uninitialized);
-    for (qint64 i = 0; i < size; ++i)
-        out[i] = char((i * 7 + i / 251) & 0xff);
-    return out;
-}
-
 QString md5(const QByteArray &bytes)
 {
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
