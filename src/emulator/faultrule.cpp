@@ -1,6 +1,7 @@
 #include "faultrule.h"
 
-#include <QJsonArray>
+#include "apierror.h"
+
 #include <QJsonDocument>
 
 #include <stdexcept>
@@ -49,11 +50,9 @@ FaultRule FaultRule::respondError(int status, const QString &reason, const QStri
                                   QString method, QString path)
 {
     FaultRule rule = respond(status, std::move(method), std::move(path));
-    const QJsonObject entry{
-        {u"domain"_s, u"usageLimits"_s}, {u"reason"_s, reason}, {u"message"_s, message}};
-    const QJsonObject error{
-        {u"code"_s, status}, {u"message"_s, message}, {u"errors"_s, QJsonArray{entry}}};
-    rule.body = QJsonDocument(QJsonObject{{u"error"_s, error}}).toJson();
+    ApiError error(status, reason, message);
+    error.domain = u"usageLimits"_s;
+    rule.body = QJsonDocument(error.envelope(false)).toJson();
     return rule;
 }
 
