@@ -51,26 +51,25 @@ template<typename Hash> void ContentBlob::feed(Hash &&add) const
     }
 }
 
-QString ContentBlob::md5Hex() const
+QString ContentBlob::cachedDigest(QCryptographicHash::Algorithm algorithm, QString &cache) const
 {
     std::lock_guard lock(m_md5Mutex);
-    if (m_md5.isEmpty()) {
-        QCryptographicHash hash(QCryptographicHash::Md5);
+    if (cache.isEmpty()) {
+        QCryptographicHash hash(algorithm);
         feed([&](QByteArrayView bytes) { hash.addData(bytes); });
-        m_md5 = QString::fromLatin1(hash.result().toHex());
+        cache = QString::fromLatin1(hash.result().toHex());
     }
-    return m_md5;
+    return cache;
+}
+
+QString ContentBlob::md5Hex() const
+{
+    return cachedDigest(QCryptographicHash::Md5, m_md5);
 }
 
 QString ContentBlob::sha256Hex() const
 {
-    std::lock_guard lock(m_md5Mutex);
-    if (m_sha256.isEmpty()) {
-        QCryptographicHash hash(QCryptographicHash::Sha256);
-        feed([&](QByteArrayView bytes) { hash.addData(bytes); });
-        m_sha256 = QString::fromLatin1(hash.result().toHex());
-    }
-    return m_sha256;
+    return cachedDigest(QCryptographicHash::Sha256, m_sha256);
 }
 
 void ContentBlob::presetMd5(const QString &hex) const

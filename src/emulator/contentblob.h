@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QCryptographicHash>
 #include <QString>
 
 #include <atomic>
@@ -45,6 +46,8 @@ public:
 
 private:
     template<typename Hash> void feed(Hash &&add) const;
+    // The digest held in cache, computed into it first when empty.
+    QString cachedDigest(QCryptographicHash::Algorithm algorithm, QString &cache) const;
 
     const Kind m_kind;
     const QString m_path;
