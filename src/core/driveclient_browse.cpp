@@ -32,37 +32,38 @@ std::optional<QString> nextToken(const JsonReader &page, QSet<QString> &seen,
     return token;
 }
 
-DriveListingPage decodeFilePage(const QByteArray &body, QSet<QString> &seen)
+// A page of a list answer: the items under `key`, each read by decodeItem, and the next token.
+template<typename DecodeItem>
+DriveListingPage decodePage(const QByteArray &body, QSet<QString> &seen, QLatin1StringView record,
+                            QLatin1StringView key, DecodeItem decodeItem)
 {
-    const auto record = "FileList"_L1;
     const JsonReader reader(JsonReader::parseObject(body, record), record);
-    const QJsonValue files = reader.requiredValue("files"_L1);
-    if (!files.isArray())
-        throw reader.wrongType("files"_L1, "an array"_L1);
+    const QJsonValue list = reader.requiredValue(key);
+    if (!list.isArray())
+        throw reader.wrongType(key, "an array"_L1);
     DriveListingPage page;
-    const QJsonArray array = files.toArray();
+    const QJsonArray array = list.toArray();
     page.items.reserve(array.size());
-    for (const QJsonValue &file : array)
-        page.items.append(DriveFile::fromJson(JsonReader::asObject(file, "DriveFile"_L1)));
+    for (const QJsonValue &item : array)
+        page.items.append(decodeItem(item));
     page.nextPageToken = nextToken(reader, seen, record);
     return page;
 }
 
+DriveListingPage decodeFilePage(const QByteArray &body, QSet<QString> &seen)
+{
+    return decodePage(body, seen, "FileList"_L1, "files"_L1, [](const QJsonValue &file) {
+        return DriveFile::fromJson(JsonReader::asObject(file, "DriveFile"_L1));
+    });
+}
+
 DriveListingPage decodeDrivePage(const QByteArray &body, QSet<QString> &seen)
 {
-    const auto record = "DriveList"_L1;
-    const JsonReader reader(JsonReader::parseObject(body, record), record);
-    const QJsonValue drives = reader.requiredValue("drives"_L1);
-    if (!drives.isArray())
-        throw reader.wrongType("drives"_L1, "an array"_L1);
-    DriveListingPage page;
-    for (const QJsonValue &drive : drives.toArray()) {
+    return decodePage(body, seen, "DriveList"_L1, "drives"_L1, [](const QJsonValue &drive) {
         const JsonReader entry(JsonReader::asObject(drive, "Drive"_L1), "Drive"_L1);
-        page.items.append(DriveFile(entry.requiredString("id"_L1), entry.requiredString("name"_L1),
-                                    QString(DriveFile::folderMimeType)));
-    }
-    page.nextPageToken = nextToken(reader, seen, record);
-    return page;
+        return DriveFile(entry.requiredString("id"_L1), entry.requiredString("name"_L1),
+                         QString(DriveFile::folderMimeType));
+    });
 }
 
 } // namespace
