@@ -45,6 +45,11 @@ ApiError ApiError::fileNotFound(const QString &id)
     return ApiError(404, u"notFound"_s, u"File not found: %1."_s.arg(id), u"fileId"_s);
 }
 
+ApiError ApiError::permissionNotFound(const QString &id)
+{
+    return ApiError(404, u"notFound"_s, u"Permission not found: %1."_s.arg(id), u"permissionId"_s);
+}
+
 ApiError ApiError::invalidValue(const QString &location, const QString &message)
 {
     return ApiError(400, u"invalid"_s, message.isEmpty() ? u"Invalid Value"_s : message, location);
@@ -112,7 +117,6 @@ QString canonicalStatus(int status)
     case 412:
         return u"FAILED_PRECONDITION"_s;
     case 413:
-        return u"OUT_OF_RANGE"_s;
     case 416:
         return u"OUT_OF_RANGE"_s;
     case 429:

@@ -31,6 +31,7 @@ struct ApiError final : std::exception
     QJsonObject envelope(bool withStatus) const;
 
     static ApiError fileNotFound(const QString &id);
+    static ApiError permissionNotFound(const QString &id);
     static ApiError invalidValue(const QString &location, const QString &message = {});
     static ApiError required(const QString &location, const QString &message);
     static ApiError insufficientPermissions();

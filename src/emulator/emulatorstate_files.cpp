@@ -924,8 +924,7 @@ QJsonObject EmulatorState::getPermission(const Caller &caller, const QString &fi
     for (const Permission &p : effectivePermissions(item))
         if (p.id == permissionId)
             return renderPermission(p, fields.value_or(defaultPermissionFields()));
-    throw ApiError(404, u"notFound"_s, u"Permission not found: %1."_s.arg(permissionId),
-                   u"permissionId"_s);
+    throw ApiError::permissionNotFound(permissionId);
 }
 
 QJsonObject EmulatorState::createPermission(const Caller &caller, const QString &fileId,
@@ -1117,8 +1116,7 @@ QJsonObject EmulatorState::updatePermission(const Caller &caller, const QString 
             403, u"cannotModifyInheritedPermission"_s,
             u"This permission is inherited from a parent folder and cannot be changed on this item."_s);
     }
-    throw ApiError(404, u"notFound"_s, u"Permission not found: %1."_s.arg(permissionId),
-                   u"permissionId"_s);
+    throw ApiError::permissionNotFound(permissionId);
 }
 
 void EmulatorState::deletePermission(const Caller &caller, const QString &fileId,
@@ -1151,8 +1149,7 @@ void EmulatorState::deletePermission(const Caller &caller, const QString &fileId
         changed();
         return;
     }
-    throw ApiError(404, u"notFound"_s, u"Permission not found: %1."_s.arg(permissionId),
-                   u"permissionId"_s);
+    throw ApiError::permissionNotFound(permissionId);
 }
 
 } // namespace Tarnwick::Emulator
