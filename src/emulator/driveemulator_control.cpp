@@ -2,6 +2,7 @@
 #include "driveemulator_p.h"
 
 #include "exchange.h"
+#include "jsonvalues.h"
 
 #include <QJsonArray>
 
@@ -27,16 +28,11 @@ QJsonObject body(Exchange &ex)
 
 qint64 number(const QJsonValue &v, qint64 fallback)
 {
-    if (v.isDouble())
-        return qint64(v.toDouble());
-    if (v.isString()) {
-        bool ok = false;
-        const qint64 n = v.toString().toLongLong(&ok);
-        if (ok)
-            return n;
-        throw std::invalid_argument("malformed number");
-    }
-    return fallback;
+    if (!v.isDouble() && !v.isString())
+        return fallback;
+    if (const auto n = jsonInteger(v, fallback))
+        return *n;
+    throw std::invalid_argument("malformed number");
 }
 
 void ok(Exchange &ex, const QJsonObject &json = {{u"ok"_s, true}})

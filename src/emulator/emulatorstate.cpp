@@ -3,6 +3,7 @@
 #include "apierror.h"
 #include "contentstore.h"
 #include "driveids.h"
+#include "jsonvalues.h"
 
 #include <QCryptographicHash>
 #include <QJsonDocument>
@@ -48,11 +49,6 @@ bool permissionMatches(const EmulatorState::Permission &p, const QString &email)
     if (p.type == u"domain"_s)
         return !p.domain.isEmpty() && p.domain.compare(domainOf(email), Qt::CaseInsensitive) == 0;
     return p.emailAddress.compare(email, Qt::CaseInsensitive) == 0;
-}
-
-QString rfc3339(const QDateTime &time)
-{
-    return time.toUTC().toString(Qt::ISODateWithMs);
 }
 
 bool hasThumbnail(const EmulatorState::Item &item)

@@ -3,6 +3,7 @@
 
 #include "apierror.h"
 #include "driveids.h"
+#include "jsonvalues.h"
 #include "naturalorder.h"
 #include "searchquery.h"
 
@@ -815,7 +816,7 @@ QJsonObject renderDrive(const EmulatorState::SharedDrive &d, EmulatorState::Role
     put(u"id"_s, d.id);
     put(u"name"_s, d.name);
     put(u"colorRgb"_s, d.colorRgb);
-    put(u"createdTime"_s, d.createdTime.toUTC().toString(Qt::ISODateWithMs));
+    put(u"createdTime"_s, rfc3339(d.createdTime));
     put(u"hidden"_s, d.hidden);
     put(u"capabilities"_s, QJsonObject{{u"canAddChildren"_s, role >= Role::Writer},
                                        {u"canManageMembers"_s, role >= Role::Organizer},

@@ -4,6 +4,7 @@
 #include "apierror.h"
 #include "contentstore.h"
 #include "driveids.h"
+#include "jsonvalues.h"
 #include "pngimage.h"
 
 #include <QCryptographicHash>
@@ -29,15 +30,9 @@ const QString folderType = u"application/vnd.google-apps.folder"_s;
 
 qint64 integer(const QJsonValue &v, qint64 fallback = 0)
 {
-    if (v.isUndefined() || v.isNull())
-        return fallback;
-    if (v.isDouble())
-        return qint64(v.toDouble());
-    bool ok = false;
-    const qint64 n = v.toString().toLongLong(&ok);
-    if (!ok)
-        bad(u"expected a number, got "_s + v.toString());
-    return n;
+    if (const auto n = jsonInteger(v, fallback))
+        return *n;
+    bad(u"expected a number, got "_s + v.toString());
 }
 
 QDateTime time(const QJsonValue &v, const QDateTime &fallback)
@@ -48,11 +43,6 @@ QDateTime time(const QJsonValue &v, const QDateTime &fallback)
     if (!t.isValid())
         bad(u"bad time "_s + v.toString());
     return t.toUTC();
-}
-
-QString rfc3339(const QDateTime &t)
-{
-    return t.toUTC().toString(Qt::ISODateWithMs);
 }
 
 QString typeToMime(const QString &type)

@@ -1,6 +1,7 @@
 #include "faultrule.h"
 
 #include "apierror.h"
+#include "jsonvalues.h"
 
 #include <QJsonDocument>
 
@@ -163,16 +164,9 @@ FaultRule FaultRule::fromJson(const QJsonObject &json)
     if (!known)
         throw std::invalid_argument("unknown fault action");
     auto integer = [&](const QString &key, qint64 fallback) -> qint64 {
-        const QJsonValue v = json.value(key);
-        if (v.isUndefined() || v.isNull())
-            return fallback;
-        if (v.isDouble())
-            return qint64(v.toDouble());
-        bool ok = false;
-        const qint64 n = v.toString().toLongLong(&ok);
-        if (!ok)
-            throw std::invalid_argument("malformed number in fault rule");
-        return n;
+        if (const auto n = jsonInteger(json.value(key), fallback))
+            return *n;
+        throw std::invalid_argument("malformed number in fault rule");
     };
     rule.method = json.value(u"method"_s).toString().toUpper();
     rule.path = json.value(u"path"_s).toString();

@@ -2,6 +2,7 @@
 #include "emulator/apierror.h"
 #include "emulator/fieldselection.h"
 #include "emulator/generatedcontent.h"
+#include "emulator/jsonvalues.h"
 #include "emulator/naturalorder.h"
 #include "emulator/pngimage.h"
 #include "emulator/searchquery.h"
@@ -146,6 +147,17 @@ TEST(FieldSelectionTest, NamesTheFirstBadPart)
     EXPECT_TRUE(
         rejected(u"user(displayName,emailAddress),storageQuota(limit,usage)"_s, Schemas::about())
             .isEmpty());
+}
+
+TEST(JsonValuesTest, IntegersFromNumbersOrDigitStrings)
+{
+    EXPECT_EQ(jsonInteger(QJsonValue(42), 0), 42);
+    EXPECT_EQ(jsonInteger(u"9007199254740993"_s, 0), 9007199254740993LL)
+        << "a string keeps what a double would round";
+    EXPECT_EQ(jsonInteger(QJsonValue(), 7), 7);
+    EXPECT_EQ(jsonInteger(QJsonValue(QJsonValue::Undefined), -1), -1);
+    EXPECT_EQ(jsonInteger(u"12kB"_s, 0), std::nullopt);
+    EXPECT_EQ(jsonInteger(QJsonValue(true), 0), std::nullopt);
 }
 
 TEST(NaturalOrderTest, DigitsByValueAccentsAndCaseLater)
