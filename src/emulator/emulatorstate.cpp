@@ -586,6 +586,12 @@ QString EmulatorState::webViewLink(const Item &item) const
     return m_baseUrl + u"/file/d/"_s + item.id + u"/view?usp=drivesdk"_s;
 }
 
+QString EmulatorState::photoLink(const User &user) const
+{
+    return user.photoLink.isEmpty() ? m_baseUrl + u"/photos/"_s + user.permissionId
+                                    : user.photoLink;
+}
+
 QJsonObject EmulatorState::renderUser(const QString &email, const Caller &caller,
                                       const FieldSelection &fields) const
 {
@@ -601,8 +607,7 @@ QJsonObject EmulatorState::renderUser(const QString &email, const Caller &caller
     put(u"me"_s, email.compare(caller.email, Qt::CaseInsensitive) == 0);
     put(u"permissionId"_s, u ? u->permissionId : DriveIds::stablePermissionId(email.toLower()));
     if (u)
-        put(u"photoLink"_s,
-            u->photoLink.isEmpty() ? m_baseUrl + u"/photos/"_s + u->permissionId : u->photoLink);
+        put(u"photoLink"_s, photoLink(*u));
     return out;
 }
 
@@ -622,8 +627,7 @@ QJsonObject EmulatorState::renderPermission(const Permission &p, const FieldSele
         const auto u = user(p.emailAddress);
         if (u) {
             put(u"displayName"_s, u->displayName);
-            put(u"photoLink"_s, u->photoLink.isEmpty() ? m_baseUrl + u"/photos/"_s + u->permissionId
-                                                       : u->photoLink);
+            put(u"photoLink"_s, photoLink(*u));
         }
     }
     if (p.type == u"domain"_s) {

@@ -352,6 +352,8 @@ private:
     QJsonObject capabilities(const Item &item, Role role, const FieldSelection &fields) const;
     QJsonObject renderUser(const QString &email, const Caller &caller,
                            const FieldSelection &fields) const;
+    // The user's own picture, else the emulator's generated one.
+    QString photoLink(const User &user) const;
     QList<Permission> effectivePermissions(const Item &item) const;
     QJsonObject renderPermission(const Permission &p, const FieldSelection &fields) const;
     QString webViewLink(const Item &item) const;
