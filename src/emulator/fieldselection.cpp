@@ -170,6 +170,15 @@ FieldSchema scalars(const QStringList &names)
     return s;
 }
 
+// One page of a listing: its kind, the next page's token and the resources under key.
+FieldSchema listPage(const QString &key, const FieldSchema &resource,
+                     const QStringList &moreScalars = {})
+{
+    FieldSchema page = scalars(QStringList{u"kind"_s, u"nextPageToken"_s} + moreScalars);
+    page.fields.insert(key, &resource);
+    return page;
+}
+
 const FieldSchema &user()
 {
     static const FieldSchema s = scalars({u"kind"_s, u"displayName"_s, u"photoLink"_s, u"me"_s,
@@ -331,11 +340,7 @@ const FieldSchema &file()
 
 const FieldSchema &fileList()
 {
-    static const FieldSchema s = [] {
-        FieldSchema l = scalars({u"kind"_s, u"nextPageToken"_s, u"incompleteSearch"_s});
-        l.fields.insert(u"files"_s, &file());
-        return l;
-    }();
+    static const FieldSchema s = listPage(u"files"_s, file(), {u"incompleteSearch"_s});
     return s;
 }
 
@@ -357,11 +362,7 @@ const FieldSchema &about()
 
 const FieldSchema &permissionList()
 {
-    static const FieldSchema s = [] {
-        FieldSchema l = scalars({u"kind"_s, u"nextPageToken"_s});
-        l.fields.insert(u"permissions"_s, &permission());
-        return l;
-    }();
+    static const FieldSchema s = listPage(u"permissions"_s, permission());
     return s;
 }
 
@@ -380,11 +381,7 @@ const FieldSchema &drive()
 
 const FieldSchema &driveList()
 {
-    static const FieldSchema s = [] {
-        FieldSchema l = scalars({u"kind"_s, u"nextPageToken"_s});
-        l.fields.insert(u"drives"_s, &drive());
-        return l;
-    }();
+    static const FieldSchema s = listPage(u"drives"_s, drive());
     return s;
 }
 
