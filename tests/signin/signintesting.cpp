@@ -10,8 +10,15 @@
 #include <QDBusVariant>
 #include <QTcpServer>
 #include <QUrl>
+#include <QUuid>
 
 namespace Tarnwick::Testing {
+
+KeychainStore freshStore()
+{
+    return KeychainStore(QStringLiteral("com.tarnwick.test.") +
+                         QUuid::createUuid().toString(QUuid::Id128));
+}
 
 RawClient::RawClient(quint16 port)
 {

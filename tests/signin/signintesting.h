@@ -1,6 +1,8 @@
 #pragma once
 
 #include "core/errors.h"
+#include "core/keychainstore.h"
+#include "core/runsync.h"
 
 #include <QCoroTask>
 #include <QHostAddress>
@@ -71,6 +73,21 @@ template<typename T> std::shared_ptr<Captured<T>> start(QCoro::Task<T> task)
     captureInto(std::move(task), out);
     return out;
 }
+
+// Runs a task to its end: the text of its failure, or "(no failure)".
+template<typename T> QString failureOf(QCoro::Task<T> task)
+{
+    try {
+        runSync(std::move(task));
+    } catch (const std::exception &e) {
+        return describe(e);
+    }
+    return QStringLiteral("(no failure)");
+}
+
+// A keychain store on a service of its own, so tests and earlier runs never see each other's
+// items.
+KeychainStore freshStore();
 
 // A plain TCP client for poking at a local server byte by byte.
 class RawClient final

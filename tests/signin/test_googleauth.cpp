@@ -45,16 +45,6 @@ QByteArray storedTokens(std::optional<QString> clientID, QDateTime expires)
         .toJsonBytes();
 }
 
-template<typename T> QString failureOf(QCoro::Task<T> task)
-{
-    try {
-        runSync(std::move(task));
-    } catch (const std::exception &e) {
-        return describe(e);
-    }
-    return u"(no failure)"_s;
-}
-
 // A GoogleAuth on a keychain service of its own, emptied again after the test.
 class GoogleAuthState : public ::testing::Test
 {
@@ -87,7 +77,7 @@ protected:
     }
 
     TestClock clock{0.001, QDateTime(QDate(2030, 5, 1), QTime(12, 0), Qt::UTC)};
-    KeychainStore keychain{u"com.tarnwick.test."_s + QUuid::createUuid().toString(QUuid::Id128)};
+    KeychainStore keychain = freshStore();
     QTemporaryDir dir;
     std::unique_ptr<GoogleAuth> auth;
 };

@@ -7,34 +7,12 @@
 #include <QDirIterator>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QUuid>
 
 #include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
 using namespace Tarnwick;
 using namespace Tarnwick::Testing;
-
-namespace {
-
-// Each test uses its own service, so tests and earlier runs never see each other's items.
-KeychainStore freshStore()
-{
-    return KeychainStore(u"com.tarnwick.test."_s +
-                         QUuid::createUuid().toString(QUuid::WithoutBraces));
-}
-
-template<typename T> QString failureOf(QCoro::Task<T> task)
-{
-    try {
-        runSync(std::move(task));
-    } catch (const Failure &failure) {
-        return failure.description();
-    }
-    return u"(no failure)"_s;
-}
-
-} // namespace
 
 TEST(KeychainStore, SavedBytesReadBackAndAreReplacedAndRemoved)
 {

@@ -6,32 +6,12 @@
 #include "core/tarnwicknetwork.h"
 #include "signintesting.h"
 
-#include <QUuid>
 
 #include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
 using namespace Tarnwick;
 using namespace Tarnwick::Testing;
-
-namespace {
-
-KeychainStore freshStore()
-{
-    return KeychainStore(u"com.tarnwick.test."_s + QUuid::createUuid().toString(QUuid::Id128));
-}
-
-template<typename T> QString failureOf(QCoro::Task<T> task)
-{
-    try {
-        runSync(std::move(task));
-    } catch (const std::exception &e) {
-        return describe(e);
-    }
-    return u"(no failure)"_s;
-}
-
-} // namespace
 
 // A locked keyring answers "not found" and deletes nothing: none of that may pass for an empty
 // store, or a locked keyring would sign the user out.
