@@ -570,6 +570,15 @@ QList<EmulatorState::Permission> EmulatorState::effectivePermissions(const Item 
     return out;
 }
 
+EmulatorState::Permission EmulatorState::effectivePermission(const Item &item,
+                                                             const QString &permissionId) const
+{
+    for (const Permission &p : effectivePermissions(item))
+        if (p.id == permissionId)
+            return p;
+    throw ApiError::permissionNotFound(permissionId);
+}
+
 // ---- rendering
 
 QString EmulatorState::webViewLink(const Item &item) const

@@ -355,6 +355,8 @@ private:
     // The user's own picture, else the emulator's generated one.
     QString photoLink(const User &user) const;
     QList<Permission> effectivePermissions(const Item &item) const;
+    // The item's permission with that id, its own or inherited; throws 404 when it has none.
+    Permission effectivePermission(const Item &item, const QString &permissionId) const;
     QJsonObject renderPermission(const Permission &p, const FieldSelection &fields) const;
     QString webViewLink(const Item &item) const;
     void checkWritableFields(const QJsonObject &body, const QSet<QString> &writable) const;

@@ -922,10 +922,8 @@ QJsonObject EmulatorState::getPermission(const Caller &caller, const QString &fi
 {
     std::lock_guard lock(m_mutex);
     const Item &item = visibleItem(caller, fileId, supportsAllDrives);
-    for (const Permission &p : effectivePermissions(item))
-        if (p.id == permissionId)
-            return renderPermission(p, fields.value_or(defaultPermissionFields()));
-    throw ApiError::permissionNotFound(permissionId);
+    return renderPermission(effectivePermission(item, permissionId),
+                            fields.value_or(defaultPermissionFields()));
 }
 
 QJsonObject EmulatorState::createPermission(const Caller &caller, const QString &fileId,
@@ -1096,28 +1094,23 @@ QJsonObject EmulatorState::updatePermission(const Caller &caller, const QString 
             }
         }
     }
-    for (const Permission &p : effectivePermissions(current)) {
-        if (p.id != permissionId)
-            continue;
-        if (p.role == u"owner"_s)
-            throw ApiError(403, u"invalidOwnershipTransfer"_s,
-                           u"The owner's role can only change through an ownership transfer."_s);
-        Item item = current;
-        for (Permission &e : item.permissions) {
-            if (e.id == permissionId) {
-                if (!role.isEmpty())
-                    e.role = role;
-                ++item.version;
-                m_items[item.id] = item;
-                changed();
-                return renderPermission(e, request.fields.value_or(defaultPermissionFields()));
-            }
+    if (effectivePermission(current, permissionId).role == u"owner"_s)
+        throw ApiError(403, u"invalidOwnershipTransfer"_s,
+                       u"The owner's role can only change through an ownership transfer."_s);
+    Item item = current;
+    for (Permission &e : item.permissions) {
+        if (e.id == permissionId) {
+            if (!role.isEmpty())
+                e.role = role;
+            ++item.version;
+            m_items[item.id] = item;
+            changed();
+            return renderPermission(e, request.fields.value_or(defaultPermissionFields()));
         }
-        throw ApiError(
-            403, u"cannotModifyInheritedPermission"_s,
-            u"This permission is inherited from a parent folder and cannot be changed on this item."_s);
     }
-    throw ApiError::permissionNotFound(permissionId);
+    throw ApiError(
+        403, u"cannotModifyInheritedPermission"_s,
+        u"This permission is inherited from a parent folder and cannot be changed on this item."_s);
 }
 
 void EmulatorState::deletePermission(const Caller &caller, const QString &fileId,
@@ -1132,25 +1125,18 @@ void EmulatorState::deletePermission(const Caller &caller, const QString &fileId
                                           FieldSelection::of({u"canShare"_s}));
     if (!leaving && !caps.value(u"canShare"_s).toBool())
         throw ApiError::insufficientPermissions();
-    for (const Permission &p : effectivePermissions(current)) {
-        if (p.id != permissionId)
-            continue;
-        if (p.role == u"owner"_s)
-            throw ApiError(403, u"cannotRemoveOwner"_s,
-                           u"The owner of a file cannot be removed."_s);
-        Item item = current;
-        const qsizetype removed =
-            item.permissions.removeIf([&](const Permission &e) { return e.id == permissionId; });
-        if (removed == 0)
-            throw ApiError(
-                403, u"cannotDeleteInheritedPermission"_s,
-                u"This permission is inherited from a parent folder and cannot be removed on this item."_s);
-        ++item.version;
-        m_items[item.id] = item;
-        changed();
-        return;
-    }
-    throw ApiError::permissionNotFound(permissionId);
+    if (effectivePermission(current, permissionId).role == u"owner"_s)
+        throw ApiError(403, u"cannotRemoveOwner"_s, u"The owner of a file cannot be removed."_s);
+    Item item = current;
+    const qsizetype removed =
+        item.permissions.removeIf([&](const Permission &e) { return e.id == permissionId; });
+    if (removed == 0)
+        throw ApiError(
+            403, u"cannotDeleteInheritedPermission"_s,
+            u"This permission is inherited from a parent folder and cannot be removed on this item."_s);
+    ++item.version;
+    m_items[item.id] = item;
+    changed();
 }
 
 } // namespace Tarnwick::Emulator

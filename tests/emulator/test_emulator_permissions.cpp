@@ -159,6 +159,9 @@ TEST_F(Permissions, ChangingAndRemoving)
     auto removeOwner = send("DELETE", permissions(file) + u"/"_s + ownerId, auth());
     EXPECT_EQ(removeOwner->status, 403);
     EXPECT_EQ(reason(removeOwner), u"cannotRemoveOwner"_s);
+    auto demoteOwner = patchJson(permissions(file) + u"/"_s + ownerId, {{u"role"_s, u"writer"_s}});
+    EXPECT_EQ(demoteOwner->status, 403);
+    EXPECT_EQ(reason(demoteOwner), u"invalidOwnershipTransfer"_s);
 
     auto removed =
         send("DELETE", permissions(file) + u"/"_s + binhId + u"?supportsAllDrives=true"_s, auth());
@@ -167,4 +170,7 @@ TEST_F(Permissions, ChangingAndRemoving)
     auto again = send("DELETE", permissions(file) + u"/"_s + binhId, auth());
     EXPECT_EQ(again->status, 404);
     EXPECT_EQ(at(json(again), "error.errors.0.location").toString(), u"permissionId"_s);
+    EXPECT_EQ(get(permissions(file) + u"/"_s + binhId)->status, 404);
+    EXPECT_EQ(patchJson(permissions(file) + u"/"_s + binhId, {{u"role"_s, u"reader"_s}})->status,
+              404);
 }
