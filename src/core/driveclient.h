@@ -187,7 +187,11 @@ private:
                                                qint64 expectedTotal, qint64 alreadySent,
                                                Progress progress, std::stop_token stop) const;
 
-    // Downloads (driveclient_download.cpp): one GET into the part file from offset; returns the
+    // Downloads (driveclient_download.cpp): the attempts that fill the part file until it holds
+    // the whole file; returns its size.
+    QCoro::Task<qint64> fillPart(DriveFile file, QString part, QString stamp, Progress progress,
+                                 std::stop_token stop) const;
+    // One GET into the part file from offset; returns the
     // answer whatever its status (the body only when it is not a success).
     QCoro::Task<HttpResponse> downloadAttempt(DriveFile file, QString part, QString stamp,
                                               qint64 offset, bool forceRefresh, Progress progress,

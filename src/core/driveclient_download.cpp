@@ -137,6 +137,31 @@ QCoro::Task<> DriveClient::download(DriveFile file, QString destination, Progres
 
     const QString part = UploadUtilities::partialURL(destination);
     const QString stamp = PartialDownload::stamp(file);
+    std::exception_ptr failure;
+    qint64 size = 0;
+    try {
+        auto filling = fillPart(file, part, stamp, progress, stop);
+        size = co_await filling;
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure) {
+        // The part file stays for a later resume: after a crash its length must not run ahead
+        // of the bytes that reached the disk.
+        auto flushing = runInBackground<void>([part] { flushPart(part); });
+        co_await flushing;
+        std::rethrow_exception(failure);
+    }
+    // Named first: g++ 12 destroys a lambda temporary inside a co_await expression twice.
+    auto moving = runInBackground<void>([part, destination] { moveIntoPlace(part, destination); });
+    co_await moving;
+    if (progress)
+        progress(size, size);
+}
+
+QCoro::Task<qint64> DriveClient::fillPart(DriveFile file, QString part, QString stamp,
+                                          Progress progress, std::stop_token stop) const
+{
     const qint64 expected = file.bytes();
     qint64 offset = PartialDownload::resumableOffset(part, stamp, expected);
 
@@ -155,11 +180,6 @@ QCoro::Task<> DriveClient::download(DriveFile file, QString destination, Progres
             } catch (...) {
                 failure = std::current_exception();
             }
-            if (failure) {
-                auto flushing = runInBackground<void>([part] { flushPart(part); });
-                co_await flushing;
-            }
-
             if (!failure) {
                 if (response.status == 200 || response.status == 206) {
                     throwIfStopped(stop);
@@ -204,17 +224,10 @@ QCoro::Task<> DriveClient::download(DriveFile file, QString destination, Progres
     if (::stat(QFile::encodeName(part).constData(), &info) != 0)
         throw SystemError::fromErrno(errno);
     const qint64 size = qint64(info.st_size);
-    if (expected != 0 && size != expected) {
-        auto flushing = runInBackground<void>([part] { flushPart(part); });
-        co_await flushing;
+    if (expected != 0 && size != expected)
         throw TarnwickError(u"Kết nối bị ngắt khi đang tải "_s + file.name +
                             u". Bấm tiếp tục để tải nốt phần còn lại."_s);
-    }
-    // Named first: g++ 12 destroys a lambda temporary inside a co_await expression twice.
-    auto moving = runInBackground<void>([part, destination] { moveIntoPlace(part, destination); });
-    co_await moving;
-    if (progress)
-        progress(size, size);
+    co_return size;
 }
 
 QCoro::Task<HttpResponse> DriveClient::downloadAttempt(DriveFile file, QString part, QString stamp,
