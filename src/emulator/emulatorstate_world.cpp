@@ -35,6 +35,15 @@ qint64 integer(const QJsonValue &v, qint64 fallback = 0)
     bad(u"expected a number, got "_s + v.toString());
 }
 
+// The bytes of a file a seed names, relative to its folder; `what` names it in the error.
+QByteArray seedFile(const QString &baseDir, const QString &name, const QString &what)
+{
+    QFile f(QDir(baseDir).filePath(name));
+    if (!f.open(QIODevice::ReadOnly))
+        bad(u"cannot read "_s + what + u' ' + f.fileName());
+    return f.readAll();
+}
+
 QDateTime time(const QJsonValue &v, const QDateTime &fallback)
 {
     if (!v.isString())
@@ -393,10 +402,8 @@ EmulatorState::Item EmulatorState::itemFromJson(const QJsonObject &o, const QStr
 
     QJsonObject thumb = o.value(u"thumbnail"_s).toObject();
     if (thumb.contains(u"file"_s)) {
-        QFile f(QDir(baseDir).filePath(thumb.value(u"file"_s).toString()));
-        if (!f.open(QIODevice::ReadOnly))
-            bad(u"cannot read thumbnail "_s + f.fileName());
-        thumb = QJsonObject{{u"png"_s, QString::fromLatin1(f.readAll().toBase64())}};
+        const QByteArray png = seedFile(baseDir, thumb.value(u"file"_s).toString(), u"thumbnail"_s);
+        thumb = QJsonObject{{u"png"_s, QString::fromLatin1(png.toBase64())}};
     }
     item.thumbnail = thumb;
 
@@ -413,10 +420,8 @@ EmulatorState::Item EmulatorState::itemFromJson(const QJsonObject &o, const QStr
         item.content =
             m_store.write(QByteArray::fromBase64(content.value(u"base64"_s).toString().toLatin1()));
     } else if (content.contains(u"file"_s)) {
-        QFile f(QDir(baseDir).filePath(content.value(u"file"_s).toString()));
-        if (!f.open(QIODevice::ReadOnly))
-            bad(u"cannot read content "_s + f.fileName());
-        item.content = m_store.write(f.readAll());
+        item.content =
+            m_store.write(seedFile(baseDir, content.value(u"file"_s).toString(), u"content"_s));
     } else if (content.contains(u"stored"_s)) {
         const QString path = QDir(m_store.dir()).filePath(content.value(u"stored"_s).toString());
         if (!QFileInfo::exists(path))

@@ -202,6 +202,39 @@ TEST(EmulatorSeed, TheDemoSeedLoads)
         std::runtime_error);
 }
 
+TEST(EmulatorSeed, ContentsAndThumbnailsMayBeFilesBesideTheSeed)
+{
+    QTemporaryDir dir;
+    auto write = [&](const QString &name, const QByteArray &bytes) {
+        QFile f(dir.filePath(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    };
+    const QByteArray png("\x89PNG\r\n\x1a\n tiny", 13);
+    write(u"ghi chú.txt"_s, "xin chào");
+    write(u"thumb.png"_s, png);
+    const QJsonObject note{{u"name"_s, u"ghi chú.txt"_s},
+                           {u"content"_s, QJsonObject{{u"file"_s, u"ghi chú.txt"_s}}},
+                           {u"thumbnail"_s, QJsonObject{{u"file"_s, u"thumb.png"_s}}}};
+    const QJsonObject world{
+        {u"users"_s, QJsonArray{QJsonObject{{u"email"_s, u"an@example.com"_s}}}},
+        {u"items"_s, QJsonArray{note}}};
+    write(u"seed.json"_s, QJsonDocument(world).toJson());
+
+    DriveEmulator::Options options;
+    options.seedFile = dir.filePath(u"seed.json"_s);
+    DriveEmulator emu(options);
+    emu.start();
+    const QString id = emu.findChild(emu.rootFolderId(u"an@example.com"_s), u"ghi chú.txt"_s);
+    ASSERT_FALSE(id.isEmpty());
+    EXPECT_EQ(emu.content(id), "xin chào");
+    httplib::Client c("127.0.0.1", emu.port());
+    EXPECT_EQ(QByteArray::fromStdString(c.Get("/thumbnails/" + id.toStdString())->body), png);
+
+    QFile::remove(dir.filePath(u"thumb.png"_s));
+    EXPECT_THROW(DriveEmulator{options}, std::runtime_error) << "a named file that is missing";
+}
+
 TEST(EmulatorProcess, PrintsItsAddressAndStopsOnSigterm)
 {
     QProcess process;
