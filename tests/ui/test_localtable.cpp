@@ -80,6 +80,29 @@ TEST(LocalFileTable, DragsCarryFileUrlsOncePerRow)
     EXPECT_EQ(mime->urls(), QList<QUrl>{QUrl::fromLocalFile(u"/data/report.pdf"_s)});
 }
 
+TEST(LocalFileTable, SelectionByKeysCoversWholeRowsInRunsAndReadsBackTheKeys)
+{
+    LocalFileTableModel model;
+    model.setFiles(sampleRows());
+    const int lastColumn = LocalFileTableModel::ColumnCount - 1;
+
+    // Rows 0 and 2 are apart: two ranges; a key that is not shown selects nothing.
+    const QItemSelection apart =
+        model.selectionOf({u"/data/notes"_s, u"/elsewhere"_s, u"/data/Ảnh"_s});
+    ASSERT_EQ(apart.size(), 2);
+    EXPECT_EQ(apart.at(0), QItemSelectionRange(model.index(0, 0), model.index(0, lastColumn)));
+    EXPECT_EQ(apart.at(1), QItemSelectionRange(model.index(2, 0), model.index(2, lastColumn)));
+
+    // Adjacent rows make one range.
+    const QItemSelection adjacent = model.selectionOf({u"/data/report.pdf"_s, u"/data/notes"_s});
+    ASSERT_EQ(adjacent.size(), 1);
+    EXPECT_EQ(adjacent.at(0), QItemSelectionRange(model.index(1, 0), model.index(2, lastColumn)));
+
+    EXPECT_EQ(model.keysOf({model.index(2, 0), model.index(0, 0)}),
+              (QSet<QString>{u"/data/notes"_s, u"/data/Ảnh"_s}));
+    EXPECT_TRUE(model.selectionOf({}).isEmpty());
+}
+
 TEST(FileIcons, FilesOfOneExtensionShareOneCachedIcon)
 {
     FileIconCache &cache = FileIconCache::shared();
