@@ -41,8 +41,9 @@ struct Options
 {
     QString screenshot;
     bool demo = false;
-    // The demo signs in by itself: no browser can show the emulator's consent page.
-    bool autoConsent = false;
+    // No browser can show the demo's consent page (offscreen, a screenshot run): it signs in by
+    // itself.
+    bool browserless = false;
     QString folder;
 };
 
@@ -123,7 +124,7 @@ QCoro::Task<> start(AppModel *model, MainWindow *window, Options options)
     co_await initializing;
     if (!guard)
         co_return;
-    if (options.demo && options.autoConsent && !model->connected()) {
+    if (options.demo && options.browserless && !model->connected()) {
         model->login();
         for (int i = 0; i < 500 && guard && (model->connecting() || !model->connected()); ++i) {
             auto pause = sleepFor(std::chrono::milliseconds(10), std::stop_token());
@@ -204,7 +205,7 @@ int main(int argc, char **argv)
         QCoreApplication::setApplicationName(u"Tarnwick Demo"_s);
         keychain = KeychainStore(KeychainStore::defaultService() + u"-demo"_s);
         const QString platform = QGuiApplication::platformName();
-        options.autoConsent =
+        options.browserless =
             !options.screenshot.isEmpty() || platform == u"offscreen" || platform == u"minimal";
         Emulator::DriveEmulator::Options emulated;
         emulated.seedFile = QStringLiteral(TARNWICK_DEMO_SEED);
@@ -226,8 +227,7 @@ int main(int argc, char **argv)
         // The consent page opens in the browser like Google's; without one the demo approves by
         // itself and says so.
         const QString base = emulator->baseUrl();
-        const bool browserless = options.autoConsent;
-        desktop.setUrlHandler([base, browserless, &window](const QUrl &url) {
+        desktop.setUrlHandler([base, browserless = options.browserless, &window](const QUrl &url) {
             if (!url.toString().startsWith(base + u"/o/oauth2/"_s))
                 return false;
             if (!browserless && QDesktopServices::openUrl(url))
