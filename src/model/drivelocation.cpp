@@ -4,44 +4,61 @@ using namespace Qt::StringLiterals;
 
 namespace Tarnwick::DriveLocations {
 
+namespace {
+
+struct Area
+{
+    DriveLocation location;
+    QString title;
+    QString symbol;
+};
+
+// Every area with its title and symbol, in the order the window offers them.
+const QList<Area> &areas()
+{
+    static const QList<Area> list{
+        {DriveLocation::MyDrive, u"Drive của tôi"_s, u"externaldrive"_s},
+        {DriveLocation::Shared, u"Được chia sẻ"_s, u"person.2"_s},
+        {DriveLocation::Team, u"Bộ nhớ dùng chung"_s, u"building.2"_s},
+    };
+    return list;
+}
+
+const Area &area(DriveLocation location)
+{
+    for (const Area &each : areas()) {
+        if (each.location == location)
+            return each;
+    }
+    Q_UNREACHABLE();
+    return areas().constFirst();
+}
+
+} // namespace
+
 QList<DriveLocation> all()
 {
-    return {DriveLocation::MyDrive, DriveLocation::Shared, DriveLocation::Team};
+    QList<DriveLocation> locations;
+    for (const Area &each : areas())
+        locations.append(each.location);
+    return locations;
 }
 
 QString rawValue(DriveLocation location)
 {
-    switch (location) {
-    case DriveLocation::MyDrive:
-        return u"Drive của tôi"_s;
-    case DriveLocation::Shared:
-        return u"Được chia sẻ"_s;
-    case DriveLocation::Team:
-        return u"Bộ nhớ dùng chung"_s;
-    }
-    Q_UNREACHABLE();
-    return {};
+    return area(location).title;
 }
 
 QString symbolName(DriveLocation location)
 {
-    switch (location) {
-    case DriveLocation::MyDrive:
-        return u"externaldrive"_s;
-    case DriveLocation::Shared:
-        return u"person.2"_s;
-    case DriveLocation::Team:
-        return u"building.2"_s;
-    }
-    Q_UNREACHABLE();
-    return {};
+    return area(location).symbol;
 }
 
 std::optional<DriveLocation> fromRawValue(const QString &raw)
 {
-    for (const DriveLocation location : all()) {
-        if (rawValue(location) == raw)
-            return location;
+    for (const Area &each : areas()) {
+        if (each.title == raw)
+            return each.location;
     }
     return std::nullopt;
 }
