@@ -10,10 +10,10 @@
 // the main thread's own CPU time is taken (lateness with little CPU is the scheduler's, not ours).
 // Prints "RESULT bytes=… secs=… mbps=… progress_calls=… main_cpu_ms=… lateness_p99_ms=…
 // lateness_max_ms=…". TARNWICK_BENCH_TOKEN, when set, is sent as a bearer token.
-#include "core/httpengine.h"
-#include "core/httpfilesink.h"
-#include "core/runsync.h"
-#include "core/tarnwicknetwork.h"
+#include "net/httpengine.h"
+#include "net/httpfilesink.h"
+#include "async/runsync.h"
+#include "net/tarnwicknetwork.h"
 #include "latenessprobe.h"
 
 #include <QCoreApplication>

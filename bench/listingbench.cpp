@@ -8,11 +8,11 @@
 //                                                DriveClient::list and sorts it as the Drive pane
 //                                                does; one line per round: "RESULT list_ms=…
 //                                                fetch_ms=… sort_ms=… count=…"
-#include "driveclient.h"
-#include "endpoints.h"
-#include "runsync.h"
-#include "sortoption.h"
-#include "tarnwicknetwork.h"
+#include "drive/driveclient.h"
+#include "net/endpoints.h"
+#include "async/runsync.h"
+#include "records/sortoption.h"
+#include "net/tarnwicknetwork.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

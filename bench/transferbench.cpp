@@ -16,12 +16,12 @@
 // progress_calls=… main_cpu_ms=… lateness_p99_ms=… lateness_max_ms=… late_ticks=… busy_late_ticks=…
 // runqueue_wait_ms=…": ticks over 2 ms late, those in which the main thread itself was busy for
 // most of the delay, and how long it waited, runnable, for a CPU.
-#include "core/async.h"
-#include "core/driveclient.h"
-#include "core/endpoints.h"
-#include "core/runsync.h"
-#include "core/tarnwicknetwork.h"
-#include "emulator/driveemulator.h"
+#include "async/async.h"
+#include "drive/driveclient.h"
+#include "net/endpoints.h"
+#include "async/runsync.h"
+#include "net/tarnwicknetwork.h"
+#include "driveemulator.h"
 #include "latenessprobe.h"
 
 #include <QCoreApplication>

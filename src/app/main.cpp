@@ -1,19 +1,19 @@
-#include "model/appmodel.h"
-#include "ui/icons.h"
-#include "ui/localpane.h"
-#include "ui/mainwindow.h"
-#include "ui/palette.h"
-#include "ui/qtdesktop.h"
+#include "appmodel.h"
+#include "common/icons.h"
+#include "panes/localpane.h"
+#include "window/mainwindow.h"
+#include "common/palette.h"
+#include "desktop/qtdesktop.h"
 
-#include "async.h"
-#include "endpoints.h"
-#include "googleauth.h"
-#include "httpengine.h"
-#include "keychainstore.h"
-#include "oauthconfiguration.h"
-#include "tarnwicknetwork.h"
+#include "async/async.h"
+#include "net/endpoints.h"
+#include "auth/googleauth.h"
+#include "net/httpengine.h"
+#include "auth/keychainstore.h"
+#include "auth/oauthconfiguration.h"
+#include "net/tarnwicknetwork.h"
 #ifdef TARNWICK_HAVE_EMULATOR
-#include "emulator/driveemulator.h"
+#include "driveemulator.h"
 #endif
 
 #include <QApplication>

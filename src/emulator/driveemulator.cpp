@@ -1,13 +1,13 @@
 #include "driveemulator_p.h"
 
-#include "apierror.h"
-#include "contentstore.h"
-#include "driveids.h"
-#include "emulatorserver.h"
-#include "emulatorstate.h"
-#include "faultinjector.h"
-#include "generatedcontent.h"
-#include "requestlog.h"
+#include "api/apierror.h"
+#include "state/contentstore.h"
+#include "state/driveids.h"
+#include "server/emulatorserver.h"
+#include "state/emulatorstate.h"
+#include "faults/faultinjector.h"
+#include "state/generatedcontent.h"
+#include "server/requestlog.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "emulator/faultrule.h"
-#include "emulator/requestrecord.h"
-#include "emulator/testaccount.h"
+#include "faults/faultrule.h"
+#include "server/requestrecord.h"
+#include "testaccount.h"
 
 #include <QByteArray>
 #include <QDateTime>

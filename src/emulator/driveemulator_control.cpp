@@ -1,8 +1,8 @@
 // DriveEmulator: the control API over HTTP, under /__control/ (see README.md).
 #include "driveemulator_p.h"
 
-#include "exchange.h"
-#include "jsonvalues.h"
+#include "server/exchange.h"
+#include "api/jsonvalues.h"
 
 #include <QJsonArray>
 

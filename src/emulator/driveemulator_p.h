@@ -4,12 +4,12 @@
 
 #include "driveemulator.h"
 
-#include "apierror.h"
-#include "contentstore.h"
-#include "emulatorserver.h"
-#include "emulatorstate.h"
-#include "faultinjector.h"
-#include "requestlog.h"
+#include "api/apierror.h"
+#include "state/contentstore.h"
+#include "server/emulatorserver.h"
+#include "state/emulatorstate.h"
+#include "faults/faultinjector.h"
+#include "server/requestlog.h"
 
 #include <QDir>
 #include <QJsonDocument>

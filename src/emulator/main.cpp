@@ -1,5 +1,5 @@
 // tarnwick-drive-emulator: the Drive emulator as its own process (demo, benchmarks, restart tests).
-#include "emulator/driveemulator.h"
+#include "driveemulator.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,10 +1,10 @@
 #include "appmodel.h"
 
 #include "desktop.h"
-#include "driveclient.h"
-#include "googleauth.h"
+#include "drive/driveclient.h"
+#include "auth/googleauth.h"
 #include "stepoutcome.h"
-#include "tarnwicknetwork.h"
+#include "net/tarnwicknetwork.h"
 
 #include <QPointer>
 #include <QSettings>

@@ -1,14 +1,14 @@
 #pragma once
 
-#include "availableupdate.h"
-#include "crumb.h"
-#include "driveaccount.h"
-#include "drivefile.h"
-#include "drivelocation.h"
-#include "drivepermission.h"
-#include "keychainstore.h"
-#include "localfile.h"
-#include "sortoption.h"
+#include "updates/availableupdate.h"
+#include "browse/crumb.h"
+#include "drive/driveaccount.h"
+#include "drive/drivefile.h"
+#include "browse/drivelocation.h"
+#include "drive/drivepermission.h"
+#include "auth/keychainstore.h"
+#include "browse/localfile.h"
+#include "records/sortoption.h"
 // moc cannot parse the standard library's concepts, which <stop_token> pulls in first.
 #ifndef Q_MOC_RUN
 #include <stop_token>

@@ -1,11 +1,11 @@
 #include "appmodel.h"
 
-#include "async.h"
-#include "clock.h"
+#include "async/async.h"
+#include "async/clock.h"
 #include "desktop.h"
-#include "driveclient.h"
-#include "endpoints.h"
-#include "filterbyname.h"
+#include "drive/driveclient.h"
+#include "net/endpoints.h"
+#include "browse/filterbyname.h"
 #include "stepoutcome.h"
 
 #include <QHostAddress>

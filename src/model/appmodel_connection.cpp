@@ -1,12 +1,12 @@
 #include "appmodel.h"
 
-#include "async.h"
-#include "decimalinteger.h"
+#include "async/async.h"
+#include "records/decimalinteger.h"
 #include "desktop.h"
-#include "driveclient.h"
-#include "googleauth.h"
+#include "drive/driveclient.h"
+#include "auth/googleauth.h"
 #include "stepoutcome.h"
-#include "tarnwicknetwork.h"
+#include "net/tarnwicknetwork.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,10 +1,10 @@
 #include "appmodel.h"
 
-#include "clock.h"
+#include "async/clock.h"
 #include "desktop.h"
-#include "filterbyname.h"
+#include "browse/filterbyname.h"
 #include "futureresult.h"
-#include "localfolderlisting.h"
+#include "browse/localfolderlisting.h"
 #include "stepoutcome.h"
 
 #include <QDir>

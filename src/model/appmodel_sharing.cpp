@@ -1,9 +1,9 @@
 #include "appmodel.h"
 
-#include "async.h"
+#include "async/async.h"
 #include "desktop.h"
-#include "driveclient.h"
-#include "sharesheetform.h"
+#include "drive/driveclient.h"
+#include "browse/sharesheetform.h"
 #include "stepoutcome.h"
 
 #include <QPointer>

@@ -1,8 +1,8 @@
 #include "appmodel.h"
 
-#include "async.h"
+#include "async/async.h"
 #include "desktop.h"
-#include "updatechecker.h"
+#include "updates/updatechecker.h"
 
 #include <QPointer>
 #include <QSettings>

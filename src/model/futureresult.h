@@ -1,6 +1,6 @@
 #pragma once
 
-#include "async.h"
+#include "async/async.h"
 
 #include <QCoroTask>
 #include <QFuture>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "errors.h"
+#include "records/errors.h"
 
 #include <QCoroTask>
 #include <QObject>

@@ -1,4 +1,4 @@
-#include "core/dragpayload.h"
+#include "records/dragpayload.h"
 #include "qtprinters.h"
 
 #include <QMimeData>

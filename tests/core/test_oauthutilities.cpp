@@ -1,7 +1,7 @@
-#include "core/decodingerror.h"
-#include "core/errors.h"
-#include "core/oauthconfiguration.h"
-#include "core/oauthutilities.h"
+#include "drive/decodingerror.h"
+#include "records/errors.h"
+#include "auth/oauthconfiguration.h"
+#include "auth/oauthutilities.h"
 #include "qtprinters.h"
 
 #include <gtest/gtest.h>

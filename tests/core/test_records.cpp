@@ -1,9 +1,9 @@
-#include "core/decodingerror.h"
-#include "core/drivefile.h"
-#include "core/drivepermission.h"
-#include "core/internetdate.h"
-#include "core/sortoption.h"
-#include "core/uploadsession.h"
+#include "drive/decodingerror.h"
+#include "drive/drivefile.h"
+#include "drive/drivepermission.h"
+#include "drive/internetdate.h"
+#include "records/sortoption.h"
+#include "records/uploadsession.h"
 #include "qtprinters.h"
 
 #include <QJsonDocument>

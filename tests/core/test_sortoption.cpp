@@ -1,4 +1,4 @@
-#include "core/sortoption.h"
+#include "records/sortoption.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "core/drivefile.h"
-#include "core/errors.h"
-#include "core/partialdownload.h"
-#include "core/speedtracker.h"
-#include "core/uploadutilities.h"
+#include "drive/drivefile.h"
+#include "records/errors.h"
+#include "records/partialdownload.h"
+#include "records/speedtracker.h"
+#include "records/uploadutilities.h"
 #include "qtprinters.h"
 #include "support/testsupport.h"
 

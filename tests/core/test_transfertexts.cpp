@@ -1,5 +1,5 @@
-#include "core/byteformat.h"
-#include "core/diskspaceutilities.h"
+#include "records/byteformat.h"
+#include "records/diskspaceutilities.h"
 #include "qtprinters.h"
 
 #include <QDir>

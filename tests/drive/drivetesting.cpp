@@ -1,7 +1,7 @@
 #include "drivetesting.h"
 
-#include "endpoints.h"
-#include "tarnwicknetwork.h"
+#include "net/endpoints.h"
+#include "net/tarnwicknetwork.h"
 
 #include <QJsonDocument>
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "driveclient.h"
-#include "emulator/driveemulator.h"
-#include "runsync.h"
+#include "drive/driveclient.h"
+#include "driveemulator.h"
+#include "async/runsync.h"
 
 #include <QJsonObject>
 #include <QMap>

@@ -1,6 +1,6 @@
 #include "drivetesting.h"
 
-#include "errors.h"
+#include "records/errors.h"
 
 
 #include <stop_token>

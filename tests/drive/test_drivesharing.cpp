@@ -1,6 +1,6 @@
 #include "drivetesting.h"
 
-#include "decodingerror.h"
+#include "drive/decodingerror.h"
 
 #include <QElapsedTimer>
 #include <QTimer>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "emulator/driveemulator.h"
+#include "driveemulator.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,11 +1,11 @@
 // The emulator's own parsers and generators, without a server.
-#include "emulator/apierror.h"
-#include "emulator/fieldselection.h"
-#include "emulator/generatedcontent.h"
-#include "emulator/jsonvalues.h"
-#include "emulator/naturalorder.h"
-#include "emulator/pngimage.h"
-#include "emulator/searchquery.h"
+#include "api/apierror.h"
+#include "api/fieldselection.h"
+#include "state/generatedcontent.h"
+#include "api/jsonvalues.h"
+#include "api/naturalorder.h"
+#include "state/pngimage.h"
+#include "api/searchquery.h"
 
 #include <QTimeZone>
 #include <QtEndian>

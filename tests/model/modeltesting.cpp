@@ -2,12 +2,12 @@
 
 #include "support/testsupport.h"
 
-#include "endpoints.h"
-#include "googleauth.h"
-#include "httpengine.h"
-#include "oauthconfiguration.h"
-#include "runsync.h"
-#include "tarnwicknetwork.h"
+#include "net/endpoints.h"
+#include "auth/googleauth.h"
+#include "net/httpengine.h"
+#include "auth/oauthconfiguration.h"
+#include "async/runsync.h"
+#include "net/tarnwicknetwork.h"
 
 #include <QRegularExpression>
 #include <QSettings>

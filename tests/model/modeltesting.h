@@ -1,11 +1,11 @@
 #pragma once
 
-#include "model/appmodel.h"
+#include "appmodel.h"
 #include "support/scripteddesktop.h"
 
-#include "clock.h"
-#include "emulator/driveemulator.h"
-#include "keychainstore.h"
+#include "async/clock.h"
+#include "driveemulator.h"
+#include "auth/keychainstore.h"
 
 #include <QTemporaryDir>
 

@@ -2,8 +2,8 @@
 #include "modeltesting.h"
 #include "support/testsupport.h"
 
-#include "endpoints.h"
-#include "runsync.h"
+#include "net/endpoints.h"
+#include "async/runsync.h"
 
 #include <QSignalSpy>
 #include <QTest>

@@ -3,11 +3,11 @@
 #include "signin/signintesting.h"
 #include "support/testsupport.h"
 
-#include "driveclient.h"
-#include "errors.h"
-#include "googleauth.h"
-#include "oauthutilities.h"
-#include "runsync.h"
+#include "drive/driveclient.h"
+#include "records/errors.h"
+#include "auth/googleauth.h"
+#include "auth/oauthutilities.h"
+#include "async/runsync.h"
 
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;

@@ -1,10 +1,10 @@
-#include "model/appmodel.h"
-#include "model/localfolderlisting.h"
+#include "appmodel.h"
+#include "browse/localfolderlisting.h"
 #include "support/scripteddesktop.h"
 #include "support/testsupport.h"
 
-#include "clock.h"
-#include "runsync.h"
+#include "async/clock.h"
+#include "async/runsync.h"
 
 #include <QDir>
 #include <QFile>

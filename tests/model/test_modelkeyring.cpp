@@ -3,7 +3,7 @@
 #include "signin/signintesting.h"
 #include "support/testsupport.h"
 
-#include "runsync.h"
+#include "async/runsync.h"
 
 #include <QSettings>
 

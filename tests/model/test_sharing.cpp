@@ -2,9 +2,9 @@
 #include "modeltesting.h"
 #include "support/testsupport.h"
 
-#include "driveclient.h"
-#include "model/sharesheetform.h"
-#include "runsync.h"
+#include "drive/driveclient.h"
+#include "browse/sharesheetform.h"
+#include "async/runsync.h"
 
 #include <QTest>
 

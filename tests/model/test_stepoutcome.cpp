@@ -1,8 +1,8 @@
 // Awaiting a step for the model: how it ended, and when a failure may still be reported.
-#include "model/stepoutcome.h"
+#include "stepoutcome.h"
 
-#include "async.h"
-#include "runsync.h"
+#include "async/async.h"
+#include "async/runsync.h"
 
 #include <QTimer>
 

@@ -2,9 +2,9 @@
 #include "modeltesting.h"
 #include "support/testsupport.h"
 
-#include "model/appinfo.h"
-#include "model/updatechecker.h"
-#include "runsync.h"
+#include "appinfo.h"
+#include "updates/updatechecker.h"
+#include "async/runsync.h"
 
 #include <QSettings>
 

@@ -1,7 +1,7 @@
-#include "core/async.h"
-#include "core/clock.h"
-#include "core/runsync.h"
-#include "core/taskgroup.h"
+#include "async/async.h"
+#include "async/clock.h"
+#include "async/runsync.h"
+#include "async/taskgroup.h"
 
 #include <QElapsedTimer>
 #include <QTimer>

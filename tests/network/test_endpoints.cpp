@@ -1,4 +1,4 @@
-#include "core/endpoints.h"
+#include "net/endpoints.h"
 
 #include <gtest/gtest.h>
 

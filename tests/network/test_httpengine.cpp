@@ -1,12 +1,12 @@
 #include "pattern.h"
 #include "testserver.h"
 
-#include "core/async.h"
-#include "core/httpengine.h"
-#include "core/httpfilesink.h"
-#include "core/runsync.h"
-#include "core/tarnwicknetwork.h"
-#include "core/taskgroup.h"
+#include "async/async.h"
+#include "net/httpengine.h"
+#include "net/httpfilesink.h"
+#include "async/runsync.h"
+#include "net/tarnwicknetwork.h"
+#include "async/taskgroup.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "core/errors.h"
-#include "core/keychainstore.h"
-#include "core/runsync.h"
+#include "records/errors.h"
+#include "auth/keychainstore.h"
+#include "async/runsync.h"
 
 #include <QCoroTask>
 #include <QHostAddress>

@@ -1,5 +1,5 @@
-#include "core/async.h"
-#include "core/asyncmutex.h"
+#include "async/async.h"
+#include "async/asyncmutex.h"
 #include "signintesting.h"
 #include "support/testsupport.h"
 

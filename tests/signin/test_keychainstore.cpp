@@ -1,6 +1,6 @@
-#include "core/errors.h"
-#include "core/keychainstore.h"
-#include "core/runsync.h"
+#include "records/errors.h"
+#include "auth/keychainstore.h"
+#include "async/runsync.h"
 #include "signintesting.h"
 
 #include <QDir>

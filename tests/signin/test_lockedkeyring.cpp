@@ -1,9 +1,9 @@
 // These cases lock the session's keyring, which every other keychain user shares: they run
 // serially.
-#include "core/googleauth.h"
-#include "core/keychainstore.h"
-#include "core/runsync.h"
-#include "core/tarnwicknetwork.h"
+#include "auth/googleauth.h"
+#include "auth/keychainstore.h"
+#include "async/runsync.h"
+#include "net/tarnwicknetwork.h"
 #include "signintesting.h"
 
 

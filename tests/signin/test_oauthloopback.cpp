@@ -1,6 +1,6 @@
-#include "core/clock.h"
-#include "core/errors.h"
-#include "core/oauthloopback.h"
+#include "async/clock.h"
+#include "records/errors.h"
+#include "auth/oauthloopback.h"
 #include "signintesting.h"
 #include "support/testsupport.h"
 

@@ -1,5 +1,5 @@
-#include "ui/icons.h"
-#include "ui/palette.h"
+#include "common/icons.h"
+#include "common/palette.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "scripteddesktop.h"
 
-#include "errors.h"
+#include "records/errors.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/desktop.h"
+#include "desktop.h"
 
 #include <QHash>
 #include <QList>

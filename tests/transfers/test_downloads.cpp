@@ -2,10 +2,10 @@
 // and the destination only ever appearing whole.
 #include "transfertesting.h"
 
-#include "errors.h"
-#include "partialdownload.h"
+#include "records/errors.h"
+#include "records/partialdownload.h"
 #include "support/testsupport.h"
-#include "uploadutilities.h"
+#include "records/uploadutilities.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,7 +2,7 @@
 // sessions, retries with their waits, and the faults a real network adds.
 #include "transfertesting.h"
 
-#include "errors.h"
+#include "records/errors.h"
 #include "support/testsupport.h"
 
 #include <QElapsedTimer>

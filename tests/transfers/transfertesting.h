@@ -1,6 +1,6 @@
 #pragma once
 
-#include "clock.h"
+#include "async/clock.h"
 #include "drive/drivetesting.h"
 
 #include <QTemporaryDir>

@@ -1,13 +1,13 @@
-#include "ui/fileiconcache.h"
-#include "ui/icons.h"
-#include "ui/localfiletablemodel.h"
-#include "ui/palette.h"
-#include "ui/previewwindow.h"
-#include "ui/qtdesktop.h"
+#include "common/fileiconcache.h"
+#include "common/icons.h"
+#include "tables/localfiletablemodel.h"
+#include "common/palette.h"
+#include "sheets/previewwindow.h"
+#include "desktop/qtdesktop.h"
 
 #include "support/testsupport.h"
 
-#include "runsync.h"
+#include "async/runsync.h"
 
 #include <QAbstractItemModelTester>
 #include <QApplication>

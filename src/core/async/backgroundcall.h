@@ -1,0 +1,70 @@
+#pragma once
+
+#include "async/async.h"
+
+#include <QCoroTask>
+
+#include <coroutine>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <type_traits>
+
+namespace Tarnwick {
+
+namespace Detail {
+// Runs job on one of the threads kept for short disk work.
+void startInBackground(std::function<void()> job);
+
+template<typename T> struct BackgroundState
+{
+    std::function<T()> work;
+    std::optional<std::conditional_t<std::is_void_v<T>, bool, T>> value;
+    std::exception_ptr error;
+};
+
+// A plain pointer: g++ 12 copies awaiters passed through QCoro's await_transform and may destroy
+// a temporary with a destructor twice. The coroutine's own shared pointer keeps the state alive.
+template<typename T> struct BackgroundAwaiter
+{
+    const std::shared_ptr<BackgroundState<T>> *state;
+
+    bool await_ready() const noexcept { return false; }
+    void await_suspend(std::coroutine_handle<> handle)
+    {
+        startInBackground([state = *state, handle] {
+            try {
+                if constexpr (std::is_void_v<T>) {
+                    state->work();
+                    state->value.emplace(true);
+                } else {
+                    state->value.emplace(state->work());
+                }
+            } catch (...) {
+                state->error = std::current_exception();
+            }
+            postResume(handle);
+        });
+    }
+    void await_resume() const noexcept {}
+};
+} // namespace Detail
+
+// Runs work off the main thread and resumes the awaiting coroutine on the main thread with its
+// result or its exception. Create the task into a named local before awaiting it: g++ 12 destroys
+// a lambda temporary inside a co_await expression twice. For short, bounded disk work that must not
+// block the main thread (reading a small file whole, flushing a finished download to disk); it
+// cannot be cancelled.
+template<typename T> QCoro::Task<T> runInBackground(std::function<T()> work)
+{
+    auto state = std::make_shared<Detail::BackgroundState<T>>();
+    state->work = std::move(work);
+    co_await Detail::BackgroundAwaiter<T>{&state};
+    if (state->error)
+        std::rethrow_exception(state->error);
+    if constexpr (!std::is_void_v<T>)
+        co_return std::move(*state->value);
+}
+
+} // namespace Tarnwick

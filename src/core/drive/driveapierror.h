@@ -1,0 +1,38 @@
+#pragma once
+
+#include "records/errors.h"
+
+namespace Tarnwick {
+
+// Google answered a Drive request with a status the operation does not accept. The description is
+// exactly the Vietnamese message.
+class DriveAPIError final : public Failure
+{
+public:
+    DriveAPIError(int status, QString message, bool retryable)
+        : m_status(status)
+        , m_message(std::move(message))
+        , m_retryable(retryable)
+    {
+    }
+
+    // The status code of the answer.
+    int status() const { return m_status; }
+    const QString &message() const { return m_message; }
+    // Whether the same request may succeed when sent again later.
+    bool retryable() const { return m_retryable; }
+    QString description() const override { return m_message; }
+
+    bool operator==(const DriveAPIError &other) const
+    {
+        return m_status == other.m_status && m_message == other.m_message &&
+               m_retryable == other.m_retryable;
+    }
+
+private:
+    int m_status;
+    QString m_message;
+    bool m_retryable;
+};
+
+} // namespace Tarnwick

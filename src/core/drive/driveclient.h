@@ -1,0 +1,204 @@
+#pragma once
+
+#include "drive/driveaccount.h"
+#include "drive/driveapierror.h"
+#include "drive/drivefile.h"
+#include "drive/drivepermission.h"
+#include "net/httprequest.h"
+#include "net/httpresponse.h"
+#include "records/uploadsession.h"
+
+#include <QCoroTask>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <stop_token>
+#include <utility>
+
+namespace Tarnwick {
+
+class HttpEngine;
+
+// The one client of the Google Drive API v3 (Endpoints::current().api). Every operation sends its
+// requests with a bearer token from the token source, retries once with a freshly refreshed token
+// after a 401, and turns any status it does not accept into a DriveAPIError with the Vietnamese
+// message the user reads. Operations that address an item check its ID before anything is sent.
+//
+// The client holds nothing but its session and its token source, so it is cheap to create and to
+// copy. Operations are started and awaited on the main thread; any number may run at once. Each
+// takes a stop token: a stop cancels the request in flight and ends the operation with Cancelled.
+// The client must outlive the operations it started. Failures are thrown: TarnwickError for what
+// the client detects itself, DriveAPIError for unexpected answers, DecodingError for an answer
+// that does not fit its record, NetworkError for the transport, and whatever the token source
+// throws, unchanged.
+struct DriveListingPage;
+
+class DriveClient final
+{
+public:
+    using Account = DriveAccount;
+    // Supplies an access token; forceRefresh asks for a new one because Drive refused the last.
+    using TokenSource =
+        std::function<QCoro::Task<QString>(bool forceRefresh, std::stop_token stop)>;
+    // Query parameters as name and value, not encoded; their order does not matter to Drive.
+    using Query = QList<std::pair<QString, QString>>;
+    // Bytes done and the total of a transfer; called on the main thread.
+    using Progress = std::function<void(qint64 done, qint64 total)>;
+    // Receives a resumable-upload session as soon as Google has opened it.
+    using SessionHandler = std::function<void(const UploadSession &session)>;
+
+    // The inactivity limit of every authorized request.
+    static constexpr std::chrono::seconds requestTimeout{120};
+    // The fields of a single item wherever one is returned.
+    static const QString itemFields;
+    // The fields of a listing page.
+    static const QString listFields;
+
+    // session carries every request and must outlive the client. Sends nothing.
+    DriveClient(HttpEngine &session, TokenSource token);
+
+    // ---- browsing and item operations
+
+    // The signed-in user's name, address and storage quota.
+    QCoro::Task<Account> account(std::stop_token stop = {}) const;
+    // Every item of a folder ("root" for the top of My Drive, a shared drive's ID for its top),
+    // or of "shared with me" when sharedWithMe is set (then parent is ignored), not trashed, in
+    // the server's order, read page after page to the end. A failed page fails the whole call.
+    QCoro::Task<QList<DriveFile>> list(QString parent, bool sharedWithMe,
+                                       std::stop_token stop = {}) const;
+    // The shared drives the user belongs to, each presented as a folder with only ID and name.
+    QCoro::Task<QList<DriveFile>> sharedDrives(std::stop_token stop = {}) const;
+    // One item, wherever it lives (shared drives included).
+    QCoro::Task<DriveFile> file(QString id, std::stop_token stop = {}) const;
+    // Creates a folder under the trimmed name (checked by UploadUtilities::validateName first)
+    // and returns it.
+    QCoro::Task<DriveFile> createFolder(QString name, QString parent,
+                                        std::stop_token stop = {}) const;
+    QCoro::Task<> rename(DriveFile file, QString name, std::stop_token stop = {}) const;
+    // Moves the item to the Drive trash.
+    QCoro::Task<> trash(DriveFile file, std::stop_token stop = {}) const;
+    // Removes the item for good; only 200 and 204 count as success.
+    QCoro::Task<> deletePermanently(DriveFile file, std::stop_token stop = {}) const;
+
+    // ---- permissions and share links
+
+    // Everyone who may use the item; empty when Drive lists nobody.
+    QCoro::Task<QList<DrivePermission>> listPermissions(QString fileId,
+                                                        std::stop_token stop = {}) const;
+    // Gives the person with this address (trimmed; it must contain "@") the role on the item,
+    // with or without Drive's notification mail, and returns the new permission.
+    QCoro::Task<DrivePermission> addPermission(QString fileId, QString email, QString role,
+                                               bool sendNotificationEmail,
+                                               std::stop_token stop = {}) const;
+    QCoro::Task<> updatePermissionRole(QString fileId, QString permissionId, QString newRole,
+                                       std::stop_token stop = {}) const;
+    QCoro::Task<> deletePermission(QString fileId, QString permissionId,
+                                   std::stop_token stop = {}) const;
+    // Lets anyone with the link view the item and returns the link. A refused public permission
+    // (an organisation that forbids public links) is ignored: the item's link still comes back.
+    QCoro::Task<QString> createShareLink(QString fileId, std::stop_token stop = {}) const;
+
+    // ---- transfers
+
+    // Puts the regular file at `file` (a local path; symbolic links are refused) into the folder
+    // `parent` under its own name and returns the new item. Files of 1 to 5,242,880 bytes go in
+    // one multipart request (falling back once to a resumable upload after a transient failure);
+    // empty and larger files go through a resumable session, handed to onSession at once so the
+    // caller can keep it, and sent in 8 MiB chunks. `resume` continues a kept session from the
+    // last byte Google confirmed, provided the file's size and modification date are unchanged;
+    // a session Google no longer knows is replaced by a new one. Transient failures (5xx, 429,
+    // rate limits, the network) are retried after 2, 4, 8, 16 and 16 seconds, asking Google each
+    // time what it holds. Progress never goes back while one session runs and never exceeds the
+    // file size. File contents are read off the main thread and dropped from the page cache.
+    QCoro::Task<DriveFile> upload(QString file, QString parent, std::optional<UploadSession> resume,
+                                  SessionHandler onSession, Progress progress,
+                                  std::stop_token stop = {}) const;
+
+    // Copies the Drive file to `destination` (a local path; its folder is created; an existing
+    // file there is replaced). The bytes stream on the network thread into the hidden part file
+    // beside the destination (UploadUtilities::partialURL), stamped with the remote version; a
+    // later call continues a part file of the same version with a Range request, and a complete
+    // one is moved into place without any request. Network failures are retried after 2, 4, 8,
+    // 16 and 16 seconds, six attempts in all. The part file is flushed to disk and renamed over
+    // the destination in one step, so the destination is never half-written. Folders and Google
+    // documents are refused before anything is created. Cancelling keeps the part file.
+    QCoro::Task<> download(DriveFile file, QString destination, Progress progress,
+                           std::stop_token stop = {}) const;
+
+private:
+    // The statuses that count as success unless an operation says otherwise.
+    static QList<int> defaultAccepted() { return {200, 201, 204, 308}; }
+
+    // The request layer. Uploads and downloads send their own HttpRequest (body source, sink,
+    // progress) through the same steps.
+
+    // One attempt: checks the stop token, refuses a URL that is not the configured API endpoint
+    // (the token goes nowhere else), sets the inactivity limit and the bearer token (a forced
+    // refresh when asked) and sends. Returns any status; throws TarnwickError when the answer
+    // carries none.
+    QCoro::Task<HttpResponse> sendAuthorized(HttpRequest request, bool forceRefresh,
+                                             std::stop_token stop) const;
+    // Sends with one silent retry after a 401, returning the answer when its status is accepted
+    // and throwing apiError() otherwise.
+    // Turns one listing answer into its items and the next page's token; seen catches repeats.
+    using PageDecoder = DriveListingPage (*)(const QByteArray &body, QSet<QString> &seen);
+    // Reads every page of the listing at path, the fixed query plus pageToken from page two on.
+    QCoro::Task<QList<DriveFile>> allPages(QString path, Query fixed, PageDecoder decode,
+                                           std::stop_token stop) const;
+
+    QCoro::Task<HttpResponse> authorized(HttpRequest request, QList<int> accepted,
+                                         std::stop_token stop) const;
+    // What Google's error answer means for the user.
+    static DriveAPIError apiError(const QByteArray &data, int status);
+
+    // A request to the API endpoint's path with the query fully percent-encoded.
+    static HttpRequest apiRequest(QByteArray method, const QString &path, const Query &query);
+    // The same with a JSON object as its body.
+    static HttpRequest jsonRequest(QByteArray method, const QString &path, const Query &query,
+                                   const QJsonObject &body);
+    static QString filePath(const QString &id);
+    // Throws TarnwickError unless id is non-empty and only letters, digits, "-" and "_".
+    static void checkItemID(const QString &id);
+    // A value for a single-quoted literal in a search query.
+    static QString escapeQueryLiteral(const QString &text);
+
+    // Uploads (driveclient_upload.cpp).
+    QCoro::Task<DriveFile> uploadMultipart(QString file, QString parent, qint64 total, QString mime,
+                                           Progress progress, std::stop_token stop) const;
+    QCoro::Task<DriveFile> uploadResumable(QString file, QString parent, qint64 total, QString mime,
+                                           QDateTime modified, SessionHandler onSession,
+                                           Progress progress, std::stop_token stop) const;
+    // Missing when the session is gone or untrusted and the caller must start over.
+    QCoro::Task<std::optional<DriveFile>> continueResumable(UploadSession session, QString file,
+                                                            qint64 total, Progress progress,
+                                                            std::stop_token stop) const;
+    QCoro::Task<DriveFile> sendResumable(QUrl url, QString file, qint64 total, QString mime,
+                                         qint64 offset, Progress progress,
+                                         std::stop_token stop) const;
+    // The status query of a session: what Google holds, or the item when it is complete.
+    QCoro::Task<HttpResponse> askUploadStatus(QUrl url, qint64 total, std::stop_token stop) const;
+    // authorized() with upload progress: alreadySent plus the body bytes sent, at most
+    // expectedTotal.
+    QCoro::Task<HttpResponse> authorizedUpload(HttpRequest request, QList<int> accepted,
+                                               qint64 expectedTotal, qint64 alreadySent,
+                                               Progress progress, std::stop_token stop) const;
+
+    // Downloads (driveclient_download.cpp): the attempts that fill the part file until it holds
+    // the whole file; returns its size.
+    QCoro::Task<qint64> fillPart(DriveFile file, QString part, QString stamp, Progress progress,
+                                 std::stop_token stop) const;
+    // One GET into the part file from offset; returns the
+    // answer whatever its status (the body only when it is not a success).
+    QCoro::Task<HttpResponse> downloadAttempt(DriveFile file, QString part, QString stamp,
+                                              qint64 offset, bool forceRefresh, Progress progress,
+                                              std::stop_token stop) const;
+
+    HttpEngine *m_session;
+    TokenSource m_token;
+};
+
+} // namespace Tarnwick

@@ -1,0 +1,179 @@
+#include "drive/driveclient.h"
+
+#include "drive/jsonreader.h"
+#include "records/uploadutilities.h"
+
+#include <QJsonArray>
+#include <QSet>
+
+using namespace Qt::StringLiterals;
+
+namespace Tarnwick {
+
+struct DriveListingPage
+{
+    QList<DriveFile> items;
+    std::optional<QString> nextPageToken;
+};
+
+namespace {
+
+// The next page's token; an empty token ends the listing like a missing one, and a token that
+// came before fails it, since following either would read the same pages again forever.
+std::optional<QString> nextToken(const JsonReader &page, QSet<QString> &seen,
+                                 QLatin1StringView record)
+{
+    std::optional<QString> token = page.optionalString("nextPageToken"_L1);
+    if (!token || token->isEmpty())
+        return std::nullopt;
+    if (seen.contains(*token))
+        throw DecodingError::malformed(record, u"nextPageToken repeats an earlier page"_s);
+    seen.insert(*token);
+    return token;
+}
+
+// A page of a list answer: the items under `key`, each read by decodeItem, and the next token.
+template<typename DecodeItem>
+DriveListingPage decodePage(const QByteArray &body, QSet<QString> &seen, QLatin1StringView record,
+                            QLatin1StringView key, DecodeItem decodeItem)
+{
+    const JsonReader reader(JsonReader::parseObject(body, record), record);
+    const QJsonValue list = reader.requiredValue(key);
+    if (!list.isArray())
+        throw reader.wrongType(key, "an array"_L1);
+    DriveListingPage page;
+    const QJsonArray array = list.toArray();
+    page.items.reserve(array.size());
+    for (const QJsonValue &item : array)
+        page.items.append(decodeItem(item));
+    page.nextPageToken = nextToken(reader, seen, record);
+    return page;
+}
+
+DriveListingPage decodeFilePage(const QByteArray &body, QSet<QString> &seen)
+{
+    return decodePage(body, seen, "FileList"_L1, "files"_L1, [](const QJsonValue &file) {
+        return DriveFile::fromJson(JsonReader::asObject(file, "DriveFile"_L1));
+    });
+}
+
+DriveListingPage decodeDrivePage(const QByteArray &body, QSet<QString> &seen)
+{
+    return decodePage(body, seen, "DriveList"_L1, "drives"_L1, [](const QJsonValue &drive) {
+        const JsonReader entry(JsonReader::asObject(drive, "Drive"_L1), "Drive"_L1);
+        return DriveFile(entry.requiredString("id"_L1), entry.requiredString("name"_L1),
+                         QString(DriveFile::folderMimeType));
+    });
+}
+
+} // namespace
+
+QCoro::Task<DriveClient::Account> DriveClient::account(std::stop_token stop) const
+{
+    HttpRequest request =
+        apiRequest("GET", u"/drive/v3/about"_s,
+                   {{u"fields"_s, u"user(displayName,emailAddress),storageQuota(limit,usage)"_s}});
+    const QList<int> accepted = defaultAccepted();
+    const HttpResponse response = co_await authorized(std::move(request), accepted, stop);
+    co_return Account::fromJsonBytes(response.body);
+}
+
+QCoro::Task<QList<DriveFile>> DriveClient::list(QString parent, bool sharedWithMe,
+                                                std::stop_token stop) const
+{
+    const QString q =
+        sharedWithMe ? u"sharedWithMe = true and trashed = false"_s
+                     : u"'"_s + escapeQueryLiteral(parent) + u"' in parents and trashed = false"_s;
+    const Query fixed{{u"q"_s, q},
+                      {u"fields"_s, listFields},
+                      {u"pageSize"_s, u"1000"_s},
+                      {u"orderBy"_s, u"folder,name_natural"_s},
+                      {u"supportsAllDrives"_s, u"true"_s},
+                      {u"includeItemsFromAllDrives"_s, u"true"_s}};
+    auto reading = allPages(u"/drive/v3/files"_s, fixed, &decodeFilePage, stop);
+    co_return co_await reading;
+}
+
+QCoro::Task<QList<DriveFile>> DriveClient::sharedDrives(std::stop_token stop) const
+{
+    const Query fixed{{u"pageSize"_s, u"100"_s}, {u"fields"_s, u"nextPageToken,drives(id,name)"_s}};
+    auto reading = allPages(u"/drive/v3/drives"_s, fixed, &decodeDrivePage, stop);
+    co_return co_await reading;
+}
+
+QCoro::Task<QList<DriveFile>> DriveClient::allPages(QString path, Query fixed, PageDecoder decode,
+                                                    std::stop_token stop) const
+{
+    QList<DriveFile> result;
+    QSet<QString> seen;
+    std::optional<QString> pageToken;
+    do {
+        Query query = fixed;
+        if (pageToken)
+            query.append({u"pageToken"_s, *pageToken});
+        HttpRequest request = apiRequest("GET", path, query);
+        const QList<int> accepted = defaultAccepted();
+        const HttpResponse response = co_await authorized(std::move(request), accepted, stop);
+        DriveListingPage page = decode(response.body, seen);
+        result.append(std::move(page.items));
+        pageToken = std::move(page.nextPageToken);
+    } while (pageToken);
+    co_return result;
+}
+
+QCoro::Task<DriveFile> DriveClient::file(QString id, std::stop_token stop) const
+{
+    checkItemID(id);
+    HttpRequest request = apiRequest(
+        "GET", filePath(id), {{u"supportsAllDrives"_s, u"true"_s}, {u"fields"_s, itemFields}});
+    const QList<int> accepted = defaultAccepted();
+    const HttpResponse response = co_await authorized(std::move(request), accepted, stop);
+    co_return DriveFile::fromJsonBytes(response.body);
+}
+
+QCoro::Task<DriveFile> DriveClient::createFolder(QString name, QString parent,
+                                                 std::stop_token stop) const
+{
+    const QString trimmed = UploadUtilities::validateName(name);
+    const QJsonObject body{{"name"_L1, trimmed},
+                           {"mimeType"_L1, QString(DriveFile::folderMimeType)},
+                           {"parents"_L1, QJsonArray{parent}}};
+    HttpRequest request =
+        jsonRequest("POST", u"/drive/v3/files"_s,
+                    {{u"supportsAllDrives"_s, u"true"_s}, {u"fields"_s, itemFields}}, body);
+    const QList<int> accepted = defaultAccepted();
+    const HttpResponse response = co_await authorized(std::move(request), accepted, stop);
+    co_return DriveFile::fromJsonBytes(response.body);
+}
+
+QCoro::Task<> DriveClient::rename(DriveFile file, QString name, std::stop_token stop) const
+{
+    checkItemID(file.id);
+    const QString trimmed = UploadUtilities::validateName(name);
+    HttpRequest request =
+        jsonRequest("PATCH", filePath(file.id), {{u"supportsAllDrives"_s, u"true"_s}},
+                    QJsonObject{{"name"_L1, trimmed}});
+    const QList<int> accepted = defaultAccepted();
+    co_await authorized(std::move(request), accepted, stop);
+}
+
+QCoro::Task<> DriveClient::trash(DriveFile file, std::stop_token stop) const
+{
+    checkItemID(file.id);
+    HttpRequest request =
+        jsonRequest("PATCH", filePath(file.id), {{u"supportsAllDrives"_s, u"true"_s}},
+                    QJsonObject{{"trashed"_L1, true}});
+    const QList<int> accepted = defaultAccepted();
+    co_await authorized(std::move(request), accepted, stop);
+}
+
+QCoro::Task<> DriveClient::deletePermanently(DriveFile file, std::stop_token stop) const
+{
+    checkItemID(file.id);
+    HttpRequest request =
+        apiRequest("DELETE", filePath(file.id), {{u"supportsAllDrives"_s, u"true"_s}});
+    const QList<int> accepted = QList<int>{200, 204};
+    co_await authorized(std::move(request), accepted, stop);
+}
+
+} // namespace Tarnwick

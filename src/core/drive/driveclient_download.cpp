@@ -1,0 +1,268 @@
+// DriveClient: streamed downloads into a stamped part file, resumed by byte range.
+#include "drive/driveclient.h"
+
+#include "async/async.h"
+#include "async/backgroundcall.h"
+#include "net/httpfilesink.h"
+#include "records/partialdownload.h"
+#include "records/uploadutilities.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
+#include <filesystem>
+#include <memory>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace Tarnwick {
+
+namespace {
+
+constexpr int maxAttempts = 6;
+
+// A partial answer whose bytes cannot be placed in the part file: it starts neither where we
+// asked nor at 0, belongs to a file of another size, or the part file no longer ends where it
+// did. The attempt is dropped and the download starts over from byte 0.
+class UnusableRange final : public std::exception
+{
+public:
+    const char *what() const noexcept override { return "unusable partial answer"; }
+};
+
+void removeFile(const QString &path)
+{
+    ::unlink(QFile::encodeName(path).constData());
+}
+
+std::chrono::milliseconds networkRetryWait(int attempt)
+{
+    return std::chrono::seconds(std::min(1 << attempt, 16));
+}
+
+// Worker thread: where the body of an answer goes.
+std::unique_ptr<HttpSink> partFileSink(const HttpResponse &head, const QString &part,
+                                       const QString &stamp, qint64 offset, qint64 expected)
+{
+    const QByteArray range = head.header("Content-Range");
+    if (head.status == 206) {
+        const bool asked =
+            offset > 0 && range.startsWith("bytes " + QByteArray::number(offset) + '-');
+        const bool sameSize = expected <= 0 || range.endsWith('/' + QByteArray::number(expected));
+        if (asked && sameSize) {
+            // Resumed bytes go right after the kept ones, never anywhere else.
+            const QByteArray path = QFile::encodeName(part);
+            struct stat info;
+            if (::stat(path.constData(), &info) != 0 || info.st_size < offset)
+                throw UnusableRange();
+            if (info.st_size > offset && ::truncate(path.constData(), off_t(offset)) != 0)
+                throw SystemError::fromErrno(errno);
+            auto sink = std::make_unique<HttpFileSink>(part, HttpFileSink::Mode::Append);
+            if (sink->startOffset() != offset)
+                throw UnusableRange();
+            return sink;
+        }
+        // Bytes from the start are as good as a full answer, and so is a 206 without any
+        // Content-Range to a request that asked for no range; bytes from anywhere else would land
+        // at the wrong place.
+        const bool fromStart = head.hasHeader("Content-Range")
+                                   ? range.startsWith("bytes 0-") && sameSize
+                                   : offset == 0;
+        if (!fromStart)
+            throw UnusableRange();
+    }
+    removeFile(part);
+    std::unique_ptr<HttpSink> sink;
+    try {
+        sink = std::make_unique<HttpFileSink>(part, HttpFileSink::Mode::Truncate);
+    } catch (const SystemError &) {
+        throw TarnwickError(u"Không ghi được file vào thư mục đích."_s);
+    }
+    PartialDownload::mark(part, stamp);
+    return sink;
+}
+
+// Background thread: a part file left for a later resume holds on disk every byte its length
+// claims; otherwise a crash of the machine could leave a length running ahead of the bytes
+// written, and the resume would build on what never arrived.
+void flushPart(const QString &part)
+{
+    const int fd = ::open(QFile::encodeName(part).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return;
+    ::fdatasync(fd);
+    ::close(fd);
+}
+
+// Background thread: makes the complete part file durable and puts it in place in one step.
+void moveIntoPlace(const QString &part, const QString &destination)
+{
+    const QByteArray from = QFile::encodeName(part);
+    const int fd = ::open(from.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        throw SystemError::fromErrno(errno);
+    // Without the flush a crash soon after the rename could leave a destination with holes.
+    if (::fsync(fd) != 0 ||
+        ::rename(from.constData(), QFile::encodeName(destination).constData()) != 0) {
+        const int err = errno;
+        ::close(fd);
+        throw SystemError::fromErrno(err);
+    }
+    // Removed after the rename, so a failed rename leaves a part file that still resumes.
+    ::fremovexattr(fd, PartialDownload::attributeName);
+    ::close(fd);
+}
+
+} // namespace
+
+QCoro::Task<> DriveClient::download(DriveFile file, QString destination, Progress progress,
+                                    std::stop_token stop) const
+{
+    if (file.mimeType.value_or(QString()).startsWith("application/vnd.google-apps."_L1))
+        throw TarnwickError(
+            u"Hãy mở tài liệu Google trong trình duyệt. Tải cả thư mục chưa có ở phiên bản này."_s);
+    checkItemID(file.id);
+
+    std::error_code folderError;
+    std::filesystem::create_directories(
+        QFile::encodeName(QFileInfo(destination).absolutePath()).toStdString(), folderError);
+    if (folderError)
+        throw SystemError(QString::fromLocal8Bit(folderError.message()), folderError.value());
+
+    const QString part = UploadUtilities::partialURL(destination);
+    const QString stamp = PartialDownload::stamp(file);
+    std::exception_ptr failure;
+    qint64 size = 0;
+    try {
+        auto filling = fillPart(file, part, stamp, progress, stop);
+        size = co_await filling;
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure) {
+        // The part file stays for a later resume: after a crash its length must not run ahead
+        // of the bytes that reached the disk.
+        auto flushing = runInBackground<void>([part] { flushPart(part); });
+        co_await flushing;
+        std::rethrow_exception(failure);
+    }
+    // Named first: g++ 12 destroys a lambda temporary inside a co_await expression twice.
+    auto moving = runInBackground<void>([part, destination] { moveIntoPlace(part, destination); });
+    co_await moving;
+    if (progress)
+        progress(size, size);
+}
+
+QCoro::Task<qint64> DriveClient::fillPart(DriveFile file, QString part, QString stamp,
+                                          Progress progress, std::stop_token stop) const
+{
+    const qint64 expected = file.bytes();
+    qint64 offset = PartialDownload::resumableOffset(part, stamp, expected);
+
+    if (expected > 0 && offset == expected) {
+        throwIfStopped(stop);
+    } else {
+        int attempt = 1;
+        bool refreshed = false;
+        throwIfStopped(stop);
+        for (;;) {
+            HttpResponse response;
+            std::exception_ptr failure;
+            try {
+                response =
+                    co_await downloadAttempt(file, part, stamp, offset, refreshed, progress, stop);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            if (!failure) {
+                if (response.status == 200 || response.status == 206) {
+                    throwIfStopped(stop);
+                    break;
+                }
+                if (response.status == 401 && !refreshed) {
+                    refreshed = true;
+                } else if (response.status == 416) {
+                    removeFile(part);
+                    offset = 0;
+                } else {
+                    throw apiError(response.body, response.status);
+                }
+            } else {
+                bool network = false, unusable = false;
+                try {
+                    std::rethrow_exception(failure);
+                } catch (const NetworkError &) {
+                    network = true;
+                } catch (const UnusableRange &) {
+                    unusable = true;
+                } catch (...) {
+                }
+                if (unusable) {
+                    removeFile(part);
+                    offset = 0;
+                } else if (network && attempt < maxAttempts) {
+                    co_await sleepFor(networkRetryWait(attempt), stop);
+                    // The part file keeps what arrived before the break.
+                    offset = PartialDownload::resumableOffset(part, stamp, expected);
+                } else {
+                    std::rethrow_exception(failure);
+                }
+            }
+            if (++attempt > maxAttempts)
+                throw TarnwickError(u"Không tải được file từ Google Drive. Hãy thử lại."_s);
+            throwIfStopped(stop);
+        }
+    }
+
+    struct stat info;
+    if (::stat(QFile::encodeName(part).constData(), &info) != 0)
+        throw SystemError::fromErrno(errno);
+    const qint64 size = qint64(info.st_size);
+    if (expected != 0 && size != expected)
+        throw TarnwickError(u"Kết nối bị ngắt khi đang tải "_s + file.name +
+                            u". Bấm tiếp tục để tải nốt phần còn lại."_s);
+    co_return size;
+}
+
+QCoro::Task<HttpResponse> DriveClient::downloadAttempt(DriveFile file, QString part, QString stamp,
+                                                       qint64 offset, bool forceRefresh,
+                                                       Progress progress,
+                                                       std::stop_token stop) const
+{
+    HttpRequest request = apiRequest("GET", filePath(file.id),
+                                     {{u"alt"_s, u"media"_s}, {u"supportsAllDrives"_s, u"true"_s}});
+    if (offset > 0)
+        request.headers.emplaceBack("Range", "bytes=" + QByteArray::number(offset) + '-');
+    const qint64 expected = file.bytes();
+    if (progress)
+        progress(offset, expected);
+
+    // Set on the worker thread once a success answer streams into the part file; an error body
+    // is no progress.
+    auto streaming = std::make_shared<std::atomic<bool>>(false);
+    request.chooseSink = [part, stamp, offset, expected,
+                          streaming](const HttpResponse &head) -> std::unique_ptr<HttpSink> {
+        if (head.status != 200 && head.status != 206)
+            return nullptr;
+        auto sink = partFileSink(head, part, stamp, offset, expected);
+        streaming->store(true);
+        return sink;
+    };
+    if (progress) {
+        request.onProgress = [progress, expected, streaming](const HttpProgress &p) {
+            if (!streaming->load())
+                return;
+            const qint64 total = expected > 0 ? expected : p.receiveTotal;
+            progress(total > 0 ? std::min(p.received, total) : p.received, total);
+        };
+    }
+    co_return co_await sendAuthorized(std::move(request), forceRefresh, stop);
+}
+
+} // namespace Tarnwick

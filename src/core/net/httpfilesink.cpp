@@ -1,0 +1,122 @@
+#include "net/httpfilesink.h"
+
+#include "records/errors.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+#include <exception>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace Tarnwick {
+
+HttpFileSink::HttpFileSink(const QString &path, Mode mode)
+{
+    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (mode == Mode::Truncate ? O_TRUNC : 0);
+    m_fd = ::open(QFile::encodeName(path).constData(), flags, 0644);
+    if (m_fd < 0)
+        throw SystemError::fromErrno(errno);
+    const off_t end = ::lseek(m_fd, 0, SEEK_END);
+    if (end < 0) {
+        const int err = errno;
+        ::close(m_fd);
+        m_fd = -1;
+        throw SystemError::fromErrno(err);
+    }
+    m_startOffset = m_end = m_started = m_released = end;
+}
+
+HttpFileSink::~HttpFileSink()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+void HttpFileSink::write(const char *data, qint64 size)
+{
+    if (m_buffered + size > gatherSize)
+        flush();
+    if (size >= gatherSize) {
+        writeAll(data, size);
+    } else {
+        if (m_buffer.isEmpty())
+            m_buffer = QByteArray(gatherSize, Qt::Uninitialized);
+        std::memcpy(m_buffer.data() + m_buffered, data, size_t(size));
+        m_buffered += size;
+    }
+    m_received += size;
+}
+
+void HttpFileSink::finish()
+{
+    if (m_fd < 0)
+        return;
+    std::exception_ptr error;
+    try {
+        flush();
+    } catch (...) {
+        error = std::current_exception();
+    }
+    const int closed = ::close(m_fd);
+    const int closeErrno = errno;
+    m_fd = -1;
+    if (error)
+        std::rethrow_exception(error);
+    // Some file systems report a failed write-back only here.
+    if (closed < 0 && closeErrno != EINTR)
+        throw SystemError::fromErrno(closeErrno);
+}
+
+void HttpFileSink::flush()
+{
+    if (m_buffered == 0)
+        return;
+    const qsizetype n = m_buffered;
+    m_buffered = 0;
+    writeAll(m_buffer.constData(), n);
+}
+
+void HttpFileSink::writeAll(const char *data, qint64 size)
+{
+    // After one failed write nothing more is written, so the file always holds a clean prefix of
+    // the body (a resumed download continues from its end).
+    if (m_failedErrno != 0)
+        throw SystemError::fromErrno(m_failedErrno);
+    while (size > 0) {
+        const ssize_t n = ::write(m_fd, data, size_t(size));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            m_failedErrno = n < 0 ? errno : ENOSPC;
+            throw SystemError::fromErrno(m_failedErrno);
+        }
+        data += n;
+        size -= n;
+        m_end += n;
+    }
+    writeBack();
+}
+
+void HttpFileSink::writeBack()
+{
+    // Advice only: a file system without these calls simply keeps the usual page-cache behaviour.
+    if (m_end - m_started < writeBehind)
+        return;
+    ::sync_file_range(m_fd, m_started, m_end - m_started, SYNC_FILE_RANGE_WRITE);
+    m_started = m_end;
+    // What was started two windows ago has had time to reach the disk: wait for it (this paces
+    // the download to the disk, as the kernel's own dirty-page limit would) and drop it from the
+    // cache.
+    const qint64 upTo = m_started - 2 * writeBehind;
+    if (upTo - m_released < writeBehind)
+        return;
+    ::sync_file_range(m_fd, m_released, upTo - m_released,
+                      SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                          SYNC_FILE_RANGE_WAIT_AFTER);
+    ::posix_fadvise(m_fd, m_released, upTo - m_released, POSIX_FADV_DONTNEED);
+    m_released = upTo;
+}
+
+} // namespace Tarnwick

@@ -1,0 +1,59 @@
+#include "records/uploadsession.h"
+
+#include "drive/internetdate.h"
+#include "drive/jsonreader.h"
+
+#include <QJsonDocument>
+
+#include <cmath>
+
+using namespace Qt::StringLiterals;
+
+namespace Tarnwick {
+
+bool UploadSession::operator==(const UploadSession &other) const
+{
+    // QDateTime equality is by instant, so the same moment read in another zone still matches.
+    return url == other.url && size == other.size && modified == other.modified;
+}
+
+QJsonObject UploadSession::toJson() const
+{
+    return QJsonObject{{"url"_L1, url.toString(QUrl::FullyEncoded)},
+                       {"size"_L1, size},
+                       {"modified"_L1, InternetDate::format(modified)}};
+}
+
+UploadSession UploadSession::fromJson(const QJsonObject &object)
+{
+    const JsonReader reader(object, "UploadSession"_L1);
+    UploadSession session;
+
+    const QString urlText = reader.requiredString("url"_L1);
+    session.url = QUrl(urlText, QUrl::StrictMode);
+    if (!session.url.isValid() || session.url.isRelative())
+        throw DecodingError::malformed("UploadSession"_L1, u"\"url\" is not an absolute URL"_s);
+
+    session.size = reader.requiredInt64("size"_L1);
+
+    const QJsonValue modified = reader.requiredValue("modified"_L1);
+    if (modified.isString()) {
+        const auto date = InternetDate::parse(modified.toString());
+        if (!date)
+            throw DecodingError::malformed("UploadSession"_L1, u"\"modified\" is not a date"_s);
+        session.modified = *date;
+    } else if (modified.isDouble() && std::abs(modified.toDouble()) < 1e12) {
+        static const QDateTime reference(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC);
+        session.modified = reference.addMSecs(qint64(std::llround(modified.toDouble() * 1000)));
+    } else {
+        throw reader.wrongType("modified"_L1, "a date"_L1);
+    }
+    return session;
+}
+
+UploadSession UploadSession::fromJsonBytes(const QByteArray &bytes)
+{
+    return fromJson(JsonReader::parseObject(bytes, "UploadSession"_L1));
+}
+
+} // namespace Tarnwick

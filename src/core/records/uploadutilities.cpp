@@ -1,0 +1,172 @@
+#include "records/uploadutilities.h"
+
+#include "records/decimalinteger.h"
+#include "records/errors.h"
+#include "records/sortoption.h"
+
+#include <QFile>
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace Tarnwick::UploadUtilities {
+
+namespace {
+
+QString joinPath(const QString &folder, const QString &name)
+{
+    return folder.endsWith(u'/') ? folder + name : folder + u'/' + name;
+}
+
+// Splits a file name into stem and extension (without the dot). A name whose only dots lead
+// (".bashrc") or end it ("notes.") has no extension.
+std::pair<QString, QString> splitExtension(const QString &name)
+{
+    const qsizetype dot = name.lastIndexOf(u'.');
+    if (dot <= 0 || dot == name.size() - 1)
+        return {name, QString()};
+    const QString stem = name.left(dot);
+    if (std::all_of(stem.cbegin(), stem.cend(), [](QChar c) { return c == u'.'; }))
+        return {name, QString()};
+    return {stem, name.mid(dot + 1)};
+}
+
+} // namespace
+
+std::optional<QString> parseDriveID(const QString &text)
+{
+    static const QRegularExpression patterns[] = {
+        QRegularExpression(u"/folders/([a-zA-Z0-9_-]+)"_s),
+        QRegularExpression(u"/file/d/([a-zA-Z0-9_-]+)"_s),
+        QRegularExpression(u"/d/([a-zA-Z0-9_-]+)"_s),
+        QRegularExpression(u"[?&]id=([a-zA-Z0-9_-]+)"_s),
+    };
+    static const QRegularExpression bareID(u"^[a-zA-Z0-9_-]+$"_s);
+
+    const QString trimmed = text.trimmed();
+    for (const QRegularExpression &pattern : patterns) {
+        const QRegularExpressionMatch match = pattern.match(trimmed);
+        if (match.hasMatch())
+            return match.captured(1);
+    }
+    if (trimmed.size() > 24 && trimmed.size() <= 60 && bareID.match(trimmed).hasMatch())
+        return trimmed;
+    return std::nullopt;
+}
+
+QString validateName(const QString &name)
+{
+    const QString trimmed = name.trimmed();
+    if (trimmed.isEmpty() || trimmed == "."_L1 || trimmed == ".."_L1 || trimmed.contains(u'/') ||
+        trimmed.contains(QChar(0)))
+        throw TarnwickError(u"Tên không được để trống hoặc chứa dấu /."_s);
+    return trimmed;
+}
+
+bool pathExists(const QString &path)
+{
+    struct stat info;
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
+}
+
+QString availableDestination(const QString &name, const QString &folder, QSet<QString> &reserved,
+                             const std::function<bool(const QString &)> &exists)
+{
+    QString clean = name;
+    clean.replace(u'/', u'-').replace(u':', u'-').remove(QChar(0));
+    clean = clean.trimmed();
+    if (clean.isEmpty() || clean == "."_L1 || clean == ".."_L1)
+        clean = u"file"_s;
+
+    const auto [stem, extension] = splitExtension(clean);
+    const auto taken = [&](const QString &candidate) {
+        const QString path = joinPath(folder, candidate);
+        return reserved.contains(candidate) || exists(path) || exists(partialURL(path));
+    };
+
+    QString candidate = clean;
+    for (qint64 counter = 2; taken(candidate); ++counter) {
+        candidate = stem + u' ' + QString::number(counter);
+        if (!extension.isEmpty())
+            candidate += u'.' + extension;
+    }
+    reserved.insert(candidate);
+    return joinPath(folder, candidate);
+}
+
+QString partialURL(const QString &destination)
+{
+    QString path = destination;
+    while (path.size() > 1 && path.endsWith(u'/'))
+        path.chop(1);
+    const qsizetype slash = path.lastIndexOf(u'/');
+    const QString folder = slash < 0 ? QString() : path.left(slash + 1);
+    return folder + u'.' + path.mid(slash + 1) + ".tarnwick-part"_L1;
+}
+
+qint64 confirmedOffset(const std::optional<QString> &range, qint64 total)
+{
+    if (!range)
+        return 0;
+    const QLatin1StringView prefix("bytes=0-");
+    if (range->startsWith(prefix)) {
+        const auto last = parseDecimalInt64(QStringView(*range).mid(prefix.size()));
+        if (last && *last >= 0 && *last < total)
+            return *last + 1;
+    }
+    throw TarnwickError(u"Google trả về tiến trình tải lên không hợp lệ."_s);
+}
+
+QStringList children(const QString &folder)
+{
+    const QByteArray encodedFolder = QFile::encodeName(folder);
+    const int fd = ::open(encodedFolder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        throw SystemError::fromErrno(errno);
+    // fdopendir takes the descriptor over; closedir closes both.
+    std::unique_ptr<DIR, int (*)(DIR *)> dir(::fdopendir(fd), ::closedir);
+    if (!dir) {
+        const int error = errno;
+        ::close(fd);
+        throw SystemError::fromErrno(error);
+    }
+
+    QStringList names;
+    for (;;) {
+        errno = 0;
+        const dirent *entry = ::readdir(dir.get());
+        if (!entry) {
+            if (errno != 0)
+                throw SystemError::fromErrno(errno);
+            break;
+        }
+        if (entry->d_name[0] == '.') // hidden, and "." and ".."
+            continue;
+        struct stat info;
+        if (::fstatat(fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
+            throw SystemError::fromErrno(errno);
+        if (S_ISREG(info.st_mode) || S_ISDIR(info.st_mode))
+            names.append(QFile::decodeName(entry->d_name));
+    }
+
+    const NameCollator &collator = NameCollator::forThisThread();
+    std::sort(names.begin(), names.end(), [&](const QString &a, const QString &b) {
+        const int order = collator.compare(a, b);
+        return order != 0 ? order < 0 : a < b;
+    });
+    QStringList paths;
+    paths.reserve(names.size());
+    for (const QString &name : std::as_const(names))
+        paths.append(joinPath(folder, name));
+    return paths;
+}
+
+} // namespace Tarnwick::UploadUtilities

@@ -1,0 +1,121 @@
+#include "common/drivethumbnailcache.h"
+
+#include "net/httpengine.h"
+#include "net/tarnwicknetwork.h"
+
+#include "async/async.h"
+
+#include <QImage>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPointer>
+#include <QUrl>
+
+namespace Tarnwick {
+
+DriveThumbnailCache::DriveThumbnailCache(HttpEngine *engine, QObject *parent)
+    : QObject(parent)
+    , m_engine(engine)
+{
+}
+
+DriveThumbnailCache &DriveThumbnailCache::shared()
+{
+    static DriveThumbnailCache *cache = new DriveThumbnailCache;
+    return *cache;
+}
+
+HttpEngine &DriveThumbnailCache::engine() const
+{
+    return m_engine ? *m_engine : TarnwickNetwork::session();
+}
+
+qint64 DriveThumbnailCache::cost(const QPixmap &image)
+{
+    return qMax<qint64>(1024, qint64(image.width()) * image.height() * 4);
+}
+
+QPixmap DriveThumbnailCache::image(const QString &link)
+{
+    const auto found = m_entries.constFind(link);
+    if (found == m_entries.constEnd())
+        return {};
+    m_order.removeOne(link);
+    m_order.append(link);
+    return found->image;
+}
+
+void DriveThumbnailCache::store(const QPixmap &image, const QString &link)
+{
+    if (image.isNull())
+        return;
+    QPixmap small(side, side);
+    small.fill(Qt::transparent);
+    {
+        QPainter painter(&small);
+        painter.setRenderHints(QPainter::SmoothPixmapTransform | QPainter::Antialiasing);
+        QPainterPath corners;
+        corners.addRoundedRect(QRectF(small.rect()), cornerRadius, cornerRadius);
+        painter.setClipPath(corners);
+        painter.drawPixmap(small.rect(), image);
+    }
+    if (const auto old = m_entries.constFind(link); old != m_entries.constEnd()) {
+        m_cost -= old->cost;
+        m_order.removeOne(link);
+    }
+    const qint64 entryCost = cost(small);
+    m_entries.insert(link, Entry{small, entryCost});
+    m_order.append(link);
+    m_cost += entryCost;
+    while (m_order.size() > 1 && (m_order.size() > countLimit || m_cost > costLimit)) {
+        const QString oldest = m_order.takeFirst();
+        m_cost -= m_entries.take(oldest).cost;
+    }
+}
+
+void DriveThumbnailCache::clear()
+{
+    m_entries.clear();
+    m_order.clear();
+    m_failed.clear();
+    m_cost = 0;
+}
+
+void DriveThumbnailCache::request(const QString &link)
+{
+    if (link.isEmpty() || m_entries.contains(link) || m_fetching.contains(link) ||
+        m_failed.contains(link))
+        return;
+    const QUrl url(link, QUrl::StrictMode);
+    if (!url.isValid() || url.scheme().isEmpty() || !HttpEngine::isAllowedUrl(url))
+        return;
+    m_fetching.insert(link);
+    detach(fetch(link), {});
+}
+
+QCoro::Task<> DriveThumbnailCache::fetch(QString link)
+{
+    QPointer<DriveThumbnailCache> self(this);
+    QImage decoded;
+    try {
+        HttpRequest request;
+        request.url = QUrl(link);
+        auto sending = engine().send(std::move(request));
+        const HttpResponse response = co_await sending;
+        if (response.status >= 200 && response.status < 300)
+            decoded = QImage::fromData(response.body);
+    } catch (...) {
+        // A thumbnail that cannot be had leaves the symbol; nothing to tell the user.
+    }
+    if (!self)
+        co_return;
+    m_fetching.remove(link);
+    if (decoded.isNull()) {
+        m_failed.insert(link);
+        co_return;
+    }
+    store(QPixmap::fromImage(decoded), link);
+    emit imageReady(link);
+}
+
+} // namespace Tarnwick

@@ -1,0 +1,442 @@
+#include "panes/drivepane.h"
+
+#include "common/clearlayout.h"
+#include "sheets/destructivealert.h"
+#include "tables/drivefiletablemodel.h"
+#include "panes/emptystateview.h"
+#include "tables/filetablesetup.h"
+#include "common/icons.h"
+#include "tables/localfiledelegate.h"
+#include "tables/localfileview.h"
+#include "common/palette.h"
+#include "panes/panehead.h"
+#include "panes/searchfield.h"
+#include "panes/sortmenubutton.h"
+
+#include "async/async.h"
+#include "appmodel.h"
+#include "desktop.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+namespace Tarnwick {
+
+namespace {
+
+// Missing capabilities, or a missing flag, allow the action.
+bool allowed(const DriveFile &file, std::optional<bool> DriveFile::Capabilities::*flag)
+{
+    return !file.capabilities || (*file.capabilities).*flag != false;
+}
+
+} // namespace
+
+DrivePane::DrivePane(AppModel *model, QWidget *parent, DriveThumbnailCache *thumbnails)
+    : QFrame(parent)
+    , m_model(model)
+    , m_head(new PaneHead(u"externaldrive.badge.icloud"_s, u"Google Drive"_s, this))
+    , m_refresh(new QToolButton(this))
+    , m_progress(new QProgressBar(this))
+    , m_back(new QToolButton(this))
+    , m_crumbBar(new QWidget(this))
+    , m_crumbLayout(new QHBoxLayout(m_crumbBar))
+    , m_search(new SearchField(this))
+    , m_sort(new SortMenuButton(this))
+    , m_pages(new QStackedWidget(this))
+    , m_notConnected(new EmptyStateView(this))
+    , m_loadError(new EmptyStateView(this))
+    , m_nothing(new EmptyStateView(this))
+    , m_listPage(new QWidget(this))
+    , m_rows(new DriveFileTableModel(thumbnails, this))
+    , m_view(new LocalFileView(this))
+    , m_delegate(new LocalFileDelegate(this))
+    , m_count(new QLabel(this))
+    , m_free(new QLabel(this))
+    , m_rowsTimer(new QTimer(this))
+{
+    auto *layout = makePaneLayout(this);
+
+    m_progress->setRange(0, 0);
+    m_progress->setFixedSize(60, 6);
+    m_progress->setTextVisible(false);
+    m_head->controls()->addWidget(m_progress);
+    m_refresh->setIcon(Icons::symbol(u"arrow.clockwise"_s));
+    m_refresh->setToolTip(u"Làm mới Google Drive"_s);
+    m_refresh->setCursor(Qt::PointingHandCursor);
+    m_head->controls()->addWidget(m_refresh);
+    layout->addWidget(m_head);
+
+    auto *pathRow = new QHBoxLayout;
+    pathRow->setSpacing(6);
+    setUpBackButton(m_back);
+    m_back->setToolTip(u"Quay lại thư mục trước"_s);
+    pathRow->addWidget(m_back);
+    m_crumbLayout->setContentsMargins(0, 0, 0, 0);
+    m_crumbLayout->setSpacing(2);
+    m_crumbBar->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    pathRow->addWidget(m_crumbBar, 1);
+    layout->addLayout(pathRow);
+
+    layout->addLayout(makeSearchRow(m_search, m_sort));
+
+    m_notConnected->setSymbol(u"cloud"_s);
+    m_notConnected->setTitle(u"Kết nối không gian của anh"_s);
+    m_notConnected->setText(
+        u"Đăng nhập Google Drive để duyệt file\nvà tải lên chỉ bằng một lần kéo thả."_s);
+    m_notConnected->setButtonText(u"Kết nối Google Drive"_s);
+    m_notConnected->setCaption(u"Đăng nhập an toàn qua Google"_s);
+    m_pages->addWidget(m_notConnected);
+
+    m_loadError->setSymbol(u"wifi.exclamationmark"_s);
+    m_loadError->setTitle(u"Chưa tải được thư mục"_s);
+    m_loadError->setButtonText(u"Thử lại"_s);
+    m_pages->addWidget(m_loadError);
+
+    m_nothing->setButtonText({});
+    m_pages->addWidget(m_nothing);
+
+    m_view->setModel(m_rows);
+    m_view->setItemDelegate(m_delegate);
+    m_view->setToolTip(u"Kéo file từ máy Mac vào đây để tải lên"_s);
+    setUpFileTableHeader(m_view->horizontalHeader(), fontMetrics());
+    fillListPage(m_listPage, m_view);
+    m_pages->addWidget(m_listPage);
+    layout->addWidget(m_pages, 1);
+    layout->addLayout(makeFileTableFooter(m_count, m_free));
+
+    setUpRowsTimer(m_rowsTimer);
+    connect(m_rowsTimer, &QTimer::timeout, this, &DrivePane::refreshRows);
+
+    // Controls → model.
+    connect(m_notConnected, &EmptyStateView::buttonClicked, this, &DrivePane::connectRequested);
+    connect(m_loadError, &EmptyStateView::buttonClicked, this, [this] {
+        if (m_model)
+            m_model->refreshCloud();
+    });
+    connect(m_refresh, &QToolButton::clicked, this, [this] {
+        if (m_model)
+            m_model->refreshCloud();
+    });
+    connect(m_back, &QToolButton::clicked, this, [this] {
+        if (m_model)
+            m_model->goBackCloud();
+    });
+    connect(m_search, &QLineEdit::textChanged, this, [this](const QString &text) {
+        if (m_model)
+            m_model->setCloudSearch(text);
+    });
+    connect(m_sort, &SortMenuButton::sortChosen, this, [this](const SortOption &option) {
+        if (m_model)
+            m_model->setCloudSort(option);
+    });
+    connect(m_view->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &DrivePane::takeSelectionFromView);
+    connect(m_view, &LocalFileView::deleteKeyPressed, this, &DrivePane::askToTrashSelection);
+    connect(m_view, &LocalFileView::primaryActionRequested, this, &DrivePane::primaryAction);
+    connect(m_view, &QWidget::customContextMenuRequested, this, &DrivePane::showContextMenu);
+    connect(m_delegate, &LocalFileDelegate::openFolderRequested, this,
+            [this](const QModelIndex &index) {
+                if (m_model)
+                    m_model->openCloud(m_rows->file(index.row()));
+            });
+
+    // Model → controls.
+    connect(model, &AppModel::cloudFilesChanged, this, &DrivePane::scheduleRows);
+    connect(model, &AppModel::cloudSearchChanged, this, [this] {
+        if (m_search->text() != m_model->cloudSearch())
+            m_search->setText(m_model->cloudSearch());
+        scheduleRows();
+    });
+    connect(model, &AppModel::cloudSortChanged, this, [this] {
+        m_sort->setSortOption(m_model->cloudSort());
+        scheduleRows();
+    });
+    connect(model, &AppModel::cloudSelectionChanged, this, [this] {
+        if (!m_syncingSelection)
+            applySelectionToView();
+        updateFooter();
+    });
+    for (auto changed :
+         {&AppModel::connectedChanged, &AppModel::loadingChanged, &AppModel::cloudLoadErrorChanged,
+          &AppModel::locationChanged, &AppModel::crumbsChanged})
+        connect(model, changed, this, [this] {
+            updateHeader();
+            updatePage();
+        });
+    connect(model, &AppModel::quotaChanged, this, &DrivePane::updateFooter);
+
+    m_sort->setSortOption(model->cloudSort());
+    m_search->setText(model->cloudSearch());
+    updateHeader();
+    refreshRows();
+}
+
+DrivePane::~DrivePane()
+{
+    m_stop.request_stop();
+}
+
+void DrivePane::scheduleRows()
+{
+    // A listing changes items, selection and search in one turn: one pass for all of them.
+    m_rowsTimer->start();
+}
+
+void DrivePane::refreshRows()
+{
+    if (!m_model)
+        return;
+    m_rowsTimer->stop();
+    m_rows->setFiles(m_model->visibleCloud());
+    applySelectionToView();
+    updatePage();
+    updateFooter();
+}
+
+void DrivePane::applySelectionToView()
+{
+    if (!m_model)
+        return;
+    m_syncingSelection = true;
+    m_view->selectionModel()->select(m_rows->selectionOf(m_model->cloudSelection()),
+                                     QItemSelectionModel::ClearAndSelect);
+    m_syncingSelection = false;
+}
+
+void DrivePane::takeSelectionFromView()
+{
+    if (m_syncingSelection || !m_model)
+        return;
+    m_syncingSelection = true;
+    m_model->setCloudSelection(m_rows->keysOf(m_view->selectionModel()->selectedRows()));
+    m_syncingSelection = false;
+}
+
+void DrivePane::updateHeader()
+{
+    if (!m_model)
+        return;
+    const bool connected = m_model->connected();
+    m_progress->setVisible(connected && m_model->loading());
+    m_refresh->setEnabled(connected);
+    m_back->setEnabled(connected && !m_model->crumbs().isEmpty());
+    m_search->setEnabled(connected);
+    m_sort->setEnabled(connected);
+    updateBreadcrumbs();
+}
+
+void DrivePane::updateBreadcrumbs()
+{
+    clearLayout(m_crumbLayout);
+    if (!m_model || !m_model->connected()) {
+        m_crumbLayout->addStretch(1);
+        return;
+    }
+    auto addButton = [this](const QString &text, const QIcon &icon, auto action) {
+        auto *button = new QPushButton(icon, text, m_crumbBar);
+        button->setProperty("flat", true);
+        button->setCursor(Qt::PointingHandCursor);
+        connect(button, &QPushButton::clicked, this, action);
+        m_crumbLayout->addWidget(button);
+    };
+    const DriveLocation location = m_model->location();
+    addButton(DriveLocations::rawValue(location),
+              Icons::symbol(DriveLocations::symbolName(location), Palette::teal()), [this] {
+                  if (m_model)
+                      m_model->navigateToCloudRoot();
+              });
+    const QList<Crumb> &crumbs = m_model->crumbs();
+    for (qsizetype i = 0; i < crumbs.size(); ++i) {
+        auto *chevron = new QLabel(m_crumbBar);
+        chevron->setPixmap(Icons::symbol(u"chevron.right"_s, Palette::muted()).pixmap(10, 10));
+        m_crumbLayout->addWidget(chevron);
+        addButton(crumbs.at(i).name, QIcon(), [this, i] {
+            if (m_model)
+                m_model->navigateToCrumb(i);
+        });
+    }
+    m_crumbLayout->addStretch(1);
+}
+
+void DrivePane::updatePage()
+{
+    if (!m_model)
+        return;
+    if (!m_model->connected()) {
+        m_pages->setCurrentWidget(m_notConnected);
+        return;
+    }
+    if (m_model->cloudLoadError()) {
+        m_loadError->setText(*m_model->cloudLoadError());
+        m_pages->setCurrentWidget(m_loadError);
+        return;
+    }
+    if (m_rows->rowCount() == 0 && !m_model->loading()) {
+        const bool canUpload = m_model->canUpload();
+        m_nothing->setSymbol(canUpload ? u"arrow.up.doc"_s : u"folder"_s);
+        m_nothing->setTitle({});
+        m_nothing->setText(!m_model->cloudSearch().isEmpty() ? u"Không tìm thấy mục phù hợp"_s
+                           : canUpload ? u"Thả file vào đây để tải lên"_s
+                                       : u"Chưa có mục nào"_s);
+        m_pages->setCurrentWidget(m_nothing);
+        return;
+    }
+    m_pages->setCurrentWidget(m_listPage);
+}
+
+void DrivePane::updateFooter()
+{
+    if (!m_model)
+        return;
+    // Summing the selected bytes walks the listing: only with a selection.
+    const qsizetype selected = m_model->cloudSelection().size();
+    m_count->setText(fileCountText(m_rows->rowCount(), selected,
+                                   selected > 0 ? m_model->cloudSelectedBytes() : 0));
+    m_free->setText(freeSpaceText(m_model->cloudFreeSpace()));
+}
+
+QList<DriveFile> DrivePane::listedSelection() const
+{
+    QList<DriveFile> files;
+    if (!m_model || m_model->cloudSelection().isEmpty())
+        return files;
+    for (const DriveFile &file : m_model->cloudFiles()) {
+        if (m_model->cloudSelection().contains(file.id))
+            files.append(file);
+    }
+    return files;
+}
+
+bool DrivePane::canDownload() const
+{
+    if (!m_model || m_model->cloudSelection().size() != 1)
+        return false;
+    const QList<DriveFile> listed = listedSelection();
+    return listed.size() == 1 && !listed.constFirst().isGoogleDocument() &&
+           allowed(listed.constFirst(), &DriveFile::Capabilities::canDownload);
+}
+
+bool DrivePane::atSharedDrivesRoot() const
+{
+    return m_model && m_model->location() == DriveLocation::Team && m_model->crumbs().isEmpty();
+}
+
+void DrivePane::primaryAction()
+{
+    const QList<DriveFile> files = listedSelection();
+    if (m_model && !files.isEmpty())
+        m_model->openCloud(files.constFirst());
+}
+
+void DrivePane::askToTrashSelection()
+{
+    const QList<DriveFile> files = listedSelection();
+    if (!files.isEmpty())
+        detach(confirmTrash(files), {});
+}
+
+QCoro::Task<> DrivePane::confirmTrash(QList<DriveFile> files)
+{
+    if (files.isEmpty() || !m_model)
+        co_return;
+    QPointer<AppModel> model = m_model;
+    auto asking = confirmDestructive(
+        model->desktop(), u"Chuyển "_s + QString::number(files.size()) + u" mục vào thùng rác?"_s,
+        u"Anh có thể khôi phục các mục này trong thùng rác Google Drive."_s,
+        u"Chuyển vào thùng rác"_s);
+    const bool confirmed = co_await asking;
+    if (!model || !confirmed)
+        co_return;
+    auto trashing = model->trashFiles(std::move(files));
+    co_await trashing;
+}
+
+QCoro::Task<> DrivePane::confirmPermanentDelete(QList<DriveFile> files)
+{
+    if (files.isEmpty() || !m_model)
+        co_return;
+    QPointer<AppModel> model = m_model;
+    auto asking = confirmDestructive(
+        model->desktop(), u"Xoá vĩnh viễn "_s + QString::number(files.size()) + u" mục?"_s,
+        u"Hành động này không thể hoàn tác. Các mục này sẽ bị xoá vĩnh viễn khỏi "
+        u"Google Drive để giải phóng dung lượng."_s,
+        u"Xoá vĩnh viễn"_s);
+    const bool confirmed = co_await asking;
+    if (!model || !confirmed)
+        co_return;
+    auto deleting = model->deleteDriveFilesPermanently(std::move(files));
+    co_await deleting;
+}
+
+QMenu *DrivePane::createContextMenu(QWidget *parent)
+{
+    auto *menu = new QMenu(parent);
+    if (!m_model)
+        return menu;
+    QPointer<AppModel> model = m_model;
+    const QList<DriveFile> listed = listedSelection();
+    const bool teamRoot = atSharedDrivesRoot();
+
+    if (m_model->cloudSelection().size() == 1 && listed.size() == 1) {
+        const DriveFile file = listed.constFirst();
+        menu->addAction(file.isFolder() ? u"Mở thư mục"_s : u"Mở trên Google Drive"_s, this,
+                        [model, file] {
+                            if (model)
+                                model->openCloud(file);
+                        });
+        menu->addAction(Icons::symbol(u"person.crop.circle.badge.plus"_s),
+                        u"Chia sẻ & Phân quyền…"_s, this, [model, file] {
+                            if (model)
+                                model->openShare(file);
+                        });
+        menu->addAction(Icons::symbol(u"link.badge.plus"_s), u"Sao chép link chia sẻ"_s, this,
+                        [model, file] {
+                            if (model)
+                                detach(model->copyShareLink(file), {});
+                        });
+        if (!file.isGoogleDocument()) {
+            QAction *download =
+                menu->addAction(file.isFolder() ? u"Tải thư mục về máy…"_s : u"Tải xuống…"_s, this,
+                                [this, file] { emit downloadRequested(file); });
+            download->setEnabled(allowed(file, &DriveFile::Capabilities::canDownload));
+        }
+        QAction *rename =
+            menu->addAction(u"Đổi tên…"_s, this, [this, file] { emit renameRequested(file); });
+        rename->setEnabled(allowed(file, &DriveFile::Capabilities::canEdit) && !teamRoot);
+    }
+
+    menu->addSeparator();
+    const bool any = !m_model->cloudSelection().isEmpty();
+    const bool trashable = std::all_of(listed.begin(), listed.end(), [](const DriveFile &file) {
+        return allowed(file, &DriveFile::Capabilities::canTrash);
+    });
+    QAction *trash = menu->addAction(u"Chuyển vào thùng rác"_s, this,
+                                     [this, listed] { detach(confirmTrash(listed), {}); });
+    trash->setEnabled(any && !teamRoot && trashable);
+    QAction *erase = menu->addAction(
+        Icons::symbol(u"trash.slash"_s, Palette::destructive()), u"Xoá vĩnh viễn…"_s, this,
+        [this, listed] { detach(confirmPermanentDelete(listed), {}); });
+    erase->setEnabled(any && !teamRoot);
+    return menu;
+}
+
+void DrivePane::showContextMenu(const QPoint &position)
+{
+    QMenu *menu = createContextMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(m_view->viewport()->mapToGlobal(position));
+}
+
+} // namespace Tarnwick

@@ -1,0 +1,375 @@
+#include "panes/localpane.h"
+
+#include "sheets/destructivealert.h"
+#include "panes/emptystateview.h"
+#include "tables/filetablesetup.h"
+#include "common/icons.h"
+#include "tables/localfiledelegate.h"
+#include "tables/localfiletablemodel.h"
+#include "tables/localfileview.h"
+#include "common/palette.h"
+#include "panes/panehead.h"
+#include "panes/searchfield.h"
+#include "panes/sortmenubutton.h"
+
+#include "async/async.h"
+#include "records/diskspaceutilities.h"
+#include "appmodel.h"
+#include "desktop.h"
+#include "futureresult.h"
+
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
+
+using namespace Qt::StringLiterals;
+
+namespace Tarnwick {
+
+LocalPane::LocalPane(AppModel *model, QWidget *parent)
+    : QFrame(parent)
+    , m_model(model)
+    , m_rows(new LocalFileTableModel(this))
+    , m_view(new LocalFileView(this))
+    , m_delegate(new LocalFileDelegate(this))
+    , m_search(new SearchField(this))
+    , m_sort(new SortMenuButton(this))
+    , m_up(new QToolButton(this))
+    , m_path(new QPushButton(this))
+    , m_change(new QPushButton(this))
+    , m_body(new QStackedWidget(this))
+    , m_firstUse(new EmptyStateView(this))
+    , m_listPage(new QWidget(this))
+    , m_count(new QLabel(this))
+    , m_free(new QLabel(this))
+    , m_rowsTimer(new QTimer(this))
+{
+    auto *layout = makePaneLayout(this);
+
+    auto *head = new PaneHead(u"laptopcomputer"_s, u"Máy của anh"_s, this);
+    m_change->setIcon(Icons::symbol(u"folder.badge.gearshape"_s));
+    m_change->setText(u"Đổi thư mục"_s);
+    m_change->setToolTip(u"Chọn thư mục khác trên Mac"_s);
+    m_change->setCursor(Qt::PointingHandCursor);
+    head->controls()->addWidget(m_change);
+    layout->addWidget(head);
+
+    auto *pathRow = new QHBoxLayout;
+    pathRow->setSpacing(6);
+    setUpBackButton(m_up);
+    pathRow->addWidget(m_up);
+    m_path->setIcon(Icons::symbol(u"folder"_s, Palette::teal()));
+    m_path->setToolTip(u"Nhấp để đổi thư mục làm việc trên Mac"_s);
+    m_path->setProperty("flat", true);
+    m_path->setStyleSheet(u"text-align: left;"_s);
+    m_path->setCursor(Qt::PointingHandCursor);
+    m_path->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    pathRow->addWidget(m_path, 1);
+    layout->addLayout(pathRow);
+
+    layout->addLayout(makeSearchRow(m_search, m_sort));
+
+    m_firstUse->setSymbol(u"folder.badge.plus"_s);
+    m_firstUse->setTitle(u"Bắt đầu từ máy Mac"_s);
+    m_firstUse->setText(u"Chọn thư mục ảnh, tài liệu hoặc\nbất cứ nơi nào anh muốn làm việc."_s);
+    m_firstUse->setButtonText(u"Chọn thư mục…"_s);
+    m_body->addWidget(m_firstUse);
+
+    m_view->setModel(m_rows);
+    m_view->setItemDelegate(m_delegate);
+    m_view->setPlaceholderText(u"Không có mục nào"_s);
+    setUpFileTableHeader(m_view->horizontalHeader(), fontMetrics());
+    fillListPage(m_listPage, m_view);
+    m_body->addWidget(m_listPage);
+    layout->addWidget(m_body, 1);
+    layout->addLayout(makeFileTableFooter(m_count, m_free));
+
+    setUpRowsTimer(m_rowsTimer);
+    connect(m_rowsTimer, &QTimer::timeout, this, [this] { refreshRows(); });
+
+    // Controls → model.
+    connect(m_up, &QToolButton::clicked, this, &LocalPane::goUp);
+    for (QPushButton *choose : {m_path, m_change, m_firstUse->button()})
+        connect(choose, &QPushButton::clicked, this, [this] {
+            if (m_model)
+                m_model->chooseLocal();
+        });
+    connect(m_search, &QLineEdit::textChanged, this, [this](const QString &text) {
+        if (m_model)
+            m_model->setLocalSearch(text);
+    });
+    connect(m_sort, &SortMenuButton::sortChosen, this, [this](const SortOption &option) {
+        if (m_model)
+            m_model->setLocalSort(option);
+    });
+    connect(m_view->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &LocalPane::takeSelectionFromView);
+    connect(m_view, &LocalFileView::previewKeyPressed, this, &LocalPane::previewSelection);
+    connect(m_view, &LocalFileView::deleteKeyPressed, this, &LocalPane::askToTrashSelection);
+    connect(m_view, &LocalFileView::primaryActionRequested, this, &LocalPane::primaryAction);
+    connect(m_view, &QWidget::customContextMenuRequested, this, &LocalPane::showContextMenu);
+    connect(m_delegate, &LocalFileDelegate::openFolderRequested, this,
+            [this](const QModelIndex &index) {
+                if (m_model)
+                    m_model->navigateLocal(index.data(LocalFileTableModel::PathRole).toString());
+            });
+
+    // Model → controls.
+    connect(model, &AppModel::localFilesChanged, this, [this] {
+        scheduleRows();
+        refreshFreeSpace();
+    });
+    connect(model, &AppModel::localSearchChanged, this, [this] {
+        if (m_search->text() != m_model->localSearch())
+            m_search->setText(m_model->localSearch());
+        scheduleRows();
+    });
+    connect(model, &AppModel::localSortChanged, this, [this] {
+        m_sort->setSortOption(m_model->localSort());
+        scheduleRows();
+    });
+    connect(model, &AppModel::localSelectionChanged, this, [this] {
+        if (!m_syncingSelection)
+            applySelectionToView();
+        updateFooter();
+    });
+    connect(model, &AppModel::localURLChanged, this, &LocalPane::updateFolder);
+
+    m_sort->setSortOption(model->localSort());
+    m_search->setText(model->localSearch());
+    updateFolder();
+    scheduleRows();
+    refreshFreeSpace();
+}
+
+LocalPane::~LocalPane()
+{
+    m_stop.request_stop();
+}
+
+void LocalPane::setCanUpload(bool canUpload)
+{
+    m_canUpload = canUpload;
+}
+
+bool LocalPane::rowsCurrent() const
+{
+    return !m_rowsTimer->isActive() && m_rowsShown == m_rowsPass;
+}
+
+void LocalPane::scheduleRows()
+{
+    // Several changes in one turn (a listing changes entries, selection and search) cost one
+    // pass; the pass number also tells a running pass that it is out of date.
+    ++m_rowsPass;
+    m_rowsTimer->start();
+}
+
+QCoro::Task<> LocalPane::refreshRows()
+{
+    if (!m_model)
+        co_return;
+    const quint64 pass = m_rowsPass;
+    QPointer<LocalPane> self(this);
+    auto computing =
+        resultLater(QtConcurrent::run(&AppModel::filterAndSortLocal, m_model->localFiles(),
+                                      m_model->localSearch(), m_model->localSort()));
+    QList<LocalFile> rows = co_await computing;
+    if (!self || !m_model || pass != m_rowsPass)
+        co_return;
+    m_rows->setFiles(std::move(rows));
+    m_rowsShown = pass;
+    applySelectionToView();
+    updatePlaceholder();
+    updateFooter();
+}
+
+QCoro::Task<> LocalPane::refreshFreeSpace()
+{
+    if (!m_model)
+        co_return;
+    const quint64 pass = ++m_freePass;
+    QPointer<LocalPane> self(this);
+    auto measuring =
+        resultLater(QtConcurrent::run(&DiskSpaceUtilities::localFreeSpace, m_model->localURL()));
+    const std::optional<qint64> free = co_await measuring;
+    if (!self || pass != m_freePass)
+        co_return;
+    m_free->setText(freeSpaceText(free));
+}
+
+void LocalPane::applySelectionToView()
+{
+    if (!m_model)
+        return;
+    m_syncingSelection = true;
+    m_view->selectionModel()->select(m_rows->selectionOf(m_model->localSelection()),
+                                     QItemSelectionModel::ClearAndSelect);
+    m_syncingSelection = false;
+}
+
+void LocalPane::takeSelectionFromView()
+{
+    if (m_syncingSelection || !m_model)
+        return;
+    m_syncingSelection = true;
+    m_model->setLocalSelection(m_rows->keysOf(m_view->selectionModel()->selectedRows()));
+    m_syncingSelection = false;
+}
+
+void LocalPane::updateFolder()
+{
+    if (!m_model)
+        return;
+    const std::optional<QString> &folder = m_model->localURL();
+    m_up->setEnabled(folder && *folder != u"/");
+    m_body->setCurrentWidget(folder ? m_listPage : static_cast<QWidget *>(m_firstUse));
+    updatePathText();
+    updatePlaceholder();
+}
+
+void LocalPane::updatePathText()
+{
+    if (!m_model)
+        return;
+    const std::optional<QString> &folder = m_model->localURL();
+    const QString text = folder ? *folder : u"Chọn một thư mục…"_s;
+    const int room = m_path->width() - m_path->iconSize().width() - 36;
+    m_path->setText(m_path->fontMetrics().elidedText(text, Qt::ElideMiddle, qMax(room, 80)));
+}
+
+void LocalPane::resizeEvent(QResizeEvent *event)
+{
+    QFrame::resizeEvent(event);
+    updatePathText();
+}
+
+void LocalPane::updatePlaceholder()
+{
+    m_view->setPlaceholderVisible(m_model && m_model->localURL() && rowsCurrent() &&
+                                  m_rows->rowCount() == 0);
+}
+
+void LocalPane::updateFooter()
+{
+    if (!m_model)
+        return;
+    m_count->setText(fileCountText(m_rows->rowCount(), m_model->localSelection().size(),
+                                   m_model->localSelectedBytes()));
+}
+
+QList<LocalFile> LocalPane::listedSelection() const
+{
+    QList<LocalFile> files;
+    if (!m_model || m_model->localSelection().isEmpty())
+        return files;
+    for (const LocalFile &file : m_model->localFiles()) {
+        if (m_model->localSelection().contains(file.url))
+            files.append(file);
+    }
+    return files;
+}
+
+void LocalPane::goUp()
+{
+    if (!m_model || !m_model->localURL() || *m_model->localURL() == u"/")
+        return;
+    m_model->navigateLocal(QFileInfo(*m_model->localURL()).absolutePath());
+}
+
+void LocalPane::previewSelection()
+{
+    const QList<LocalFile> files = listedSelection();
+    if (m_model && !files.isEmpty())
+        m_model->desktop().preview(files.constFirst().url);
+}
+
+void LocalPane::primaryAction()
+{
+    const QList<LocalFile> files = listedSelection();
+    if (!m_model || files.isEmpty())
+        return;
+    const LocalFile &first = files.constFirst();
+    if (first.isFolder)
+        m_model->navigateLocal(first.url);
+    else
+        m_model->desktop().preview(first.url);
+}
+
+void LocalPane::askToTrashSelection()
+{
+    if (!m_model || m_model->localSelection().isEmpty())
+        return;
+    detach(confirmTrash(listedSelection()), {});
+}
+
+QCoro::Task<> LocalPane::confirmTrash(QList<LocalFile> files)
+{
+    if (files.isEmpty() || !m_model)
+        co_return;
+    QPointer<AppModel> model = m_model;
+    auto asking = confirmDestructive(
+        model->desktop(),
+        u"Chuyển "_s + QString::number(files.size()) + u" mục vào thùng rác Mac?"_s,
+        u"Anh có thể khôi phục lại các mục này trong Thùng rác của máy Mac bất kỳ lúc nào."_s,
+        u"Chuyển vào thùng rác"_s);
+    const bool confirmed = co_await asking;
+    if (!model || !confirmed)
+        co_return;
+    auto trashing = model->trashLocalFiles(std::move(files));
+    co_await trashing;
+}
+
+QMenu *LocalPane::createContextMenu(QWidget *parent)
+{
+    auto *menu = new QMenu(parent);
+    if (!m_model)
+        return menu;
+    const QSet<QString> selection = m_model->localSelection();
+    const QList<LocalFile> listed = listedSelection();
+    QPointer<AppModel> model = m_model;
+
+    if (selection.size() == 1 && listed.size() == 1) {
+        const QString path = listed.constFirst().url;
+        menu->addAction(Icons::symbol(u"eye"_s), u"Xem trước (Quick Look)"_s, this, [model, path] {
+            if (model)
+                model->desktop().preview(path);
+        });
+    }
+    QStringList paths;
+    for (const LocalFile &file : listed)
+        paths.append(file.url);
+
+    QAction *upload = menu->addAction(u"Tải lên Google Drive"_s, this,
+                                      [this, paths] { emit uploadRequested(paths); });
+    upload->setEnabled(!selection.isEmpty() && m_canUpload);
+
+    QAction *reveal = menu->addAction(u"Hiện trong Finder"_s, this, [model, paths] {
+        if (model)
+            model->desktop().reveal(paths);
+    });
+    reveal->setEnabled(!selection.isEmpty());
+
+    menu->addSeparator();
+    QAction *trash = menu->addAction(Icons::symbol(u"trash"_s, Palette::destructive()),
+                                     u"Chuyển vào thùng rác Mac"_s, this,
+                                     [this, listed] { detach(confirmTrash(listed), {}); });
+    trash->setEnabled(!selection.isEmpty());
+    return menu;
+}
+
+void LocalPane::showContextMenu(const QPoint &position)
+{
+    QMenu *menu = createContextMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(m_view->viewport()->mapToGlobal(position));
+}
+
+} // namespace Tarnwick

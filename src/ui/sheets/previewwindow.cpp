@@ -1,0 +1,119 @@
+#include "sheets/previewwindow.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMimeDatabase>
+#include <QPlainTextEdit>
+#include <QStackedWidget>
+#include <QStringDecoder>
+#include <QVBoxLayout>
+
+namespace Tarnwick {
+
+namespace {
+constexpr qint64 textLimit = 512 * 1024;
+constexpr int imageSide = 2048;
+} // namespace
+
+PreviewWindow::PreviewWindow(QWidget *parent)
+    : QWidget(parent, Qt::Window)
+    , m_pages(new QStackedWidget(this))
+    , m_imageLabel(new QLabel(this))
+    , m_text(new QPlainTextEdit(this))
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    m_imageLabel->setAlignment(Qt::AlignCenter);
+    m_imageLabel->setMinimumSize(64, 64);
+    m_text->setReadOnly(true);
+    m_text->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_pages->addWidget(m_imageLabel);
+    m_pages->addWidget(m_text);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_pages);
+    resize(760, 560);
+}
+
+PreviewWindow::Content PreviewWindow::load(const QString &path)
+{
+    Content content;
+    QImageReader reader(path);
+    reader.setAutoTransform(true);
+    if (reader.canRead()) {
+        const QSize size = reader.size();
+        if (size.isValid() && (size.width() > imageSide || size.height() > imageSide))
+            reader.setScaledSize(size.scaled(imageSide, imageSide, Qt::KeepAspectRatio));
+        content.image = reader.read();
+        if (!content.image.isNull())
+            return content;
+    }
+    const QMimeType type = QMimeDatabase().mimeTypeForFile(path);
+    if (!type.inherits(QStringLiteral("text/plain")))
+        return content;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return content;
+    const QByteArray bytes = file.read(textLimit);
+    content.truncated = !file.atEnd();
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    content.text = decoder.decode(bytes);
+    if (content.text.isEmpty() && !bytes.isEmpty())
+        content.text = QString::fromLatin1(bytes);
+    if (content.text.isEmpty())
+        content.text = QStringLiteral(" "); // an empty text file still previews as text
+    return content;
+}
+
+void PreviewWindow::showContent(const QString &path, const Content &content)
+{
+    m_path = path;
+    setWindowTitle(QFileInfo(path).fileName());
+    if (!content.image.isNull()) {
+        m_image = content.image;
+        m_pages->setCurrentWidget(m_imageLabel);
+        const QSize fit = m_image.size().scaled(900, 680, Qt::KeepAspectRatio);
+        resize(fit.boundedTo(m_image.size()).expandedTo(QSize(320, 240)));
+        updateImage();
+    } else {
+        m_image = QImage();
+        m_text->setPlainText(content.truncated ? content.text + QStringLiteral("\n…")
+                                               : content.text);
+        m_pages->setCurrentWidget(m_text);
+    }
+    show();
+    raise();
+    activateWindow();
+}
+
+void PreviewWindow::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Space || event->key() == Qt::Key_Escape) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void PreviewWindow::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    updateImage();
+}
+
+void PreviewWindow::updateImage()
+{
+    if (m_image.isNull())
+        return;
+    const QSize target = m_imageLabel->size() * devicePixelRatioF();
+    QPixmap pixmap = QPixmap::fromImage(
+        m_image.size().width() > target.width() || m_image.size().height() > target.height()
+            ? m_image.scaled(target, Qt::KeepAspectRatio, Qt::SmoothTransformation)
+            : m_image);
+    pixmap.setDevicePixelRatio(devicePixelRatioF());
+    m_imageLabel->setPixmap(pixmap);
+}
+
+} // namespace Tarnwick

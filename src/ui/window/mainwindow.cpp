@@ -1,0 +1,398 @@
+#include "window/mainwindow.h"
+
+#include "window/accountbutton.h"
+#include "sheets/connectionview.h"
+#include "panes/drivepane.h"
+#include "panes/localpane.h"
+#include "sheets/namesheet.h"
+#include "window/sidebar.h"
+#include "window/sidebutton.h"
+#include "window/toastview.h"
+#include "window/toolbarrow.h"
+#include "window/windowstatusbar.h"
+
+#include "async/async.h"
+#include "records/byteformat.h"
+#include "records/decimalinteger.h"
+#include "appmodel.h"
+#include "desktop.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QHBoxLayout>
+#include <QMenuBar>
+#include <QStandardPaths>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <chrono>
+
+using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
+
+namespace Tarnwick {
+
+MainWindow::MainWindow(AppModel *model, QWidget *parent)
+    : QMainWindow(parent)
+    , m_model(model)
+    , m_sidebar(new Sidebar(this))
+    , m_toolbar(new ToolbarRow(this))
+    , m_local(new LocalPane(model, this))
+    , m_drive(new DrivePane(model, this))
+    , m_queueArea(new QWidget(this))
+    , m_status(new WindowStatusBar(this))
+    , m_banner(new UpdateBanner(this))
+{
+    setWindowTitle(u"Tarnwick"_s);
+    setMinimumSize(1080, 700);
+    resize(1320, 840);
+
+    auto *central = new QWidget(this);
+    auto *row = new QHBoxLayout(central);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    row->addWidget(m_sidebar);
+    auto *workspace = new QVBoxLayout;
+    workspace->setContentsMargins(0, 0, 0, 0);
+    workspace->setSpacing(0);
+    workspace->addWidget(m_toolbar);
+    auto *panes = new QHBoxLayout;
+    panes->setContentsMargins(16, 4, 16, 12);
+    panes->setSpacing(12);
+    panes->addWidget(m_local, 1);
+    panes->addWidget(m_drive, 1);
+    workspace->addLayout(panes, 1);
+    // The transfer queue panel goes here; 170 is its default height.
+    m_queueArea->setObjectName(u"queueArea"_s);
+    m_queueArea->setMinimumHeight(170);
+    m_queueArea->setLayout(new QVBoxLayout);
+    m_queueArea->layout()->setContentsMargins(16, 0, 16, 12);
+    workspace->addWidget(m_queueArea);
+    workspace->addWidget(m_banner);
+    workspace->addWidget(m_status);
+    row->addLayout(workspace, 1);
+    setCentralWidget(central);
+    m_toast = new ToastView(central);
+
+    buildMenus();
+
+    connect(m_sidebar, &Sidebar::locationClicked, this, [this](int index) {
+        if (!m_model)
+            return;
+        // Not connected: every area leads to the connection screen first.
+        if (m_model->connected())
+            m_model->changeLocation(DriveLocations::all().at(index));
+        else
+            m_model->setShowConnection(true);
+    });
+    connect(m_sidebar, &Sidebar::queueClicked, this, [this] {
+        if (m_model)
+            m_model->setShowTransfers(!m_model->showTransfers());
+    });
+    connect(m_sidebar, &Sidebar::coffeeClicked, this, [this] {
+        m_showCoffee = true;
+        emit coffeeRequested();
+        if (m_coffeeSheet)
+            return;
+        m_coffeeSheet = new CoffeeSheet(this);
+        m_coffeeSheet->setAttribute(Qt::WA_DeleteOnClose);
+        connect(m_coffeeSheet, &CoffeeSheet::copied, this, [this](const QString &message) {
+            if (m_model)
+                m_model->setToastMessage(message);
+        });
+        connect(m_coffeeSheet, &QDialog::finished, this, [this] { m_showCoffee = false; });
+        m_coffeeSheet->open();
+    });
+    connect(m_toolbar, &ToolbarRow::accountClicked, this, [this] {
+        if (m_model)
+            m_model->setShowConnection(true);
+    });
+    connect(m_drive, &DrivePane::connectRequested, this, [this] {
+        if (m_model)
+            m_model->setShowConnection(true);
+    });
+    connect(m_toolbar, &ToolbarRow::newFolderClicked, this,
+            [this] { openNamePrompt(u"Tạo thư mục trên Drive"_s, {}, std::nullopt); });
+    connect(m_drive, &DrivePane::renameRequested, this,
+            [this](const DriveFile &file) { openNamePrompt(u"Đổi tên"_s, file.name, file); });
+    for (auto changed :
+         {&AppModel::connectedChanged, &AppModel::accountNameChanged,
+          &AppModel::accountEmailChanged, &AppModel::quotaChanged, &AppModel::locationChanged,
+          &AppModel::crumbsChanged, &AppModel::cloudSelectionChanged, &AppModel::cloudFilesChanged})
+        connect(model, changed, this, &MainWindow::updateDriveChrome);
+    connect(m_status, &WindowStatusBar::showQueueClicked, this, [this] {
+        if (m_model)
+            m_model->setShowTransfers(true);
+    });
+
+    connect(model, &AppModel::availableUpdateChanged, this, &MainWindow::updateBannerVisibility);
+    connect(model, &AppModel::updateDismissedChanged, this, &MainWindow::updateBannerVisibility);
+    connect(m_banner, &UpdateBanner::notesClicked, this, [this] { detach(showUpdateNotes(), {}); });
+    connect(m_banner, &UpdateBanner::skipClicked, this, [this] {
+        if (m_model)
+            m_model->skipUpdate();
+    });
+    connect(m_banner, &UpdateBanner::laterClicked, this, [this] {
+        if (m_model)
+            m_model->setUpdateDismissed(true);
+    });
+    connect(m_banner, &UpdateBanner::downloadClicked, this, [this] {
+        if (m_model)
+            m_model->openUpdateDownload();
+    });
+    connect(model, &AppModel::sharingFileChanged, this, &MainWindow::updateShareSheet);
+    connect(model, &AppModel::showConnectionChanged, this, &MainWindow::updateConnectionScreen);
+    connect(model, &AppModel::showTransfersChanged, this, &MainWindow::updateQueueVisibility);
+    connect(model, &AppModel::toastMessageChanged, this, &MainWindow::updateToast);
+    connect(model, &AppModel::errorChanged, this, [this] {
+        if (m_model && m_model->error() && !m_errorShown)
+            detach(showErrors(), {});
+    });
+
+    updateQueueVisibility();
+    updateDriveChrome();
+    updateBannerVisibility();
+    updateToast();
+    if (model->error())
+        detach(showErrors(), {});
+}
+
+MainWindow::~MainWindow()
+{
+    m_stop.request_stop();
+}
+
+void MainWindow::buildMenus()
+{
+    QMenu *file = menuBar()->addMenu(u"Tệp"_s);
+    QAction *connectAction = file->addAction(u"Kết nối Google Drive…"_s, this, [this] {
+        if (m_model)
+            m_model->setShowConnection(true);
+    });
+    connectAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+    m_openFolder = file->addAction(u"Mở thư mục trên Mac…"_s, this, [this] {
+        if (m_model)
+            m_model->chooseLocal();
+    });
+    m_openFolder->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    file->addSeparator();
+    QAction *settings = file->addAction(u"Cấu hình Google Drive…"_s, this, [this] {
+        if (m_model)
+            m_model->setShowConnection(true);
+    });
+    settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    settings->setMenuRole(QAction::PreferencesRole);
+
+    QMenu *transfers = menuBar()->addMenu(u"Truyền file"_s);
+    // The Drive commands stay disabled until a Drive folder is open.
+    QAction *link = transfers->addAction(u"Tải từ liên kết Google Drive…"_s);
+    link->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    link->setEnabled(false);
+    QAction *upload = transfers->addAction(u"Tải lên…"_s);
+    upload->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_U));
+    upload->setEnabled(false);
+    QAction *download = transfers->addAction(u"Tải xuống…"_s);
+    download->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_D));
+    download->setEnabled(false);
+    QAction *resume = transfers->addAction(u"Tiếp tục tất cả tác vụ đang dừng"_s);
+    resume->setEnabled(false);
+    transfers->addSeparator();
+    m_refresh = transfers->addAction(u"Làm mới"_s, this, [this] {
+        if (m_model && m_model->localURL())
+            m_model->navigateLocal(*m_model->localURL());
+    });
+    m_refresh->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+
+    QMenu *help = menuBar()->addMenu(u"Trợ giúp"_s);
+    help->addAction(u"Hướng dẫn kết nối Google Drive"_s, this, &MainWindow::openHelp);
+}
+
+void MainWindow::openHelp()
+{
+    // The browser cannot read the page from our resources: hand it a copy on disk.
+    QFile page(u":/HUONG_DAN.html"_s);
+    if (!m_model || !page.exists())
+        return;
+    const QString dir = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+    QDir().mkpath(dir);
+    const QString copy = dir + u"/HUONG_DAN.html"_s;
+    QFile::remove(copy);
+    if (page.copy(copy))
+        m_model->desktop().openUrl(QUrl::fromLocalFile(copy));
+}
+
+void MainWindow::updateConnectionScreen()
+{
+    if (!m_model)
+        return;
+    if (m_model->showConnection() && !m_connection) {
+        m_connection = new ConnectionView(m_model, this);
+        m_connection->setAttribute(Qt::WA_DeleteOnClose);
+        m_connection->setNote(m_connectionNote);
+        connect(m_connection, &QDialog::finished, this, [this] {
+            if (m_model)
+                m_model->setShowConnection(false);
+        });
+        m_connection->open();
+    } else if (!m_model->showConnection() && m_connection) {
+        m_connection->close();
+    }
+}
+
+void MainWindow::setConnectionNote(const QString &note)
+{
+    m_connectionNote = note;
+    if (m_connection)
+        m_connection->setNote(note);
+}
+
+bool MainWindow::canDownload() const
+{
+    return m_drive->canDownload();
+}
+
+void MainWindow::updateDriveChrome()
+{
+    if (!m_model)
+        return;
+    const bool connected = m_model->connected();
+    const QList<DriveLocation> areas = DriveLocations::all();
+    m_sidebar->setActiveLocation(
+        connected ? std::optional<int>(int(areas.indexOf(m_model->location()))) : std::nullopt);
+    m_toolbar->accountButton()->setAccount(connected, m_model->accountEmail(),
+                                           m_model->accountName());
+    m_toolbar->setEnabling(connected, m_model->canUpload(), canDownload());
+
+    QString quota;
+    if (const auto &q = m_model->quota(); q && q->usage) {
+        if (const auto usage = parseDecimalInt64(*q->usage)) {
+            const auto limit = q->limit ? parseDecimalInt64(*q->limit) : std::nullopt;
+            quota = u"Drive: "_s + formatByteCount(*usage) +
+                    (limit ? u" / "_s + formatByteCount(*limit) : u" đã dùng"_s);
+        }
+    }
+    m_status->setQuotaText(quota);
+}
+
+void MainWindow::openNamePrompt(const QString &title, const QString &initial,
+                                const std::optional<DriveFile> &file)
+{
+    if (!m_model)
+        return;
+    if (m_nameSheet)
+        m_nameSheet->close();
+    m_nameSheet = new NameSheet(title, initial, this);
+    m_nameSheet->setAttribute(Qt::WA_DeleteOnClose);
+    connect(m_nameSheet, &NameSheet::nameChosen, this, [this, file](const QString &name) {
+        if (!m_model)
+            return;
+        if (file)
+            detach(m_model->rename(*file, name), {});
+        else
+            detach(m_model->createFolder(name), {});
+    });
+    m_nameSheet->open();
+}
+
+void MainWindow::updateShareSheet()
+{
+    if (!m_model)
+        return;
+    const std::optional<DriveFile> &file = m_model->sharingFile();
+    if (m_shareSheet && (!file || m_shareSheet->property("fileId").toString() != file->id)) {
+        // Closing first: a sheet of another item never shows this item's answers.
+        ShareSheet *old = m_shareSheet;
+        m_shareSheet = nullptr;
+        old->close();
+    }
+    if (!file || m_shareSheet)
+        return;
+    m_shareSheet = new ShareSheet(m_model, *file, this);
+    m_shareSheet->setProperty("fileId", file->id);
+    m_shareSheet->setAttribute(Qt::WA_DeleteOnClose);
+    QPointer<ShareSheet> sheet = m_shareSheet;
+    connect(m_shareSheet, &QDialog::finished, this, [this, sheet] {
+        if (m_model && sheet == m_shareSheet)
+            m_model->closeShare();
+    });
+    m_shareSheet->open();
+}
+
+void MainWindow::updateBannerVisibility()
+{
+    const bool shown = m_model && m_model->availableUpdate() && !m_model->updateDismissed();
+    if (shown)
+        m_banner->setUpdate(m_model->availableUpdate()->version, m_model->availableUpdate()->notes);
+    m_banner->setVisible(shown);
+}
+
+QCoro::Task<> MainWindow::showUpdateNotes()
+{
+    if (!m_model || !m_model->availableUpdate())
+        co_return;
+    QPointer<AppModel> model = m_model;
+    const AvailableUpdate update = *m_model->availableUpdate();
+    Desktop::Alert alert;
+    alert.title = u"Tarnwick "_s + update.version + u" có gì mới"_s;
+    alert.message = update.notes;
+    alert.buttons = {{u"Tải về"_s, Desktop::AlertButton::Role::Default},
+                     {u"Để sau"_s, Desktop::AlertButton::Role::Cancel}};
+    auto asking = model->desktop().ask(std::move(alert));
+    const int chosen = co_await asking;
+    if (model && chosen == 0)
+        model->openUpdateDownload();
+}
+
+void MainWindow::updateQueueVisibility()
+{
+    const bool shown = m_model && m_model->showTransfers();
+    m_queueArea->setVisible(shown);
+    m_sidebar->setQueueActive(shown);
+    m_status->setQueueButtonVisible(!shown);
+}
+
+void MainWindow::updateToast()
+{
+    if (!m_model || !m_model->toastMessage()) {
+        m_toast->dismiss();
+        return;
+    }
+    m_toast->showMessage(*m_model->toastMessage());
+    detach(dismissToastLater(++m_toastShown), {});
+}
+
+QCoro::Task<> MainWindow::dismissToastLater(quint64 shown)
+{
+    QPointer<MainWindow> self(this);
+    auto waiting = sleepFor(2500ms, m_stop.get_token());
+    co_await waiting;
+    // A later toast runs its own timer.
+    if (!self || shown != m_toastShown || !m_model)
+        co_return;
+    m_model->setToastMessage(std::nullopt);
+}
+
+QCoro::Task<> MainWindow::showErrors()
+{
+    QPointer<MainWindow> self(this);
+    m_errorShown = true;
+    while (self && m_model && m_model->error()) {
+        const QString text = *m_model->error();
+        Desktop::Alert alert;
+        alert.title = u"Tarnwick"_s;
+        alert.message = text;
+        alert.buttons = {{u"Đã hiểu"_s, Desktop::AlertButton::Role::Default}};
+        auto asking = m_model->desktop().ask(std::move(alert));
+        co_await asking;
+        if (!self || !m_model)
+            co_return;
+        // A newer error that arrived while this one was shown gets its own alert.
+        if (m_model->error() == text)
+            m_model->setError(std::nullopt);
+    }
+    if (self)
+        m_errorShown = false;
+}
+
+} // namespace Tarnwick

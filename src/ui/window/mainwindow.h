@@ -1,0 +1,113 @@
+#pragma once
+
+#include <QCoroTask>
+#include <QMainWindow>
+#include <QPointer>
+
+#include "sheets/coffeesheet.h"
+#include "sheets/connectionview.h"
+#include "sheets/namesheet.h"
+#include "sheets/sharesheet.h"
+#include "window/updatebanner.h"
+
+#include <optional>
+
+#include <stop_token>
+
+class QAction;
+class QFrame;
+
+namespace Tarnwick {
+
+class AppModel;
+class DrivePane;
+struct DriveFile;
+class LocalPane;
+class Sidebar;
+class ToastView;
+class ToolbarRow;
+class WindowStatusBar;
+
+// The single main window: the sidebar, and a workspace of the toolbar row, the local and Drive
+// panes side by side, the queue panel when shown and the status bar. It renders the model's
+// published state and turns every user action into a model call; it owns only presentation
+// state (open confirmations, the toast's timer, the donation sheet flag).
+class MainWindow final : public QMainWindow
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(MainWindow)
+
+public:
+    explicit MainWindow(AppModel *model, QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    Sidebar *sidebar() const { return m_sidebar; }
+    ToolbarRow *toolbarRow() const { return m_toolbar; }
+    LocalPane *localPane() const { return m_local; }
+    DrivePane *drivePane() const { return m_drive; }
+    WindowStatusBar *windowStatusBar() const { return m_status; }
+    UpdateBanner *updateBanner() const { return m_banner; }
+    ToastView *toast() const { return m_toast; }
+    QWidget *queueArea() const { return m_queueArea; }
+    bool showCoffee() const { return m_showCoffee; }
+    // The open name sheet, if any.
+    NameSheet *nameSheet() const { return m_nameSheet; }
+    // The open donation sheet, if any.
+    CoffeeSheet *coffeeSheet() const { return m_coffeeSheet; }
+    // The open connection screen, if any.
+    ConnectionView *connectionView() const { return m_connection; }
+    // The open share sheet, if any.
+    ShareSheet *shareSheet() const { return m_shareSheet; }
+    // Opens the name sheet: a rename of file when present, else a new folder.
+    void openNamePrompt(const QString &title, const QString &initial,
+                        const std::optional<DriveFile> &file);
+    // A note the connection screen shows now and whenever it opens again.
+    void setConnectionNote(const QString &note);
+    // The toolbar's "Tải xuống" condition: one downloadable Drive item is selected.
+    bool canDownload() const;
+
+    // Menu commands, for the shell and tests.
+    QAction *refreshAction() const { return m_refresh; }
+    QAction *openFolderAction() const { return m_openFolder; }
+
+signals:
+    // The donation sheet should open.
+    void coffeeRequested();
+
+private:
+    void buildMenus();
+    void updateConnectionScreen();
+    void updateDriveChrome();
+    void updateShareSheet();
+    void updateBannerVisibility();
+    QCoro::Task<> showUpdateNotes();
+    void updateQueueVisibility();
+    void updateToast();
+    QCoro::Task<> dismissToastLater(quint64 shown);
+    QCoro::Task<> showErrors();
+    void openHelp();
+
+    QPointer<AppModel> m_model;
+    Sidebar *m_sidebar;
+    ToolbarRow *m_toolbar;
+    LocalPane *m_local;
+    DrivePane *m_drive;
+    QWidget *m_queueArea;
+    WindowStatusBar *m_status;
+    UpdateBanner *m_banner;
+    ToastView *m_toast;
+    QPointer<ConnectionView> m_connection;
+    QString m_connectionNote;
+    QPointer<NameSheet> m_nameSheet;
+    QPointer<CoffeeSheet> m_coffeeSheet;
+    QPointer<ShareSheet> m_shareSheet;
+    QAction *m_refresh = nullptr;
+    QAction *m_openFolder = nullptr;
+
+    bool m_showCoffee = false;
+    bool m_errorShown = false;
+    quint64 m_toastShown = 0;
+    std::stop_source m_stop;
+};
+
+} // namespace Tarnwick

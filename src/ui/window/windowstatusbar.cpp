@@ -1,0 +1,64 @@
+#include "window/windowstatusbar.h"
+
+#include "common/palette.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+
+using namespace Qt::StringLiterals;
+
+namespace Tarnwick {
+
+WindowStatusBar::WindowStatusBar(QWidget *parent)
+    : QWidget(parent)
+    , m_dot(new QLabel(this))
+    , m_text(new QLabel(this))
+    , m_quota(new QLabel(this))
+    , m_queue(new QPushButton(u"Hiện hàng đợi"_s, this))
+{
+    setObjectName(u"statusRow"_s);
+    setAttribute(Qt::WA_StyledBackground);
+    auto *layout = new QHBoxLayout(this);
+    layout->setContentsMargins(18, 5, 14, 5);
+    layout->setSpacing(8);
+    m_dot->setFixedSize(5, 5);
+    layout->addWidget(m_dot);
+    layout->addWidget(m_text);
+    layout->addStretch(1);
+    m_quota->setProperty("role", u"muted"_s);
+    m_quota->hide();
+    layout->addWidget(m_quota);
+    m_queue->setProperty("link", true);
+    m_queue->setCursor(Qt::PointingHandCursor);
+    layout->addWidget(m_queue);
+    connect(m_queue, &QPushButton::clicked, this, &WindowStatusBar::showQueueClicked);
+    setActive(false);
+    setText(u"Sẵn sàng"_s);
+}
+
+void WindowStatusBar::setActive(bool active)
+{
+    m_dot->setStyleSheet(u"background: %1; border-radius: 2px;"_s.arg(
+        (active ? Palette::teal() : Palette::muted()).name()));
+}
+
+void WindowStatusBar::setText(const QString &text, const QColor &color)
+{
+    m_text->setText(text);
+    m_text->setStyleSheet(color.isValid() ? u"color: %1;"_s.arg(color.name())
+                                          : u"color: %1;"_s.arg(Palette::muted().name()));
+}
+
+void WindowStatusBar::setQuotaText(const QString &text)
+{
+    m_quota->setText(text);
+    m_quota->setVisible(!text.isEmpty());
+}
+
+void WindowStatusBar::setQueueButtonVisible(bool visible)
+{
+    m_queue->setVisible(visible);
+}
+
+} // namespace Tarnwick
