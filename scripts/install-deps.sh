@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
   # toolchain
-  build-essential cmake ninja-build pkg-config git
+  build-essential cmake ninja-build pkg-config git ccache
   # Qt 6 and friends
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 qt6-qpa-plugins qt6-image-formats-plugins
   qcoro-qt6-dev qtkeychain-qt6-dev libsecret-1-0 libsecret-tools
