@@ -5,6 +5,7 @@
 #include "auth/googleauth.h"
 #include "stepoutcome.h"
 #include "net/tarnwicknetwork.h"
+#include "transfer/transferqueue.h"
 
 #include <QPointer>
 #include <QSettings>
@@ -24,7 +25,9 @@ AppModel::AppModel(Desktop *desktop, KeychainStore keychain, QObject *parent)
     , m_auth(new GoogleAuth(TarnwickNetwork::session(), std::move(keychain), this))
     , m_accountName(disconnectedAccountName())
     , m_accountEmail(disconnectedAccountEmail())
+    , m_queue(new TransferQueue(*this, this))
 {
+    connect(m_queue, &TransferQueue::transfersChanged, this, &AppModel::transfersChanged);
     Q_ASSERT(desktop);
     const QByteArray stored = QSettings().value(sortLocalKey).toByteArray();
     m_localSort = SortOption::fromJsonBytes(stored).value_or(SortOption{});
@@ -33,7 +36,11 @@ AppModel::AppModel(Desktop *desktop, KeychainStore keychain, QObject *parent)
     m_cloudSort = SortOption::fromJsonBytes(storedCloud).value_or(SortOption{});
 }
 
-AppModel::~AppModel() = default;
+AppModel::~AppModel()
+{
+    // The queue's runs use the Drive client and the desktop: stop them first.
+    delete m_queue;
+}
 
 QCoro::Task<> AppModel::initialize()
 {

@@ -6,6 +6,8 @@
 #include "drive/drivefile.h"
 #include "browse/drivelocation.h"
 #include "drive/drivepermission.h"
+#include "records/downloaddropitem.h"
+#include "transfer/transfer.h"
 #include "auth/keychainstore.h"
 #include "browse/localfile.h"
 #include "records/sortoption.h"
@@ -32,6 +34,7 @@ class Desktop;
 class DriveClient;
 class GoogleAuth;
 class ShareSheetForm;
+class TransferQueue;
 
 // The one observable application object behind the window. Every view reads its published
 // state (each member announces its changes with its own signal) and every user action is a call
@@ -41,7 +44,7 @@ class ShareSheetForm;
 // The state is split by slice: appmodel.cpp holds what the slices share (notices, start-up),
 // appmodel_local.cpp the local pane, appmodel_connection.cpp the sign-in and the account,
 // appmodel_cloud.cpp the Drive pane, appmodel_sharing.cpp sharing, appmodel_updates.cpp the
-// update checks.
+// update checks, appmodel_transfers.cpp the transfer operations (the engine is transfer/).
 //
 // Results that arrive late are guarded: a listing publishes only while it is the newest one
 // (listVersion, renewed by every listing and by signing out), and account and sharing answers
@@ -254,6 +257,49 @@ public:
     // The sheet's remove action for one listed permission of sharingFile.
     QCoro::Task<> removeCollaborator(ShareSheetForm *form, DrivePermission permission);
 
+    // --- Transfers (the engine lives in TransferQueue; these are the user's operations) ---
+
+    TransferQueue &queue() const { return *m_queue; }
+    const QList<Transfer> &transfers() const;
+    void pauseTransfer(const QUuid &id);
+    // Resume and retry.
+    void resumeTransfer(const QUuid &id);
+    void resumeAllPaused();
+    void cancelTransfer(const QUuid &id);
+    void clearFinished();
+
+    // Uploads: one waiting transfer per local item into cloudParent(); refused with a message when
+    // the Drive pane shows no folder that takes uploads, and sends to sign-in when signed out.
+    void enqueueUploads(QStringList paths);
+    // Lets the user pick files and folders to upload.
+    QCoro::Task<> chooseUpload();
+
+    // Downloads: one waiting transfer per item into folder; Google documents open in the
+    // browser instead. Names already taken in the folder get " 2", " 3"…; a Drive folder whose
+    // name is an existing local folder asks whether to continue into it.
+    QCoro::Task<> enqueueDownloads(QList<DriveFile> files, QString folder);
+    // "Tải xuống…" for the Drive pane's selection.
+    QCoro::Task<> downloadSelected();
+    QCoro::Task<> downloadFile(DriveFile file);
+    // Where an item goes in folder; reserved holds the names the batch has taken.
+    QCoro::Task<QString> downloadDestination(DriveFile file, QString folder,
+                                             QSet<QString> *reserved);
+    // Drive rows dropped on the local pane (dragging one of several selected rows takes all).
+    QCoro::Task<> acceptCloudDropFiles(QList<DriveFile> files);
+    // Anything dropped on the local pane: Drive rows, or links and text holding a Drive link.
+    QCoro::Task<> acceptDropItems(QList<DownloadDropItem> items);
+    // The link sheet's action: looks the item up and downloads it into destinationFolder (or the
+    // local pane's folder).
+    QCoro::Task<> downloadFromDriveID(QString id, std::optional<QString> destinationFolder);
+
+    // The link sheet's state.
+    const QString &linkToDownload() const { return m_linkToDownload; }
+    void setLinkToDownload(QString link);
+    const std::optional<QString> &customDownloadFolder() const { return m_customDownloadFolder; }
+    void setCustomDownloadFolder(std::optional<QString> folder);
+    bool showLinkDownload() const { return m_showLinkDownload; }
+    void setShowLinkDownload(bool show);
+
     // --- Update checks ---
 
     // A newer version found by the daily check.
@@ -308,6 +354,12 @@ signals:
     void sharingPermissionsChanged();
     void loadingPermissionsChanged();
     void sharingErrorChanged();
+
+    // Any change of the queue; rows announce themselves through queue().
+    void transfersChanged();
+    void linkToDownloadChanged();
+    void customDownloadFolderChanged();
+    void showLinkDownloadChanged();
 
     void availableUpdateChanged();
     void updateDismissedChanged();
@@ -390,6 +442,11 @@ private:
     bool m_loadingPermissions = false;
     std::optional<QString> m_sharingError;
     QUuid m_permissionsVersion = QUuid::createUuid(); // renewed per load and per sheet
+
+    TransferQueue *m_queue; // a child
+    QString m_linkToDownload;
+    std::optional<QString> m_customDownloadFolder;
+    bool m_showLinkDownload = false;
 
     std::optional<AvailableUpdate> m_availableUpdate;
     bool m_updateDismissed = false;

@@ -6,6 +6,7 @@
 #include "drive/driveclient.h"
 #include "auth/googleauth.h"
 #include "stepoutcome.h"
+#include "transfer/transferqueue.h"
 #include "net/tarnwicknetwork.h"
 
 #include <QFile>
@@ -110,8 +111,7 @@ std::optional<qint64> AppModel::cloudFreeSpace() const
 
 int AppModel::pendingTransferCount() const
 {
-    // The transfer queue answers this once it exists; until then nothing runs or waits.
-    return 0;
+    return int(m_queue->runningTransfers().size() + m_queue->queuedTransfers().size());
 }
 
 void AppModel::login()
@@ -149,8 +149,14 @@ QCoro::Task<> AppModel::runLogin(std::stop_token stop)
         setShowConnection(false);
         publish(m_location, DriveLocation::MyDrive, &AppModel::locationChanged);
         publish(m_crumbs, QList<Crumb>(), &AppModel::crumbsChanged);
-        // Resuming the restored transfers joins here once the queue exists.
-        m_resumeAfterLogin = false;
+        if (m_resumeAfterLogin) {
+            m_resumeAfterLogin = false;
+            const QSet<QUuid> restored = m_queue->restoredIDs();
+            for (const Transfer &t : m_queue->pausedTransfers()) {
+                if (restored.contains(t.id))
+                    m_queue->resumeTransfer(t.id);
+            }
+        }
         co_await loadAccount();
         if (!self)
             co_return;

@@ -1,5 +1,5 @@
 #include "records/dragpayload.h"
-#include "qtprinters.h"
+#include "support/qtprinters.h"
 
 #include <QMimeData>
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 #include "records/errors.h"
 #include "auth/oauthconfiguration.h"
 #include "auth/oauthutilities.h"
-#include "qtprinters.h"
+#include "support/qtprinters.h"
 
 #include <gtest/gtest.h>
 

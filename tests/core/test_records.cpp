@@ -4,7 +4,7 @@
 #include "drive/internetdate.h"
 #include "records/sortoption.h"
 #include "records/uploadsession.h"
-#include "qtprinters.h"
+#include "support/qtprinters.h"
 
 #include <QJsonDocument>
 #include <QSet>

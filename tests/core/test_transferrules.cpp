@@ -3,7 +3,7 @@
 #include "records/partialdownload.h"
 #include "records/speedtracker.h"
 #include "records/uploadutilities.h"
-#include "qtprinters.h"
+#include "support/qtprinters.h"
 #include "support/testsupport.h"
 
 #include <QDir>

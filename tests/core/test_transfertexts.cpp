@@ -1,6 +1,6 @@
 #include "records/byteformat.h"
 #include "records/diskspaceutilities.h"
-#include "qtprinters.h"
+#include "support/qtprinters.h"
 
 #include <QDir>
 #include <QStorageInfo>

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QMap>
 #include <QString>
 
 #include <ostream>
@@ -20,4 +21,12 @@ inline void PrintTo(const QByteArray &b, std::ostream *os)
 inline void PrintTo(const QDateTime &d, std::ostream *os)
 {
     *os << d.toString(Qt::ISODateWithMs).toStdString();
+}
+
+inline void PrintTo(const QMap<QString, QString> &map, std::ostream *os)
+{
+    *os << '{';
+    for (auto it = map.begin(); it != map.end(); ++it)
+        *os << "\n  " << it.key().toStdString() << ": " << it.value().left(12).toStdString();
+    *os << '}';
 }

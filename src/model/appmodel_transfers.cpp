@@ -1,0 +1,355 @@
+#include "appmodel.h"
+
+#include "async/async.h"
+#include "desktop.h"
+#include "drive/driveclient.h"
+#include "records/uploadutilities.h"
+#include "stepoutcome.h"
+#include "transfer/transferqueue.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QPointer>
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+namespace Tarnwick {
+
+namespace {
+
+QString lastComponent(const QString &path)
+{
+    QString trimmed = path;
+    while (trimmed.size() > 1 && trimmed.endsWith(u'/'))
+        trimmed.chop(1);
+    return trimmed.mid(trimmed.lastIndexOf(u'/') + 1);
+}
+
+// Kept by "Tải xuống…": files, folders, and items of no stated type; Google documents are not.
+bool downloadable(const DriveFile &file)
+{
+    return !file.isGoogleDocument();
+}
+
+bool samePath(const std::optional<QString> &shown, const QString &folder)
+{
+    return shown && QDir::cleanPath(*shown) == QDir::cleanPath(folder);
+}
+
+} // namespace
+
+const QList<Transfer> &AppModel::transfers() const
+{
+    return m_queue->transfers();
+}
+
+void AppModel::pauseTransfer(const QUuid &id)
+{
+    m_queue->pauseTransfer(id);
+}
+
+void AppModel::resumeTransfer(const QUuid &id)
+{
+    m_queue->resumeTransfer(id);
+}
+
+void AppModel::resumeAllPaused()
+{
+    m_queue->resumeAllPaused();
+}
+
+void AppModel::cancelTransfer(const QUuid &id)
+{
+    m_queue->cancelTransfer(id);
+}
+
+void AppModel::clearFinished()
+{
+    m_queue->clearFinished();
+}
+
+// ---- uploads
+
+void AppModel::enqueueUploads(QStringList paths)
+{
+    if (!canUpload()) {
+        if (m_connected)
+            setError(u"Hãy mở một thư mục có quyền chỉnh sửa để tải file vào."_s);
+        else
+            setShowConnection(true);
+        return;
+    }
+    paths.removeIf([](const QString &path) { return !QDir::isAbsolutePath(path); });
+    for (QString &path : paths)
+        path = QDir::cleanPath(path);
+    std::sort(paths.begin(), paths.end());
+    paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
+    if (paths.isEmpty())
+        return;
+
+    const QString parent = cloudParent();
+    const QString cloudPath = currentCloudPath();
+    for (const QString &path : std::as_const(paths)) {
+        Transfer transfer = Transfer::waiting(lastComponent(path));
+        transfer.source = path;
+        transfer.parent = parent;
+        transfer.sourcePath = path;
+        transfer.destinationPath = cloudPath + u'/' + transfer.name;
+        m_queue->append(std::move(transfer));
+    }
+    setShowTransfers(true);
+    m_queue->startWorker();
+}
+
+QCoro::Task<> AppModel::chooseUpload()
+{
+    if (!canUpload()) {
+        setShowConnection(!m_connected);
+        co_return;
+    }
+    QPointer<AppModel> self(this);
+    Desktop::FilesRequest request;
+    request.prompt = u"Tải lên"_s;
+    request.allowFolders = true;
+    request.multiple = true;
+    request.directory = m_localURL;
+    auto choosing = m_desktop->chooseFiles(request);
+    const QStringList chosen = co_await choosing;
+    if (!self || chosen.isEmpty())
+        co_return;
+    enqueueUploads(chosen);
+}
+
+// ---- downloads
+
+namespace {
+Transfer downloadTransfer(const DriveFile &file, const QString &destination,
+                          const QString &cloudPath)
+{
+    Transfer transfer = Transfer::waiting(file.name);
+    transfer.remoteFile = file;
+    transfer.destination = destination;
+    transfer.sourcePath = cloudPath + u'/' + file.name;
+    transfer.destinationPath = destination;
+    transfer.total = file.isFolder() ? 0 : std::max<qint64>(file.bytes(), 0);
+    return transfer;
+}
+} // namespace
+
+QCoro::Task<QString> AppModel::downloadDestination(DriveFile file, QString folder,
+                                                   QSet<QString> *reserved)
+{
+    QSet<QString> fresh;
+    const QString natural = UploadUtilities::availableDestination(
+        file.name, folder, fresh, [](const QString &) { return false; });
+    const QString name = lastComponent(natural);
+    if (file.isFolder() && !reserved->contains(name) && QFileInfo(natural).isDir()
+        && !QFileInfo(natural).isSymLink()) {
+        QPointer<AppModel> self(this);
+        Desktop::Alert alert;
+        alert.title = u"Đã có thư mục \""_s + name + u"\" ở đây"_s;
+        alert.message = u"Có thể đây là lần tải trước chưa xong. Tải tiếp vào thư mục này sẽ bỏ qua "
+                        "các file đã tải đủ và chỉ tải phần còn thiếu. File trùng tên nhưng khác "
+                        "dung lượng sẽ được tải lại và thay thế."_s;
+        alert.buttons = {{u"Tải tiếp vào thư mục này"_s, Desktop::AlertButton::Role::Default},
+                         {u"Tạo thư mục mới"_s, Desktop::AlertButton::Role::Normal}};
+        auto asking = m_desktop->ask(alert);
+        const int answer = co_await asking;
+        if (!self)
+            throw Cancelled();
+        if (answer == 0) {
+            reserved->insert(name);
+            co_return natural;
+        }
+    }
+    co_return UploadUtilities::availableDestination(file.name, folder, *reserved);
+}
+
+QCoro::Task<> AppModel::enqueueDownloads(QList<DriveFile> files, QString folder)
+{
+    QPointer<AppModel> self(this);
+    QSet<QString> reserved;
+    bool appended = false;
+    const QString cloudPath = currentCloudPath();
+    for (const DriveFile &file : std::as_const(files)) {
+        if (file.isGoogleDocument()) {
+            openInBrowser(file);
+            continue;
+        }
+        auto choosing = downloadDestination(file, folder, &reserved);
+        const QString destination = co_await choosing;
+        if (!self)
+            co_return;
+        m_queue->append(downloadTransfer(file, destination, cloudPath));
+        appended = true;
+    }
+    if (appended) {
+        setShowTransfers(true);
+        m_queue->startWorker();
+    }
+}
+
+QCoro::Task<> AppModel::downloadSelected()
+{
+    QList<DriveFile> files;
+    for (const DriveFile &file : std::as_const(m_cloudFiles)) {
+        if (m_cloudSelection.contains(file.id) && downloadable(file))
+            files.append(file);
+    }
+    if (files.isEmpty())
+        co_return;
+    if (files.size() == 1 && !files.first().isFolder()) {
+        co_await downloadFile(files.first());
+        co_return;
+    }
+    QPointer<AppModel> self(this);
+    Desktop::FolderRequest request;
+    request.prompt = u"Tải vào đây"_s;
+    request.message = u"Chọn thư mục trên máy để lưu "_s
+                      + (files.size() == 1 ? files.first().name
+                                           : QString::number(files.size()) + u" mục"_s);
+    request.directory = m_localURL;
+    auto choosing = m_desktop->chooseFolder(request);
+    const std::optional<QString> folder = co_await choosing;
+    if (!self || !folder)
+        co_return;
+    co_await enqueueDownloads(files, *folder);
+    if (self && !samePath(m_localURL, *folder))
+        co_await navigateLocal(*folder);
+}
+
+QCoro::Task<> AppModel::downloadFile(DriveFile file)
+{
+    QPointer<AppModel> self(this);
+    if (file.isGoogleDocument()) {
+        openInBrowser(file);
+        co_return;
+    }
+    if (file.isFolder()) {
+        Desktop::FolderRequest request;
+        request.prompt = u"Tải vào đây"_s;
+        request.message = u"Chọn thư mục trên máy để lưu thư mục "_s + file.name;
+        request.directory = m_localURL;
+        auto choosing = m_desktop->chooseFolder(request);
+        const std::optional<QString> folder = co_await choosing;
+        if (!self || !folder)
+            co_return;
+        auto enqueuing = enqueueDownloads(QList<DriveFile>{file}, *folder);
+        co_await enqueuing;
+        if (self && !samePath(m_localURL, *folder))
+            co_await navigateLocal(*folder);
+        co_return;
+    }
+    Desktop::SaveRequest request;
+    request.prompt = u"Tải xuống"_s;
+    QSet<QString> none;
+    // The suggestion is the cleaned name: Drive names may hold "/".
+    request.suggestedName = lastComponent(UploadUtilities::availableDestination(
+        file.name, u"/"_s, none, [](const QString &) { return false; }));
+    request.directory = m_localURL;
+    auto choosing = m_desktop->chooseSaveLocation(request);
+    const std::optional<QString> destination = co_await choosing;
+    if (!self || !destination)
+        co_return;
+    m_queue->append(downloadTransfer(file, *destination, currentCloudPath()));
+    setShowTransfers(true);
+    m_queue->startWorker();
+}
+
+QCoro::Task<> AppModel::acceptCloudDropFiles(QList<DriveFile> files)
+{
+    if (!m_localURL) {
+        setError(u"Hãy chọn một thư mục trên máy trước khi kéo từ Google Drive về."_s);
+        co_return;
+    }
+    if (files.size() == 1 && m_cloudSelection.contains(files.first().id)
+        && m_cloudSelection.size() >= 2) {
+        files.clear();
+        for (const DriveFile &file : std::as_const(m_cloudFiles)) {
+            if (m_cloudSelection.contains(file.id))
+                files.append(file);
+        }
+    }
+    co_await enqueueDownloads(files, *m_localURL);
+}
+
+QCoro::Task<> AppModel::acceptDropItems(QList<DownloadDropItem> items)
+{
+    QList<DriveFile> files;
+    for (const DownloadDropItem &item : std::as_const(items)) {
+        if (item.driveFile)
+            files.append(*item.driveFile);
+    }
+    if (!files.isEmpty()) {
+        co_await acceptCloudDropFiles(files);
+        co_return;
+    }
+    for (const DownloadDropItem &item : std::as_const(items)) {
+        QString text;
+        if (item.url)
+            text = item.url->toString(QUrl::FullyEncoded);
+        else if (item.text)
+            text = *item.text;
+        else
+            continue;
+        if (UploadUtilities::parseDriveID(text)) {
+            setLinkToDownload(text);
+            setCustomDownloadFolder(m_localURL);
+            setShowLinkDownload(true);
+            co_return;
+        }
+    }
+    setError(u"Không nhận diện được liên kết Google Drive từ mục đã kéo thả."_s);
+}
+
+QCoro::Task<> AppModel::downloadFromDriveID(QString id, std::optional<QString> destinationFolder)
+{
+    const std::optional<QString> folder = destinationFolder ? destinationFolder : m_localURL;
+    if (!folder) {
+        setError(u"Hãy chọn một thư mục trên máy trước khi tải file từ liên kết."_s);
+        co_return;
+    }
+    if (!m_connected) {
+        setError(u"Vui lòng kết nối tài khoản Google Drive trước khi tải file từ liên kết."_s);
+        co_return;
+    }
+    QPointer<AppModel> self(this);
+    setLoading(true);
+    auto looking = settle(drive().file(id));
+    const StepOutcome<DriveFile> found = co_await looking;
+    if (!self)
+        co_return;
+    if (!found.done()) {
+        setLoading(false);
+        if (found.failure)
+            setError(found.failure);
+        co_return;
+    }
+    auto enqueuing = enqueueDownloads(QList<DriveFile>{*found.value}, *folder);
+    co_await enqueuing;
+    if (!self)
+        co_return;
+    if (!samePath(m_localURL, *folder))
+        co_await navigateLocal(*folder);
+    if (self)
+        setLoading(false);
+}
+
+void AppModel::setLinkToDownload(QString link)
+{
+    publish(m_linkToDownload, std::move(link), &AppModel::linkToDownloadChanged);
+}
+
+void AppModel::setCustomDownloadFolder(std::optional<QString> folder)
+{
+    publish(m_customDownloadFolder, std::move(folder), &AppModel::customDownloadFolderChanged);
+}
+
+void AppModel::setShowLinkDownload(bool show)
+{
+    publish(m_showLinkDownload, show, &AppModel::showLinkDownloadChanged);
+}
+
+} // namespace Tarnwick

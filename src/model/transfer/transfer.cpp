@@ -1,0 +1,131 @@
+#include "transfer.h"
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+namespace Tarnwick {
+
+namespace {
+
+int clampedPercent(double value)
+{
+    return int(std::clamp(value * 100.0, 0.0, 100.0));
+}
+
+} // namespace
+
+bool isFinished(TransferState state)
+{
+    return state == TransferState::Done || state == TransferState::Failed
+           || state == TransferState::Cancelled;
+}
+
+int ActiveWorkerItem::percentage() const
+{
+    return total <= 0 ? 0 : clampedPercent(double(done) / double(total));
+}
+
+int Transfer::percentage() const
+{
+    if (total > 0)
+        return clampedPercent(double(done) / double(total));
+    if (totalFilesCount > 0 && currentFileIndex > 0)
+        return clampedPercent(double(currentFileIndex) / double(totalFilesCount));
+    return 0;
+}
+
+TransferEnd Transfer::displaySource() const
+{
+    if (!source) {
+        if (!sourcePath.isEmpty())
+            return {true, sourcePath};
+        return {true, u"/"_s + (remoteFile ? remoteFile->name : name)};
+    }
+    if (!sourcePath.isEmpty())
+        return {false, sourcePath};
+    return {false, source->isEmpty() ? name : *source};
+}
+
+TransferEnd Transfer::displayDestination() const
+{
+    if (source) {
+        if (!destinationPath.isEmpty())
+            return {true, destinationPath};
+        if (!parent.isEmpty() && parent != u"root")
+            return {true, u"/"_s + parent};
+        return {true, u"/Drive của tôi"_s};
+    }
+    if (!destinationPath.isEmpty())
+        return {false, destinationPath};
+    if (destination && !destination->isEmpty())
+        return {false, *destination};
+    return {false, u"Máy cục bộ"_s};
+}
+
+void Transfer::updateWorker(int id, int fileIndex, int totalFiles, const QString &fileName,
+                            const QString &sourcePath, const QString &destinationPath,
+                            qint64 totalBytes, bool isUpload)
+{
+    ActiveWorkerItem item{id,        fileIndex, totalFiles, fileName, sourcePath, destinationPath,
+                          0,         totalBytes, 0,         isUpload};
+    auto existing = std::find_if(activeWorkers.begin(), activeWorkers.end(),
+                                 [id](const ActiveWorkerItem &w) { return w.id == id; });
+    if (existing != activeWorkers.end())
+        *existing = std::move(item);
+    else
+        activeWorkers.append(std::move(item));
+    std::stable_sort(activeWorkers.begin(), activeWorkers.end(),
+                     [](const ActiveWorkerItem &a, const ActiveWorkerItem &b) { return a.id < b.id; });
+}
+
+void Transfer::updateWorkerProgress(int id, qint64 doneBytes, double workerSpeed)
+{
+    for (ActiveWorkerItem &w : activeWorkers) {
+        if (w.id == id) {
+            w.done = doneBytes;
+            w.speed = workerSpeed;
+            return;
+        }
+    }
+}
+
+void Transfer::removeWorker(int id)
+{
+    activeWorkers.removeIf([id](const ActiveWorkerItem &w) { return w.id == id; });
+}
+
+Transfer Transfer::waiting(QString name)
+{
+    Transfer t;
+    t.id = QUuid::createUuid();
+    t.name = std::move(name);
+    t.detail = TransferDetail::queued();
+    return t;
+}
+
+namespace TransferDetail {
+QString queued() { return u"Đang chờ"_s; }
+QString requeued() { return u"Đang chờ…"_s; }
+QString preparing() { return u"Đang chuẩn bị…"_s; }
+QString scanningFolder() { return u"Đang quét danh sách file trong thư mục…"_s; }
+QString preparingDownload() { return u"Đang chuẩn bị tải xuống…"_s; }
+QString preparingUpload() { return u"Đang chuẩn bị tải lên…"_s; }
+QString creatingFolder(const QString &name) { return u"Đang tạo thư mục: "_s + name; }
+QString fileStarted(const QString &name, int index, int count)
+{
+    if (count <= 1)
+        return name;
+    // Concatenated, not arg(): a name may itself hold "%1".
+    return u"File "_s + QString::number(index) + u'/' + QString::number(count) + u": "_s + name;
+}
+QString skippedDownload(const QString &name) { return u"Bỏ qua file đã có: "_s + name; }
+QString skippedUpload(const QString &name) { return u"Bỏ qua file đã tải lên: "_s + name; }
+QString emptyFolder() { return u"Thư mục trống"_s; }
+QString finished() { return u"Hoàn tất"_s; }
+QString cancelled() { return u"Đã hủy"_s; }
+QString paused() { return u"Đã tạm dừng"_s; }
+QString restored() { return u"Chưa xong từ lần trước"_s; }
+} // namespace TransferDetail
+
+} // namespace Tarnwick

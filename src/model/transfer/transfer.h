@@ -1,0 +1,107 @@
+#pragma once
+
+#include "drive/drivefile.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QUuid>
+
+#include <optional>
+
+namespace Tarnwick {
+
+// The six states of a transfer; the last three are finished.
+enum class TransferState { Waiting, Working, Paused, Done, Failed, Cancelled };
+
+bool isFinished(TransferState state);
+
+// One file in flight inside a transfer: a sub-row of the queue panel.
+struct ActiveWorkerItem
+{
+    int id = 0;        // the worker slot moving the file: 0, 1, 2… inside the transfer's pool
+    int fileIndex = 0; // 1-based, in planning order
+    int totalFiles = 0;
+    QString fileName;
+    QString sourcePath;      // upload: the local path; download: the Drive display path
+    QString destinationPath; // upload: the Drive display path; download: the local path
+    qint64 done = 0;
+    qint64 total = 0;
+    double speed = 0; // the whole transfer's speed: there is no meter per file
+    bool isUpload = false;
+
+    bool operator==(const ActiveWorkerItem &) const = default;
+    // 0…100, truncated; 0 while the size is unknown.
+    int percentage() const;
+};
+
+// Which side an end of a transfer is on, and its display path.
+struct TransferEnd
+{
+    bool isCloud = false;
+    QString path;
+    bool operator==(const TransferEnd &) const = default;
+};
+
+// One queued job: an upload of a local file or folder, or a download of a Drive file or folder.
+// Whether `source` is present is what makes it an upload.
+struct Transfer
+{
+    QUuid id;
+    QString name; // the local item's last path component, or the Drive item's name
+    std::optional<QString> source; // upload: the local file or folder (absolute path)
+    QString parent;                // upload: the receiving Drive folder ("root" for My Drive)
+    std::optional<DriveFile> remoteFile;   // download: the Drive item
+    std::optional<QString> destination;    // download: the local file or folder to create
+    QString sourcePath;
+    QString destinationPath;
+    TransferState state = TransferState::Waiting;
+    qint64 done = 0;  // bytes finished over all files, in-flight bytes included
+    qint64 total = 0; // 0 until planning has measured it
+    double speed = 0;
+    int currentFileIndex = 1;
+    int totalFilesCount = 1;
+    QString currentFileName;
+    QString detail;
+    std::optional<QDateTime> started;
+    QList<ActiveWorkerItem> activeWorkers; // sorted by worker id
+
+    bool operator==(const Transfer &) const = default;
+
+    bool isUpload() const { return source.has_value(); }
+    // 0…100: bytes when the total is known, else the file position.
+    int percentage() const;
+    TransferEnd displaySource() const;
+    TransferEnd displayDestination() const;
+
+    // Starts or restarts worker `id`'s sub-row for a new file.
+    void updateWorker(int id, int fileIndex, int totalFiles, const QString &fileName,
+                      const QString &sourcePath, const QString &destinationPath, qint64 totalBytes,
+                      bool isUpload);
+    void updateWorkerProgress(int id, qint64 done, double speed);
+    void removeWorker(int id);
+
+    // The fresh waiting record every enqueue starts from.
+    static Transfer waiting(QString name);
+};
+
+// The "Đang chờ" family of detail texts and the others the engine sets.
+namespace TransferDetail {
+QString queued();   // created by an enqueue
+QString requeued(); // put back by resume or retry
+QString preparing();
+QString scanningFolder();
+QString preparingDownload();
+QString preparingUpload();
+QString creatingFolder(const QString &name);
+QString fileStarted(const QString &name, int index, int count);
+QString skippedDownload(const QString &name);
+QString skippedUpload(const QString &name);
+QString emptyFolder();
+QString finished();
+QString cancelled();
+QString paused();
+QString restored();
+} // namespace TransferDetail
+
+} // namespace Tarnwick

@@ -1,0 +1,361 @@
+#include "transferqueue.h"
+
+#include "appmodel.h"
+#include "async/async.h"
+#include "async/clock.h"
+#include "desktop.h"
+#include "records/byteformat.h"
+#include "records/uploadutilities.h"
+#include "transferrun.h"
+
+#include <QDirIterator>
+#include <QFile>
+#include <QPointer>
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+namespace Tarnwick {
+
+TransferQueue::TransferQueue(AppModel &model, QObject *parent)
+    : QObject(parent)
+    , m_model(model)
+{
+}
+
+TransferQueue::~TransferQueue()
+{
+    for (std::stop_source &stop : m_runningTasks)
+        stop.request_stop();
+}
+
+const Transfer *TransferQueue::find(const QUuid &id) const
+{
+    const qsizetype row = indexOf(id);
+    return row < 0 ? nullptr : &m_transfers[row];
+}
+
+qsizetype TransferQueue::indexOf(const QUuid &id) const
+{
+    for (qsizetype row = 0; row < m_transfers.size(); ++row) {
+        if (m_transfers[row].id == id)
+            return row;
+    }
+    return -1;
+}
+
+namespace {
+QList<Transfer> inState(const QList<Transfer> &transfers, TransferState state)
+{
+    QList<Transfer> result;
+    std::copy_if(transfers.begin(), transfers.end(), std::back_inserter(result),
+                 [state](const Transfer &t) { return t.state == state; });
+    return result;
+}
+} // namespace
+
+QList<Transfer> TransferQueue::runningTransfers() const
+{
+    return inState(m_transfers, TransferState::Working);
+}
+
+QList<Transfer> TransferQueue::queuedTransfers() const
+{
+    return inState(m_transfers, TransferState::Waiting);
+}
+
+QList<Transfer> TransferQueue::pausedTransfers() const
+{
+    return inState(m_transfers, TransferState::Paused);
+}
+
+void TransferQueue::append(Transfer transfer)
+{
+    m_transfers.append(std::move(transfer));
+    emit transferInserted(int(m_transfers.size() - 1));
+    emit transfersChanged();
+}
+
+void TransferQueue::update(const QUuid &id, const std::function<void(Transfer &)> &change)
+{
+    const qsizetype row = indexOf(id);
+    if (row < 0)
+        return;
+    change(m_transfers[row]);
+    emit transferChanged(int(row));
+    emit transfersChanged();
+}
+
+void TransferQueue::removeAt(qsizetype row)
+{
+    m_transfers.removeAt(row);
+    emit transferRemoved(int(row));
+    emit transfersChanged();
+}
+
+void TransferQueue::remove(const QUuid &id)
+{
+    const qsizetype row = indexOf(id);
+    if (row >= 0)
+        removeAt(row);
+}
+
+void TransferQueue::startWorker()
+{
+    while (m_activeRuns < maxRuns) {
+        auto next = std::find_if(m_transfers.begin(), m_transfers.end(), [](const Transfer &t) {
+            return t.state == TransferState::Waiting;
+        });
+        if (next == m_transfers.end())
+            return;
+        const QUuid id = next->id;
+        update(id, [](Transfer &t) {
+            t.state = TransferState::Working;
+            t.started = Clock::current().now();
+            t.detail = TransferDetail::preparing();
+        });
+        ++m_activeRuns;
+        detach(runSlot(id), {});
+    }
+}
+
+QCoro::Task<> TransferQueue::runSlot(QUuid id)
+{
+    QPointer<TransferQueue> self(this);
+    co_await run(id);
+    if (!self)
+        co_return;
+    --m_activeRuns;
+    startWorker();
+    if (m_activeRuns != 0)
+        co_return;
+    // The last run ended: the panes and the quota once, not after every transfer.
+    AppModel &model = m_model;
+    co_await model.refreshCloud();
+    if (!self)
+        co_return;
+    if (model.localURL())
+        detach(model.navigateLocal(*model.localURL()), {});
+    if (model.connected())
+        detach(model.loadAccount(), {});
+}
+
+QCoro::Task<> TransferQueue::run(QUuid id)
+{
+    const Transfer *found = find(id);
+    if (!found)
+        co_return;
+    const Transfer copy = *found;
+    std::stop_source stop;
+    m_runningTasks.insert(id, stop);
+    QPointer<TransferQueue> self(this);
+
+    std::exception_ptr error;
+    std::optional<TransferRun> work;
+    try {
+        work.emplace(*this, copy, stop.get_token());
+        co_await work->perform();
+    } catch (...) {
+        error = std::current_exception();
+    }
+    if (!self)
+        co_return;
+    m_runningTasks.remove(id);
+
+    if (!error) {
+        m_checkpoints.remove(id);
+        update(id, [](Transfer &t) {
+            t.state = TransferState::Done;
+            t.done = t.total;
+            t.speed = 0;
+            t.detail = TransferDetail::finished();
+        });
+        // A transfer removed meanwhile still tells the user it arrived, with what its run
+        // measured (an upload's size is known only once its run has scanned it).
+        const Transfer *now = find(id);
+        sendTransferCompleteNotification(now ? *now : work->transfer());
+        emit transferCompleted(id);
+    } else {
+        const Transfer *now = find(id);
+        if (now && now->state == TransferState::Paused) {
+            // The user paused it: part files, checkpoint and progress stay for the resume.
+        } else {
+            bool cancelled = stop.stop_requested();
+            QString message;
+            try {
+                std::rethrow_exception(error);
+            } catch (const Cancelled &) {
+                cancelled = true;
+            } catch (const std::exception &e) {
+                message = describe(e);
+            } catch (...) {
+                message = u"Unknown failure"_s;
+            }
+            if (cancelled) {
+                removePartials(copy);
+                m_checkpoints.remove(id);
+                update(id, [](Transfer &t) {
+                    t.state = TransferState::Cancelled;
+                    t.speed = 0;
+                    t.detail = TransferDetail::cancelled();
+                });
+            } else {
+                update(id, [&message](Transfer &t) {
+                    t.state = TransferState::Failed;
+                    t.speed = 0;
+                    t.detail = message;
+                });
+            }
+        }
+    }
+
+    AppModel &model = m_model;
+    detach(model.refreshCloudThrottled(), {});
+    if (!copy.isUpload() && model.localURL())
+        detach(model.navigateLocalThrottled(*model.localURL()), {});
+}
+
+void TransferQueue::sendTransferCompleteNotification(const Transfer &transfer)
+{
+    const bool download = !transfer.isUpload();
+    const QString files = transfer.totalFilesCount < 2
+                              ? QString()
+                              : QString::number(transfer.totalFilesCount) + u" file · "_s;
+    const qint64 bytes = transfer.total < 1 ? transfer.done : transfer.total;
+    Desktop::Notification note;
+    note.title = download ? u"Tải xuống hoàn tất"_s : u"Tải lên hoàn tất"_s;
+    note.body = u"Đã "_s + (download ? u"tải về"_s : u"tải lên"_s) + u" thành công "_s
+                + transfer.name + u" ("_s + files + formatByteCount(bytes) + u')';
+    note.destinationPath = transfer.destination;
+    m_model.desktop().postNotification(note);
+}
+
+void TransferQueue::pauseTransfer(const QUuid &id)
+{
+    const Transfer *t = find(id);
+    if (!t || t->state != TransferState::Working)
+        return;
+    update(id, [](Transfer &t) {
+        t.state = TransferState::Paused;
+        t.detail = TransferDetail::paused();
+        t.speed = 0;
+    });
+    if (auto task = m_runningTasks.find(id); task != m_runningTasks.end())
+        task->request_stop();
+}
+
+void TransferQueue::resumeTransfer(const QUuid &id)
+{
+    const Transfer *t = find(id);
+    if (!t || (t->state != TransferState::Paused && t->state != TransferState::Failed))
+        return;
+    m_restoredIDs.remove(id);
+    update(id, [](Transfer &t) {
+        t.state = TransferState::Waiting;
+        t.detail = TransferDetail::requeued();
+    });
+    startWorker();
+}
+
+void TransferQueue::resumeAllPaused()
+{
+    const QList<Transfer> paused = pausedTransfers();
+    if (m_model.connected()) {
+        for (const Transfer &t : paused)
+            resumeTransfer(t.id);
+        return;
+    }
+    for (const Transfer &t : paused)
+        m_restoredIDs.insert(t.id);
+    m_model.setResumeAfterLogin(true);
+    m_model.setShowConnection(true);
+}
+
+void TransferQueue::cancelTransfer(const QUuid &id)
+{
+    const qsizetype row = indexOf(id);
+    if (row < 0)
+        return;
+    const Transfer transfer = m_transfers[row];
+    switch (transfer.state) {
+    case TransferState::Done:
+    case TransferState::Failed:
+    case TransferState::Cancelled:
+        if (transfer.state == TransferState::Failed)
+            removePartials(transfer);
+        m_checkpoints.remove(id);
+        removeAt(row);
+        return;
+    case TransferState::Working:
+        if (auto task = m_runningTasks.find(id); task != m_runningTasks.end())
+            task->request_stop();
+        return;
+    case TransferState::Waiting:
+    case TransferState::Paused:
+        update(id, [](Transfer &t) {
+            t.state = TransferState::Cancelled;
+            t.speed = 0;
+            t.detail = TransferDetail::cancelled();
+        });
+        removePartials(transfer);
+        m_checkpoints.remove(id);
+        m_restoredIDs.remove(id);
+        return;
+    }
+}
+
+void TransferQueue::clearFinished()
+{
+    for (const Transfer &t : std::as_const(m_transfers)) {
+        if (t.state == TransferState::Failed) {
+            removePartials(t);
+            m_checkpoints.remove(t.id);
+        }
+    }
+    for (qsizetype row = m_transfers.size() - 1; row >= 0; --row) {
+        if (isFinished(m_transfers[row].state))
+            removeAt(row);
+    }
+}
+
+void TransferQueue::removePartials(const Transfer &transfer)
+{
+    if (transfer.isUpload() || !transfer.destination)
+        return;
+    const QString destination = *transfer.destination;
+    QFile::remove(UploadUtilities::partialURL(destination));
+    if (!transfer.remoteFile || !transfer.remoteFile->isFolder())
+        return;
+    // Only part files below the destination, whose names the program chose itself.
+    QDirIterator it(destination, QDir::Files | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (path.endsWith(u".tarnwick-part"_s))
+            QFile::remove(path);
+    }
+}
+
+std::optional<UploadCheckpoint> TransferQueue::checkpoint(const QUuid &id) const
+{
+    auto found = m_checkpoints.find(id);
+    if (found == m_checkpoints.end())
+        return std::nullopt;
+    return *found;
+}
+
+void TransferQueue::changeCheckpoint(const QUuid &id,
+                                     const std::function<void(UploadCheckpoint &)> &change)
+{
+    change(m_checkpoints[id]);
+    emit checkpointChanged(id);
+}
+
+void TransferQueue::removeCheckpoint(const QUuid &id)
+{
+    if (m_checkpoints.remove(id))
+        emit checkpointChanged(id);
+}
+
+} // namespace Tarnwick

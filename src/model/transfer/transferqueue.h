@@ -1,0 +1,119 @@
+#pragma once
+
+#include "transfer.h"
+#include "uploadcheckpoint.h"
+
+#include <QCoroTask>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QUuid>
+
+// moc cannot parse the standard library's concepts, which <stop_token> pulls in first.
+#ifndef Q_MOC_RUN
+#include <stop_token>
+#endif
+
+#include <functional>
+#include <optional>
+
+namespace Tarnwick {
+
+class AppModel;
+
+// The transfer queue: the list of transfers the window shows and the engine that runs them.
+//
+// At most six transfers run at once, picked in list order; each run (TransferRun) plans its
+// transfer and moves the files with a worker pool, and its outcome becomes done, failed,
+// cancelled, or nothing when the user paused it. When a run ends the next waiting transfer starts
+// at once; when the last one ends both panes and the quota are refreshed.
+//
+// Every change goes through update() and is announced for its row alone (transferChanged), so
+// progress from dozens of workers never resets a view. Main thread only.
+class TransferQueue final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(TransferQueue)
+
+public:
+    static constexpr int maxRuns = 6;
+
+    // model is not owned and outlives the queue.
+    explicit TransferQueue(AppModel &model, QObject *parent = nullptr);
+    // Stops every run; their coroutines end on their own without touching the queue again.
+    ~TransferQueue() override;
+
+    AppModel &model() const { return m_model; }
+
+    const QList<Transfer> &transfers() const { return m_transfers; }
+    // The transfer with id, or nullptr.
+    const Transfer *find(const QUuid &id) const;
+    qsizetype indexOf(const QUuid &id) const;
+    int activeRuns() const { return m_activeRuns; }
+    // Transfers in working, waiting and paused state, in list order.
+    QList<Transfer> runningTransfers() const;
+    QList<Transfer> queuedTransfers() const;
+    QList<Transfer> pausedTransfers() const;
+
+    // Appends a transfer as it is (the enqueue operations build it). Does not start it.
+    void append(Transfer transfer);
+    // Finds the transfer and applies change to it in place, announcing its row; a transfer no
+    // longer in the list is silently not changed.
+    void update(const QUuid &id, const std::function<void(Transfer &)> &change);
+
+    // Takes the transfer off the list whatever its state. A running one goes on to its end
+    // without being shown any more; a success still posts its notification.
+    void remove(const QUuid &id);
+
+    // Starts runs for waiting transfers, in list order, while fewer than maxRuns run.
+    void startWorker();
+
+    // The user's commands.
+    void pauseTransfer(const QUuid &id);
+    // Resume and retry: a paused or failed transfer goes back to waiting in place.
+    void resumeTransfer(const QUuid &id);
+    // Paused transfers resume when signed in; otherwise they wait for the next sign-in.
+    void resumeAllPaused();
+    void cancelTransfer(const QUuid &id);
+    void clearFinished();
+    // Deletes the download part files a transfer left behind; errors are ignored.
+    static void removePartials(const Transfer &transfer);
+
+    // Upload checkpoints: what an upload has done on Drive, kept across pauses and retries.
+    std::optional<UploadCheckpoint> checkpoint(const QUuid &id) const;
+    // Changes the checkpoint (created empty when missing) and announces it for an immediate save.
+    void changeCheckpoint(const QUuid &id, const std::function<void(UploadCheckpoint &)> &change);
+    void removeCheckpoint(const QUuid &id);
+    const QHash<QUuid, UploadCheckpoint> &checkpoints() const { return m_checkpoints; }
+
+    // Transfers that came back from the last session and were neither resumed nor discarded.
+    const QSet<QUuid> &restoredIDs() const { return m_restoredIDs; }
+    void setRestoredIDs(QSet<QUuid> ids) { m_restoredIDs = std::move(ids); }
+
+signals:
+    void transferInserted(int row);
+    void transferChanged(int row);
+    void transferRemoved(int row);
+    // Any change of the list or of a transfer (a session save is scheduled on it).
+    void transfersChanged();
+    // A checkpoint changed: saved at once, so a crash loses at most the file in flight.
+    void checkpointChanged(const QUuid &id);
+    // A transfer ended well; the notification was posted.
+    void transferCompleted(const QUuid &id);
+
+private:
+    QCoro::Task<> runSlot(QUuid id);
+    QCoro::Task<> run(QUuid id);
+    void removeAt(qsizetype row);
+    void sendTransferCompleteNotification(const Transfer &transfer);
+
+    AppModel &m_model;
+    QList<Transfer> m_transfers;
+    int m_activeRuns = 0;
+    QHash<QUuid, std::stop_source> m_runningTasks;
+    QHash<QUuid, UploadCheckpoint> m_checkpoints;
+    QSet<QUuid> m_restoredIDs;
+};
+
+} // namespace Tarnwick

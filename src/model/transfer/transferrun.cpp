@@ -1,0 +1,284 @@
+#include "transferrun.h"
+
+#include "appmodel.h"
+#include "async/backgroundcall.h"
+#include "downloadplan.h"
+#include "records/errors.h"
+#include "records/speedtracker.h"
+#include "transferqueue.h"
+#include "workerpool.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <memory>
+
+using namespace Qt::StringLiterals;
+
+namespace Tarnwick {
+
+namespace {
+
+QString lastComponent(const QString &path)
+{
+    QString trimmed = path;
+    while (trimmed.size() > 1 && trimmed.endsWith(u'/'))
+        trimmed.chop(1);
+    return trimmed.mid(trimmed.lastIndexOf(u'/') + 1);
+}
+
+// Creates folder and the folders above it; throws the system's reason when it cannot.
+void makeFolder(const QString &folder)
+{
+    if (QFileInfo(folder).isDir())
+        return;
+    if (!QDir().mkpath(folder)) {
+        // mkpath hides errno; one mkdir of the last level gives the system's own text.
+        if (::mkdir(QFile::encodeName(folder).constData(), 0777) != 0 && errno != EEXIST)
+            throw SystemError::fromErrno(errno);
+        if (!QFileInfo(folder).isDir())
+            throw SystemError::fromErrno(ENOTDIR);
+    }
+}
+
+class DownloadPlan final : public PoolPlan
+{
+public:
+    DownloadPlan(DriveClient drive, QList<RemoteItem> items, QString displayRoot)
+        : m_drive(std::move(drive))
+        , m_items(std::move(items))
+        , m_displayRoot(std::move(displayRoot))
+    {
+    }
+
+    int count() const override { return int(m_items.size()); }
+
+    PoolFile file(int index) const override
+    {
+        const RemoteItem &item = m_items[index];
+        return {item.file.name, item.file.bytes(), m_displayRoot + u'/' + item.file.name,
+                item.destination};
+    }
+
+    std::optional<QString> skip(int index) override
+    {
+        const RemoteItem &item = m_items[index];
+        makeFolder(QFileInfo(item.destination).path());
+        const QFileInfo existing(item.destination);
+        const qint64 bytes = item.file.bytes();
+        if (bytes >= 1 && existing.isFile() && existing.size() == bytes)
+            return TransferDetail::skippedDownload(item.file.name);
+        return std::nullopt;
+    }
+
+    QCoro::Task<> move(int index, DriveClient::Progress progress, std::stop_token stop) override
+    {
+        const RemoteItem item = m_items[index];
+        co_await m_drive.download(item.file, item.destination, std::move(progress), stop);
+    }
+
+private:
+    DriveClient m_drive;
+    QList<RemoteItem> m_items;
+    QString m_displayRoot;
+};
+
+class UploadPlan final : public PoolPlan
+{
+public:
+    UploadPlan(DriveClient drive, TransferQueue &queue, QUuid transfer, QList<UploadItem> items)
+        : m_drive(std::move(drive))
+        , m_queue(&queue)
+        , m_transfer(transfer)
+        , m_items(std::move(items))
+    {
+    }
+
+    int count() const override { return int(m_items.size()); }
+
+    PoolFile file(int index) const override
+    {
+        const UploadItem &item = m_items[index];
+        return {lastComponent(item.url), item.bytes, item.url, item.displayPath};
+    }
+
+    std::optional<QString> skip(int index) override
+    {
+        const QString &path = m_items[index].url;
+        const std::optional<UploadCheckpoint> checkpoint = m_queue->checkpoint(m_transfer);
+        if (checkpoint && checkpoint->finished.contains(path))
+            return TransferDetail::skippedUpload(lastComponent(path));
+        return std::nullopt;
+    }
+
+    QCoro::Task<> move(int index, DriveClient::Progress progress, std::stop_token stop) override
+    {
+        const UploadItem item = m_items[index];
+        const QString path = item.url;
+        std::optional<UploadSession> resume;
+        if (const auto checkpoint = m_queue->checkpoint(m_transfer))
+            resume = checkpoint->sessions.value(path);
+        if (resume && resume->url.isEmpty())
+            resume.reset();
+        QPointer<TransferQueue> queue = m_queue;
+        const QUuid transfer = m_transfer;
+        auto onSession = [queue, transfer, path](const UploadSession &session) {
+            if (queue)
+                queue->changeCheckpoint(transfer, [&](UploadCheckpoint &c) {
+                    c.sessions.insert(path, session);
+                });
+        };
+        auto sending = m_drive.upload(path, item.parent, resume, onSession, std::move(progress), stop);
+        co_await sending;
+        throwIfStopped(stop);
+        m_queue->changeCheckpoint(m_transfer, [&](UploadCheckpoint &c) {
+            c.finished.insert(path);
+            c.sessions.remove(path);
+        });
+    }
+
+private:
+    DriveClient m_drive;
+    QPointer<TransferQueue> m_queue;
+    QUuid m_transfer;
+    QList<UploadItem> m_items;
+};
+
+} // namespace
+
+TransferRun::TransferRun(TransferQueue &queue, Transfer transfer, std::stop_token stop)
+    : m_queue(&queue)
+    , m_transfer(std::move(transfer))
+    , m_stop(std::move(stop))
+    , m_drive(queue.model().drive())
+{
+}
+
+TransferRun::~TransferRun() = default;
+
+void TransferRun::update(const std::function<void(Transfer &)> &change)
+{
+    throwIfStopped(m_stop);
+    change(m_transfer);
+    if (m_queue)
+        m_queue->update(m_transfer.id, change);
+}
+
+QCoro::Task<> TransferRun::perform()
+{
+    auto tracker = std::make_unique<SpeedTracker>(2.0);
+    if (m_transfer.isUpload())
+        co_await performUpload(*tracker);
+    else
+        co_await performDownload(*tracker);
+}
+
+QCoro::Task<> TransferRun::performDownload(SpeedTracker &tracker)
+{
+    if (!m_transfer.remoteFile || !m_transfer.destination)
+        co_return;
+    const DriveFile remote = *m_transfer.remoteFile;
+    const QString destination = *m_transfer.destination;
+    update([&](Transfer &t) {
+        t.detail = remote.isFolder() ? TransferDetail::scanningFolder()
+                                     : TransferDetail::preparingDownload();
+    });
+    auto walking = collectRemoteItems(m_drive, remote, destination, m_stop);
+    QList<RemoteItem> items = co_await walking;
+    throwIfStopped(m_stop);
+
+    qint64 total = 0;
+    for (const RemoteItem &item : std::as_const(items))
+        total += item.file.bytes();
+    const int n = int(items.size());
+    update([&](Transfer &t) {
+        t.total = total;
+        t.totalFilesCount = std::max(n, 1);
+        t.currentFileIndex = 1;
+        if (n >= 1) {
+            t.currentFileName = items.first().file.name;
+            t.detail = TransferDetail::fileStarted(items.first().file.name, 1, n);
+        } else {
+            t.detail = TransferDetail::emptyFolder();
+        }
+    });
+    if (n == 0) {
+        if (remote.isFolder())
+            makeFolder(destination);
+        co_return;
+    }
+
+    const QString displayRoot = m_transfer.sourcePath.isEmpty()
+                                    ? u"/Drive của tôi/"_s + m_transfer.name
+                                    : m_transfer.sourcePath;
+    DownloadPlan plan(m_drive, std::move(items), displayRoot);
+    WorkerPool pool(*m_queue, m_transfer.id, plan, false, std::max(n, 1), tracker);
+    co_await pool.run(std::min(std::max(n, 1), maxDownloadWorkers), m_stop);
+}
+
+QCoro::Task<> TransferRun::performUpload(SpeedTracker &tracker)
+{
+    const QString source = *m_transfer.source;
+    const std::stop_token stop = m_stop;
+    auto scanning = runInBackground<UploadNode>([source, stop] { return UploadNode::scan(source, stop); });
+    const UploadNode node = co_await scanning;
+    throwIfStopped(m_stop);
+
+    const int files = std::max(node.fileCount(), 1);
+    update([&](Transfer &t) {
+        t.total = node.bytes;
+        t.totalFilesCount = files;
+        t.currentFileIndex = 1;
+        t.currentFileName = lastComponent(source);
+        t.detail = TransferDetail::preparingUpload();
+    });
+
+    // Where the item lands on Drive, as the queue panel shows it.
+    QString displayParent = m_transfer.destinationPath;
+    if (displayParent.endsWith(u'/' + lastComponent(source)))
+        displayParent.chop(lastComponent(source).size() + 1);
+    if (displayParent.isEmpty())
+        displayParent = u"/Drive của tôi"_s;
+
+    QList<UploadItem> items;
+    co_await prepareUpload(node, m_transfer.parent, displayParent, &items);
+    throwIfStopped(m_stop);
+
+    UploadPlan plan(m_drive, *m_queue, m_transfer.id, std::move(items));
+    WorkerPool pool(*m_queue, m_transfer.id, plan, true, files, tracker);
+    co_await pool.run(std::max(1, std::min(plan.count(), maxUploadWorkers)), m_stop);
+}
+
+QCoro::Task<> TransferRun::prepareUpload(UploadNode node, QString parent, QString displayFolder,
+                                         QList<UploadItem> *items)
+{
+    throwIfStopped(m_stop);
+    const QString name = lastComponent(node.url);
+    const QString display = displayFolder + u'/' + name;
+    if (!node.isFolder()) {
+        items->append(UploadItem{node.url, parent, node.bytes, display});
+        co_return;
+    }
+    QString folderID;
+    if (const auto checkpoint = m_queue->checkpoint(m_transfer.id))
+        folderID = checkpoint->folders.value(node.url);
+    if (folderID.isEmpty()) {
+        update([&](Transfer &t) { t.detail = TransferDetail::creatingFolder(name); });
+        auto creating = m_drive.createFolder(name, parent, m_stop);
+        const DriveFile created = co_await creating;
+        throwIfStopped(m_stop);
+        folderID = created.id;
+        const QString path = node.url;
+        m_queue->changeCheckpoint(m_transfer.id,
+                                  [&](UploadCheckpoint &c) { c.folders.insert(path, folderID); });
+    }
+    for (const UploadNode &child : std::as_const(*node.children)) {
+        auto preparing = prepareUpload(child, folderID, display, items);
+        co_await preparing;
+    }
+}
+
+} // namespace Tarnwick

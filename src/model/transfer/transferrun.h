@@ -1,0 +1,58 @@
+#pragma once
+
+#include "drive/driveclient.h"
+#include "transfer.h"
+#include "uploadplan.h"
+
+#include <QCoroTask>
+#include <QList>
+#include <QPointer>
+
+#include <stop_token>
+
+namespace Tarnwick {
+
+class SpeedTracker;
+class TransferQueue;
+
+// The work of one run of a transfer: plan it, then move its files with a worker pool.
+//
+// A download walks the Drive item into a flat list of files and fetches them with up to three
+// workers; an upload scans the local item off the main thread, creates the Drive folders one after
+// another (each recorded in the checkpoint at once), then sends the files with up to six workers.
+// The run holds its own copy of the Drive client, so the client outlives every request it starts.
+// After every wait the run checks its stop token first: a paused, cancelled or destroyed queue is
+// never touched again.
+class TransferRun final
+{
+public:
+    static constexpr int maxDownloadWorkers = 3;
+    static constexpr int maxUploadWorkers = 6;
+
+    TransferRun(TransferQueue &queue, Transfer transfer, std::stop_token stop);
+    TransferRun(const TransferRun &) = delete;
+    TransferRun &operator=(const TransferRun &) = delete;
+    ~TransferRun();
+
+    // Returns on success; throws Cancelled, the failure summary, or the error that ended the run.
+    QCoro::Task<> perform();
+    // The transfer as this run last changed it (its measured total and file count), also after
+    // it left the list.
+    const Transfer &transfer() const { return m_transfer; }
+
+private:
+    QCoro::Task<> performDownload(SpeedTracker &tracker);
+    QCoro::Task<> performUpload(SpeedTracker &tracker);
+    // Creates the Drive folders of node depth first, reusing those the checkpoint knows, and
+    // appends its files to items.
+    QCoro::Task<> prepareUpload(UploadNode node, QString parent, QString displayFolder,
+                                QList<UploadItem> *items);
+    void update(const std::function<void(Transfer &)> &change);
+
+    QPointer<TransferQueue> m_queue;
+    Transfer m_transfer;
+    std::stop_token m_stop;
+    DriveClient m_drive;
+};
+
+} // namespace Tarnwick

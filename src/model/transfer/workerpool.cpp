@@ -1,0 +1,143 @@
+#include "workerpool.h"
+
+#include "async/clock.h"
+#include "async/taskgroup.h"
+#include "records/speedtracker.h"
+#include "transferqueue.h"
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+namespace Tarnwick {
+
+WorkerPool::WorkerPool(TransferQueue &queue, QUuid transfer, PoolPlan &plan, bool isUpload,
+                       int totalFiles, SpeedTracker &tracker)
+    : m_queue(queue)
+    , m_transfer(transfer)
+    , m_plan(plan)
+    , m_isUpload(isUpload)
+    , m_totalFiles(totalFiles)
+    , m_tracker(tracker)
+{
+}
+
+QCoro::Task<> WorkerPool::run(int workers, std::stop_token stop)
+{
+    TaskGroup group(stop);
+    for (int id = 0; id < workers; ++id)
+        group.spawn([this, id](std::stop_token token) { return worker(id, token); });
+    co_await group.join();
+    if (!m_failures.isEmpty())
+        throw TarnwickError(summary(m_failures, m_totalFiles, m_isUpload));
+}
+
+QString WorkerPool::summary(const QStringList &failures, int totalFiles, bool isUpload)
+{
+    if (failures.size() == 1 && totalFiles == 1)
+        return failures.first();
+    const QString text = isUpload ? u" file chưa tải lên được, bấm ↻ để tải nốt. "_s
+                                  : u" file chưa tải được, bấm ↻ để tải nốt. "_s;
+    QString message = QString::number(failures.size()) + u'/' + QString::number(totalFiles) + text
+                      + failures.mid(0, 2).join(u" · "_s);
+    if (failures.size() >= 3)
+        message += u" …"_s;
+    return message;
+}
+
+qint64 WorkerPool::currentTotalDone() const
+{
+    qint64 done = m_completedBytes;
+    for (qint64 bytes : m_inFlight)
+        done += bytes;
+    return done;
+}
+
+void WorkerPool::fileProgress(int worker, qint64 bytes)
+{
+    m_inFlight[worker] = bytes;
+    const qint64 done = currentTotalDone();
+    const double speed = m_tracker.update(done, Clock::current().now());
+    m_queue.update(m_transfer, [&](Transfer &t) {
+        t.done = done;
+        t.speed = speed;
+        t.updateWorkerProgress(worker, bytes, speed);
+    });
+}
+
+QCoro::Task<> WorkerPool::worker(int id, std::stop_token stop)
+{
+    const int count = m_plan.count();
+    while (m_nextIndex < count) {
+        throwIfStopped(stop);
+        const int index = m_nextIndex++;
+        const int number = index + 1;
+        const PoolFile file = m_plan.file(index);
+
+        if (const std::optional<QString> skipped = m_plan.skip(index)) {
+            ++m_completedFiles;
+            m_completedBytes += file.bytes;
+            const qint64 done = currentTotalDone();
+            const int current = std::min(m_completedFiles, m_totalFiles);
+            m_queue.update(m_transfer, [&](Transfer &t) {
+                t.done = done;
+                t.currentFileIndex = current;
+                t.detail = *skipped;
+            });
+            continue;
+        }
+
+        const bool isUpload = m_isUpload;
+        const int totalFiles = m_totalFiles;
+        m_queue.update(m_transfer, [&](Transfer &t) {
+            t.currentFileName = file.name;
+            t.detail = TransferDetail::fileStarted(file.name, number, totalFiles);
+            if (!isUpload)
+                t.currentFileIndex = std::min(totalFiles, number);
+            t.updateWorker(id, number, totalFiles, file.name, file.sourcePath,
+                           file.destinationPath, file.bytes, isUpload);
+        });
+        m_inFlight[id] = 0;
+
+        std::exception_ptr error;
+        try {
+            auto moving = m_plan.move(
+                index, [this, id](qint64 bytes, qint64) { fileProgress(id, bytes); }, stop);
+            co_await moving;
+        } catch (...) {
+            error = std::current_exception();
+        }
+        // A stopped run ends here without touching the queue: it may be gone.
+        throwIfStopped(stop);
+
+        if (!error) {
+            m_inFlight.remove(id);
+            m_completedBytes += file.bytes;
+            ++m_completedFiles;
+            const qint64 done = currentTotalDone();
+            const double speed = m_tracker.update(done, Clock::current().now());
+            const int current = std::min(m_completedFiles, m_totalFiles);
+            m_queue.update(m_transfer, [&](Transfer &t) {
+                t.done = done;
+                t.speed = speed;
+                t.currentFileIndex = current;
+                t.removeWorker(id);
+            });
+            continue;
+        }
+        try {
+            std::rethrow_exception(error);
+        } catch (const Cancelled &) {
+            throw;
+        } catch (const std::exception &e) {
+            m_failures.append(file.name + u": "_s + describe(e));
+        }
+        m_inFlight.remove(id);
+        m_queue.update(m_transfer, [&](Transfer &t) {
+            t.done = currentTotalDone();
+            t.removeWorker(id);
+        });
+    }
+}
+
+} // namespace Tarnwick

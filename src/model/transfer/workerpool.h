@@ -1,0 +1,85 @@
+#pragma once
+
+#include "drive/driveclient.h"
+
+#include <QCoroTask>
+#include <QHash>
+#include <QString>
+#include <QStringList>
+#include <QUuid>
+
+#include <optional>
+#include <stop_token>
+
+namespace Tarnwick {
+
+class SpeedTracker;
+class TransferQueue;
+
+// One file of a planned transfer, as the pool and the queue panel see it.
+struct PoolFile
+{
+    QString name;
+    qint64 bytes = 0;
+    QString sourcePath;
+    QString destinationPath;
+};
+
+// What one direction does with the files of its plan; the pool does the rest.
+class PoolPlan
+{
+public:
+    virtual ~PoolPlan() = default;
+    virtual int count() const = 0;
+    virtual PoolFile file(int index) const = 0;
+    // The detail text when the file is already done and is skipped; nothing to move it. An error
+    // thrown here ends the run (it is not a failure of this one file).
+    virtual std::optional<QString> skip(int index) = 0;
+    // Moves the file, reporting the bytes of this file done so far.
+    virtual QCoro::Task<> move(int index, DriveClient::Progress progress,
+                               std::stop_token stop) = 0;
+};
+
+// The workers of one run: up to `workers` files move at once, each worker taking the next file
+// of the plan. Files already done are skipped; a file that fails is recorded and the others go
+// on; the failures end the run with one summary. Progress of all files adds up in the
+// transfer's `done`, one speed figure for the whole transfer, and one sub-row per file in flight.
+//
+// Workers run on the main thread and interleave only while they wait, so the counters need no
+// lock. A stop (pause, cancel) or a worker's unexpected error stops all workers.
+class WorkerPool final
+{
+public:
+    WorkerPool(TransferQueue &queue, QUuid transfer, PoolPlan &plan, bool isUpload,
+               int totalFiles, SpeedTracker &tracker);
+    WorkerPool(const WorkerPool &) = delete;
+    WorkerPool &operator=(const WorkerPool &) = delete;
+
+    // Runs every file; throws the failure summary (TarnwickError), Cancelled, or the first
+    // error that ends the run.
+    QCoro::Task<> run(int workers, std::stop_token stop);
+
+    // The summary of per-file failures: the one text when a one-file transfer failed, else
+    // "k/N file chưa tải … được, bấm ↻ để tải nốt. " and the first two texts.
+    static QString summary(const QStringList &failures, int totalFiles, bool isUpload);
+
+private:
+    QCoro::Task<> worker(int id, std::stop_token stop);
+    qint64 currentTotalDone() const;
+    void fileProgress(int worker, qint64 bytes);
+
+    TransferQueue &m_queue;
+    QUuid m_transfer;
+    PoolPlan &m_plan;
+    bool m_isUpload;
+    int m_totalFiles;
+    SpeedTracker &m_tracker;
+
+    int m_nextIndex = 0;
+    int m_completedFiles = 0;
+    qint64 m_completedBytes = 0;
+    QHash<int, qint64> m_inFlight;
+    QStringList m_failures;
+};
+
+} // namespace Tarnwick
