@@ -4,6 +4,7 @@
 #include "sheets/connectionview.h"
 #include "panes/drivepane.h"
 #include "panes/localpane.h"
+#include "panes/panedroptarget.h"
 #include "sheets/namesheet.h"
 #include "window/sidebar.h"
 #include "window/sidebutton.h"
@@ -16,8 +17,11 @@
 #include "records/decimalinteger.h"
 #include "appmodel.h"
 #include "desktop.h"
+#include "records/dragpayload.h"
+#include "transfer/transferqueue.h"
 
 #include <QAction>
+#include <QMimeData>
 #include <QDir>
 #include <QFile>
 #include <QHBoxLayout>
@@ -116,6 +120,35 @@ MainWindow::MainWindow(AppModel *model, QWidget *parent)
             [this] { openNamePrompt(u"Tạo thư mục trên Drive"_s, {}, std::nullopt); });
     connect(m_drive, &DrivePane::renameRequested, this,
             [this](const DriveFile &file) { openNamePrompt(u"Đổi tên"_s, file.name, file); });
+    connect(m_drive, &DrivePane::downloadRequested, this, [this](const DriveFile &file) {
+        if (m_model)
+            detach(m_model->downloadFile(file), {});
+    });
+    connect(m_local, &LocalPane::uploadRequested, this, [this](const QStringList &paths) {
+        if (m_model)
+            m_model->enqueueUploads(paths);
+    });
+    connect(m_toolbar, &ToolbarRow::uploadClicked, this, [this] {
+        if (m_model)
+            detach(m_model->chooseUpload(), {});
+    });
+    connect(m_toolbar, &ToolbarRow::downloadClicked, this, [this] {
+        if (m_model)
+            detach(m_model->downloadSelected(), {});
+    });
+    connect(m_toolbar, &ToolbarRow::linkDownloadClicked, this, [this] {
+        if (!m_model)
+            return;
+        m_model->setLinkToDownload({});
+        m_model->setCustomDownloadFolder(std::nullopt);
+        m_model->setShowLinkDownload(true);
+    });
+    connect(model, &AppModel::showLinkDownloadChanged, this, &MainWindow::updateLinkSheet);
+    for (auto changed : {&AppModel::connectedChanged, &AppModel::locationChanged,
+                         &AppModel::crumbsChanged, &AppModel::cloudSelectionChanged,
+                         &AppModel::cloudFilesChanged, &AppModel::transfersChanged})
+        connect(model, changed, this, &MainWindow::updateTransferActions);
+    installDropTargets();
     for (auto changed :
          {&AppModel::connectedChanged, &AppModel::accountNameChanged,
           &AppModel::accountEmailChanged, &AppModel::quotaChanged, &AppModel::locationChanged,
@@ -152,6 +185,7 @@ MainWindow::MainWindow(AppModel *model, QWidget *parent)
 
     updateQueueVisibility();
     updateDriveChrome();
+    updateTransferActions();
     updateBannerVisibility();
     updateToast();
     if (model->error())
@@ -186,26 +220,132 @@ void MainWindow::buildMenus()
 
     QMenu *transfers = menuBar()->addMenu(u"Truyền file"_s);
     // The Drive commands stay disabled until a Drive folder is open.
-    QAction *link = transfers->addAction(u"Tải từ liên kết Google Drive…"_s);
-    link->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
-    link->setEnabled(false);
-    QAction *upload = transfers->addAction(u"Tải lên…"_s);
-    upload->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_U));
-    upload->setEnabled(false);
-    QAction *download = transfers->addAction(u"Tải xuống…"_s);
-    download->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_D));
-    download->setEnabled(false);
-    QAction *resume = transfers->addAction(u"Tiếp tục tất cả tác vụ đang dừng"_s);
-    resume->setEnabled(false);
+    m_linkAction = transfers->addAction(u"Tải từ liên kết Google Drive…"_s, this, [this] {
+        if (!m_model)
+            return;
+        m_model->setLinkToDownload({});
+        m_model->setCustomDownloadFolder(std::nullopt);
+        m_model->setShowLinkDownload(true);
+    });
+    m_linkAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    m_uploadAction = transfers->addAction(u"Tải lên…"_s, this, [this] {
+        if (m_model)
+            detach(m_model->chooseUpload(), {});
+    });
+    m_uploadAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_U));
+    m_downloadAction = transfers->addAction(u"Tải xuống…"_s, this, [this] {
+        if (m_model)
+            detach(m_model->downloadSelected(), {});
+    });
+    m_downloadAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_D));
+    m_resumeAction = transfers->addAction(u"Tiếp tục tất cả tác vụ đang dừng"_s, this, [this] {
+        if (m_model)
+            m_model->resumeAllPaused();
+    });
     transfers->addSeparator();
     m_refresh = transfers->addAction(u"Làm mới"_s, this, [this] {
-        if (m_model && m_model->localURL())
-            m_model->navigateLocal(*m_model->localURL());
+        if (!m_model)
+            return;
+        if (m_model->localURL())
+            detach(m_model->navigateLocal(*m_model->localURL()), {});
+        if (m_model->connected())
+            detach(m_model->refreshCloud(), {});
     });
     m_refresh->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
 
     QMenu *help = menuBar()->addMenu(u"Trợ giúp"_s);
     help->addAction(u"Hướng dẫn kết nối Google Drive"_s, this, &MainWindow::openHelp);
+}
+
+void MainWindow::updateTransferActions()
+{
+    if (!m_model || !m_linkAction)
+        return;
+    m_linkAction->setEnabled(m_model->connected());
+    m_uploadAction->setEnabled(m_model->canUpload());
+    m_downloadAction->setEnabled(m_model->connected() && canDownload());
+    m_resumeAction->setEnabled(!m_model->queue().pausedTransfers().isEmpty());
+}
+
+void MainWindow::updateLinkSheet()
+{
+    if (!m_model)
+        return;
+    if (m_model->showLinkDownload() && !m_linkSheet) {
+        const std::optional<QString> folder =
+            m_model->customDownloadFolder() ? m_model->customDownloadFolder() : m_model->localURL();
+        m_linkSheet = new LinkDownloadSheet(m_model, m_model->linkToDownload(), folder, this);
+        m_linkSheet->setAttribute(Qt::WA_DeleteOnClose);
+        connect(m_linkSheet, &LinkDownloadSheet::downloadRequested, this,
+                [this](const QString &id, const QString &folder) {
+                    if (m_model)
+                        detach(m_model->downloadFromDriveID(id, folder), {});
+                });
+        connect(m_linkSheet, &QDialog::finished, this, [this] {
+            if (m_model)
+                m_model->setShowLinkDownload(false);
+        });
+        m_linkSheet->open();
+    } else if (!m_model->showLinkDownload() && m_linkSheet) {
+        m_linkSheet->close();
+    }
+}
+
+void MainWindow::installDropTargets()
+{
+    // Local files onto the Drive pane upload; refused while the pane shows no folder that takes
+    // uploads.
+    new PaneDropTarget(
+        m_drive, u"Kéo file từ máy vào đây để tải lên"_s,
+        [this](const QMimeData &data) {
+            if (!m_model || !m_model->canUpload() || !data.hasUrls())
+                return false;
+            for (const QUrl &url : data.urls()) {
+                if (url.isLocalFile())
+                    return true;
+            }
+            return false;
+        },
+        [this](const QMimeData &data) {
+            if (!m_model)
+                return;
+            QStringList paths;
+            for (const QUrl &url : data.urls()) {
+                if (url.isLocalFile())
+                    paths.append(url.toLocalFile());
+            }
+            // Dragging one of several selected entries takes the whole selection.
+            const QSet<QString> &selection = m_model->localSelection();
+            if (paths.size() == 1 && selection.contains(paths.first()) && selection.size() >= 2) {
+                paths.clear();
+                for (const LocalFile &file : m_model->localFiles()) {
+                    if (selection.contains(file.url))
+                        paths.append(file.url);
+                }
+            }
+            m_model->enqueueUploads(paths);
+        });
+    // Drive rows and Drive links onto the local pane download; the pane's own files do not land.
+    new PaneDropTarget(
+        m_local, u"Thả file từ Drive hoặc link Google Drive vào đây để tải về máy"_s,
+        [this](const QMimeData &data) {
+            if (!m_model)
+                return false;
+            if (!DragPayload::driveFiles(data).isEmpty())
+                return true;
+            if (data.hasUrls()) {
+                for (const QUrl &url : data.urls()) {
+                    if (!url.isLocalFile())
+                        return true;
+                }
+                return false;
+            }
+            return data.hasText();
+        },
+        [this](const QMimeData &data) {
+            if (m_model)
+                detach(m_model->acceptDropItems(DragPayload::downloadDropItems(data)), {});
+        });
 }
 
 void MainWindow::openHelp()

@@ -6,6 +6,7 @@
 
 #include "sheets/coffeesheet.h"
 #include "sheets/connectionview.h"
+#include "sheets/linkdownloadsheet.h"
 #include "sheets/namesheet.h"
 #include "sheets/sharesheet.h"
 #include "window/updatebanner.h"
@@ -69,6 +70,11 @@ public:
     // Menu commands, for the shell and tests.
     QAction *refreshAction() const { return m_refresh; }
     QAction *openFolderAction() const { return m_openFolder; }
+    QAction *linkDownloadAction() const { return m_linkAction; }
+    QAction *uploadAction() const { return m_uploadAction; }
+    QAction *downloadAction() const { return m_downloadAction; }
+    QAction *resumeAllAction() const { return m_resumeAction; }
+    LinkDownloadSheet *linkDownloadSheet() const { return m_linkSheet; }
 
 signals:
     // The donation sheet should open.
@@ -86,6 +92,9 @@ private:
     QCoro::Task<> dismissToastLater(quint64 shown);
     QCoro::Task<> showErrors();
     void openHelp();
+    void updateTransferActions();
+    void updateLinkSheet();
+    void installDropTargets();
 
     QPointer<AppModel> m_model;
     Sidebar *m_sidebar;
@@ -103,6 +112,11 @@ private:
     QPointer<ShareSheet> m_shareSheet;
     QAction *m_refresh = nullptr;
     QAction *m_openFolder = nullptr;
+    QAction *m_linkAction = nullptr;
+    QAction *m_uploadAction = nullptr;
+    QAction *m_downloadAction = nullptr;
+    QAction *m_resumeAction = nullptr;
+    QPointer<LinkDownloadSheet> m_linkSheet;
 
     bool m_showCoffee = false;
     bool m_errorShown = false;
