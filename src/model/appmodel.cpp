@@ -28,6 +28,10 @@ AppModel::AppModel(Desktop *desktop, KeychainStore keychain, QObject *parent)
     , m_queue(new TransferQueue(*this, this))
 {
     connect(m_queue, &TransferQueue::transfersChanged, this, &AppModel::transfersChanged);
+    connect(m_queue, &TransferQueue::transfersChanged, this, &AppModel::scheduleSessionSave);
+    // What an upload did on Drive is on disk before the next request goes out.
+    connect(m_queue, &TransferQueue::checkpointChanged, this, &AppModel::saveSessionNow);
+    m_autoResumeTransfers = QSettings().value(autoResumeKey, false).toBool();
     Q_ASSERT(desktop);
     const QByteArray stored = QSettings().value(sortLocalKey).toByteArray();
     m_localSort = SortOption::fromJsonBytes(stored).value_or(SortOption{});
@@ -67,7 +71,7 @@ QCoro::Task<> AppModel::initialize()
         co_return;
 
     startUpdateChecks();
-    // The saved transfer queue is restored here once the queue exists.
+    restoreSession();
 
     if (!m_connected)
         co_return;

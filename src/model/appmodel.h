@@ -292,6 +292,29 @@ public:
     // local pane's folder).
     QCoro::Task<> downloadFromDriveID(QString id, std::optional<QString> destinationFolder);
 
+    // --- The saved session: unfinished transfers come back at the next start ---
+
+    // Asks for a save of the session file 2 seconds from now (one pending save at most).
+    void scheduleSessionSave();
+    void saveSessionNow();
+    // Once at start: the saved transfers come back paused, then continue by themselves or the
+    // restore prompt asks.
+    void restoreSession();
+    // The restore prompt is shown for this many transfers while present.
+    const std::optional<int> &restoredPrompt() const { return m_restoredPrompt; }
+    // "Tiếp tục" (also auto-resume and after a sign-in): resumes the restored transfers, or asks
+    // for a sign-in first.
+    void resumeRestored();
+    // "Để sau": the restored transfers stay paused in the queue.
+    void postponeRestored();
+    // "Bỏ các tác vụ này": the restored transfers, their part files and checkpoints go.
+    void discardRestored();
+    // Bytes the restored transfers still have to move.
+    qint64 restoredBytesLeft() const;
+    // Mirrors "auto-resume-transfers"; setting it writes the setting at once.
+    bool autoResumeTransfers() const { return m_autoResumeTransfers; }
+    void setAutoResumeTransfers(bool on);
+
     // The link sheet's state.
     const QString &linkToDownload() const { return m_linkToDownload; }
     void setLinkToDownload(QString link);
@@ -318,6 +341,7 @@ public:
     static const QString localFolderKey;
     static const QString sortLocalKey;
     static const QString sortCloudKey;
+    static const QString autoResumeKey;
 
 signals:
     void errorChanged();
@@ -357,6 +381,8 @@ signals:
 
     // Any change of the queue; rows announce themselves through queue().
     void transfersChanged();
+    void restoredPromptChanged();
+    void autoResumeTransfersChanged();
     void linkToDownloadChanged();
     void customDownloadFolderChanged();
     void showLinkDownloadChanged();
@@ -384,6 +410,7 @@ private:
     static QString disconnectedAccountName();
     static QString disconnectedAccountEmail();
     QCoro::Task<> runLogin(std::stop_token stop);
+    QCoro::Task<> delayedSessionSave(std::stop_token stop);
     // Running and waiting transfers, which forbid signing out.
     int pendingTransferCount() const;
     void setConnected(bool connected);
@@ -444,6 +471,9 @@ private:
     QUuid m_permissionsVersion = QUuid::createUuid(); // renewed per load and per sheet
 
     TransferQueue *m_queue; // a child
+    std::optional<int> m_restoredPrompt;
+    bool m_autoResumeTransfers = false;
+    bool m_sessionSavePending = false;
     QString m_linkToDownload;
     std::optional<QString> m_customDownloadFolder;
     bool m_showLinkDownload = false;

@@ -151,11 +151,7 @@ QCoro::Task<> AppModel::runLogin(std::stop_token stop)
         publish(m_crumbs, QList<Crumb>(), &AppModel::crumbsChanged);
         if (m_resumeAfterLogin) {
             m_resumeAfterLogin = false;
-            const QSet<QUuid> restored = m_queue->restoredIDs();
-            for (const Transfer &t : m_queue->pausedTransfers()) {
-                if (restored.contains(t.id))
-                    m_queue->resumeTransfer(t.id);
-            }
+            resumeRestored();
         }
         co_await loadAccount();
         if (!self)

@@ -1,5 +1,9 @@
 #include "modeltesting.h"
 
+#include "transfer/savedtransfer.h"
+
+#include <QFile>
+
 #include "support/testsupport.h"
 
 #include "net/endpoints.h"
@@ -36,6 +40,8 @@ ModelTest::ModelTest()
 {
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
     QSettings().clear();
+    // A queue saved by an earlier test of this process must not come back in this one.
+    QFile::remove(TransferStore::fileURL());
     emulator.start();
     account = emulator.addTestAccount();
     Endpoints::setCurrent(Endpoints::withBase(QUrl(emulator.baseUrl())));

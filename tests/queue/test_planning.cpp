@@ -106,16 +106,19 @@ TEST_F(Planning, HostileDriveNamesLandInsideTheDestinationEachInAFileOfItsOwn)
     QStringList ids;
     for (qsizetype i = 0; i < names.size(); ++i)
         ids.append(emulator.createFile(account.email, names[i], bytes(700 + i, quint64(i + 1)), root));
-    const QString outside = QFileInfo(localDir.path()).path();
-    const QStringList before = QDir(outside).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
-
-    download({driveFile(root)}, localDir.path());
+    // The destination is a folder inside the test's own: nothing may appear beside it.
+    const QString destination = local(u"dest"_s);
+    QDir().mkpath(destination);
+    download({driveFile(root)}, destination);
     ASSERT_TRUE(allFinished());
     EXPECT_EQ(at(0).state, State::Done) << at(0).detail.toStdString();
-    EXPECT_EQ(QDir(outside).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
+    EXPECT_EQ(QDir(localDir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{u"dest"_s});
+    EXPECT_EQ(QDir(destination).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{u"Hostile"_s});
 
     // Every Drive file has its own local file with its own bytes.
-    const QMap<QString, QString> tree = localTree(local(u"Hostile"_s));
+    const QMap<QString, QString> tree = localTree(destination + u"/Hostile"_s);
     QStringList hashes = tree.values();
     QStringList expected;
     for (const QString &id : ids)

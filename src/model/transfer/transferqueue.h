@@ -85,6 +85,11 @@ public:
     // Changes the checkpoint (created empty when missing) and announces it for an immediate save.
     void changeCheckpoint(const QUuid &id, const std::function<void(UploadCheckpoint &)> &change);
     void removeCheckpoint(const QUuid &id);
+    // Puts back a checkpoint read from the saved session, without announcing it.
+    void restoreCheckpoint(const QUuid &id, UploadCheckpoint checkpoint)
+    {
+        m_checkpoints.insert(id, std::move(checkpoint));
+    }
     const QHash<QUuid, UploadCheckpoint> &checkpoints() const { return m_checkpoints; }
 
     // Transfers that came back from the last session and were neither resumed nor discarded.

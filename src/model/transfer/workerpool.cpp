@@ -101,8 +101,14 @@ QCoro::Task<> WorkerPool::worker(int id, std::stop_token stop)
 
         std::exception_ptr error;
         try {
+            std::weak_ptr<int> alive = m_alive;
             auto moving = m_plan.move(
-                index, [this, id](qint64 bytes, qint64) { fileProgress(id, bytes); }, stop);
+                index,
+                [this, id, alive, stop](qint64 bytes, qint64) {
+                    if (!alive.expired() && !stop.stop_requested())
+                        fileProgress(id, bytes);
+                },
+                stop);
             co_await moving;
         } catch (...) {
             error = std::current_exception();

@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QUuid>
 
+#include <memory>
 #include <optional>
 #include <stop_token>
 
@@ -80,6 +81,8 @@ private:
     qint64 m_completedBytes = 0;
     QHash<int, qint64> m_inFlight;
     QStringList m_failures;
+    // Progress reports already posted may arrive after a stop, or after the pool is gone.
+    std::shared_ptr<int> m_alive = std::make_shared<int>(0);
 };
 
 } // namespace Tarnwick

@@ -1,0 +1,129 @@
+#include "appmodel.h"
+
+#include "async/async.h"
+#include "transfer/savedtransfer.h"
+#include "transfer/transferqueue.h"
+
+#include <QPointer>
+#include <QSettings>
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
+
+namespace Tarnwick {
+
+const QString AppModel::autoResumeKey = u"auto-resume-transfers"_s;
+
+void AppModel::scheduleSessionSave()
+{
+    if (m_sessionSavePending)
+        return;
+    m_sessionSavePending = true;
+    detach(delayedSessionSave(m_lifetime.source.get_token()), {});
+}
+
+QCoro::Task<> AppModel::delayedSessionSave(std::stop_token stop)
+{
+    QPointer<AppModel> self(this);
+    try {
+        co_await sleepFor(2s, stop);
+    } catch (const Cancelled &) {
+    }
+    // Cut short by the model going away: the shell saves at exit itself.
+    if (!self || stop.stop_requested())
+        co_return;
+    m_sessionSavePending = false;
+    saveSessionNow();
+}
+
+void AppModel::saveSessionNow()
+{
+    QList<SavedTransfer> saved;
+    for (const Transfer &t : m_queue->transfers()) {
+        if (t.state == TransferState::Waiting || t.state == TransferState::Working
+            || t.state == TransferState::Paused)
+            saved.append(SavedTransfer::from(t, m_queue->checkpoint(t.id)));
+    }
+    TransferStore::save(saved);
+}
+
+void AppModel::restoreSession()
+{
+    const QList<SavedTransfer> saved = TransferStore::load();
+    if (saved.isEmpty())
+        return;
+    QSet<QUuid> restored = m_queue->restoredIDs();
+    for (const SavedTransfer &record : saved) {
+        // A file edited by hand may name one transfer twice: the first one counts.
+        if (m_queue->find(record.id))
+            continue;
+        if (record.checkpoint)
+            m_queue->restoreCheckpoint(record.id, *record.checkpoint);
+        m_queue->append(record.restored());
+        restored.insert(record.id);
+    }
+    m_queue->setRestoredIDs(restored);
+    setShowTransfers(true);
+    if (m_autoResumeTransfers)
+        resumeRestored();
+    else
+        publish(m_restoredPrompt, std::optional<int>(int(restored.size())),
+                &AppModel::restoredPromptChanged);
+}
+
+void AppModel::resumeRestored()
+{
+    publish(m_restoredPrompt, std::optional<int>(), &AppModel::restoredPromptChanged);
+    if (!m_connected) {
+        m_resumeAfterLogin = true;
+        setShowConnection(true);
+        return;
+    }
+    const QSet<QUuid> restored = m_queue->restoredIDs();
+    m_queue->setRestoredIDs({});
+    // In queue order, so the restored transfers start in the order they had.
+    for (const Transfer &t : m_queue->transfers()) {
+        if (restored.contains(t.id))
+            m_queue->resumeTransfer(t.id);
+    }
+}
+
+void AppModel::postponeRestored()
+{
+    publish(m_restoredPrompt, std::optional<int>(), &AppModel::restoredPromptChanged);
+    m_queue->setRestoredIDs({});
+}
+
+void AppModel::discardRestored()
+{
+    publish(m_restoredPrompt, std::optional<int>(), &AppModel::restoredPromptChanged);
+    const QSet<QUuid> restored = m_queue->restoredIDs();
+    m_queue->setRestoredIDs({});
+    for (const QUuid &id : restored) {
+        if (const Transfer *t = m_queue->find(id)) {
+            TransferQueue::removePartials(*t);
+            m_queue->removeCheckpoint(id);
+            m_queue->remove(id);
+        }
+    }
+}
+
+qint64 AppModel::restoredBytesLeft() const
+{
+    qint64 left = 0;
+    for (const Transfer &t : m_queue->transfers()) {
+        if (m_queue->restoredIDs().contains(t.id))
+            left += std::max<qint64>(t.total - t.done, 0);
+    }
+    return left;
+}
+
+void AppModel::setAutoResumeTransfers(bool on)
+{
+    QSettings().setValue(autoResumeKey, on);
+    publish(m_autoResumeTransfers, on, &AppModel::autoResumeTransfersChanged);
+}
+
+} // namespace Tarnwick

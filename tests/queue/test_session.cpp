@@ -1,0 +1,220 @@
+// The saved session: what a quit writes, what the next start brings back, the restore prompt's
+// answers, and a session file that cannot be read.
+#include "queuetesting.h"
+#include "support/qtprinters.h"
+#include "support/testsupport.h"
+
+#include "async/runsync.h"
+#include "drive/decodingerror.h"
+#include "records/uploadutilities.h"
+#include "transfer/savedtransfer.h"
+#include "transfer/transferqueue.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+#include <QTimeZone>
+
+using namespace Qt::StringLiterals;
+using namespace Tarnwick;
+using namespace Tarnwick::Testing;
+using Emulator::FaultRule;
+using State = TransferState;
+
+namespace {
+
+class Session : public QueueTest
+{
+protected:
+    // Quits (saving at once, as the shell does) and starts a new model over the same settings,
+    // keychain and session file.
+    void restart()
+    {
+        model->saveSessionNow();
+        model.reset();
+        model = makeModel();
+        runSync(model->initialize());
+    }
+    static QByteArray sessionBytes()
+    {
+        QFile file(TransferStore::fileURL());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+};
+
+TEST_F(Session, AQuitKeepsUnfinishedTransfersAndTheNextStartAsks)
+{
+    const QString id = emulator.createFile(account.email, u"big.bin"_s, bytes(3 << 20, 1));
+    throttleMedia(id, 1 << 20);
+    download({driveFile(id)}, localDir.path());
+    writeFile(local(u"up.txt"_s), "up");
+    // Six slow downloads hold every slot, so the upload waits.
+    for (int i = 0; i < 5; ++i) {
+        const QString other = emulator.createFile(account.email, u"o%1"_s.arg(i), bytes(2 << 20, 9));
+        throttleMedia(other, 1 << 20);
+        download({driveFile(other)}, localDir.path());
+    }
+    model->enqueueUploads({local(u"up.txt"_s)});
+    ASSERT_EQ(model->transfers().last().state, State::Waiting);
+    ASSERT_TRUE(waitUntil([&] { return at(0).done > 0; }));
+
+    restart();
+    ASSERT_EQ(model->transfers().size(), 7);
+    for (const Transfer &t : model->transfers()) {
+        EXPECT_EQ(t.state, State::Paused);
+        EXPECT_EQ(t.detail, u"Chưa xong từ lần trước");
+    }
+    EXPECT_EQ(model->restoredPrompt(), 7);
+    EXPECT_TRUE(model->showTransfers());
+    EXPECT_GT(model->restoredBytesLeft(), 0);
+    EXPECT_TRUE(model->transfers().last().isUpload());
+
+    // "Tiếp tục": they run again and the download continues from its part file.
+    emulator.clearFaults();
+    model->resumeRestored();
+    EXPECT_FALSE(model->restoredPrompt().has_value());
+    ASSERT_TRUE(allFinished());
+    EXPECT_EQ(sha256OfFile(local(u"big.bin"_s)), emulator.contentSha256(id));
+    EXPECT_FALSE(mediaRequests(id).last().header(u"range"_s).isEmpty());
+    // Nothing unfinished: the file goes within the save delay.
+    EXPECT_TRUE(waitUntil([] { return !QFileInfo::exists(TransferStore::fileURL()); }));
+}
+
+TEST_F(Session, LaterKeepsThemPausedAndDiscardTakesTheirPartFilesAway)
+{
+    const QString id = emulator.createFile(account.email, u"part.bin"_s, bytes(2 << 20, 2));
+    throttleMedia(id, 1 << 20);
+    download({driveFile(id)}, localDir.path());
+    ASSERT_TRUE(waitUntil([&] { return at(0).done > 0; }));
+    model->pauseTransfer(idAt(0));
+    ASSERT_TRUE(waitUntil([&] { return model->queue().activeRuns() == 0; }));
+    const QString part = UploadUtilities::partialURL(local(u"part.bin"_s));
+    ASSERT_TRUE(QFileInfo::exists(part));
+
+    restart();
+    model->postponeRestored();
+    EXPECT_FALSE(model->restoredPrompt().has_value());
+    EXPECT_TRUE(model->queue().restoredIDs().isEmpty());
+    EXPECT_EQ(at(0).state, State::Paused);
+
+    restart();
+    ASSERT_EQ(model->restoredPrompt(), 1);
+    model->discardRestored();
+    EXPECT_TRUE(model->transfers().isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(part));
+    EXPECT_TRUE(waitUntil([] { return !QFileInfo::exists(TransferStore::fileURL()); }));
+}
+
+TEST_F(Session, AutoResumeContinuesAtStartOrAfterTheNextSignIn)
+{
+    const QString id = emulator.createFile(account.email, u"auto.bin"_s, bytes(1 << 20, 3));
+    throttleMedia(id, 256 * 1024);
+    download({driveFile(id)}, localDir.path());
+    model->setAutoResumeTransfers(true);
+    EXPECT_TRUE(QSettings().value(u"auto-resume-transfers"_s).toBool());
+    restart();
+    EXPECT_FALSE(model->restoredPrompt().has_value());
+    EXPECT_EQ(at(0).state, State::Working);
+    emulator.clearFaults();
+    ASSERT_TRUE(allFinished());
+    EXPECT_EQ(sha256OfFile(local(u"auto.bin"_s)), emulator.contentSha256(id));
+
+    // Signed out: the sign-in screen opens and the resume waits for it.
+    model->queue().clearFinished();
+    const QString later = emulator.createFile(account.email, u"later.bin"_s, bytes(1000, 4));
+    throttleMedia(later, 100);
+    download({driveFile(later)}, localDir.path());
+    model->saveSessionNow();
+    model.reset();
+    runSync(keychain.remove(KeychainStore::tokensAccount()));
+    model = makeModel();
+    runSync(model->initialize());
+    EXPECT_FALSE(model->connected());
+    EXPECT_EQ(at(0).state, State::Paused);
+    EXPECT_TRUE(model->showConnection());
+    EXPECT_TRUE(model->resumeAfterLogin());
+}
+
+TEST_F(Session, CheckpointsComeBackSoAResumedFolderUploadMakesNoSecondFolder)
+{
+    // Sizes far apart, so files finish one by one.
+    for (int i = 0; i < 4; ++i)
+        writeFile(local(u"Tree/d%1/f.bin"_s.arg(i)), bytes(100000 + i * 400000, quint64(i)));
+    FaultRule slow = FaultRule::throttle(400 * 1024, u"POST"_s, u"^/upload/"_s);
+    slow.times = 0;
+    emulator.addFault(slow);
+    upload({local(u"Tree"_s)});
+    const QUuid id = idAt(0);
+    ASSERT_TRUE(waitUntil([&] {
+        const auto checkpoint = model->queue().checkpoint(id);
+        return checkpoint && !checkpoint->finished.isEmpty();
+    })) << at(0).detail.toStdString();
+    ASSERT_EQ(at(0).state, State::Working);
+    restart();
+    const std::optional<UploadCheckpoint> checkpoint = model->queue().checkpoint(id);
+    ASSERT_TRUE(checkpoint.has_value());
+    EXPECT_EQ(checkpoint->folders.size(), 5);
+    const qsizetype folders = requests(u"POST"_s, u"^/drive/v3/files$"_s).size();
+    emulator.clearFaults();
+    model->resumeRestored();
+    ASSERT_TRUE(allFinished());
+    EXPECT_EQ(at(0).state, State::Done);
+    EXPECT_EQ(requests(u"POST"_s, u"^/drive/v3/files$"_s).size(), folders);
+}
+
+TEST_F(Session, AnUnreadableSessionFileIsKeptAsideAndAFailedTransferDoesNotComeBack)
+{
+    model.reset();
+    QDir().mkpath(QFileInfo(TransferStore::fileURL()).path());
+    writeFile(TransferStore::fileURL(), "[{\"id\": \"truncated");
+    model = makeModel();
+    runSync(model->initialize());
+    EXPECT_TRUE(model->transfers().isEmpty());
+    EXPECT_FALSE(model->restoredPrompt().has_value());
+    EXPECT_FALSE(QFileInfo::exists(TransferStore::fileURL()));
+    QFile aside(TransferStore::fileURL() + u".bad"_s);
+    ASSERT_TRUE(aside.open(QIODevice::ReadOnly));
+    EXPECT_EQ(aside.readAll(), "[{\"id\": \"truncated");
+
+    const QString id = emulator.createFile(account.email, u"no.bin"_s, bytes(100, 5));
+    FaultRule refuse = FaultRule::respondError(403, u"forbidden"_s, u"No"_s, u"GET"_s,
+                                               u"^/drive/v3/files/"_s + id + u'$');
+    refuse.query = u"alt=media"_s;
+    emulator.addFault(refuse);
+    download({driveFile(id)}, localDir.path());
+    ASSERT_TRUE(reaches(idAt(0), State::Failed));
+    restart();
+    EXPECT_TRUE(model->transfers().isEmpty());
+}
+
+TEST(SavedTransferRecord, EncodesAndDecodesEveryFieldAndRefusesRelativePaths)
+{
+    UploadCheckpoint checkpoint;
+    checkpoint.folders.insert(u"/a"_s, u"F1"_s);
+    checkpoint.finished.insert(u"/a/x"_s);
+    checkpoint.sessions.insert(u"/a/y"_s, UploadSession{QUrl(u"https://www.googleapis.com/upload/drive/v3/files?upload_id=1"_s), 10,
+                                                         QDateTime::fromMSecsSinceEpoch(1700000000123, Qt::UTC)});
+    checkpoint.reserved.insert(u"/a/z"_s, u"R1"_s);
+    Transfer t = Transfer::waiting(u"a"_s);
+    t.source = u"/a"_s;
+    t.parent = u"root"_s;
+    t.sourcePath = u"/a"_s;
+    t.destinationPath = u"/Drive của tôi/a"_s;
+    t.state = TransferState::Paused;
+    t.done = 5;
+    t.total = 9;
+    const SavedTransfer saved = SavedTransfer::from(t, checkpoint);
+    const QList<SavedTransfer> back = TransferStore::decode(TransferStore::encode({saved}));
+    ASSERT_EQ(back.size(), 1);
+    EXPECT_EQ(back.first(), saved);
+    EXPECT_TRUE(TransferStore::encode({saved}).contains(t.id.toString(QUuid::WithoutBraces).toUpper().toLatin1()));
+
+    QJsonObject relative = saved.toJson();
+    relative.insert(u"source"_s, u"../../etc"_s);
+    EXPECT_THROW(SavedTransfer::fromJson(relative), DecodingError);
+    QJsonObject missing = saved.toJson();
+    missing.remove(u"paused"_s);
+    EXPECT_THROW(SavedTransfer::fromJson(missing), DecodingError);
+}
+
+} // namespace
