@@ -12,6 +12,7 @@
 #include <QJsonObject>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <chrono>
 #include <functional>
@@ -75,9 +76,14 @@ public:
     // One item, wherever it lives (shared drives included).
     QCoro::Task<DriveFile> file(QString id, std::stop_token stop = {}) const;
     // Creates a folder under the trimmed name (checked by UploadUtilities::validateName first)
-    // and returns it.
-    QCoro::Task<DriveFile> createFolder(QString name, QString parent,
-                                        std::stop_token stop = {}) const;
+    // and returns it. With `id` (one from generateIds) the folder gets that ID, so the create may
+    // be sent again after its answer was lost: when Drive says the ID is taken, the item with
+    // that ID is the result if it is a folder in `parent` and not trashed; otherwise the 409
+    // DriveAPIError is thrown.
+    QCoro::Task<DriveFile> createFolder(QString name, QString parent, std::stop_token stop = {},
+                                        QString id = {}) const;
+    // Reserves `count` (1 to 1000) IDs for later creates; each is checked like any item ID.
+    QCoro::Task<QStringList> generateIds(int count, std::stop_token stop = {}) const;
     QCoro::Task<> rename(DriveFile file, QString name, std::stop_token stop = {}) const;
     // Moves the item to the Drive trash.
     QCoro::Task<> trash(DriveFile file, std::stop_token stop = {}) const;
@@ -114,9 +120,13 @@ public:
     // rate limits, the network) are retried after 2, 4, 8, 16 and 16 seconds, asking Google each
     // time what it holds. Progress never goes back while one session runs and never exceeds the
     // file size. File contents are read off the main thread and dropped from the page cache.
+    // With `id` (one from generateIds) the new item gets that ID, whichever form carries it; when
+    // Drive says the ID is taken (an earlier attempt's answer was lost), the item with that ID is
+    // the result if it is a file in `parent`, not trashed and of the local file's size; otherwise
+    // the 409 DriveAPIError is thrown.
     QCoro::Task<DriveFile> upload(QString file, QString parent, std::optional<UploadSession> resume,
                                   SessionHandler onSession, Progress progress,
-                                  std::stop_token stop = {}) const;
+                                  std::stop_token stop = {}, QString id = {}) const;
 
     // Copies the Drive file to `destination` (a local path; its folder is created; an existing
     // file there is replaced). The bytes stream on the network thread into the hidden part file
@@ -166,12 +176,25 @@ private:
     // A value for a single-quoted literal in a search query.
     static QString escapeQueryLiteral(const QString &text);
 
+    // What a create with a reserved ID that Drive refused as taken (`conflict`, a 409) made
+    // after all: the item with that ID when it is in `parent`, not trashed, a folder when
+    // `folder`, and otherwise a file of `size` bytes. Throws `conflict` when it is not.
+    QCoro::Task<DriveFile> itemOfTakenID(DriveAPIError conflict, QString id, QString parent,
+                                         bool folder, qint64 size, std::stop_token stop) const;
+
     // Uploads (driveclient_upload.cpp).
+    QCoro::Task<DriveFile> uploadAnyForm(QString file, QString parent,
+                                         std::optional<UploadSession> resume,
+                                         SessionHandler onSession, Progress progress,
+                                         qint64 size, QDateTime modified, QString id,
+                                         std::stop_token stop) const;
     QCoro::Task<DriveFile> uploadMultipart(QString file, QString parent, qint64 total, QString mime,
-                                           Progress progress, std::stop_token stop) const;
+                                           QString id, Progress progress,
+                                           std::stop_token stop) const;
     QCoro::Task<DriveFile> uploadResumable(QString file, QString parent, qint64 total, QString mime,
-                                           QDateTime modified, SessionHandler onSession,
-                                           Progress progress, std::stop_token stop) const;
+                                           QDateTime modified, QString id,
+                                           SessionHandler onSession, Progress progress,
+                                           std::stop_token stop) const;
     // Missing when the session is gone or untrusted and the caller must start over.
     QCoro::Task<std::optional<DriveFile>> continueResumable(UploadSession session, QString file,
                                                             qint64 total, Progress progress,

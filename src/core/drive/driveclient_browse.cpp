@@ -132,18 +132,100 @@ QCoro::Task<DriveFile> DriveClient::file(QString id, std::stop_token stop) const
 }
 
 QCoro::Task<DriveFile> DriveClient::createFolder(QString name, QString parent,
-                                                 std::stop_token stop) const
+                                                 std::stop_token stop, QString id) const
 {
     const QString trimmed = UploadUtilities::validateName(name);
-    const QJsonObject body{{"name"_L1, trimmed},
-                           {"mimeType"_L1, QString(DriveFile::folderMimeType)},
-                           {"parents"_L1, QJsonArray{parent}}};
+    QJsonObject body{{"name"_L1, trimmed},
+                     {"mimeType"_L1, QString(DriveFile::folderMimeType)},
+                     {"parents"_L1, QJsonArray{parent}}};
+    if (!id.isEmpty()) {
+        checkItemID(id);
+        body.insert("id"_L1, id);
+    }
     HttpRequest request =
         jsonRequest("POST", u"/drive/v3/files"_s,
                     {{u"supportsAllDrives"_s, u"true"_s}, {u"fields"_s, itemFields}}, body);
     const QList<int> accepted = defaultAccepted();
+    std::optional<DriveAPIError> conflict;
+    try {
+        const HttpResponse response = co_await authorized(std::move(request), accepted, stop);
+        co_return DriveFile::fromJsonBytes(response.body);
+    } catch (const DriveAPIError &e) {
+        // Taken: an earlier attempt with this ID got through, only its answer never came.
+        if (id.isEmpty() || e.status() != 409)
+            throw;
+        conflict = e;
+    }
+    co_return co_await itemOfTakenID(*conflict, id, parent, true, 0, stop);
+}
+
+QCoro::Task<QStringList> DriveClient::generateIds(int count, std::stop_token stop) const
+{
+    if (count < 1 || count > 1000)
+        throw TarnwickError(u"Số mã cần tạo phải từ 1 đến 1000."_s);
+    HttpRequest request = apiRequest(
+        "GET", u"/drive/v3/files/generateIds"_s,
+        {{u"count"_s, QString::number(count)}, {u"space"_s, u"drive"_s}, {u"fields"_s, u"ids"_s}});
+    const QList<int> accepted = defaultAccepted();
     const HttpResponse response = co_await authorized(std::move(request), accepted, stop);
-    co_return DriveFile::fromJsonBytes(response.body);
+    const JsonReader reader(JsonReader::parseObject(response.body, "GeneratedIds"_L1),
+                            "GeneratedIds"_L1);
+    const QJsonValue list = reader.requiredValue("ids"_L1);
+    if (!list.isArray())
+        throw reader.wrongType("ids"_L1, "an array"_L1);
+    QStringList ids;
+    for (const QJsonValue &value : list.toArray()) {
+        if (!value.isString())
+            throw reader.wrongType("ids"_L1, "an array of strings"_L1);
+        checkItemID(value.toString());
+        ids.append(value.toString());
+    }
+    if (ids.size() != count)
+        throw DecodingError::malformed("GeneratedIds"_L1,
+                                       u"%1 IDs instead of %2"_s.arg(ids.size()).arg(count));
+    co_return ids;
+}
+
+QCoro::Task<DriveFile> DriveClient::itemOfTakenID(DriveAPIError conflict, QString id,
+                                                  QString parent, bool folder, qint64 size,
+                                                  std::stop_token stop) const
+{
+    HttpRequest request =
+        apiRequest("GET", filePath(id),
+                   {{u"supportsAllDrives"_s, u"true"_s},
+                    {u"fields"_s, itemFields + u",parents,trashed"_s}});
+    const QList<int> accepted = defaultAccepted();
+    HttpResponse response;
+    try {
+        response = co_await authorized(std::move(request), accepted, stop);
+    } catch (const DriveAPIError &e) {
+        // Only a passing failure is worth another try; otherwise the item is not ours to see.
+        if (e.retryable())
+            throw;
+        throw conflict;
+    }
+    const DriveFile item = DriveFile::fromJsonBytes(response.body);
+    const JsonReader reader(JsonReader::parseObject(response.body, "DriveFile"_L1),
+                            "DriveFile"_L1);
+    QStringList parents;
+    if (const auto list = reader.optionalValue("parents"_L1)) {
+        if (!list->isArray())
+            throw reader.wrongType("parents"_L1, "an array"_L1);
+        for (const QJsonValue &value : list->toArray())
+            parents.append(value.toString());
+    }
+    if (reader.optionalBool("trashed"_L1).value_or(false) || item.id != id ||
+        item.isFolder() != folder || (!folder && item.bytes() != size))
+        throw conflict;
+    if (!parents.contains(parent)) {
+        // "root" is an alias: compare with the ID it stands for.
+        if (parent != "root"_L1 || parents.isEmpty())
+            throw conflict;
+        const DriveFile root = co_await file(parent, stop);
+        if (!parents.contains(root.id))
+            throw conflict;
+    }
+    co_return item;
 }
 
 QCoro::Task<> DriveClient::rename(DriveFile file, QString name, std::stop_token stop) const

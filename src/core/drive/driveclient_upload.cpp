@@ -85,10 +85,12 @@ QString contentType(const QString &file)
     return types.isEmpty() ? u"application/octet-stream"_s : types.first().name();
 }
 
-QByteArray metadataJson(const QString &file, const QString &parent)
+QByteArray metadataJson(const QString &file, const QString &parent, const QString &id)
 {
-    const QJsonObject metadata{{"name"_L1, QFileInfo(file).fileName()},
-                               {"parents"_L1, QJsonArray{parent}}};
+    QJsonObject metadata{{"name"_L1, QFileInfo(file).fileName()},
+                         {"parents"_L1, QJsonArray{parent}}};
+    if (!id.isEmpty())
+        metadata.insert("id"_L1, id);
     return QJsonDocument(metadata).toJson(QJsonDocument::Compact);
 }
 
@@ -145,8 +147,10 @@ DriveClient::Query uploadQuery(const QString &type)
 QCoro::Task<DriveFile> DriveClient::upload(QString file, QString parent,
                                            std::optional<UploadSession> resume,
                                            SessionHandler onSession, Progress progress,
-                                           std::stop_token stop) const
+                                           std::stop_token stop, QString id) const
 {
+    if (!id.isEmpty())
+        checkItemID(id);
     struct stat info;
     if (::lstat(QFile::encodeName(file).constData(), &info) != 0)
         throw SystemError::fromErrno(errno);
@@ -157,6 +161,28 @@ QCoro::Task<DriveFile> DriveClient::upload(QString file, QString parent,
     const QDateTime modified = QDateTime::fromMSecsSinceEpoch(
         qint64(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1'000'000, Qt::UTC);
 
+    std::optional<DriveAPIError> conflict;
+    try {
+        co_return co_await uploadAnyForm(file, parent, resume, onSession, progress, size, modified,
+                                         id, stop);
+    } catch (const DriveAPIError &e) {
+        // Taken: an earlier attempt with this ID got through, only its answer never came.
+        if (id.isEmpty() || e.status() != 409)
+            throw;
+        conflict = e;
+    }
+    const DriveFile item = co_await itemOfTakenID(*conflict, id, parent, false, size, stop);
+    if (progress)
+        progress(size, size);
+    co_return item;
+}
+
+QCoro::Task<DriveFile> DriveClient::uploadAnyForm(QString file, QString parent,
+                                                  std::optional<UploadSession> resume,
+                                                  SessionHandler onSession, Progress progress,
+                                                  qint64 size, QDateTime modified, QString id,
+                                                  std::stop_token stop) const
+{
     if (resume && resume->size == size && resume->modified == modified && size > 0) {
         const std::optional<DriveFile> done =
             co_await continueResumable(*resume, file, size, forwardOnly(progress), stop);
@@ -168,8 +194,8 @@ QCoro::Task<DriveFile> DriveClient::upload(QString file, QString parent,
     if (size >= 1 && size <= multipartLimit) {
         std::exception_ptr failure;
         try {
-            co_return co_await uploadMultipart(file, parent, size, mime, forwardOnly(progress),
-                                               stop);
+            co_return co_await uploadMultipart(file, parent, size, mime, id,
+                                               forwardOnly(progress), stop);
         } catch (...) {
             failure = std::current_exception();
         }
@@ -177,12 +203,12 @@ QCoro::Task<DriveFile> DriveClient::upload(QString file, QString parent,
         if (!isRetryable(failure))
             std::rethrow_exception(failure);
     }
-    co_return co_await uploadResumable(file, parent, size, mime, modified, onSession,
+    co_return co_await uploadResumable(file, parent, size, mime, modified, id, onSession,
                                        forwardOnly(progress), stop);
 }
 
 QCoro::Task<DriveFile> DriveClient::uploadMultipart(QString file, QString parent, qint64 total,
-                                                    QString mime, Progress progress,
+                                                    QString mime, QString id, Progress progress,
                                                     std::stop_token stop) const
 {
     const QByteArray boundary =
@@ -195,7 +221,7 @@ QCoro::Task<DriveFile> DriveClient::uploadMultipart(QString file, QString parent
     QByteArray body;
     body.reserve(content.size() + 512);
     body += "--" + boundary + "\r\nContent-Type: application/json; charset=UTF-8\r\n\r\n";
-    body += metadataJson(file, parent);
+    body += metadataJson(file, parent, id);
     body += "\r\n--" + boundary + "\r\nContent-Type: " + mime.toUtf8() + "\r\n\r\n";
     body += content;
     body += "\r\n--" + boundary + "--\r\n";
@@ -213,7 +239,7 @@ QCoro::Task<DriveFile> DriveClient::uploadMultipart(QString file, QString parent
 }
 
 QCoro::Task<DriveFile> DriveClient::uploadResumable(QString file, QString parent, qint64 total,
-                                                    QString mime, QDateTime modified,
+                                                    QString mime, QDateTime modified, QString id,
                                                     SessionHandler onSession, Progress progress,
                                                     std::stop_token stop) const
 {
@@ -222,7 +248,7 @@ QCoro::Task<DriveFile> DriveClient::uploadResumable(QString file, QString parent
     request.headers.emplaceBack("Content-Type", "application/json; charset=utf-8");
     request.headers.emplaceBack("X-Upload-Content-Type", mime.toUtf8());
     request.headers.emplaceBack("X-Upload-Content-Length", QByteArray::number(total));
-    request.body = HttpBody::fromBytes(metadataJson(file, parent));
+    request.body = HttpBody::fromBytes(metadataJson(file, parent, id));
     const HttpResponse opened = co_await authorized(std::move(request), defaultAccepted(), stop);
 
     // The session URL will carry the token: only the configured API endpoint may have it.

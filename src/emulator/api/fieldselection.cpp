@@ -385,6 +385,12 @@ const FieldSchema &driveList()
     return s;
 }
 
+const FieldSchema &generatedIds()
+{
+    static const FieldSchema s = scalars({u"kind"_s, u"space"_s, u"ids"_s});
+    return s;
+}
+
 } // namespace Schemas
 
 } // namespace Tarnwick::Emulator

@@ -51,6 +51,7 @@ const FieldSchema &permission();
 const FieldSchema &permissionList();
 const FieldSchema &drive();
 const FieldSchema &driveList();
+const FieldSchema &generatedIds();
 // Every capability name a file may carry.
 const QStringList &fileCapabilityNames();
 } // namespace Schemas

@@ -63,6 +63,7 @@ private:
 
     // Drive API
     void driveApi(Exchange &ex);
+    void generateIds(Exchange &ex, const EmulatorState::Caller &who);
     void download(Exchange &ex, const EmulatorState::Caller &who, const QString &id);
     // Uploads
     void uploadApi(Exchange &ex);

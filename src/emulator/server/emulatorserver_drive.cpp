@@ -5,6 +5,7 @@
 #include "state/contentblob.h"
 #include "server/exchange.h"
 
+#include <QJsonArray>
 #include <QRegularExpression>
 
 using namespace Qt::StringLiterals;
@@ -99,6 +100,11 @@ void EmulatorServer::driveApi(Exchange &ex)
         }
         throw methodNotFound();
     }
+    if (parts.size() == 2 && parts[0] == u"files"_s && parts[1] == u"generateIds"_s) {
+        if (method != u"GET"_s)
+            throw methodNotFound();
+        return generateIds(ex, who);
+    }
     if (parts.size() >= 2 && parts[0] == u"files"_s) {
         const QString &id = parts[1];
         if (parts.size() == 2) {
@@ -166,6 +172,29 @@ void EmulatorServer::driveApi(Exchange &ex)
             return ex.json(200, m_state.getDrive(who, parts[1], fields(ex, Schemas::drive())));
     }
     throw methodNotFound();
+}
+
+void EmulatorServer::generateIds(Exchange &ex, const EmulatorState::Caller &who)
+{
+    const QString space = ex.hasParam("space") ? ex.param("space") : u"drive"_s;
+    // appDataFolder is Google's too, but this emulator keeps no app data.
+    if (space != u"drive"_s)
+        throw ApiError::invalidValue(u"space"_s, u"Invalid value for space: '%1'."_s.arg(space));
+    const QString type = ex.hasParam("type") ? ex.param("type") : u"files"_s;
+    if (type != u"files"_s && type != u"shortcuts"_s)
+        throw ApiError::invalidValue(u"type"_s, u"Invalid value for type: '%1'."_s.arg(type));
+    const auto selection = fields(ex, Schemas::generatedIds());
+    const int count = ex.intParam("count", 10);
+    QJsonArray ids;
+    for (const QString &id : m_state.generateIds(who, count))
+        ids.append(id);
+    const QJsonObject all{
+        {u"kind"_s, u"drive#generatedIds"_s}, {u"space"_s, space}, {u"ids"_s, ids}};
+    QJsonObject answer;
+    for (auto it = all.begin(); it != all.end(); ++it)
+        if (!selection || selection->wants(it.key()))
+            answer.insert(it.key(), it.value());
+    ex.json(200, answer);
 }
 
 void EmulatorServer::download(Exchange &ex, const EmulatorState::Caller &who, const QString &id)

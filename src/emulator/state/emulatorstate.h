@@ -268,7 +268,10 @@ public:
     QJsonObject getFile(const Caller &caller, const QString &id, bool supportsAllDrives,
                         const std::optional<FieldSelection> &fields) const;
     Download prepareDownload(const Caller &caller, const QString &id, bool supportsAllDrives) const;
-    // Checks a create (metadata, parent, rights) and returns the resolved parent id.
+    // files.generateIds: count fresh ids (1 to 1000) that only this caller may give to a create.
+    QStringList generateIds(const Caller &caller, int count);
+    // Checks a create (metadata, parent, rights) and returns the resolved parent id. An "id" in
+    // the metadata must be one generated for the caller (400) and not yet taken (409).
     QString checkCreate(const Caller &caller, const QJsonObject &metadata, bool supportsAllDrives,
                         bool withContent) const;
     QJsonObject createFile(const Caller &caller, const QJsonObject &metadata, Blob content,
@@ -397,6 +400,9 @@ private:
     QByteArray m_manifest;
     QList<Notification> m_notifications;
     QHash<QString, QString> m_seedKeys; // seed "key" -> item id, for shortcut targets
+    // Every id files.generateIds handed out -> the user it was handed to. Kept after use, so a
+    // second create with the same id is told the id is taken (409), not unknown (400).
+    QHash<QString, QString> m_generatedIds;
 };
 
 } // namespace Tarnwick::Emulator

@@ -476,7 +476,37 @@ EmulatorState::Download EmulatorState::prepareDownload(const Caller &caller, con
     return Download{item.content, item.size(), item.mimeType, item.name};
 }
 
-// ---- files.create
+// ---- files.generateIds and files.create
+
+namespace {
+
+ApiError notUsableId()
+{
+    return ApiError(400, u"invalid"_s, u"The provided file ID is not usable."_s, u"file.id"_s);
+}
+
+} // namespace
+
+QStringList EmulatorState::generateIds(const Caller &caller, int count)
+{
+    requireWriteScope(caller);
+    if (count < 1 || count > 1000)
+        throw ApiError::invalidValue(
+            u"count"_s,
+            u"Invalid value '%1'. Values must be within the range: [1, 1000]"_s.arg(count));
+    std::lock_guard lock(m_mutex);
+    QStringList ids;
+    ids.reserve(count);
+    while (ids.size() < count) {
+        const QString id = DriveIds::newFileId();
+        if (m_items.contains(id) || m_generatedIds.contains(id))
+            continue;
+        m_generatedIds.insert(id, caller.email);
+        ids.append(id);
+    }
+    changed();
+    return ids;
+}
 
 void EmulatorState::checkWritableFields(const QJsonObject &body,
                                         const QSet<QString> &writable) const
@@ -520,9 +550,11 @@ QString EmulatorState::checkCreate(const Caller &caller, const QJsonObject &meta
                                         u"writersCanShare"_s,
                                         u"copyRequiresWriterPermission"_s,
                                         u"viewersCanCopyContent"_s,
-                                        u"contentHints"_s};
-    if (metadata.contains(u"id"_s))
-        throw ApiError(400, u"invalid"_s, u"The provided file ID is not usable."_s, u"file.id"_s);
+                                        u"contentHints"_s,
+                                        u"id"_s};
+    const QJsonValue idValue = metadata.value(u"id"_s);
+    if (!idValue.isUndefined() && !idValue.isNull() && !idValue.isString())
+        throw notUsableId();
     checkWritableFields(metadata, writable);
     checkString(metadata, u"name"_s);
     const QString mimeType = checkString(metadata, u"mimeType"_s);
@@ -549,6 +581,15 @@ QString EmulatorState::checkCreate(const Caller &caller, const QJsonObject &meta
                        u"Increasing the number of parents is not allowed."_s);
 
     std::lock_guard lock(m_mutex);
+    if (idValue.isString()) {
+        const QString id = idValue.toString();
+        if (id.isEmpty() ||
+            m_generatedIds.value(id).compare(caller.email, Qt::CaseInsensitive) != 0)
+            throw notUsableId();
+        if (m_items.contains(id))
+            throw ApiError(409, u"duplicate"_s, u"A file already exists with the provided ID."_s,
+                           u"file.id"_s);
+    }
     const QString parentId =
         parents.isEmpty() ? rootIdOf(caller.email) : resolveAlias(caller, parents[0]);
     const Item &parent = visibleItem(caller, parentId, supportsAllDrives);
@@ -588,7 +629,9 @@ QString EmulatorState::createItem(const Caller &caller, const QJsonObject &metad
     const QString parentId = checkCreate(caller, metadata, supportsAllDrives, bool(content));
     const Item &parent = m_items[parentId];
     Item item;
-    item.id = DriveIds::newFileId();
+    item.id = metadata.value(u"id"_s).toString();
+    if (item.id.isEmpty())
+        item.id = DriveIds::newFileId();
     item.name = metadata.value(u"name"_s).toString(u"Untitled"_s);
     QString mime = metadata.value(u"mimeType"_s).toString();
     if (mime.isEmpty())

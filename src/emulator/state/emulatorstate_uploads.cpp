@@ -68,6 +68,9 @@ QJsonObject EmulatorState::finishUpload(const Caller &caller, UploadSession &ses
             throw ApiError::fileNotFound(session.resultId);
         return renderFile(*it, caller, selection);
     }
+    // The create may fail now (its reserved id taken meanwhile, its folder gone): say so while
+    // the session's bytes are still the session's.
+    checkCreate(caller, session.metadata, session.supportsAllDrives, true);
     QFile::resize(session.path, session.received);
     const Blob content = m_store.adopt(session.path);
     // Hash before taking the lock: a large upload must not hold every other request up.

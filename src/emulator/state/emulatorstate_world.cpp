@@ -496,6 +496,7 @@ void EmulatorState::load(const QJsonObject &world, const QString &baseDir)
     m_notifications.clear();
     m_manifest.clear();
     m_seedKeys.clear();
+    m_generatedIds.clear();
     m_settings = Settings();
 
     if (world.contains(u"settings"_s)) {
@@ -607,6 +608,12 @@ void EmulatorState::load(const QJsonObject &world, const QString &baseDir)
         if (!s->id.isEmpty())
             m_sessions.insert(s->id, s);
     }
+    for (const QJsonValue &v : world.value(u"generatedIds"_s).toArray()) {
+        const QJsonObject o = v.toObject();
+        const QString id = o.value(u"id"_s).toString();
+        if (!id.isEmpty())
+            m_generatedIds.insert(id, o.value(u"user"_s).toString(fallbackOwner));
+    }
     const QJsonValue manifest = world.value(u"manifest"_s);
     if (manifest.isObject())
         m_manifest = QJsonDocument(manifest.toObject()).toJson();
@@ -619,7 +626,7 @@ void EmulatorState::load(const QJsonObject &world, const QString &baseDir)
 QJsonObject EmulatorState::save() const
 {
     std::lock_guard lock(m_mutex);
-    QJsonArray users, clients, drives, items, access, refresh, sessions;
+    QJsonArray users, clients, drives, items, access, refresh, sessions, generatedIds;
     for (const User &u : m_users) {
         QJsonObject o{{u"email"_s, u.email},
                       {u"displayName"_s, u.displayName},
@@ -687,12 +694,19 @@ QJsonObject EmulatorState::save() const
                                     {u"expiredStatus"_s, s->expiredStatus},
                                     {u"resultId"_s, s->resultId}});
     }
-    QJsonObject world{
-        {u"version"_s, 1},           {u"settings"_s, settingsJson()},
-        {u"users"_s, users},         {u"clients"_s, clients},
-        {u"drives"_s, drives},       {u"items"_s, items},
-        {u"accessTokens"_s, access}, {u"refreshTokens"_s, refresh},
-        {u"sessions"_s, sessions},   {u"clockOffsetMs"_s, QString::number(m_clockOffsetMs.load())}};
+    for (auto it = m_generatedIds.begin(); it != m_generatedIds.end(); ++it)
+        generatedIds.append(QJsonObject{{u"id"_s, it.key()}, {u"user"_s, it.value()}});
+    QJsonObject world{{u"version"_s, 1},
+                      {u"settings"_s, settingsJson()},
+                      {u"users"_s, users},
+                      {u"clients"_s, clients},
+                      {u"drives"_s, drives},
+                      {u"items"_s, items},
+                      {u"accessTokens"_s, access},
+                      {u"refreshTokens"_s, refresh},
+                      {u"sessions"_s, sessions},
+                      {u"clockOffsetMs"_s, QString::number(m_clockOffsetMs.load())},
+                      {u"generatedIds"_s, generatedIds}};
     if (!m_manifest.isEmpty())
         world.insert(u"manifest"_s, QString::fromUtf8(m_manifest));
     return world;
