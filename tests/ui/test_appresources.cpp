@@ -1,5 +1,7 @@
-// The program's own resources as the user meets them: the guide behind the Help menu.
+// The program's own resources as the user meets them: the guide behind the Help menu and the
+// application icon.
 
+#include "common/icons.h"
 #include "window/helppage.h"
 #include "window/mainwindow.h"
 
@@ -8,7 +10,10 @@
 #include "support/testsupport.h"
 
 #include <QAction>
+#include <QDir>
 #include <QFile>
+#include <QIcon>
+#include <QImage>
 #include <QMenu>
 #include <QMenuBar>
 #include <QRegularExpression>
@@ -133,6 +138,36 @@ TEST(HelpGuide, IsAVietnamesePageWhoseContentsLeadToItsSectionsAndLoadsNothingRe
     for (const QString &tag :
          {u"<script"_s, u"<link"_s, u"<img"_s, u"<iframe"_s, u"@import"_s, u"url("_s})
         EXPECT_FALSE(page.contains(tag)) << qPrintable(tag);
+}
+
+QColor middleOf(const QIcon &icon)
+{
+    const QImage image = icon.pixmap(QSize(48, 48)).toImage();
+    return image.pixelColor(image.width() / 2, image.height() / 6);
+}
+
+TEST(ApplicationIcon, IsTheBundledDrawingUnlessTheIconThemeHasTheInstalledOne)
+{
+    const QColor bundled = middleOf(Icons::applicationIcon());
+    // The teal tile.
+    EXPECT_GT(bundled.green(), 200);
+    EXPECT_GT(bundled.green(), bundled.red() + 60);
+
+    // An icon installed into the hicolor theme under the desktop entry's name takes over.
+    QTemporaryDir themes;
+    writeFile(themes.path() + u"/hicolor/index.theme"_s,
+              "[Icon Theme]\nName=Hicolor\nDirectories=48x48/apps\n\n"
+              "[48x48/apps]\nSize=48\nContext=Applications\nType=Fixed\n");
+    QDir().mkpath(themes.path() + u"/hicolor/48x48/apps"_s);
+    QImage red(48, 48, QImage::Format_ARGB32);
+    red.fill(Qt::red);
+    ASSERT_TRUE(red.save(themes.path() + u"/hicolor/48x48/apps/"_s +
+                         QStringLiteral(TARNWICK_APP_ID) + u".png"_s));
+    const QStringList searched = QIcon::themeSearchPaths();
+    QIcon::setThemeSearchPaths(QStringList{themes.path()} + searched);
+    const QColor installed = middleOf(Icons::applicationIcon());
+    QIcon::setThemeSearchPaths(searched);
+    EXPECT_EQ(installed.rgb(), QColor(Qt::red).rgb());
 }
 
 } // namespace
