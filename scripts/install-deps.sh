@@ -15,6 +15,8 @@ packages=(
   adwaita-icon-theme hicolor-icon-theme
   # tests
   libgtest-dev googletest openssl
+  # desktop integration: the icon's PNG sizes are rendered at build time; the install test validates
+  librsvg2-bin desktop-file-utils appstream
   # benchmarks
   time
 )

@@ -172,7 +172,8 @@ int main(int argc, char **argv)
     QCoreApplication::setOrganizationName(u"Tarnwick"_s);
     QCoreApplication::setApplicationName(u"Tarnwick"_s);
     QCoreApplication::setApplicationVersion(QStringLiteral(TARNWICK_VERSION));
-    QGuiApplication::setDesktopFileName(u"tarnwick"_s);
+    // Names the installed desktop entry, which also gives the window its launcher and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral(TARNWICK_APP_ID));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(u"Tarnwick: Google Drive on the Linux desktop"_s);
@@ -194,8 +195,9 @@ int main(int argc, char **argv)
     if (!parser.positionalArguments().isEmpty())
         options.folder = parser.positionalArguments().constFirst();
 
-    Palette::apply(app);
+    // The theme first: the palette gives the application its icon, looked up there.
     Icons::prepareTheme();
+    Palette::apply(app);
 
     KeychainStore keychain;
 #ifdef TARNWICK_HAVE_EMULATOR

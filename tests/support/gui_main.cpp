@@ -17,8 +17,8 @@ int main(int argc, char **argv)
     QCoreApplication::setOrganizationName(QStringLiteral("Tarnwick"));
     QCoreApplication::setApplicationName(QStringLiteral("Tarnwick"));
     // Styled and with icons as the program is, so the screenshots show what a user sees.
-    Tarnwick::Palette::apply(app);
     Tarnwick::Icons::prepareTheme();
+    Tarnwick::Palette::apply(app);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -18,6 +18,7 @@ using namespace Qt::StringLiterals;
 static void registerDrawings()
 {
     Q_INIT_RESOURCE(symbols);
+    Q_INIT_RESOURCE(appicon);
 }
 
 namespace Tarnwick::Icons {
@@ -191,16 +192,11 @@ void paintBrandMark(QPainter *painter, const QRectF &rect)
 
 QIcon applicationIcon()
 {
-    QIcon icon;
-    for (int side : {16, 24, 32, 48, 64, 128, 256}) {
-        QPixmap pixmap(side, side);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        paintBrandMark(&painter, QRectF(0, 0, side, side));
-        painter.end();
-        icon.addPixmap(pixmap);
-    }
-    return icon;
+    static const bool registered = (registerDrawings(), true);
+    Q_UNUSED(registered);
+    // An installed copy in the icon theme wins, so the window shows what the launcher shows.
+    const QString id = QStringLiteral(TARNWICK_APP_ID);
+    return QIcon::fromTheme(id, QIcon(u":/app/"_s + id + u".svg"_s));
 }
 
 QString themeName(const QString &name)

@@ -17,8 +17,8 @@ namespace Tarnwick::Icons {
 // icon of themeName().
 QIcon symbol(const QString &name, const QColor &color = QColor());
 
-// The brand mark (a teal tile with curved corners bearing "arrow.up.arrow.down"), as the
-// application's icon.
+// The application's icon: the theme's icon named after the desktop entry, else the bundled
+// drawing of the same icon. Ask after prepareTheme(), which decides where the theme is looked up.
 QIcon applicationIcon();
 // Paints the brand mark into rect.
 void paintBrandMark(QPainter *painter, const QRectF &rect);

@@ -187,9 +187,10 @@ void QtDesktop::postNotification(const Notification &notification)
     QStringList actions;
     if (notification.destinationPath)
         actions << u"default"_s << QString();
-    QVariantMap hints{{u"sound-name"_s, u"complete"_s}, {u"desktop-entry"_s, u"tarnwick"_s}};
-    call << u"Tarnwick"_s << uint(0) << QString() << notification.title << notification.body
-         << actions << hints << int(-1);
+    const QString entry = QStringLiteral(TARNWICK_APP_ID);
+    QVariantMap hints{{u"sound-name"_s, u"complete"_s}, {u"desktop-entry"_s, entry}};
+    call << u"Tarnwick"_s << uint(0) << entry << notification.title << notification.body << actions
+         << hints << int(-1);
     auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, dbusTimeoutMs), this);
     const std::optional<QString> path = notification.destinationPath;
     connect(watcher, &QDBusPendingCallWatcher::finished, this,

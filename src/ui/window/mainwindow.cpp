@@ -1,6 +1,7 @@
 #include "window/mainwindow.h"
 
 #include "window/accountbutton.h"
+#include "window/helppage.h"
 #include "sheets/connectionview.h"
 #include "panes/drivepane.h"
 #include "panes/localpane.h"
@@ -350,16 +351,8 @@ void MainWindow::installDropTargets()
 
 void MainWindow::openHelp()
 {
-    // The browser cannot read the page from our resources: hand it a copy on disk.
-    QFile page(u":/HUONG_DAN.html"_s);
-    if (!m_model || !page.exists())
-        return;
-    const QString dir = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
-    QDir().mkpath(dir);
-    const QString copy = dir + u"/HUONG_DAN.html"_s;
-    QFile::remove(copy);
-    if (page.copy(copy))
-        m_model->desktop().openUrl(QUrl::fromLocalFile(copy));
+    if (m_model)
+        HelpPage::open(m_model->desktop());
 }
 
 void MainWindow::updateConnectionScreen()
