@@ -131,12 +131,17 @@ public:
                     c.sessions.insert(path, session);
                 });
         };
-        auto sending = m_drive.upload(path, item.parent, resume, onSession, std::move(progress), stop);
+        QString id;
+        if (const auto checkpoint = m_queue->checkpoint(m_transfer))
+            id = checkpoint->reserved.value(path);
+        auto sending = m_drive.upload(path, item.parent, resume, onSession, std::move(progress),
+                                      stop, id);
         co_await sending;
         throwIfStopped(stop);
         m_queue->changeCheckpoint(m_transfer, [&](UploadCheckpoint &c) {
             c.finished.insert(path);
             c.sessions.remove(path);
+            c.reserved.remove(path);
         });
     }
 
@@ -243,6 +248,8 @@ QCoro::Task<> TransferRun::performUpload(SpeedTracker &tracker)
     if (displayParent.isEmpty())
         displayParent = u"/Drive của tôi"_s;
 
+    co_await reserveIDs(node);
+    throwIfStopped(m_stop);
     QList<UploadItem> items;
     co_await prepareUpload(node, m_transfer.parent, displayParent, &items);
     throwIfStopped(m_stop);
@@ -250,6 +257,37 @@ QCoro::Task<> TransferRun::performUpload(SpeedTracker &tracker)
     UploadPlan plan(m_drive, *m_queue, m_transfer.id, std::move(items));
     WorkerPool pool(*m_queue, m_transfer.id, plan, true, files, tracker);
     co_await pool.run(std::max(1, std::min(plan.count(), maxUploadWorkers)), m_stop);
+}
+
+QCoro::Task<> TransferRun::reserveIDs(const UploadNode &node)
+{
+    QStringList folders;
+    QStringList files;
+    collectPaths(node, &folders, &files);
+    const std::optional<UploadCheckpoint> known = m_queue->checkpoint(m_transfer.id);
+    QStringList missing;
+    for (const QString &path : std::as_const(folders)) {
+        if (!known || (!known->folders.contains(path) && !known->reserved.contains(path)))
+            missing.append(path);
+    }
+    for (const QString &path : std::as_const(files)) {
+        if (!known || (!known->finished.contains(path) && !known->reserved.contains(path)))
+            missing.append(path);
+    }
+    // A thousand at a time, Drive's most per request.
+    for (qsizetype start = 0; start < missing.size(); start += 1000) {
+        const QStringList paths = missing.mid(start, 1000);
+        auto generating = m_drive.generateIds(int(paths.size()), m_stop);
+        const QStringList ids = co_await generating;
+        throwIfStopped(m_stop);
+        if (ids.size() != paths.size())
+            throw TarnwickError(u"Google Drive trả về số ID không khớp."_s);
+        // One change, one save: on disk before any create that uses them is sent.
+        m_queue->changeCheckpoint(m_transfer.id, [&](UploadCheckpoint &c) {
+            for (qsizetype i = 0; i < paths.size(); ++i)
+                c.reserved.insert(paths[i], ids[i]);
+        });
+    }
 }
 
 QCoro::Task<> TransferRun::prepareUpload(UploadNode node, QString parent, QString displayFolder,
@@ -267,13 +305,18 @@ QCoro::Task<> TransferRun::prepareUpload(UploadNode node, QString parent, QStrin
         folderID = checkpoint->folders.value(node.url);
     if (folderID.isEmpty()) {
         update([&](Transfer &t) { t.detail = TransferDetail::creatingFolder(name); });
-        auto creating = m_drive.createFolder(name, parent, m_stop);
+        QString reserved;
+        if (const auto checkpoint = m_queue->checkpoint(m_transfer.id))
+            reserved = checkpoint->reserved.value(node.url);
+        auto creating = m_drive.createFolder(name, parent, m_stop, reserved);
         const DriveFile created = co_await creating;
         throwIfStopped(m_stop);
         folderID = created.id;
         const QString path = node.url;
-        m_queue->changeCheckpoint(m_transfer.id,
-                                  [&](UploadCheckpoint &c) { c.folders.insert(path, folderID); });
+        m_queue->changeCheckpoint(m_transfer.id, [&](UploadCheckpoint &c) {
+            c.folders.insert(path, folderID);
+            c.reserved.remove(path);
+        });
     }
     for (const UploadNode &child : std::as_const(*node.children)) {
         auto preparing = prepareUpload(child, folderID, display, items);

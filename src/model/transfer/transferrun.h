@@ -48,6 +48,10 @@ private:
     QCoro::Task<> prepareUpload(UploadNode node, QString parent, QString displayFolder,
                                 QList<UploadItem> *items);
     void update(const std::function<void(Transfer &)> &change);
+    // Gives every folder and file of node that Drive does not have yet a reserved ID, recorded
+    // in the checkpoint before any create goes out, so a create repeated after a crash or a lost
+    // answer cannot make a second item.
+    QCoro::Task<> reserveIDs(const UploadNode &node);
 
     QPointer<TransferQueue> m_queue;
     Transfer m_transfer;

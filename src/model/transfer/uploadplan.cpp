@@ -22,6 +22,17 @@ int UploadNode::fileCount() const
     return count;
 }
 
+void collectPaths(const UploadNode &node, QStringList *folders, QStringList *files)
+{
+    if (!node.isFolder()) {
+        files->append(node.url);
+        return;
+    }
+    folders->append(node.url);
+    for (const UploadNode &child : *node.children)
+        collectPaths(child, folders, files);
+}
+
 UploadNode UploadNode::scan(const QString &path, std::stop_token stop)
 {
     throwIfStopped(stop);

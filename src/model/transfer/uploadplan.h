@@ -34,4 +34,7 @@ struct UploadItem
     QString displayPath; // where it lands on Drive, for the queue panel
 };
 
+// Every path of the tree, folders before their contents.
+void collectPaths(const UploadNode &node, QStringList *folders, QStringList *files);
+
 } // namespace Tarnwick
