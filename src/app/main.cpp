@@ -2,6 +2,7 @@
 #include "common/icons.h"
 #include "panes/localpane.h"
 #include "window/mainwindow.h"
+#include "window/sessionguard.h"
 #include "common/palette.h"
 #include "desktop/qtdesktop.h"
 
@@ -224,6 +225,7 @@ int main(int argc, char **argv)
             QDir::temp().filePath(u"tarnwick-demo-none.json"_s));
     MainWindow window(&model);
     desktop.setWindow(&window);
+    SessionGuard sessionGuard(&model);
 #ifdef TARNWICK_HAVE_EMULATOR
     if (emulator) {
         // The consent page opens in the browser like Google's; without one the demo approves by

@@ -260,6 +260,8 @@ public:
     // --- Transfers (the engine lives in TransferQueue; these are the user's operations) ---
 
     TransferQueue &queue() const { return *m_queue; }
+    // Running and waiting transfers: they forbid signing out and make quitting ask first.
+    int pendingTransferCount() const;
     const QList<Transfer> &transfers() const;
     void pauseTransfer(const QUuid &id);
     // Resume and retry.
@@ -411,8 +413,6 @@ private:
     static QString disconnectedAccountEmail();
     QCoro::Task<> runLogin(std::stop_token stop);
     QCoro::Task<> delayedSessionSave(std::stop_token stop);
-    // Running and waiting transfers, which forbid signing out.
-    int pendingTransferCount() const;
     void setConnected(bool connected);
     void resetAccount();
     void setLoading(bool loading);

@@ -22,6 +22,8 @@
 #include "transfer/transferqueue.h"
 
 #include <QAction>
+#include <QTimer>
+#include <QCloseEvent>
 #include <QMimeData>
 #include <QDir>
 #include <QFile>
@@ -145,11 +147,24 @@ MainWindow::MainWindow(AppModel *model, QWidget *parent)
         m_model->setShowLinkDownload(true);
     });
     connect(model, &AppModel::showLinkDownloadChanged, this, &MainWindow::updateLinkSheet);
+    // Progress changes the queue hundreds of times a second: the menu follows once per turn.
     for (auto changed : {&AppModel::connectedChanged, &AppModel::locationChanged,
                          &AppModel::crumbsChanged, &AppModel::cloudSelectionChanged,
                          &AppModel::cloudFilesChanged, &AppModel::transfersChanged})
-        connect(model, changed, this, &MainWindow::updateTransferActions);
+        connect(model, changed, this, [this] {
+            if (m_transferActionsDue)
+                return;
+            m_transferActionsDue = true;
+            QTimer::singleShot(0, this, [this] {
+                m_transferActionsDue = false;
+                updateTransferActions();
+            });
+        });
     installDropTargets();
+    connect(model, &AppModel::restoredPromptChanged, this, [this] {
+        if (m_model && m_model->restoredPrompt() && !m_restoreShown)
+            detach(showRestorePrompt(), {});
+    });
     for (auto changed :
          {&AppModel::connectedChanged, &AppModel::accountNameChanged,
           &AppModel::accountEmailChanged, &AppModel::quotaChanged, &AppModel::locationChanged,
@@ -243,6 +258,17 @@ void MainWindow::buildMenus()
         if (m_model)
             m_model->resumeAllPaused();
     });
+    m_autoResumeAction = transfers->addAction(u"Tự tiếp tục phiên dở khi mở app"_s);
+    m_autoResumeAction->setCheckable(true);
+    m_autoResumeAction->setChecked(m_model && m_model->autoResumeTransfers());
+    connect(m_autoResumeAction, &QAction::toggled, this, [this](bool on) {
+        if (m_model)
+            m_model->setAutoResumeTransfers(on);
+    });
+    if (m_model)
+        connect(m_model, &AppModel::autoResumeTransfersChanged, this, [this] {
+            m_autoResumeAction->setChecked(m_model->autoResumeTransfers());
+        });
     transfers->addSeparator();
     m_refresh = transfers->addAction(u"Làm mới"_s, this, [this] {
         if (!m_model)
@@ -264,8 +290,80 @@ void MainWindow::updateTransferActions()
         return;
     m_linkAction->setEnabled(m_model->connected());
     m_uploadAction->setEnabled(m_model->canUpload());
-    m_downloadAction->setEnabled(m_model->connected() && canDownload());
+    m_downloadAction->setEnabled(!m_model->cloudSelection().isEmpty());
     m_resumeAction->setEnabled(!m_model->queue().pausedTransfers().isEmpty());
+}
+
+QCoro::Task<> MainWindow::showRestorePrompt()
+{
+    QPointer<MainWindow> self(this);
+    m_restoreShown = true;
+    const int count = *m_model->restoredPrompt();
+    const qint64 left = m_model->restoredBytesLeft();
+    Desktop::Alert alert;
+    alert.title = u"Tiếp tục phiên làm việc trước?"_s;
+    alert.message = u"Lần trước Tarnwick dừng khi còn "_s + QString::number(count)
+                    + u" tác vụ chưa xong"_s
+                    + (left >= 1 ? u" (còn khoảng "_s + formatByteCount(left) + u')' : QString())
+                    + u". Phần đã truyền vẫn được giữ, tiếp tục sẽ chạy từ chỗ đã dừng. Có thể "
+                      u"bật tự tiếp tục trong menu Truyền file."_s;
+    alert.buttons = {{u"Tiếp tục"_s, Desktop::AlertButton::Role::Normal},
+                     {u"Luôn tự tiếp tục"_s, Desktop::AlertButton::Role::Normal},
+                     {u"Để sau"_s, Desktop::AlertButton::Role::Cancel},
+                     {u"Bỏ các tác vụ này"_s, Desktop::AlertButton::Role::Destructive}};
+    auto asking = m_model->desktop().ask(alert);
+    const int answer = co_await asking;
+    if (!self || !m_model)
+        co_return;
+    m_restoreShown = false;
+    switch (answer) {
+    case 0:
+        m_model->resumeRestored();
+        break;
+    case 1:
+        m_model->setAutoResumeTransfers(true);
+        m_model->resumeRestored();
+        break;
+    case 3:
+        m_model->discardRestored();
+        break;
+    default:
+        m_model->postponeRestored();
+        break;
+    }
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    if (m_quitConfirmed || !m_model || m_model->pendingTransferCount() <= 0) {
+        QMainWindow::closeEvent(event);
+        return;
+    }
+    event->ignore();
+    if (!m_quitAsked)
+        detach(confirmQuit(), {});
+}
+
+QCoro::Task<> MainWindow::confirmQuit()
+{
+    QPointer<MainWindow> self(this);
+    m_quitAsked = true;
+    Desktop::Alert alert;
+    alert.title = u"Tarnwick đang truyền file"_s;
+    alert.message = u"Thoát sẽ tạm dừng các tác vụ đang chạy. Phần đã truyền được giữ lại, lần mở "
+                    u"sau Tarnwick sẽ hỏi anh có muốn tiếp tục không."_s;
+    alert.buttons = {{u"Tiếp tục làm việc"_s, Desktop::AlertButton::Role::Default},
+                     {u"Dừng và thoát"_s, Desktop::AlertButton::Role::Destructive}};
+    auto asking = m_model->desktop().ask(alert);
+    const int answer = co_await asking;
+    if (!self)
+        co_return;
+    m_quitAsked = false;
+    if (answer == 1) {
+        m_quitConfirmed = true;
+        // Not from inside the close event that may have asked: Qt ignores a nested close.
+        QTimer::singleShot(0, this, &QWidget::close);
+    }
 }
 
 void MainWindow::updateLinkSheet()

@@ -74,11 +74,16 @@ public:
     QAction *uploadAction() const { return m_uploadAction; }
     QAction *downloadAction() const { return m_downloadAction; }
     QAction *resumeAllAction() const { return m_resumeAction; }
+    QAction *autoResumeAction() const { return m_autoResumeAction; }
     LinkDownloadSheet *linkDownloadSheet() const { return m_linkSheet; }
 
 signals:
     // The donation sheet should open.
     void coffeeRequested();
+
+protected:
+    // Quitting while transfers run or wait asks first.
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void buildMenus();
@@ -93,6 +98,8 @@ private:
     QCoro::Task<> showErrors();
     void openHelp();
     void updateTransferActions();
+    QCoro::Task<> showRestorePrompt();
+    QCoro::Task<> confirmQuit();
     void updateLinkSheet();
     void installDropTargets();
 
@@ -116,6 +123,11 @@ private:
     QAction *m_uploadAction = nullptr;
     QAction *m_downloadAction = nullptr;
     QAction *m_resumeAction = nullptr;
+    QAction *m_autoResumeAction = nullptr;
+    bool m_restoreShown = false;
+    bool m_transferActionsDue = false;
+    bool m_quitAsked = false;
+    bool m_quitConfirmed = false;
     QPointer<LinkDownloadSheet> m_linkSheet;
 
     bool m_showCoffee = false;

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+
+class QSocketNotifier;
+
+namespace Tarnwick {
+
+class AppModel;
+
+// Saves the transfer queue however the process ends short of a crash: a normal quit, SIGTERM or
+// SIGINT (turned into a normal quit through a self-pipe, since nothing else is safe inside a
+// signal handler), and the session manager's logout.
+class SessionGuard final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(SessionGuard)
+
+public:
+    explicit SessionGuard(AppModel *model, QObject *parent = nullptr);
+    ~SessionGuard() override;
+
+private:
+    void save();
+
+    QPointer<AppModel> m_model;
+    QSocketNotifier *m_notifier = nullptr;
+};
+
+} // namespace Tarnwick
