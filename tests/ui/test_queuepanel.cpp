@@ -406,6 +406,13 @@ TEST_F(QueuePanel, SixTransfersRunningPictureAndRepaintTime)
            }();
     EXPECT_EQ(panel.countLabel()->text(), u"6 đang chạy · 1 chờ");
     save(panel, u"queue-panel-six-running.png"_s);
+    {
+        MainWindow window(model.get());
+        model->setShowTransfers(true);
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        save(window, u"window-with-queue.png"_s);
+    }
 
     // A repaint of the whole panel, the way the window redraws it.
     QList<qint64> times;

@@ -18,7 +18,6 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QTimer>
-#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -45,7 +44,7 @@ TransferQueuePanel::TransferQueuePanel(AppModel *model, QWidget *parent)
     , m_title(new QLabel(u"Hàng đợi"_s, this))
     , m_counts(new QLabel(this))
     , m_clear(new QPushButton(u"Xóa đã xong"_s, this))
-    , m_hide(new QToolButton(this))
+    , m_hide(new QPushButton(this))
     , m_model(new TransferQueueModel(model ? &model->queue() : nullptr, this))
     , m_view(new TransferQueueView(m_model, this))
     , m_headerTimer(new QTimer(this))
@@ -72,8 +71,9 @@ TransferQueuePanel::TransferQueuePanel(AppModel *model, QWidget *parent)
     m_clear->setProperty("flat", true);
     head->addWidget(m_clear);
     m_hide->setIcon(Icons::symbol(u"chevron.down"_s, Palette::muted()));
+    m_hide->setIconSize(QSize(14, 14));
     m_hide->setToolTip(u"Ẩn hàng đợi"_s);
-    m_hide->setAutoRaise(true);
+    m_hide->setProperty("flat", true);
     head->addWidget(m_hide);
     column->addLayout(head);
     column->addWidget(m_view, 1);
@@ -90,7 +90,7 @@ TransferQueuePanel::TransferQueuePanel(AppModel *model, QWidget *parent)
         if (m_appModel)
             m_appModel->clearFinished();
     });
-    connect(m_hide, &QToolButton::clicked, this, [this] {
+    connect(m_hide, &QPushButton::clicked, this, [this] {
         if (m_appModel)
             m_appModel->setShowTransfers(false);
     });

@@ -8,7 +8,6 @@
 class QLabel;
 class QPushButton;
 class QTimer;
-class QToolButton;
 
 namespace Tarnwick {
 
@@ -45,7 +44,7 @@ public:
     QLabel *titleLabel() const { return m_title; }
     QLabel *countLabel() const { return m_counts; }
     QPushButton *clearButton() const { return m_clear; }
-    QToolButton *hideButton() const { return m_hide; }
+    QPushButton *hideButton() const { return m_hide; }
     TransferQueueView *view() const { return m_view; }
     TransferQueueModel *queueModel() const { return m_model; }
 
@@ -59,7 +58,7 @@ private:
     QLabel *m_title;
     QLabel *m_counts;
     QPushButton *m_clear;
-    QToolButton *m_hide;
+    QPushButton *m_hide;
     TransferQueueModel *m_model;
     TransferQueueView *m_view;
     QTimer *m_headerTimer;
