@@ -343,8 +343,9 @@ TEST_F(QueuePanel, ItemModelStaysConsistentWhileSixFolderTransfersRun)
                          ++updates;
                          // One row, or a block of one transfer's files.
                          EXPECT_EQ(from.parent(), to.parent());
-                         if (!from.parent().isValid())
+                         if (!from.parent().isValid()) {
                              EXPECT_EQ(from.row(), to.row());
+                         }
                      });
     QObject::connect(&rows, &QAbstractItemModel::rowsInserted,
                      [&](const QModelIndex &parent) { inserted += parent.isValid() ? 1 : 0; });
