@@ -46,7 +46,7 @@ class QueuePanel : public QueueTest
 protected:
     ~QueuePanel() override
     {
-        // Runs end before the model goes: a download's late progress report must find its queue.
+        // What still runs is cancelled and ends while the model and the emulator are there.
         for (const Transfer &t : QList<Transfer>(model->transfers()))
             if (!isFinished(t.state))
                 model->cancelTransfer(t.id);
