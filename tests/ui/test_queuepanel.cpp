@@ -396,7 +396,7 @@ TEST_F(QueuePanel, SixTransfersRunningPictureAndRepaintTime)
                     return false;
             return at(5).speed > 0;
         },
-        30s))
+        60s))
         << [&] {
                std::string out;
                for (const Transfer &t : model->transfers())
