@@ -79,6 +79,14 @@ constexpr Symbol symbols[] = {
     {u"person.crop.circle.badge.plus", u"contact-new"},
     {u"arrow.down.circle.fill", u"emblem-downloads"},
     {u"exclamationmark.triangle", u"dialog-warning"},
+    {u"arrow.down.backward", u"go-down"},
+    {u"arrow.up.forward", u"go-up"},
+    {u"arrow.turn.down.right", u"go-next"},
+    {u"cloud.fill", u"folder-remote"},
+    {u"clock", u"appointment-soon"},
+    {u"pause.fill", u"media-playback-pause"},
+    {u"play.fill", u"media-playback-start"},
+    {u"checkmark", u"object-select"},
 };
 
 // Renders one of our SVG drawings in a colour, at any size, dimmed when disabled.

@@ -94,6 +94,7 @@ void apply(QApplication &app)
     QString sheet = uR"(
 QWidget#sidebar { background: @sidebar; border-right: 1px solid @line; }
 QFrame#pane { background: @panel; border: 1px solid @line; border-radius: 10px; }
+QFrame#queuePanel { background: @panel; border: 1px solid @line; border-radius: 10px; }
 QWidget#toolbarRow, QWidget#statusRow { background: @background; }
 QWidget#statusRow { border-top: 1px solid @line; }
 QLabel[role="muted"] { color: @muted; }

@@ -1,5 +1,7 @@
 #include "window/mainwindow.h"
 
+#include "queue/queuetexts.h"
+#include "queue/transferqueuepanel.h"
 #include "window/accountbutton.h"
 #include "window/helppage.h"
 #include "sheets/connectionview.h"
@@ -70,11 +72,12 @@ MainWindow::MainWindow(AppModel *model, QWidget *parent)
     panes->addWidget(m_local, 1);
     panes->addWidget(m_drive, 1);
     workspace->addLayout(panes, 1);
-    // The transfer queue panel goes here; 170 is its default height.
+    // The queue panel sets its own height, which the user drags and the settings keep.
     m_queueArea->setObjectName(u"queueArea"_s);
-    m_queueArea->setMinimumHeight(170);
     m_queueArea->setLayout(new QVBoxLayout);
     m_queueArea->layout()->setContentsMargins(16, 0, 16, 12);
+    m_queuePanel = new TransferQueuePanel(model, m_queueArea);
+    m_queueArea->layout()->addWidget(m_queuePanel);
     workspace->addWidget(m_queueArea);
     workspace->addWidget(m_banner);
     workspace->addWidget(m_status);
@@ -193,6 +196,12 @@ MainWindow::MainWindow(AppModel *model, QWidget *parent)
     connect(model, &AppModel::sharingFileChanged, this, &MainWindow::updateShareSheet);
     connect(model, &AppModel::showConnectionChanged, this, &MainWindow::updateConnectionScreen);
     connect(model, &AppModel::showTransfersChanged, this, &MainWindow::updateQueueVisibility);
+    // Progress arrives many times a second: the status line follows once per event-loop turn.
+    m_activityTimer.setSingleShot(true);
+    m_activityTimer.setInterval(0);
+    connect(&m_activityTimer, &QTimer::timeout, this, &MainWindow::updateActivity);
+    connect(&model->queue(), &TransferQueue::transfersChanged, &m_activityTimer,
+            qOverload<>(&QTimer::start));
     connect(model, &AppModel::toastMessageChanged, this, &MainWindow::updateToast);
     connect(model, &AppModel::errorChanged, this, [this] {
         if (m_model && m_model->error() && !m_errorShown)
@@ -200,6 +209,7 @@ MainWindow::MainWindow(AppModel *model, QWidget *parent)
     });
 
     updateQueueVisibility();
+    updateActivity();
     updateDriveChrome();
     updateTransferActions();
     updateBannerVisibility();
@@ -552,7 +562,9 @@ void MainWindow::updateShareSheet()
 
 void MainWindow::updateBannerVisibility()
 {
-    const bool shown = m_model && m_model->availableUpdate() && !m_model->updateDismissed();
+    // The notice waits while transfers run or wait.
+    const bool shown = m_model && m_model->availableUpdate() && !m_model->updateDismissed() &&
+                       QueueTexts::activity(m_model->transfers()).pending == 0;
     if (shown)
         m_banner->setUpdate(m_model->availableUpdate()->version, m_model->availableUpdate()->notes);
     m_banner->setVisible(shown);
@@ -581,6 +593,18 @@ void MainWindow::updateQueueVisibility()
     m_queueArea->setVisible(shown);
     m_sidebar->setQueueActive(shown);
     m_status->setQueueButtonVisible(!shown);
+}
+
+void MainWindow::updateActivity()
+{
+    if (!m_model)
+        return;
+    const QueueTexts::Activity now = QueueTexts::activity(m_model->transfers());
+    m_status->setActive(now.active);
+    m_status->setText(now.text, now.color);
+    m_sidebar->setQueueBadge(now.pending);
+    if (m_model->availableUpdate() && now.active != m_banner->isHidden())
+        updateBannerVisibility();
 }
 
 void MainWindow::updateToast()

@@ -3,6 +3,7 @@
 #include <QCoroTask>
 #include <QMainWindow>
 #include <QPointer>
+#include <QTimer>
 
 #include "sheets/coffeesheet.h"
 #include "sheets/connectionview.h"
@@ -27,6 +28,7 @@ class LocalPane;
 class Sidebar;
 class ToastView;
 class ToolbarRow;
+class TransferQueuePanel;
 class WindowStatusBar;
 
 // The single main window: the sidebar, and a workspace of the toolbar row, the local and Drive
@@ -50,6 +52,7 @@ public:
     UpdateBanner *updateBanner() const { return m_banner; }
     ToastView *toast() const { return m_toast; }
     QWidget *queueArea() const { return m_queueArea; }
+    TransferQueuePanel *queuePanel() const { return m_queuePanel; }
     bool showCoffee() const { return m_showCoffee; }
     // The open name sheet, if any.
     NameSheet *nameSheet() const { return m_nameSheet; }
@@ -93,6 +96,8 @@ private:
     void updateBannerVisibility();
     QCoro::Task<> showUpdateNotes();
     void updateQueueVisibility();
+    // The status line and the sidebar badge from the transfers.
+    void updateActivity();
     void updateToast();
     QCoro::Task<> dismissToastLater(quint64 shown);
     QCoro::Task<> showErrors();
@@ -109,6 +114,8 @@ private:
     LocalPane *m_local;
     DrivePane *m_drive;
     QWidget *m_queueArea;
+    TransferQueuePanel *m_queuePanel = nullptr;
+    QTimer m_activityTimer;
     WindowStatusBar *m_status;
     UpdateBanner *m_banner;
     ToastView *m_toast;

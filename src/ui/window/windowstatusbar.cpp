@@ -39,13 +39,21 @@ WindowStatusBar::WindowStatusBar(QWidget *parent)
 
 void WindowStatusBar::setActive(bool active)
 {
+    // Style sheets are costly to apply, and transfers report many times a second.
+    if (m_dot->property("active").isValid() && m_dot->property("active").toBool() == active)
+        return;
+    m_dot->setProperty("active", active);
     m_dot->setStyleSheet(u"background: %1; border-radius: 2px;"_s.arg(
         (active ? Palette::teal() : Palette::muted()).name()));
 }
 
 void WindowStatusBar::setText(const QString &text, const QColor &color)
 {
-    m_text->setText(text);
+    if (m_text->text() != text)
+        m_text->setText(text);
+    if (m_text->property("tint").isValid() && m_text->property("tint").value<QColor>() == color)
+        return;
+    m_text->setProperty("tint", color);
     m_text->setStyleSheet(color.isValid() ? u"color: %1;"_s.arg(color.name())
                                           : u"color: %1;"_s.arg(Palette::muted().name()));
 }

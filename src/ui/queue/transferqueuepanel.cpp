@@ -1,0 +1,150 @@
+#include "queue/transferqueuepanel.h"
+
+#include "queue/queueresizehandle.h"
+#include "queue/queuetexts.h"
+#include "queue/transferqueuemodel.h"
+#include "queue/transferqueueview.h"
+#include "queue/transferrowdelegate.h"
+
+#include "common/icons.h"
+#include "common/palette.h"
+#include "tables/filetablesetup.h"
+
+#include "appmodel.h"
+#include "transfer/transferqueue.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSettings>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+using namespace Qt::StringLiterals;
+
+namespace Tarnwick {
+
+const QString TransferQueuePanel::heightKey = u"queue-height"_s;
+
+double TransferQueuePanel::clampHeight(double height)
+{
+    if (!std::isfinite(height))
+        return defaultHeight;
+    if (height <= minimumHeight)
+        return minimumHeight;
+    return height > maximumHeight ? maximumHeight : height;
+}
+
+TransferQueuePanel::TransferQueuePanel(AppModel *model, QWidget *parent)
+    : QFrame(parent)
+    , m_appModel(model)
+    , m_handle(new QueueResizeHandle(this))
+    , m_title(new QLabel(u"Hàng đợi"_s, this))
+    , m_counts(new QLabel(this))
+    , m_clear(new QPushButton(u"Xóa đã xong"_s, this))
+    , m_hide(new QPushButton(this))
+    , m_model(new TransferQueueModel(model ? &model->queue() : nullptr, this))
+    , m_view(new TransferQueueView(m_model, this))
+    , m_headerTimer(new QTimer(this))
+{
+    setObjectName(u"queuePanel"_s);
+    setAttribute(Qt::WA_StyledBackground);
+
+    auto *column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addWidget(m_handle);
+
+    auto *head = new QHBoxLayout;
+    head->setContentsMargins(12, 0, 8, 4);
+    head->setSpacing(8);
+    auto *icon = new QLabel(this);
+    icon->setPixmap(Icons::symbol(u"arrow.up.arrow.down"_s, Palette::teal()).pixmap(14, 14));
+    head->addWidget(icon);
+    m_title->setProperty("role", u"title"_s);
+    head->addWidget(m_title);
+    m_counts->setProperty("role", u"muted"_s);
+    head->addWidget(m_counts);
+    head->addStretch(1);
+    m_clear->setProperty("flat", true);
+    head->addWidget(m_clear);
+    m_hide->setIcon(Icons::symbol(u"chevron.down"_s, Palette::muted()));
+    m_hide->setIconSize(QSize(14, 14));
+    m_hide->setToolTip(u"Ẩn hàng đợi"_s);
+    m_hide->setProperty("flat", true);
+    head->addWidget(m_hide);
+    column->addLayout(head);
+    column->addWidget(m_view, 1);
+
+    connect(m_handle, &QueueResizeHandle::dragged, this, [this](double translation) {
+        if (!m_dragStartHeight)
+            m_dragStartHeight = m_height;
+        // Dragging up grows the panel.
+        setQueueHeight(*m_dragStartHeight - translation);
+    });
+    connect(m_handle, &QueueResizeHandle::dragEnded, this, [this] { m_dragStartHeight.reset(); });
+
+    connect(m_clear, &QPushButton::clicked, this, [this] {
+        if (m_appModel)
+            m_appModel->clearFinished();
+    });
+    connect(m_hide, &QPushButton::clicked, this, [this] {
+        if (m_appModel)
+            m_appModel->setShowTransfers(false);
+    });
+    connect(m_view->rowDelegate(), &TransferRowDelegate::buttonClicked, this,
+            [this](const QUuid &id, QueueTexts::RowButton::Kind kind) {
+                if (!m_appModel)
+                    return;
+                switch (kind) {
+                case QueueTexts::RowButton::Pause:
+                    m_appModel->pauseTransfer(id);
+                    break;
+                case QueueTexts::RowButton::Resume:
+                case QueueTexts::RowButton::Retry:
+                    m_appModel->resumeTransfer(id);
+                    break;
+                case QueueTexts::RowButton::Cancel:
+                    m_appModel->cancelTransfer(id);
+                    break;
+                }
+            });
+
+    // Progress arrives many times a second: the header follows once per event-loop turn.
+    setUpRowsTimer(m_headerTimer);
+    connect(m_headerTimer, &QTimer::timeout, this, &TransferQueuePanel::updateHeader);
+    if (model)
+        connect(&model->queue(), &TransferQueue::transfersChanged, m_headerTimer,
+                qOverload<>(&QTimer::start));
+
+    bool stored = false;
+    const double height = QSettings().value(heightKey).toDouble(&stored);
+    m_height = clampHeight(stored ? height : defaultHeight);
+    setFixedHeight(qRound(m_height));
+    updateHeader();
+}
+
+TransferQueuePanel::~TransferQueuePanel() = default;
+
+void TransferQueuePanel::setQueueHeight(double height)
+{
+    m_height = clampHeight(height);
+    QSettings().setValue(heightKey, m_height);
+    setFixedHeight(qRound(m_height));
+}
+
+void TransferQueuePanel::updateHeader()
+{
+    const QList<Transfer> none;
+    const QList<Transfer> &all = m_appModel ? m_appModel->transfers() : none;
+    const QString counts = all.isEmpty() ? QueueTexts::emptyQueueText()
+                                         : QueueTexts::headerCounts(all);
+    if (m_counts->text() != counts)
+        m_counts->setText(counts);
+    m_counts->setVisible(!counts.isEmpty());
+    m_clear->setEnabled(QueueTexts::hasFinished(all));
+}
+
+} // namespace Tarnwick

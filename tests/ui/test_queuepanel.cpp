@@ -1,0 +1,582 @@
+// The transfer queue panel against a model signed in to the emulator: rows and file sub-rows by
+// state, the header, the row buttons clicked where they are drawn, the resize limits and the
+// stored height, the item model's consistency while transfers run, and the status line.
+#include "../queue/queuetesting.h"
+#include "support/testsupport.h"
+
+#include "queue/queueresizehandle.h"
+#include "queue/queuetexts.h"
+#include "queue/transferqueuemodel.h"
+#include "queue/transferqueuepanel.h"
+#include "queue/transferqueueview.h"
+#include "queue/transferrowdelegate.h"
+#include "window/mainwindow.h"
+#include "window/sidebar.h"
+#include "window/sidebutton.h"
+#include "window/windowstatusbar.h"
+
+#include "transfer/transferqueue.h"
+
+#include <QAbstractItemModelTester>
+#include <QElapsedTimer>
+#include <QHelpEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+#include <QToolTip>
+
+#include <algorithm>
+#include <iostream>
+
+using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
+using namespace Tarnwick;
+using namespace Tarnwick::Testing;
+using State = TransferState;
+using Kind = QueueTexts::RowButton::Kind;
+using Column = TransferQueueModel::Column;
+
+namespace {
+
+class QueuePanel : public QueueTest
+{
+protected:
+    ~QueuePanel() override
+    {
+        // What still runs is cancelled and ends while the model and the emulator are there.
+        for (const Transfer &t : QList<Transfer>(model->transfers()))
+            if (!isFinished(t.state))
+                model->cancelTransfer(t.id);
+        waitUntil([&] { return model->queue().activeRuns() == 0; });
+    }
+
+    // A Drive folder of `count` files of `size` bytes, each held to bytesPerSecond when above 0.
+    QString driveFolder(const QString &name, int count, qint64 size, qint64 bytesPerSecond = 0)
+    {
+        const QString folder = emulator.createFolder(account.email, name);
+        for (int i = 1; i <= count; ++i) {
+            const QString id = emulator.createFile(
+                account.email, u"f%1.bin"_s.arg(i, 2, 10, QChar(u'0')), bytes(size, quint64(i)),
+                folder);
+            if (bytesPerSecond > 0)
+                throttleMedia(id, bytesPerSecond);
+        }
+        return folder;
+    }
+    // A Drive file that downloads far slower than any test lasts.
+    DriveFile slowFile(const QString &name)
+    {
+        const QString id = emulator.createFile(account.email, name, bytes(4'000'000, 7));
+        throttleMedia(id, 16 * 1024);
+        return driveFile(id);
+    }
+    DriveFile refusedFile(const QString &name, int times = 0)
+    {
+        const QString id = emulator.createFile(account.email, name, bytes(5000, 3));
+        Emulator::FaultRule refuse = Emulator::FaultRule::respondError(
+            403, u"forbidden"_s, u"Not allowed"_s, u"GET"_s, u"^/drive/v3/files/"_s + id + u'$');
+        refuse.query = u"alt=media"_s;
+        refuse.times = times;
+        emulator.addFault(refuse);
+        return driveFile(id);
+    }
+    void show(QWidget &panel)
+    {
+        panel.resize(1120, int(TransferQueuePanel::maximumHeight));
+        panel.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
+    }
+    static QModelIndex row(TransferQueuePanel &panel, const QUuid &id, int column = 0)
+    {
+        return panel.queueModel()->indexOf(id).siblingAtColumn(column);
+    }
+    static QString text(const QModelIndex &index, int role = Qt::DisplayRole)
+    {
+        return index.data(role).toString();
+    }
+    static QStringList hints(TransferQueuePanel &panel, const QUuid &id)
+    {
+        const QModelIndex cell = row(panel, id, Column::ButtonsColumn);
+        QStringList out;
+        for (const auto &placed : TransferRowDelegate::buttons(cell, panel.view()->visualRect(cell)))
+            out.append(placed.button.hint);
+        return out;
+    }
+    // Clicks the row's button of this kind where the delegate draws it.
+    static void click(TransferQueuePanel &panel, const QUuid &id, Kind kind)
+    {
+        const QModelIndex cell = row(panel, id, Column::ButtonsColumn);
+        ASSERT_TRUE(cell.isValid());
+        panel.view()->scrollTo(cell);
+        const QRect rect = panel.view()->visualRect(cell);
+        for (const auto &placed : TransferRowDelegate::buttons(cell, rect)) {
+            if (placed.button.kind == kind) {
+                QTest::mouseClick(panel.view()->viewport(), Qt::LeftButton, {},
+                                  placed.rect.center());
+                return;
+            }
+        }
+        FAIL() << "no such button in the row";
+    }
+    static QString tooltipAt(TransferQueuePanel &panel, const QPoint &pos)
+    {
+        QWidget *viewport = panel.view()->viewport();
+        QHelpEvent help(QEvent::ToolTip, pos, viewport->mapToGlobal(pos));
+        QCoreApplication::sendEvent(viewport, &help);
+        return QToolTip::text();
+    }
+    // Drags the handle by dy points (negative: up) in one move.
+    static void drag(TransferQueuePanel &panel, int dy, bool release = true)
+    {
+        QueueResizeHandle *handle = panel.handle();
+        const QPoint start = handle->rect().center();
+        QTest::mousePress(handle, Qt::LeftButton, {}, start);
+        QTest::mouseMove(handle, start + QPoint(0, dy));
+        if (release)
+            QTest::mouseRelease(handle, Qt::LeftButton, {}, start + QPoint(0, dy));
+    }
+    static void save(QWidget &widget, const QString &name)
+    {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        widget.grab().save(artifactDir() + u"/"_s + name);
+    }
+};
+
+TEST_F(QueuePanel, RowsAndSubRowsForEveryState)
+{
+    TransferQueuePanel panel(model.get());
+    show(panel);
+    EXPECT_EQ(panel.countLabel()->text(), u"Trống. Kéo thả file giữa hai khung để bắt đầu.");
+    EXPECT_FALSE(panel.clearButton()->isEnabled());
+
+    // A finished and a failed download first, then enough slow work to fill all six slots.
+    const QString okId = emulator.createFile(account.email, u"ok.bin"_s, bytes(2000, 1));
+    download({driveFile(okId), refusedFile(u"bad.bin"_s)}, localDir.path());
+    ASSERT_TRUE(allFinished());
+    const QUuid ok = idAt(0), bad = idAt(1);
+
+    const QString album = driveFolder(u"Album"_s, 3, 3'000'000, 16 * 1024);
+    QList<DriveFile> work{driveFile(album)};
+    for (const QString &name : {u"s1.bin"_s, u"s2.bin"_s, u"s3.bin"_s, u"s4.bin"_s, u"s5.bin"_s,
+                                u"w1.bin"_s, u"w2.bin"_s, u"c1.bin"_s})
+        work.append(slowFile(name));
+    download(work, localDir.path());
+    const QUuid albumId = idAt(2), paused = idAt(3), promoted = idAt(8), waiting = idAt(9),
+                cancelled = idAt(10);
+    ASSERT_TRUE(waitUntil([&] { return transfer(albumId)->activeWorkers.size() == 3; }));
+    model->cancelTransfer(cancelled);
+    model->pauseTransfer(paused);
+    ASSERT_TRUE(reaches(promoted, State::Working));
+    ASSERT_TRUE(waitUntil([&] { return panel.countLabel()->text() == u"6 đang chạy · 1 chờ"; }));
+    EXPECT_TRUE(panel.clearButton()->isEnabled());
+
+    TransferQueueModel &rows = *panel.queueModel();
+    ASSERT_EQ(rows.rowCount(), 11);
+    // Status, remaining time and buttons by state; only the running folder has file sub-rows.
+    struct Expect
+    {
+        QUuid id;
+        QString status;
+        QString remaining;
+        QStringList hints;
+    };
+    const QList<Expect> expected{
+        {ok, u"Hoàn tất"_s, u"—"_s, {u"Xóa khỏi danh sách"_s}},
+        {bad, u"Lỗi"_s, u"—"_s, {u"Thử lại từ chỗ đã dừng"_s, u"Xóa khỏi danh sách"_s}},
+        {paused, u"Tạm dừng"_s, u"—"_s, {u"Tiếp tục"_s, u"Hủy tác vụ"_s}},
+        {waiting, u"Đang chờ"_s, u"—"_s, {u"Hủy tác vụ"_s}},
+        {cancelled, u"Đã hủy"_s, u"—"_s, {u"Xóa khỏi danh sách"_s}},
+    };
+    for (const Expect &e : expected) {
+        SCOPED_TRACE(e.status.toStdString());
+        EXPECT_EQ(text(row(panel, e.id, Column::StatusColumn)), e.status);
+        EXPECT_EQ(text(row(panel, e.id, Column::RemainingColumn)), e.remaining);
+        EXPECT_EQ(hints(panel, e.id), e.hints);
+        EXPECT_EQ(rows.rowCount(row(panel, e.id)), 0);
+    }
+    // The failure's reason shows on its status.
+    EXPECT_FALSE(text(row(panel, bad, Column::StatusColumn), Qt::ToolTipRole).isEmpty());
+    EXPECT_EQ(text(row(panel, ok, Column::DirectionColumn)), u"Transfer");
+    EXPECT_EQ(text(row(panel, ok, Column::SourceColumn)), u"/Drive của tôi/ok.bin");
+    EXPECT_EQ(text(row(panel, ok, Column::SizeColumn)), u"2 KB / 2 KB");
+    EXPECT_EQ(text(row(panel, ok, Column::ProgressColumn)), u"100%");
+
+    const QModelIndex folder = row(panel, albumId);
+    EXPECT_EQ(hints(panel, albumId), (QStringList{u"Tạm dừng"_s, u"Hủy tác vụ"_s}));
+    const QString status = text(folder.siblingAtColumn(Column::StatusColumn));
+    EXPECT_TRUE(status == u"Đang chạy" || status.endsWith(u'%')) << status.toStdString();
+    ASSERT_TRUE(waitUntil([&] { return rows.rowCount(folder) == 3; }));
+    EXPECT_TRUE(panel.view()->isExpanded(folder));
+    QStringList names;
+    for (int i = 0; i < 3; ++i) {
+        const QModelIndex sub = rows.index(i, 0, folder);
+        EXPECT_EQ(text(sub), u"File");
+        EXPECT_FALSE(panel.view()->visualRect(sub).isEmpty());
+        names.append(text(sub.siblingAtColumn(Column::SourceColumn)));
+        EXPECT_TRUE(TransferRowDelegate::buttons(sub.siblingAtColumn(Column::ButtonsColumn),
+                                                 QRect(0, 0, 40, 34))
+                        .isEmpty());
+    }
+    names.sort();
+    EXPECT_EQ(names, (QStringList{u"f01.bin [1/3]"_s, u"f02.bin [2/3]"_s, u"f03.bin [3/3]"_s}));
+
+    // Working time moves with the clock; the remaining time is a guess or "?".
+    clock.advance(65s);
+    EXPECT_TRUE(text(folder.siblingAtColumn(Column::RemainingColumn), Qt::ToolTipRole)
+                    .startsWith(u"đã chạy 1p"_s));
+    const QString left = text(folder.siblingAtColumn(Column::RemainingColumn));
+    EXPECT_TRUE(left == u"?" || left.startsWith(u"còn ~"_s)) << left.toStdString();
+    // The tick announces only the time cells of the running rows.
+    QSignalSpy changed(&rows, &QAbstractItemModel::dataChanged);
+    rows.refreshTimes();
+    ASSERT_EQ(changed.size(), 6 + 0);
+    for (const QList<QVariant> &args : changed) {
+        const auto from = args[0].value<QModelIndex>(), to = args[1].value<QModelIndex>();
+        EXPECT_EQ(from, to);
+        EXPECT_EQ(from.column(), int(Column::RemainingColumn));
+        EXPECT_EQ(rows.transfer(from)->state, State::Working);
+    }
+    EXPECT_TRUE(rows.timeTimer()->isActive());
+    save(panel, u"queue-panel-states.png"_s);
+
+    // "Xóa đã xong" takes the done, failed and cancelled rows and then has nothing left to do.
+    QTest::mouseClick(panel.clearButton(), Qt::LeftButton);
+    EXPECT_EQ(rows.rowCount(), 8);
+    EXPECT_FALSE(row(panel, ok).isValid());
+    ASSERT_TRUE(waitUntil([&] { return !panel.clearButton()->isEnabled(); }));
+
+    QTest::mouseClick(panel.hideButton(), Qt::LeftButton);
+    EXPECT_FALSE(model->showTransfers());
+}
+
+TEST_F(QueuePanel, RowButtonsPauseResumeRetryAndCancelWhereTheyAreDrawn)
+{
+    TransferQueuePanel panel(model.get());
+    show(panel);
+    download({slowFile(u"slow.bin"_s), refusedFile(u"once.bin"_s, 1)}, localDir.path());
+    const QUuid slow = idAt(0), once = idAt(1);
+    ASSERT_TRUE(reaches(once, State::Failed));
+
+    // The help texts are the ones drawn at each button.
+    const QModelIndex failedCell = row(panel, once, Column::ButtonsColumn);
+    const auto failedButtons =
+        TransferRowDelegate::buttons(failedCell, panel.view()->visualRect(failedCell));
+    ASSERT_EQ(failedButtons.size(), 2);
+    EXPECT_EQ(tooltipAt(panel, failedButtons[0].rect.center()), u"Thử lại từ chỗ đã dừng");
+    EXPECT_EQ(tooltipAt(panel, failedButtons[1].rect.center()), u"Xóa khỏi danh sách");
+
+    // Retry queues it again; the refusal was for one time only, so it arrives.
+    click(panel, once, Kind::Retry);
+    ASSERT_TRUE(reaches(once, State::Done));
+    EXPECT_EQ(sha256OfFile(local(u"once.bin"_s)), emulator.contentSha256(at(1).remoteFile->id));
+
+    ASSERT_TRUE(reaches(slow, State::Working));
+    click(panel, slow, Kind::Pause);
+    EXPECT_EQ(transfer(slow)->state, State::Paused);
+    click(panel, slow, Kind::Resume);
+    ASSERT_TRUE(reaches(slow, State::Working));
+    // Cancel of a running transfer ends it; a second click takes it off the list.
+    click(panel, slow, Kind::Cancel);
+    ASSERT_TRUE(reaches(slow, State::Cancelled));
+    EXPECT_EQ(hints(panel, slow), (QStringList{u"Xóa khỏi danh sách"_s}));
+    click(panel, slow, Kind::Cancel);
+    EXPECT_EQ(transfer(slow), nullptr);
+    EXPECT_EQ(panel.queueModel()->rowCount(), 1);
+    // A click beside the buttons does nothing.
+    const QModelIndex doneCell = row(panel, once, Column::ButtonsColumn);
+    QTest::mouseClick(panel.view()->viewport(), Qt::LeftButton, {},
+                      panel.view()->visualRect(doneCell).topLeft() + QPoint(2, 2));
+    EXPECT_NE(transfer(once), nullptr);
+}
+
+TEST_F(QueuePanel, HeightStaysBetweenLimitsAndIsStoredAtOnce)
+{
+    QSettings settingsStore;
+    {
+        TransferQueuePanel panel(model.get());
+        show(panel);
+        // A fresh installation shows 170 points.
+        EXPECT_EQ(panel.queueHeight(), 170);
+        EXPECT_EQ(panel.height(), 170);
+
+        drag(panel, -500, false);
+        EXPECT_EQ(panel.queueHeight(), 640);
+        EXPECT_EQ(panel.height(), 640);
+        EXPECT_TRUE(panel.isDragging());
+        // Stored during the drag, not only when it ends.
+        EXPECT_EQ(settingsStore.value(TransferQueuePanel::heightKey).toDouble(), 640);
+        QTest::mouseRelease(panel.handle(), Qt::LeftButton);
+        EXPECT_FALSE(panel.isDragging());
+
+        drag(panel, 2000);
+        EXPECT_EQ(panel.queueHeight(), 64);
+        drag(panel, -36);
+        EXPECT_EQ(panel.queueHeight(), 100);
+        EXPECT_EQ(panel.handle()->toolTip(), u"Kéo lên hoặc xuống để đổi chiều cao hàng đợi");
+        EXPECT_EQ(panel.handle()->cursor().shape(), Qt::SizeVerCursor);
+    }
+    // The next panel starts from the stored height; stored nonsense falls back or is clamped.
+    EXPECT_EQ(TransferQueuePanel(model.get()).queueHeight(), 100);
+    settingsStore.setValue(TransferQueuePanel::heightKey, u"tall"_s);
+    EXPECT_EQ(TransferQueuePanel(model.get()).queueHeight(), 170);
+    settingsStore.setValue(TransferQueuePanel::heightKey, 9000);
+    EXPECT_EQ(TransferQueuePanel(model.get()).queueHeight(), 640);
+    settingsStore.setValue(TransferQueuePanel::heightKey, u"nan"_s);
+    EXPECT_EQ(TransferQueuePanel(model.get()).queueHeight(), 170);
+    EXPECT_EQ(TransferQueuePanel::clampHeight(64.5), 64.5);
+    EXPECT_EQ(TransferQueuePanel::clampHeight(-3), 64);
+}
+
+TEST_F(QueuePanel, ItemModelStaysConsistentWhileSixFolderTransfersRun)
+{
+    TransferQueuePanel panel(model.get());
+    show(panel);
+    TransferQueueModel &rows = *panel.queueModel();
+    QAbstractItemModelTester tester(&rows, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    int resets = 0, updates = 0, inserted = 0, removed = 0;
+    QObject::connect(&rows, &QAbstractItemModel::modelReset, [&] { ++resets; });
+    QObject::connect(&rows, &QAbstractItemModel::dataChanged,
+                     [&](const QModelIndex &from, const QModelIndex &to) {
+                         ++updates;
+                         // One row, or a block of one transfer's files.
+                         EXPECT_EQ(from.parent(), to.parent());
+                         if (!from.parent().isValid()) {
+                             EXPECT_EQ(from.row(), to.row());
+                         }
+                     });
+    QObject::connect(&rows, &QAbstractItemModel::rowsInserted,
+                     [&](const QModelIndex &parent) { inserted += parent.isValid() ? 1 : 0; });
+    QObject::connect(&rows, &QAbstractItemModel::rowsRemoved,
+                     [&](const QModelIndex &parent) { removed += parent.isValid() ? 1 : 0; });
+
+    QList<DriveFile> folders;
+    for (int i = 0; i < 6; ++i)
+        folders.append(driveFile(driveFolder(u"Folder %1"_s.arg(i), 6, 400'000, 2'000'000)));
+    QElapsedTimer running;
+    running.start();
+    download(folders, localDir.path());
+    ASSERT_TRUE(allFinished());
+    const double seconds = running.elapsed() / 1000.0;
+
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(at(i).state, State::Done);
+        EXPECT_EQ(rows.rowCount(rows.index(i, 0)), 0);
+    }
+    EXPECT_EQ(resets, 0);
+    EXPECT_GT(inserted, 6);
+    EXPECT_EQ(inserted, removed);
+    EXPECT_GT(updates, 100);
+    std::cout << "queue model: " << updates << " row updates, " << inserted
+              << " file sub-rows in " << seconds << " s (" << int(updates / seconds)
+              << " updates/s), 0 resets\n";
+}
+
+TEST_F(QueuePanel, SixTransfersRunningPictureAndRepaintTime)
+{
+    TransferQueuePanel panel(model.get());
+    show(panel);
+    panel.setQueueHeight(420);
+    QList<DriveFile> work;
+    for (int i = 0; i < 5; ++i)
+        work.append(driveFile(driveFolder(u"Ảnh chuyến đi %1"_s.arg(i + 1), 4 + i, 3'000'000,
+                                          60 * 1024)));
+    work.append(slowFile(u"Báo cáo quý.pdf"_s));
+    work.append(slowFile(u"video-gia-dinh.mp4"_s));
+    download(work, localDir.path());
+    // Each folder has its files in flight and the speeds have been measured; speeds are taken
+    // on the test clock, which moves only when told.
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            clock.advance(100ms);
+            for (int i = 0; i < 5; ++i)
+                if (at(i).activeWorkers.size() < 3 || at(i).speed <= 0)
+                    return false;
+            return at(5).speed > 0;
+        },
+        60s))
+        << [&] {
+               std::string out;
+               for (const Transfer &t : model->transfers())
+                   out += std::to_string(int(t.state)) + "/" +
+                          std::to_string(t.activeWorkers.size()) + "/" + std::to_string(t.speed) +
+                          " ";
+               return out;
+           }();
+    EXPECT_EQ(panel.countLabel()->text(), u"6 đang chạy · 1 chờ");
+    save(panel, u"queue-panel-six-running.png"_s);
+    {
+        MainWindow window(model.get());
+        model->setShowTransfers(true);
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        save(window, u"window-with-queue.png"_s);
+    }
+
+    // A repaint of the whole panel, the way the window redraws it.
+    QList<qint64> times;
+    for (int i = 0; i < 60; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        panel.grab();
+        times.append(timer.nsecsElapsed());
+    }
+    std::sort(times.begin(), times.end());
+    const double median = times[times.size() / 2] / 1e6;
+    const double worst = times.last() / 1e6;
+    std::cout << "queue panel repaint (grab, " << panel.width() << "x" << panel.height()
+              << ", 6 running, " << panel.queueModel()->rowCount() << " rows): median " << median
+              << " ms, max " << worst << " ms\n";
+    RecordProperty("repaint_median_ms", QString::number(median, 'f', 2).toStdString());
+}
+
+TEST_F(QueuePanel, ManyUpdatesASecondNeverResetTheRows)
+{
+    // Six working transfers of six files each, moved by hand as fast as the loop goes.
+    TransferQueuePanel panel(model.get());
+    show(panel);
+    TransferQueue &queue = model->queue();
+    QList<QUuid> ids;
+    for (int i = 0; i < 6; ++i) {
+        Transfer t = Transfer::waiting(u"Folder %1"_s.arg(i));
+        t.remoteFile = DriveFile{};
+        t.state = State::Working;
+        t.total = 36'000'000;
+        t.totalFilesCount = 36;
+        for (int w = 0; w < 6; ++w)
+            t.updateWorker(w, w + 1, 36, u"f%1.bin"_s.arg(w), u"/a"_s, u"/b"_s, 1'000'000, false);
+        ids.append(t.id);
+        queue.append(t);
+    }
+    int resets = 0;
+    QObject::connect(panel.queueModel(), &QAbstractItemModel::modelReset, [&] { ++resets; });
+    constexpr int rounds = 3000;
+    QElapsedTimer timer;
+    timer.start();
+    for (int n = 0; n < rounds; ++n) {
+        const QUuid &id = ids[n % 6];
+        queue.update(id, [n](Transfer &t) {
+            const int w = (n / 6) % 6;
+            t.done += 1000;
+            t.speed = 1.5e6;
+            t.updateWorkerProgress(w, (n / 36) * 1000, 1.5e6);
+            // Now and then a file ends and the slot takes the next one.
+            if (n % 50 == 49)
+                t.updateWorker(w, 7 + n / 50, 36, u"g%1.bin"_s.arg(n), u"/a"_s, u"/b"_s, 1'000'000,
+                               false);
+        });
+        if (n % 60 == 0)
+            QCoreApplication::processEvents();
+    }
+    QCoreApplication::processEvents();
+    const double perUpdate = double(timer.nsecsElapsed()) / rounds / 1000.0;
+    EXPECT_EQ(resets, 0);
+    EXPECT_EQ(panel.queueModel()->rowCount(panel.queueModel()->index(0, 0)), 6);
+    EXPECT_LT(perUpdate, 2000.0); // far more than hundreds a second
+    std::cout << "queue model under the view: " << rounds << " updates, " << perUpdate
+              << " µs per update\n";
+    for (const QUuid &id : ids)
+        queue.remove(id);
+}
+
+TEST_F(QueuePanel, StatusLineAndBadgeFollowTheTransfers)
+{
+    MainWindow window(model.get());
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    WindowStatusBar *status = window.windowStatusBar();
+    EXPECT_EQ(status->textLabel()->text(), u"Sẵn sàng");
+
+    Transfer folder = Transfer::waiting(u"Ảnh"_s);
+    folder.remoteFile = DriveFile{};
+    folder.state = State::Working;
+    folder.done = 400;
+    folder.total = 1000;
+    folder.speed = 1'500'000;
+    folder.currentFileIndex = 3;
+    folder.totalFilesCount = 12;
+    Transfer paused = Transfer::waiting(u"a.pdf"_s);
+    paused.source = u"/tmp/a.pdf"_s;
+    paused.state = State::Paused;
+    Transfer waiting = Transfer::waiting(u"b.pdf"_s);
+    waiting.source = u"/tmp/b.pdf"_s;
+    waiting.state = State::Working; // added working so the queue does not start it
+    model->queue().append(folder);
+    model->queue().append(paused);
+    model->queue().append(waiting);
+    model->queue().update(waiting.id, [](Transfer &t) { t.state = State::Waiting; });
+    ASSERT_TRUE(waitUntil([&] { return status->textLabel()->text().startsWith(u"Đang tải"_s); }));
+    EXPECT_EQ(status->textLabel()->text(), u"Đang tải xuống (40%) · File 3/12 · ↓ 1.5 MB/s");
+    EXPECT_EQ(window.sidebar()->queueButton()->badge()->text(), u"2");
+
+    model->queue().remove(folder.id);
+    ASSERT_TRUE(waitUntil([&] { return status->textLabel()->text() == u"Tác vụ đang tạm dừng"; }));
+    model->queue().remove(paused.id);
+    ASSERT_TRUE(waitUntil([&] { return status->textLabel()->text() == u"Đang truyền file"; }));
+    model->queue().remove(waiting.id);
+    ASSERT_TRUE(waitUntil([&] { return status->textLabel()->text() == u"Sẵn sàng"; }));
+    EXPECT_FALSE(window.sidebar()->queueButton()->badge()->isVisible());
+
+    // The window holds the panel only while the queue is shown.
+    model->setShowTransfers(true);
+    EXPECT_TRUE(window.queuePanel()->isVisible());
+    EXPECT_EQ(window.queuePanel()->height(), 170);
+}
+
+TEST(QueueTexts, WorkingWithoutSpeedAndTheOtherCellTexts)
+{
+    Transfer t = Transfer::waiting(u"x.bin"_s);
+    t.state = State::Working;
+    t.total = 1000;
+    t.done = 5;
+    EXPECT_EQ(QueueTexts::status(t).text, u"Đang chạy");
+    EXPECT_EQ(QueueTexts::speedText(t), u"—");
+    EXPECT_EQ(QueueTexts::remainingText(t), u"?");
+    t.speed = 99;
+    t.done = 10;
+    EXPECT_EQ(QueueTexts::status(t).text, u"1%");
+    EXPECT_EQ(QueueTexts::remainingText(t), u"còn ~10s");
+    t.speed = std::numeric_limits<double>::infinity();
+    EXPECT_EQ(QueueTexts::remainingText(t), u"?");
+    t.speed = 0;
+    t.done = t.total;
+    t.state = State::Done;
+    EXPECT_EQ(QueueTexts::remainingText(t), u"—");
+
+    EXPECT_EQ(QueueTexts::directionSymbol(t), u"arrow.down.backward");
+    EXPECT_EQ(QueueTexts::endSymbol(t, t.displaySource()), u"cloud.fill");
+    EXPECT_EQ(QueueTexts::endSymbol(t, t.displayDestination()), u"laptopcomputer");
+    EXPECT_TRUE(QueueTexts::currentFileLine(t).isEmpty());
+    t.totalFilesCount = 4;
+    t.currentFileIndex = 2;
+    t.currentFileName = u"b.jpg"_s;
+    EXPECT_EQ(QueueTexts::endSymbol(t, t.displaySource()), u"folder.fill");
+    EXPECT_EQ(QueueTexts::currentFileLine(t), u"b.jpg (2/4)");
+
+    ActiveWorkerItem w{.id = 0, .fileIndex = 2, .totalFiles = 4, .fileName = u"b.jpg"_s,
+                       .done = 0, .total = 500};
+    EXPECT_EQ(QueueTexts::workerNameText(w), u"b.jpg [2/4]");
+    EXPECT_EQ(QueueTexts::workerProgressText(w), u"Đang tải…");
+    EXPECT_EQ(QueueTexts::workerRemainingText(w), u"—");
+    EXPECT_TRUE(QueueTexts::workerSpeedText(w).isEmpty());
+    w.done = 250;
+    w.speed = 125;
+    EXPECT_EQ(QueueTexts::workerProgressText(w), u"50%");
+    EXPECT_EQ(QueueTexts::workerRemainingText(w), u"còn ~2s");
+
+    EXPECT_EQ(QueueTexts::durationText(59), u"59s");
+    EXPECT_EQ(QueueTexts::durationText(200), u"3p 20s");
+    EXPECT_EQ(QueueTexts::durationText(8100), u"2h 15p");
+
+    // Running alone, or running and waiting.
+    Transfer waiting = Transfer::waiting(u"y"_s);
+    Transfer running = t;
+    running.state = State::Working;
+    EXPECT_EQ(QueueTexts::headerCounts({running}), u"1 đang chạy");
+    EXPECT_EQ(QueueTexts::headerCounts({running, waiting, waiting}), u"1 đang chạy · 2 chờ");
+    EXPECT_EQ(QueueTexts::headerCounts({t}), u"");
+}
+
+} // namespace
