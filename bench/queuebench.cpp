@@ -12,6 +12,10 @@
 //                                             each uploaded item
 //   tarnwick-bench-queue idle BASE DIR        signs a model in and moves nothing for 2 s
 //   tarnwick-bench-queue probe                only the 10 ms timer, until SIGTERM
+//   tarnwick-bench-queue updates N            the main thread's cost of one progress report
+//                                             (TransferQueue::update as the worker pool sends
+//                                             it) with N transfers in the list and the six
+//                                             working ones first or last; no server
 //
 // The sign-in reads TARNWICK_BENCH_CLIENT, _SECRET, _TOKEN and _REFRESH and stores them in the
 // desktop's keyring, so run and idle need a session with one (scripts/with-test-session.sh).
@@ -270,6 +274,41 @@ int idle(const QString &base, const QString &dir)
     return 0;
 }
 
+// Six working transfers of six workers each, reporting in turn, in a list of `count`.
+int updates(int count)
+{
+    HeadlessDesktop desktop;
+    AppModel model(&desktop);
+    TransferQueue &queue = model.queue();
+    for (int i = 0; i < std::max(count, 6); ++i) {
+        Transfer transfer = Transfer::waiting(u"f%1"_s.arg(i));
+        for (int worker = 0; worker < 6; ++worker)
+            transfer.updateWorker(worker, worker + 1, 6, transfer.name, {}, {}, 1 << 20, false);
+        queue.append(std::move(transfer));
+    }
+    const QList<Transfer> &all = queue.transfers();
+    for (const bool last : {false, true}) {
+        QList<QUuid> working;
+        for (int i = 0; i < 6; ++i)
+            working.append(all[last ? all.size() - 1 - i : i].id);
+        constexpr int reports = 200'000;
+        QElapsedTimer elapsed;
+        elapsed.start();
+        for (int i = 0; i < reports; ++i) {
+            const int worker = (i / 6) % 6;
+            const qint64 done = i;
+            queue.update(working[i % 6], [&](Transfer &t) {
+                t.done = done;
+                t.speed = 1e6;
+                t.updateWorkerProgress(worker, done, 1e6);
+            });
+        }
+        std::printf("RESULT transfers=%d working=%s us_per_update=%.3f\n", int(all.size()),
+                    last ? "last" : "first", double(elapsed.nsecsElapsed()) / reports / 1e3);
+    }
+    return 0;
+}
+
 int probe()
 {
     const double waitBefore = runqueueWaitMs();
@@ -318,6 +357,8 @@ int main(int argc, char **argv)
             return serve(args[2].toLongLong(), args[3].toInt());
         if (mode == u"probe"_s)
             return probe();
+        if (mode == u"updates"_s && args.size() == 3)
+            return updates(args[2].toInt());
         if (mode == u"idle"_s && args.size() == 4)
             return idle(args[2], args[3]);
         if (mode == u"run"_s && args.size() >= 5)
