@@ -23,10 +23,11 @@
 // While the transfers run, a 10 ms timer on the main thread records how late each tick comes,
 // and a bystander process (this program's probe) runs the same timer over the same span, so
 // both see the same machine load. Prints "RESULT down_secs=… up_secs=… down_bytes=… up_bytes=…
-// cpu_s=… main_cpu_ms=… lateness_p99_ms=… stall_max_ms=… late_ticks=… busy_late_ticks=…
-// runqueue_wait_ms=… bystander_p99_ms=… bystander_max_ms=… updates=…": cpu_s is the whole
-// process's CPU while the transfers ran, stall_max_ms the longest gap between two ticks beyond
-// the 10 ms period, updates how many row changes the queue announced.
+// cpu_s=… main_cpu_ms=… lateness_p99_ms=… stall_max_ms=… stall_cpu_ms=… late_ticks=…
+// busy_late_ticks=… runqueue_wait_ms=… bystander_p99_ms=… bystander_max_ms=… updates=…": cpu_s
+// is the whole process's CPU while the transfers ran, stall_max_ms the longest gap between two
+// ticks beyond the 10 ms period and stall_cpu_ms the main thread's own CPU in that gap, updates
+// how many row changes the queue announced.
 #include "appmodel.h"
 #include "async/runsync.h"
 #include "auth/googleauth.h"
@@ -245,12 +246,12 @@ int runQueue(const QString &base, const QString &dir, const QStringList &ids)
         fail(u"%1 notifications for %2 transfers"_s.arg(desktop.notifications).arg(2 * ids.size()));
 
     std::printf("RESULT down_secs=%.3f up_secs=%.3f down_bytes=%lld up_bytes=%lld cpu_s=%.3f "
-                "main_cpu_ms=%.1f lateness_p99_ms=%.2f stall_max_ms=%.2f late_ticks=%ld "
+                "main_cpu_ms=%.1f lateness_p99_ms=%.2f stall_max_ms=%.2f stall_cpu_ms=%.2f late_ticks=%ld "
                 "busy_late_ticks=%ld runqueue_wait_ms=%.1f bystander_p99_ms=%s "
                 "bystander_max_ms=%s updates=%ld\n",
                 downSecs, upSecs, static_cast<long long>(downBytes),
                 static_cast<long long>(upBytes), cpu, mainCpu, probe.percentileMs(0.99),
-                probe.maxMs(), probe.lateTicks(), probe.busyLateTicks(), wait,
+                probe.maxMs(), probe.worstTickCpuMs(), probe.lateTicks(), probe.busyLateTicks(), wait,
                 qPrintable(valueOf(other, u"lateness_p99_ms"_s)),
                 qPrintable(valueOf(other, u"lateness_max_ms"_s)), updates);
 
