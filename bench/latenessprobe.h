@@ -47,6 +47,10 @@ public:
             const double cpu = threadCpuMs();
             if (late > lateLimit && (cpu - m_lastCpu) * 1e6 > double(late) / 2)
                 ++m_busyLate;
+            if (m_late.size() == 1 || late > m_worst) {
+                m_worst = late;
+                m_worstCpu = cpu - m_lastCpu;
+            }
             m_lastCpu = cpu;
             m_last = now;
         });
@@ -73,6 +77,9 @@ public:
                                   [](qint64 late) { return late > lateLimit; }));
     }
     long busyLateTicks() const { return m_busyLate; }
+    // This thread's own CPU time in the tick that came latest: near maxMs() when it was busy
+    // itself, near zero when it waited for a CPU or on the kernel.
+    double worstTickCpuMs() const { return m_worstCpu; }
 
 private:
     static constexpr qint64 lateLimit = 2'000'000;
@@ -83,6 +90,8 @@ private:
     qint64 m_last = 0;
     double m_lastCpu = threadCpuMs();
     long m_busyLate = 0;
+    qint64 m_worst = 0;
+    double m_worstCpu = 0;
     std::vector<qint64> m_late;
 };
 

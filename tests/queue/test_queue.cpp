@@ -368,3 +368,48 @@ TEST_F(Queue, AFolderUploadCreatesEachFolderOnceAndAResumeSkipsFinishedFiles)
 }
 
 } // namespace
+
+// Rows shift when transfers leave the list; every id must still reach its own row.
+TEST_F(Queue, UpdatesFindTheirRowAfterRemovalsShiftTheList)
+{
+    TransferQueue &queue = model->queue();
+    QList<QUuid> ids;
+    for (int i = 0; i < 8; ++i) {
+        Transfer t = Transfer::waiting(u"t%1"_s.arg(i));
+        if (i % 3 == 0)
+            t.state = State::Done;
+        ids.append(t.id);
+        queue.append(std::move(t));
+    }
+    QList<int> changedRows;
+    QObject::connect(&queue, &TransferQueue::transferChanged, &queue,
+                     [&](int row) { changedRows.append(row); });
+    auto touchAll = [&] {
+        changedRows.clear();
+        for (const QUuid &id : ids)
+            queue.update(id, [](Transfer &t) { t.done += 1; });
+    };
+    auto rowsNow = [&] {
+        QList<int> rows;
+        for (const QUuid &id : ids) {
+            if (queue.find(id))
+                rows.append(int(queue.indexOf(id)));
+        }
+        return rows;
+    };
+    touchAll();
+    EXPECT_EQ(changedRows, QList<int>({0, 1, 2, 3, 4, 5, 6, 7}));
+
+    model->cancelTransfer(ids[3]); // done: leaves the list, the rows below move up
+    touchAll();
+    EXPECT_EQ(changedRows, rowsNow());
+    EXPECT_EQ(changedRows, QList<int>({0, 1, 2, 3, 4, 5, 6}));
+    model->clearFinished(); // t0 and t6 leave too
+    touchAll();
+    EXPECT_EQ(changedRows, QList<int>({0, 1, 2, 3, 4}));
+    // Each remaining transfer took exactly its own three updates, none of another's.
+    for (const Transfer &t : queue.transfers())
+        EXPECT_EQ(t.done, 3) << t.name.toStdString();
+    EXPECT_EQ(queue.find(ids[0]), nullptr);
+    EXPECT_EQ(queue.indexOf(ids[6]), -1);
+}

@@ -38,10 +38,18 @@ const Transfer *TransferQueue::find(const QUuid &id) const
 
 qsizetype TransferQueue::indexOf(const QUuid &id) const
 {
+    // Progress names the same few transfers hundreds of times a second: their rows are
+    // remembered (and checked, since removals shift rows) so a long list is not searched each time.
+    if (auto hint = m_rows.constFind(id); hint != m_rows.cend() && *hint < m_transfers.size()
+                                          && m_transfers[*hint].id == id)
+        return *hint;
     for (qsizetype row = 0; row < m_transfers.size(); ++row) {
-        if (m_transfers[row].id == id)
+        if (m_transfers[row].id == id) {
+            m_rows.insert(id, row);
             return row;
+        }
     }
+    m_rows.remove(id);
     return -1;
 }
 
@@ -73,6 +81,7 @@ QList<Transfer> TransferQueue::pausedTransfers() const
 void TransferQueue::append(Transfer transfer)
 {
     m_transfers.append(std::move(transfer));
+    m_rows.insert(m_transfers.last().id, m_transfers.size() - 1);
     emit transferInserted(int(m_transfers.size() - 1));
     emit transfersChanged();
 }
@@ -89,6 +98,7 @@ void TransferQueue::update(const QUuid &id, const std::function<void(Transfer &)
 
 void TransferQueue::removeAt(qsizetype row)
 {
+    m_rows.remove(m_transfers[row].id);
     m_transfers.removeAt(row);
     emit transferRemoved(int(row));
     emit transfersChanged();

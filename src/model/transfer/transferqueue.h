@@ -115,6 +115,7 @@ private:
 
     AppModel &m_model;
     QList<Transfer> m_transfers;
+    mutable QHash<QUuid, qsizetype> m_rows; // row hints for indexOf, verified before use
     int m_activeRuns = 0;
     QHash<QUuid, std::stop_source> m_runningTasks;
     QHash<QUuid, UploadCheckpoint> m_checkpoints;
