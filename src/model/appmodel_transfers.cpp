@@ -19,14 +19,6 @@ namespace Tarnwick {
 
 namespace {
 
-QString lastComponent(const QString &path)
-{
-    QString trimmed = path;
-    while (trimmed.size() > 1 && trimmed.endsWith(u'/'))
-        trimmed.chop(1);
-    return trimmed.mid(trimmed.lastIndexOf(u'/') + 1);
-}
-
 // Kept by "Tải xuống…": files, folders, and items of no stated type; Google documents are not.
 bool downloadable(const DriveFile &file)
 {
@@ -92,7 +84,7 @@ void AppModel::enqueueUploads(QStringList paths)
     const QString parent = cloudParent();
     const QString cloudPath = currentCloudPath();
     for (const QString &path : std::as_const(paths)) {
-        Transfer transfer = Transfer::waiting(lastComponent(path));
+        Transfer transfer = Transfer::waiting(lastPathComponent(path));
         transfer.source = path;
         transfer.parent = parent;
         transfer.sourcePath = path;
@@ -144,7 +136,7 @@ QCoro::Task<QString> AppModel::downloadDestination(DriveFile file, QString folde
     QSet<QString> fresh;
     const QString natural = UploadUtilities::availableDestination(
         file.name, folder, fresh, [](const QString &) { return false; });
-    const QString name = lastComponent(natural);
+    const QString name = lastPathComponent(natural);
     if (file.isFolder() && !reserved->contains(name) && QFileInfo(natural).isDir()
         && !QFileInfo(natural).isSymLink()) {
         QPointer<AppModel> self(this);
@@ -246,7 +238,7 @@ QCoro::Task<> AppModel::downloadFile(DriveFile file)
     request.prompt = u"Tải xuống"_s;
     QSet<QString> none;
     // The suggestion is the cleaned name: Drive names may hold "/".
-    request.suggestedName = lastComponent(UploadUtilities::availableDestination(
+    request.suggestedName = lastPathComponent(UploadUtilities::availableDestination(
         file.name, u"/"_s, none, [](const QString &) { return false; }));
     request.directory = m_localURL;
     auto choosing = m_desktop->chooseSaveLocation(request);

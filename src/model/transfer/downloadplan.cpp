@@ -2,6 +2,7 @@
 
 #include "async/async.h"
 #include "records/uploadutilities.h"
+#include "transfer.h"
 
 #include <QHash>
 #include <QSet>
@@ -16,11 +17,6 @@ namespace Tarnwick {
 namespace {
 
 const QString partSuffix = u".tarnwick-part"_s;
-
-QString lastComponent(const QString &path)
-{
-    return path.mid(path.lastIndexOf(u'/') + 1);
-}
 
 } // namespace
 
@@ -39,7 +35,7 @@ QStringList localNames(const QList<DriveFile> &children)
     QSet<QString> takenFolded;
     QSet<QString> reserved;
     const auto exists = [&takenFolded](const QString &path) {
-        return takenFolded.contains(lastComponent(path).toCaseFolded());
+        return takenFolded.contains(lastPathComponent(path).toCaseFolded());
     };
     QStringList names(children.size());
     for (qsizetype index : order) {
@@ -47,7 +43,7 @@ QStringList localNames(const QList<DriveFile> &children)
         // A file may never take the name a part file of a sibling would use.
         if (name.endsWith(partSuffix))
             name += u'-';
-        const QString chosen = lastComponent(
+        const QString chosen = lastPathComponent(
             UploadUtilities::availableDestination(name, u"/"_s, reserved, exists));
         takenFolded.insert(chosen.toCaseFolded());
         names[index] = chosen;

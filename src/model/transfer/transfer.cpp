@@ -15,6 +15,14 @@ int clampedPercent(double value)
 
 } // namespace
 
+QString lastPathComponent(const QString &path)
+{
+    QString trimmed = path;
+    while (trimmed.size() > 1 && trimmed.endsWith(u'/'))
+        trimmed.chop(1);
+    return trimmed.mid(trimmed.lastIndexOf(u'/') + 1);
+}
+
 bool isFinished(TransferState state)
 {
     return state == TransferState::Done || state == TransferState::Failed

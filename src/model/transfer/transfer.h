@@ -16,6 +16,9 @@ enum class TransferState { Waiting, Working, Paused, Done, Failed, Cancelled };
 
 bool isFinished(TransferState state);
 
+// The last component of a local path, trailing slashes ignored ("/" stays "/").
+QString lastPathComponent(const QString &path);
+
 // One file in flight inside a transfer: a sub-row of the queue panel.
 struct ActiveWorkerItem
 {

@@ -22,14 +22,6 @@ namespace Tarnwick {
 
 namespace {
 
-QString lastComponent(const QString &path)
-{
-    QString trimmed = path;
-    while (trimmed.size() > 1 && trimmed.endsWith(u'/'))
-        trimmed.chop(1);
-    return trimmed.mid(trimmed.lastIndexOf(u'/') + 1);
-}
-
 // Creates folder and the folders above it; throws the system's reason when it cannot.
 void makeFolder(const QString &folder)
 {
@@ -102,7 +94,7 @@ public:
     PoolFile file(int index) const override
     {
         const UploadItem &item = m_items[index];
-        return {lastComponent(item.url), item.bytes, item.url, item.displayPath};
+        return {lastPathComponent(item.url), item.bytes, item.url, item.displayPath};
     }
 
     std::optional<QString> skip(int index) override
@@ -110,7 +102,7 @@ public:
         const QString &path = m_items[index].url;
         const std::optional<UploadCheckpoint> checkpoint = m_queue->checkpoint(m_transfer);
         if (checkpoint && checkpoint->finished.contains(path))
-            return TransferDetail::skippedUpload(lastComponent(path));
+            return TransferDetail::skippedUpload(lastPathComponent(path));
         return std::nullopt;
     }
 
@@ -237,14 +229,14 @@ QCoro::Task<> TransferRun::performUpload(SpeedTracker &tracker)
         t.total = node.bytes;
         t.totalFilesCount = files;
         t.currentFileIndex = 1;
-        t.currentFileName = lastComponent(source);
+        t.currentFileName = lastPathComponent(source);
         t.detail = TransferDetail::preparingUpload();
     });
 
     // Where the item lands on Drive, as the queue panel shows it.
     QString displayParent = m_transfer.destinationPath;
-    if (displayParent.endsWith(u'/' + lastComponent(source)))
-        displayParent.chop(lastComponent(source).size() + 1);
+    if (displayParent.endsWith(u'/' + lastPathComponent(source)))
+        displayParent.chop(lastPathComponent(source).size() + 1);
     if (displayParent.isEmpty())
         displayParent = u"/Drive của tôi"_s;
 
@@ -294,7 +286,7 @@ QCoro::Task<> TransferRun::prepareUpload(UploadNode node, QString parent, QStrin
                                          QList<UploadItem> *items)
 {
     throwIfStopped(m_stop);
-    const QString name = lastComponent(node.url);
+    const QString name = lastPathComponent(node.url);
     const QString display = displayFolder + u'/' + name;
     if (!node.isFolder()) {
         items->append(UploadItem{node.url, parent, node.bytes, display});
