@@ -149,7 +149,7 @@ QCoro::Task<> AppModel::trashLocalFiles(QList<LocalFile> files)
     }
     if (moved == 0)
         co_return;
-    setToastMessage(u"Đã chuyển "_s + QString::number(moved) + u" mục vào thùng rác Mac"_s);
+    setToastMessage(u"Đã chuyển "_s + QString::number(moved) + u" mục vào thùng rác"_s);
     if (m_localURL)
         co_await navigateLocal(*m_localURL);
 }

@@ -255,7 +255,7 @@ TEST_F(LocalPane, TrashingGoesOnPastAFailureAndReportsIt)
     runSync(model.trashLocalFiles(model.localFiles()));
     EXPECT_EQ(desktop.trashRequests, (QStringList{x1, x2, x3}));
     EXPECT_EQ(model.error(), u"Không thể chuyển vào thùng rác: Permission denied"_s);
-    EXPECT_EQ(model.toastMessage(), u"Đã chuyển 2 mục vào thùng rác Mac"_s);
+    EXPECT_EQ(model.toastMessage(), u"Đã chuyển 2 mục vào thùng rác"_s);
     EXPECT_EQ(names(model.localFiles()), QStringList{u"x2"_s});
 }
 

@@ -70,7 +70,7 @@ TEST_F(Updates, FetchSendsItsOwnUserAgentAndHonoursTheSkippedVersion)
     EXPECT_EQ(found->notes, u"Sửa lỗi"_s);
     const auto sent = requests(u"GET"_s, u"^/tarnwick/latest.json$"_s);
     ASSERT_EQ(sent.size(), 1);
-    EXPECT_EQ(sent.at(0).header(u"User-Agent"_s), u"Tarnwick-Mac/"_s + AppInfo::version());
+    EXPECT_EQ(sent.at(0).header(u"User-Agent"_s), u"Tarnwick-Linux/"_s + AppInfo::version());
     EXPECT_FALSE(sent.at(0).hasAuthorization);
     EXPECT_EQ(AppInfo::version(), QStringLiteral(TARNWICK_VERSION));
 

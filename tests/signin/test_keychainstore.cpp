@@ -62,8 +62,8 @@ TEST(KeychainStoreWithoutService, SaveFails)
         GTEST_SKIP() << "runs only as the child of NoSecretServiceMeansFailureNotAPlaintextFile";
     const KeychainStore store(u"com.tarnwick.test.nobackend"_s);
     const QString failure = failureOf(store.save("plaintext-canary", u"oauth-tokens"_s));
-    EXPECT_TRUE(failure.startsWith(u"Không lưu được phiên đăng nhập vào Keychain ("_s) ||
-                failure.startsWith(u"Không cập nhật được Keychain ("_s))
+    EXPECT_TRUE(failure.startsWith(u"Không lưu được phiên đăng nhập vào kho mật khẩu ("_s) ||
+                failure.startsWith(u"Không cập nhật được kho mật khẩu ("_s))
         << failure.toStdString();
 }
 

@@ -23,12 +23,12 @@ TEST(LockedKeyring, StoreOperationsFailInsteadOfFindingNothing)
         Keyring::LockedScope locked;
         ASSERT_TRUE(locked.ok) << "could not lock the test keyring";
         EXPECT_EQ(failureOf(store.read(u"oauth-tokens"_s)),
-                  u"Không đọc được phiên đăng nhập từ Keychain (4)."_s);
+                  u"Không đọc được phiên đăng nhập từ kho mật khẩu (4)."_s);
         EXPECT_EQ(failureOf(store.remove(u"oauth-tokens"_s)),
                   u"Không xóa được phiên đăng nhập (4)."_s);
         const QString saveFailure = failureOf(store.save("other", u"oauth-tokens"_s));
-        EXPECT_TRUE(saveFailure.startsWith(u"Không cập nhật được Keychain ("_s) ||
-                    saveFailure.startsWith(u"Không lưu được phiên đăng nhập vào Keychain ("_s))
+        EXPECT_TRUE(saveFailure.startsWith(u"Không cập nhật được kho mật khẩu ("_s) ||
+                    saveFailure.startsWith(u"Không lưu được phiên đăng nhập vào kho mật khẩu ("_s))
             << saveFailure.toStdString();
     }
     ASSERT_FALSE(Keyring::locked());

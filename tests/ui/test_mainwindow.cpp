@@ -129,7 +129,7 @@ TEST_F(Window, OpensInTheFirstUseStateWithDriveNotConnected)
     EXPECT_EQ(window.size(), QSize(1320, 840));
     LocalPane *pane = window.localPane();
     EXPECT_TRUE(pane->firstUseView()->isVisible());
-    EXPECT_EQ(pane->firstUseView()->titleLabel()->text(), u"Bắt đầu từ máy Mac"_s);
+    EXPECT_EQ(pane->firstUseView()->titleLabel()->text(), u"Bắt đầu từ máy tính"_s);
     EXPECT_EQ(pane->pathButton()->text(), u"Chọn một thư mục…"_s);
     EXPECT_FALSE(pane->upButton()->isEnabled());
     EXPECT_EQ(window.drivePane()->notConnectedView()->titleLabel()->text(),
@@ -385,35 +385,35 @@ TEST_F(Window, ContextMenuOffersWhatTheSelectionAllows)
 
     std::unique_ptr<QMenu> none(pane->createContextMenu(&window));
     EXPECT_EQ(texts(none.get()),
-              (QStringList{u"Tải lên Google Drive (off)"_s, u"Hiện trong Finder (off)"_s, u"|"_s,
-                           u"Chuyển vào thùng rác Mac (off)"_s}));
+              (QStringList{u"Tải lên Google Drive (off)"_s, u"Hiện trong trình quản lý file (off)"_s, u"|"_s,
+                           u"Chuyển vào thùng rác (off)"_s}));
 
     model.setLocalSelection({root + u"/a.txt"_s});
     std::unique_ptr<QMenu> one(pane->createContextMenu(&window));
     EXPECT_EQ(texts(one.get()),
-              (QStringList{u"Xem trước (Quick Look)"_s, u"Tải lên Google Drive (off)"_s,
-                           u"Hiện trong Finder"_s, u"|"_s, u"Chuyển vào thùng rác Mac"_s}));
+              (QStringList{u"Xem trước"_s, u"Tải lên Google Drive (off)"_s,
+                           u"Hiện trong trình quản lý file"_s, u"|"_s, u"Chuyển vào thùng rác"_s}));
     saveShot(one.get(), u"context-menu.png"_s);
-    findAction(one.get(), u"Xem trước (Quick Look)"_s)->trigger();
+    findAction(one.get(), u"Xem trước"_s)->trigger();
     EXPECT_EQ(desktop.previewed, QStringList{root + u"/a.txt"_s});
 
     pane->setCanUpload(true);
     model.setLocalSelection({root + u"/a.txt"_s, root + u"/b.txt"_s});
     std::unique_ptr<QMenu> two(pane->createContextMenu(&window));
-    EXPECT_FALSE(findAction(two.get(), u"Xem trước (Quick Look)"_s));
+    EXPECT_FALSE(findAction(two.get(), u"Xem trước"_s));
     QStringList uploaded;
     QObject::connect(pane, &LocalPane::uploadRequested, pane,
                      [&](const QStringList &paths) { uploaded = paths; });
     findAction(two.get(), u"Tải lên Google Drive"_s)->trigger();
     EXPECT_EQ(uploaded, (QStringList{root + u"/a.txt"_s, root + u"/b.txt"_s}));
-    findAction(two.get(), u"Hiện trong Finder"_s)->trigger();
+    findAction(two.get(), u"Hiện trong trình quản lý file"_s)->trigger();
     ASSERT_EQ(desktop.revealed.size(), 1);
     EXPECT_EQ(desktop.revealed.at(0), (QStringList{root + u"/a.txt"_s, root + u"/b.txt"_s}));
 
     // The trash entry asks first, and does nothing when cancelled.
-    findAction(two.get(), u"Chuyển vào thùng rác Mac"_s)->trigger();
+    findAction(two.get(), u"Chuyển vào thùng rác"_s)->trigger();
     ASSERT_TRUE(waitUntil([&] { return desktop.alerts.size() == 1; }));
-    EXPECT_EQ(desktop.alerts.at(0).title, u"Chuyển 2 mục vào thùng rác Mac?"_s);
+    EXPECT_EQ(desktop.alerts.at(0).title, u"Chuyển 2 mục vào thùng rác?"_s);
     EXPECT_TRUE(desktop.trashRequests.isEmpty());
 }
 
@@ -441,10 +441,10 @@ TEST_F(Window, DeleteKeyConfirmsWithTheRealAlertBeforeTrashing)
     QMessageBox *box = waitForAlert();
     ASSERT_TRUE(box);
     EXPECT_EQ(box->windowTitle(), u"Tarnwick"_s);
-    EXPECT_EQ(box->text(), u"Chuyển 1 mục vào thùng rác Mac?"_s);
+    EXPECT_EQ(box->text(), u"Chuyển 1 mục vào thùng rác?"_s);
     EXPECT_EQ(
         box->informativeText(),
-        u"Anh có thể khôi phục lại các mục này trong Thùng rác của máy Mac bất kỳ lúc nào."_s);
+        u"Anh có thể khôi phục lại các mục này trong Thùng rác của máy bất kỳ lúc nào."_s);
     QStringList buttons;
     for (QAbstractButton *b : box->buttons())
         buttons.append(b->text());
@@ -462,7 +462,7 @@ TEST_F(Window, DeleteKeyConfirmsWithTheRealAlertBeforeTrashing)
     ASSERT_TRUE(waitUntil([&] { return !QFile::exists(root + u"/b.txt"_s); }));
     EXPECT_TRUE(QFile::exists(m_root.path() + u"/data/Trash/files/b.txt"_s));
     ASSERT_TRUE(waitUntil([&] { return window.toast()->isVisible(); }));
-    EXPECT_EQ(window.toast()->text(), u"Đã chuyển 1 mục vào thùng rác Mac"_s);
+    EXPECT_EQ(window.toast()->text(), u"Đã chuyển 1 mục vào thùng rác"_s);
     // The folder is listed again after the trash.
     ASSERT_TRUE(waitUntil(
         [&] { return model.localFiles().size() == 3 && window.localPane()->rowsCurrent(); }));
@@ -520,9 +520,9 @@ TEST_F(Window, ToastClearsItselfAfterTwoAndAHalfSeconds)
     AppModel model(&desktop);
     MainWindow window(&model);
     window.show();
-    model.setToastMessage(u"Đã chuyển 3 mục vào thùng rác Mac"_s);
+    model.setToastMessage(u"Đã chuyển 3 mục vào thùng rác"_s);
     EXPECT_TRUE(window.toast()->isVisible());
-    EXPECT_EQ(window.toast()->text(), u"Đã chuyển 3 mục vào thùng rác Mac"_s);
+    EXPECT_EQ(window.toast()->text(), u"Đã chuyển 3 mục vào thùng rác"_s);
     ASSERT_TRUE(waitUntil([&] { return !model.toastMessage().has_value(); }));
     EXPECT_TRUE(clock.requestedDelays().contains(2500ms));
     EXPECT_FALSE(window.toast()->isVisible());

@@ -49,17 +49,17 @@ int KeychainStore::lockedCode()
 
 QString KeychainStore::readFailure(int code)
 {
-    return u"Không đọc được phiên đăng nhập từ Keychain (%1)."_s.arg(code);
+    return u"Không đọc được phiên đăng nhập từ kho mật khẩu (%1)."_s.arg(code);
 }
 
 QString KeychainStore::addFailure(int code)
 {
-    return u"Không lưu được phiên đăng nhập vào Keychain (%1)."_s.arg(code);
+    return u"Không lưu được phiên đăng nhập vào kho mật khẩu (%1)."_s.arg(code);
 }
 
 QString KeychainStore::updateFailure(int code)
 {
-    return u"Không cập nhật được Keychain (%1)."_s.arg(code);
+    return u"Không cập nhật được kho mật khẩu (%1)."_s.arg(code);
 }
 
 QString KeychainStore::removeFailure(int code)

@@ -167,7 +167,7 @@ QString authorizationFailure(const QString &error, const std::optional<QString> 
             u"Ứng dụng đang giới hạn trong một tổ chức khác nên tài khoản này không dùng được."_s;
     else if (error == "disallowed_useragent"_L1)
         base =
-            u"Google từ chối trình duyệt đang dùng. Hãy đăng nhập lại bằng Safari hoặc Chrome."_s;
+            u"Google từ chối trình duyệt đang dùng. Hãy đăng nhập lại bằng Firefox hoặc Chrome."_s;
     else if (error == "redirect_uri_mismatch"_L1 || error == "invalid_client"_L1 ||
              error == "invalid_scope"_L1)
         base = u"Cấu hình OAuth client của Tarnwick chưa đúng ("_s + error +

@@ -67,7 +67,7 @@ QUrl manifestURL()
 
 QString userAgent()
 {
-    return u"Tarnwick-Mac/"_s + AppInfo::version();
+    return u"Tarnwick-Linux/"_s + AppInfo::version();
 }
 
 QCoro::Task<std::optional<AvailableUpdate>> fetch(std::stop_token stop)

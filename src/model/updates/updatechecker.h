@@ -29,7 +29,7 @@ inline constexpr std::chrono::seconds checkInterval{86400};
 QString skippedVersionKey();
 // Where the manifest lives (Endpoints::current().updateManifest).
 QUrl manifestURL();
-// "Tarnwick-Mac/" and the running version.
+// "Tarnwick-Linux/" and the running version.
 QString userAgent();
 
 // Fetches the manifest through `session` and returns offer()'s answer for it. Never fails: no

@@ -109,7 +109,7 @@ DrivePane::DrivePane(AppModel *model, QWidget *parent, DriveThumbnailCache *thum
 
     m_view->setModel(m_rows);
     m_view->setItemDelegate(m_delegate);
-    m_view->setToolTip(u"Kéo file từ máy Mac vào đây để tải lên"_s);
+    m_view->setToolTip(u"Kéo file từ máy vào đây để tải lên"_s);
     setUpFileTableHeader(m_view->horizontalHeader(), fontMetrics());
     fillListPage(m_listPage, m_view);
     m_pages->addWidget(m_listPage);

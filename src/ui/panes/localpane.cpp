@@ -56,7 +56,7 @@ LocalPane::LocalPane(AppModel *model, QWidget *parent)
     auto *head = new PaneHead(u"laptopcomputer"_s, u"Máy của anh"_s, this);
     m_change->setIcon(Icons::symbol(u"folder.badge.gearshape"_s));
     m_change->setText(u"Đổi thư mục"_s);
-    m_change->setToolTip(u"Chọn thư mục khác trên Mac"_s);
+    m_change->setToolTip(u"Chọn thư mục khác trên máy"_s);
     m_change->setCursor(Qt::PointingHandCursor);
     head->controls()->addWidget(m_change);
     layout->addWidget(head);
@@ -66,7 +66,7 @@ LocalPane::LocalPane(AppModel *model, QWidget *parent)
     setUpBackButton(m_up);
     pathRow->addWidget(m_up);
     m_path->setIcon(Icons::symbol(u"folder"_s, Palette::teal()));
-    m_path->setToolTip(u"Nhấp để đổi thư mục làm việc trên Mac"_s);
+    m_path->setToolTip(u"Nhấp để đổi thư mục làm việc trên máy"_s);
     m_path->setProperty("flat", true);
     m_path->setStyleSheet(u"text-align: left;"_s);
     m_path->setCursor(Qt::PointingHandCursor);
@@ -77,7 +77,7 @@ LocalPane::LocalPane(AppModel *model, QWidget *parent)
     layout->addLayout(makeSearchRow(m_search, m_sort));
 
     m_firstUse->setSymbol(u"folder.badge.plus"_s);
-    m_firstUse->setTitle(u"Bắt đầu từ máy Mac"_s);
+    m_firstUse->setTitle(u"Bắt đầu từ máy tính"_s);
     m_firstUse->setText(u"Chọn thư mục ảnh, tài liệu hoặc\nbất cứ nơi nào anh muốn làm việc."_s);
     m_firstUse->setButtonText(u"Chọn thư mục…"_s);
     m_body->addWidget(m_firstUse);
@@ -317,8 +317,8 @@ QCoro::Task<> LocalPane::confirmTrash(QList<LocalFile> files)
     QPointer<AppModel> model = m_model;
     auto asking = confirmDestructive(
         model->desktop(),
-        u"Chuyển "_s + QString::number(files.size()) + u" mục vào thùng rác Mac?"_s,
-        u"Anh có thể khôi phục lại các mục này trong Thùng rác của máy Mac bất kỳ lúc nào."_s,
+        u"Chuyển "_s + QString::number(files.size()) + u" mục vào thùng rác?"_s,
+        u"Anh có thể khôi phục lại các mục này trong Thùng rác của máy bất kỳ lúc nào."_s,
         u"Chuyển vào thùng rác"_s);
     const bool confirmed = co_await asking;
     if (!model || !confirmed)
@@ -338,7 +338,7 @@ QMenu *LocalPane::createContextMenu(QWidget *parent)
 
     if (selection.size() == 1 && listed.size() == 1) {
         const QString path = listed.constFirst().url;
-        menu->addAction(Icons::symbol(u"eye"_s), u"Xem trước (Quick Look)"_s, this, [model, path] {
+        menu->addAction(Icons::symbol(u"eye"_s), u"Xem trước"_s, this, [model, path] {
             if (model)
                 model->desktop().preview(path);
         });
@@ -351,7 +351,7 @@ QMenu *LocalPane::createContextMenu(QWidget *parent)
                                       [this, paths] { emit uploadRequested(paths); });
     upload->setEnabled(!selection.isEmpty() && m_canUpload);
 
-    QAction *reveal = menu->addAction(u"Hiện trong Finder"_s, this, [model, paths] {
+    QAction *reveal = menu->addAction(u"Hiện trong trình quản lý file"_s, this, [model, paths] {
         if (model)
             model->desktop().reveal(paths);
     });
@@ -359,7 +359,7 @@ QMenu *LocalPane::createContextMenu(QWidget *parent)
 
     menu->addSeparator();
     QAction *trash = menu->addAction(Icons::symbol(u"trash"_s, Palette::destructive()),
-                                     u"Chuyển vào thùng rác Mac"_s, this,
+                                     u"Chuyển vào thùng rác"_s, this,
                                      [this, listed] { detach(confirmTrash(listed), {}); });
     trash->setEnabled(!selection.isEmpty());
     return menu;

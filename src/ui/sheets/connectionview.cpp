@@ -136,7 +136,7 @@ ConnectionView::ConnectionView(AppModel *model, QWidget *parent)
     connected->setContentsMargins(0, 0, 0, 0);
     connected->addWidget(
         iconLine(u"checkmark.shield.fill"_s,
-                 new QLabel(u"Phiên đăng nhập được lưu trong Keychain trên Mac."_s),
+                 new QLabel(u"Phiên đăng nhập được lưu trong kho mật khẩu của máy."_s),
                  m_connectedPage, Palette::teal()));
     auto *explanation = new QLabel(
         u"Ngắt kết nối sẽ xóa phiên đăng nhập trên máy này. Anh có thể thu hồi quyền Tarnwick "
@@ -165,8 +165,8 @@ ConnectionView::ConnectionView(AppModel *model, QWidget *parent)
                            u"Google Drive."_s,
                            m_signInPage));
     signIn->addWidget(card(u"lock.shield"_s, u"Drive của mỗi người luôn riêng biệt"_s,
-                           u"File được truyền giữa máy Mac và tài khoản Drive của anh. Phiên đăng "
-                           u"nhập được lưu trong Keychain trên máy này."_s,
+                           u"File được truyền giữa máy tính và tài khoản Drive của anh. Phiên đăng "
+                           u"nhập được lưu trong kho mật khẩu của máy này."_s,
                            m_signInPage));
     m_error->setStyleSheet(u"color: %1;"_s.arg(Palette::destructive().name()));
     signIn->addWidget(
@@ -203,7 +203,7 @@ ConnectionView::ConnectionView(AppModel *model, QWidget *parent)
     signIn->addStretch(1);
 
     auto *footer = new QHBoxLayout;
-    auto *lock = new QLabel(u"Bảo vệ bởi Google & Keychain"_s);
+    auto *lock = new QLabel(u"Bảo vệ bởi Google & kho mật khẩu"_s);
     lock->setProperty("role", u"muted"_s);
     footer->addWidget(iconLine(u"lock"_s, lock, m_signInPage, Palette::muted()));
     lock->setWordWrap(false);

@@ -231,7 +231,7 @@ void MainWindow::buildMenus()
             m_model->setShowConnection(true);
     });
     connectAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
-    m_openFolder = file->addAction(u"Mở thư mục trên Mac…"_s, this, [this] {
+    m_openFolder = file->addAction(u"Mở thư mục trên máy…"_s, this, [this] {
         if (m_model)
             m_model->chooseLocal();
     });
