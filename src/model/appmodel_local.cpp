@@ -110,9 +110,12 @@ QCoro::Task<> AppModel::navigateLocal(QString url)
 QCoro::Task<> AppModel::navigateLocalThrottled(QString url)
 {
     const QDateTime now = Clock::current().now();
-    if (m_lastLocalRefresh &&
-        m_lastLocalRefresh->msecsTo(now) < qint64(localRefreshInterval.count()))
-        co_return;
+    if (m_lastLocalRefresh) {
+        const qint64 elapsed = m_lastLocalRefresh->msecsTo(now);
+        // A clock set back counts as time gone by, or refreshes would stop until it caught up.
+        if (elapsed >= 0 && elapsed < qint64(localRefreshInterval.count()))
+            co_return;
+    }
     m_lastLocalRefresh = now;
     co_await navigateLocal(std::move(url));
 }

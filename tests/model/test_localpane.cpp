@@ -241,6 +241,10 @@ TEST_F(LocalPane, ThrottledRefreshRunsAtMostEveryTwoSeconds)
     EXPECT_EQ(listed.count(), 3);
     runSync(model.navigateLocalThrottled(root));
     EXPECT_EQ(listed.count(), 3);
+    // A clock set back an hour does not hold refreshes off until it catches up.
+    clock.advance(-1h);
+    runSync(model.navigateLocalThrottled(root));
+    EXPECT_EQ(listed.count(), 4);
 }
 
 TEST_F(LocalPane, TrashingGoesOnPastAFailureAndReportsIt)
