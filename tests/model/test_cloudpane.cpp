@@ -169,6 +169,10 @@ TEST_F(CloudPane, SelectionSearchSortAndTheThrottle)
     model->setCloudSearch(u"L"_s);
     model->setCloudSort(SortOption{SortOption::Key::Size, true, false});
     EXPECT_EQ(names(model->visibleCloud()), (QStringList{u"Lỗi.bin"_s, u"lớn.bin"_s}));
+    // Typed without marks, the search still finds the names with them.
+    model->setCloudSearch(u"loi"_s);
+    EXPECT_EQ(names(model->visibleCloud()), QStringList{u"Lỗi.bin"_s});
+    model->setCloudSearch(u"L"_s);
 
     emulator.trash(gone);
     runSync(model->refreshCloudThrottled());

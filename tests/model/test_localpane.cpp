@@ -162,6 +162,36 @@ TEST_F(LocalPane, SearchIsCaseInsensitiveAndNavigationEmptiesIt)
     EXPECT_EQ(model.localURL(), root + u"/Sub"_s);
 }
 
+TEST_F(LocalPane, SearchWithoutMarksFindsVietnameseNames)
+{
+    for (const QString &name : {u"Hợp đồng.pdf"_s, u"hộp thư.txt"_s, u"ĐƠN XIN.doc"_s,
+                                u"Ho so.txt"_s, u"Ảnh.png"_s})
+        writeFile(root + u"/"_s + name, "x");
+    // Written decomposed, as another system may store it.
+    writeFile(root + u"/"_s + u"Hợp lệ.txt"_s.normalized(QString::NormalizationForm_D), "x");
+    AppModel model(&desktop);
+    runSync(model.navigateLocal(root));
+    auto found = [&](const QString &search) {
+        model.setLocalSearch(search);
+        QStringList got;
+        for (const LocalFile &file : model.visibleLocal())
+            got.append(file.name().normalized(QString::NormalizationForm_C));
+        got.sort();
+        return got;
+    };
+
+    EXPECT_EQ(found(u"hop"_s),
+              (QStringList{u"Hợp lệ.txt"_s, u"Hợp đồng.pdf"_s, u"hộp thư.txt"_s}));
+    EXPECT_EQ(found(u"dong"_s), QStringList{u"Hợp đồng.pdf"_s});
+    EXPECT_EQ(found(u"don"_s), (QStringList{u"Hợp đồng.pdf"_s, u"ĐƠN XIN.doc"_s}));
+    // A search typed with marks keeps them: "hộp" is not "hợp".
+    EXPECT_EQ(found(u"hộp"_s), QStringList{u"hộp thư.txt"_s});
+    EXPECT_EQ(found(u"HỢP"_s), (QStringList{u"Hợp lệ.txt"_s, u"Hợp đồng.pdf"_s}));
+    // The plain rule still holds for names without marks.
+    EXPECT_EQ(found(u"ho s"_s), QStringList{u"Ho so.txt"_s});
+    EXPECT_TRUE(found(u"hopd"_s).isEmpty());
+}
+
 TEST_F(LocalPane, ListingTheSameFolderAgainClearsTheSelection)
 {
     makeMixedFolder();

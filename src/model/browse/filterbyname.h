@@ -5,20 +5,35 @@
 
 namespace Tarnwick {
 
-// The items whose name (name(item)) contains search, ignoring case, in their order; all of them
-// when search is empty. Safe to run on any thread.
+// A name and a search text made comparable: canonical composition, case folded, and, for
+// folding, the marks stripped ("Hợp đồng" becomes "hop dong").
+class NameSearch final
+{
+public:
+    explicit NameSearch(const QString &search);
+
+    // Whether name contains the search. A search typed without marks also finds names with them
+    // ("hop" finds "Hợp đồng"); a search with marks keeps them, so "hộp" does not find "hợp".
+    bool matches(const QString &name) const;
+
+    static QString withoutMarks(const QString &text);
+
+private:
+    QString m_exact;
+    bool m_folds = false;
+};
+
+// The items whose name (name(item)) contains search as NameSearch says, in their order; all of
+// them when search is empty. Safe to run on any thread.
 template<typename T, typename Name>
 QList<T> filterByName(const QList<T> &items, const QString &search, Name name)
 {
     if (search.isEmpty())
         return items;
-    // Names written on another system may be decomposed; compare canonical forms.
-    const QString needle = search.normalized(QString::NormalizationForm_C);
+    const NameSearch needle(search);
     QList<T> kept;
     for (const T &item : items) {
-        if (name(item)
-                .normalized(QString::NormalizationForm_C)
-                .contains(needle, Qt::CaseInsensitive))
+        if (needle.matches(name(item)))
             kept.append(item);
     }
     return kept;
