@@ -237,7 +237,7 @@ std::optional<QString> QtDesktop::trashNow(const QString &path)
     // not exist yet: make sure it does, and refuse a relative result.
     const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     if (dataHome.isEmpty() || !QDir().mkpath(dataHome))
-        return u"The trash folder cannot be created"_s;
+        return u"Không tạo được thư mục thùng rác"_s;
     QFile file(path);
     if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
         return SystemError::fromErrno(ENOENT).description();
@@ -246,7 +246,7 @@ std::optional<QString> QtDesktop::trashNow(const QString &path)
     const QString inTrash = file.fileName();
     if (QDir::isRelativePath(inTrash)) {
         QFile::rename(inTrash, path);
-        return u"The trash folder cannot be found"_s;
+        return u"Không tìm thấy thư mục thùng rác"_s;
     }
     return std::nullopt;
 }
