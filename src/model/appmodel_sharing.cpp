@@ -83,12 +83,18 @@ QCoro::Task<> AppModel::copyShareLink(DriveFile file)
 {
     const DriveClient client = drive();
     auto sharing = proceed(
-        this, client.createShareLink(file.id, m_lifetime.source.get_token()),
+        this, client.shareLink(file.id, m_lifetime.source.get_token()),
         [this](QString failure) { setError(u"Không tạo được link chia sẻ: "_s + failure); });
-    const std::optional<QString> link = co_await sharing;
-    if (!link)
+    const std::optional<DriveClient::ShareLink> made = co_await sharing;
+    if (!made)
         co_return;
-    m_desktop->copyText(*link);
+    // A link Drive would not make public opens only for those already invited: handing it out as
+    // a share link would mislead.
+    if (made->publicRefusal) {
+        setError(u"Không tạo được link chia sẻ: "_s + *made->publicRefusal);
+        co_return;
+    }
+    m_desktop->copyText(made->link);
     setToastMessage(u"Đã sao chép link chia sẻ: "_s + file.name);
 }
 

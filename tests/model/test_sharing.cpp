@@ -139,3 +139,16 @@ TEST_F(Sharing, CopiedLinkGoesToTheClipboardAndAFailureToTheAlert)
     EXPECT_TRUE(model->error()->startsWith(u"Không tạo được link chia sẻ: "_s));
     EXPECT_EQ(desktop.copiedTexts.size(), 1);
 }
+
+TEST_F(Sharing, LinkThatDriveWouldNotMakePublicIsReportedNotCopied)
+{
+    auto model = signedInModel();
+    emulator.addFault(FaultRule::respondError(403, u"publishOutNotPermitted"_s,
+                                              u"Public sharing is not allowed."_s, u"POST"_s));
+    runSync(model->copyShareLink(fileA));
+    EXPECT_TRUE(desktop.copiedTexts.isEmpty());
+    EXPECT_FALSE(model->toastMessage().has_value());
+    ASSERT_TRUE(model->error().has_value());
+    EXPECT_TRUE(model->error()->startsWith(u"Không tạo được link chia sẻ: "_s))
+        << qPrintable(*model->error());
+}

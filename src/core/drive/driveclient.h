@@ -107,6 +107,14 @@ public:
     // Lets anyone with the link view the item and returns the link. A refused public permission
     // (an organisation that forbids public links) is ignored: the item's link still comes back.
     QCoro::Task<QString> createShareLink(QString fileId, std::stop_token stop = {}) const;
+    // The item's link and, when Drive refused to make it public, why: the link then opens only
+    // for the people it is already shared with.
+    struct ShareLink
+    {
+        QString link;
+        std::optional<QString> publicRefusal;
+    };
+    QCoro::Task<ShareLink> shareLink(QString fileId, std::stop_token stop = {}) const;
 
     // ---- transfers
 

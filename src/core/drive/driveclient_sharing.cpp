@@ -2,6 +2,7 @@
 
 #include "net/endpoints.h"
 #include "drive/jsonreader.h"
+#include "records/errors.h"
 
 #include <QJsonArray>
 
@@ -91,8 +92,17 @@ QCoro::Task<> DriveClient::deletePermission(QString fileId, QString permissionId
 
 QCoro::Task<QString> DriveClient::createShareLink(QString fileId, std::stop_token stop) const
 {
+    auto making = shareLink(std::move(fileId), stop);
+    const ShareLink made = co_await making;
+    co_return made.link;
+}
+
+QCoro::Task<DriveClient::ShareLink> DriveClient::shareLink(QString fileId,
+                                                           std::stop_token stop) const
+{
     checkItemID(fileId);
     const QJsonObject body{{"role"_L1, u"reader"_s}, {"type"_L1, u"anyone"_s}};
+    ShareLink made;
     bool cancelled = false;
     try {
         HttpRequest request = jsonRequest("POST", permissionsPath(fileId),
@@ -101,17 +111,20 @@ QCoro::Task<QString> DriveClient::createShareLink(QString fileId, std::stop_toke
         co_await authorized(std::move(request), accepted, stop);
     } catch (const Cancelled &) {
         cancelled = true;
-    } catch (const std::exception &) {
+    } catch (const std::exception &e) {
         // A refused public link (an organisation's policy, missing rights) still leaves the item's
         // own link to hand out.
+        made.publicRefusal = describe(e);
     }
     if (cancelled)
         throw Cancelled();
     const DriveFile item = co_await file(fileId, stop);
     if (item.webViewLink && !item.webViewLink->isEmpty())
-        co_return *item.webViewLink;
-    co_return Endpoints::current().driveWeb.toString(QUrl::StripTrailingSlash) + u"/file/d/"_s +
-        fileId + u"/view?usp=sharing"_s;
+        made.link = *item.webViewLink;
+    else
+        made.link = Endpoints::current().driveWeb.toString(QUrl::StripTrailingSlash) +
+            u"/file/d/"_s + fileId + u"/view?usp=sharing"_s;
+    co_return made;
 }
 
 } // namespace Tarnwick
