@@ -88,6 +88,11 @@ void AppModel::setError(std::optional<QString> error)
 
 void AppModel::setToastMessage(std::optional<QString> message)
 {
+    // The same notice again is news again: the window restarts its timer.
+    if (message && message == m_toastMessage) {
+        emit toastMessageChanged();
+        return;
+    }
     publish(m_toastMessage, std::move(message), &AppModel::toastMessageChanged);
 }
 

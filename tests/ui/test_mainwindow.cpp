@@ -526,6 +526,13 @@ TEST_F(Window, ToastClearsItselfAfterTwoAndAHalfSeconds)
     ASSERT_TRUE(waitUntil([&] { return !model.toastMessage().has_value(); }));
     EXPECT_TRUE(clock.requestedDelays().contains(2500ms));
     EXPECT_FALSE(window.toast()->isVisible());
+
+    // The same notice again starts its wait over instead of vanishing on the first one's time.
+    clock.clearRequestedDelays();
+    model.setToastMessage(u"Đã cập nhật vai trò"_s);
+    model.setToastMessage(u"Đã cập nhật vai trò"_s);
+    EXPECT_EQ(clock.requestedDelays(), (QList<std::chrono::milliseconds>{2500ms, 2500ms}));
+    ASSERT_TRUE(waitUntil([&] { return !model.toastMessage().has_value(); }));
 }
 
 TEST_F(Window, HugeFolderKeepsTheWindowResponsive)
