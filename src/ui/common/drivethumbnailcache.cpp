@@ -4,6 +4,7 @@
 #include "net/tarnwicknetwork.h"
 
 #include "async/async.h"
+#include "async/clock.h"
 
 #include <QImage>
 #include <QPainter>
@@ -83,9 +84,15 @@ void DriveThumbnailCache::clear()
 
 void DriveThumbnailCache::request(const QString &link)
 {
-    if (link.isEmpty() || m_entries.contains(link) || m_fetching.contains(link) ||
-        m_failed.contains(link))
+    if (link.isEmpty() || m_entries.contains(link) || m_fetching.contains(link))
         return;
+    if (const auto failed = m_failed.constFind(link); failed != m_failed.constEnd()) {
+        const qint64 since = failed->msecsTo(Clock::current().now());
+        // A clock set back counts as time gone by.
+        if (since >= 0 && since < qint64(std::chrono::milliseconds(retryAfter).count()))
+            return;
+        m_failed.erase(failed);
+    }
     const QUrl url(link, QUrl::StrictMode);
     if (!url.isValid() || url.scheme().isEmpty() || !HttpEngine::isAllowedUrl(url))
         return;
@@ -111,7 +118,7 @@ QCoro::Task<> DriveThumbnailCache::fetch(QString link)
         co_return;
     m_fetching.remove(link);
     if (decoded.isNull()) {
-        m_failed.insert(link);
+        m_failed.insert(link, Clock::current().now());
         co_return;
     }
     store(QPixmap::fromImage(decoded), link);

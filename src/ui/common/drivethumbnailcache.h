@@ -8,6 +8,9 @@
 #include <QSet>
 #include <QString>
 
+#include <QDateTime>
+
+#include <chrono>
 #include <functional>
 
 namespace Tarnwick {
@@ -18,7 +21,8 @@ class HttpEngine;
 // their link exactly as Drive returned it: at most 150 entries and 10 MiB, each entry costing width
 // × height × 4 bytes (at least 1024). The least recently used entries go first. A link is fetched
 // without a token through the shared engine, once while it is fetching or cached; failures leave
-// the symbol in place and are not reported. Main thread only.
+// the symbol in place and are not reported, and are asked again only after retryAfter, so a row
+// shown again later gets another try while painting never hammers a broken link. Main thread only.
 class DriveThumbnailCache final : public QObject
 {
     Q_OBJECT
@@ -34,8 +38,8 @@ public:
     // Stores a picture (reduced to 22 × 22, corners of radius 3) under link, evicting to stay
     // within the limits.
     void store(const QPixmap &image, const QString &link);
-    // Starts fetching link unless it is cached, already fetching, failed before, empty or not a
-    // valid URL.
+    // Starts fetching link unless it is cached, already fetching, failed less than retryAfter ago,
+    // empty or not a valid URL.
     void request(const QString &link);
 
     bool contains(const QString &link) const { return m_entries.contains(link); }
@@ -47,6 +51,7 @@ public:
     static constexpr qreal cornerRadius = 3;
     static constexpr int countLimit = 150;
     static constexpr qint64 costLimit = 10 * 1024 * 1024;
+    static constexpr std::chrono::seconds retryAfter{60};
     static qint64 cost(const QPixmap &image);
 
 signals:
@@ -66,7 +71,7 @@ private:
     QHash<QString, Entry> m_entries;
     QList<QString> m_order; // least recently used first
     QSet<QString> m_fetching;
-    QSet<QString> m_failed; // not asked again, so painting never hammers a broken link
+    QHash<QString, QDateTime> m_failed; // when each link last failed
     qint64 m_cost = 0;
 };
 
