@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QImage>
+#include <QLabel>
 #include <QMimeData>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -165,6 +166,22 @@ TEST(Preview, ReadsImagesAndTextAndLeavesOtherFilesToTheirApplication)
     const auto blob = Tarnwick::PreviewWindow::load(dir.filePath(u"blob.bin"_s));
     EXPECT_TRUE(blob.image.isNull());
     EXPECT_TRUE(blob.text.isEmpty());
+
+    // A small picture is shown at its own size; a huge one is reduced to fit the window.
+    Tarnwick::PreviewWindow window;
+    window.setAttribute(Qt::WA_DeleteOnClose, false);
+    window.showContent(dir.filePath(u"red.png"_s), image);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window.imageLabel()->pixmap().deviceIndependentSize().toSize(), QSize(300, 200));
+    Tarnwick::PreviewWindow::Content huge;
+    huge.image = QImage(4000, 1000, QImage::Format_RGB32);
+    huge.image.fill(Qt::blue);
+    window.showContent(dir.filePath(u"huge.png"_s), huge);
+    QCoreApplication::processEvents();
+    const QSize shown = window.imageLabel()->pixmap().deviceIndependentSize().toSize();
+    EXPECT_LE(shown.width(), window.width());
+    EXPECT_GE(shown.width(), window.width() - 2);
+    window.close();
 }
 
 TEST(Preview, DesktopShowsItsOwnWindowForText)

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QMimeDatabase>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QStackedWidget>
 #include <QStringDecoder>
 #include <QVBoxLayout>
@@ -27,6 +28,9 @@ PreviewWindow::PreviewWindow(QWidget *parent)
     setAttribute(Qt::WA_DeleteOnClose);
     m_imageLabel->setAlignment(Qt::AlignCenter);
     m_imageLabel->setMinimumSize(64, 64);
+    // The picture follows the window, never the other way round.
+    m_imageLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+    m_imageLabel->installEventFilter(this);
     m_text->setReadOnly(true);
     m_text->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_pages->addWidget(m_imageLabel);
@@ -74,7 +78,13 @@ void PreviewWindow::showContent(const QString &path, const Content &content)
     if (!content.image.isNull()) {
         m_image = content.image;
         m_pages->setCurrentWidget(m_imageLabel);
-        const QSize fit = m_image.size().scaled(900, 680, Qt::KeepAspectRatio);
+        // A picture at its own size, up to the window it was opened from (or the screen).
+        QSize room(900, 680);
+        if (parentWidget())
+            room = room.expandedTo(parentWidget()->window()->size());
+        if (const QScreen *shown = screen())
+            room = room.boundedTo(shown->availableSize() * 9 / 10);
+        const QSize fit = m_image.size().scaled(room, Qt::KeepAspectRatio);
         resize(fit.boundedTo(m_image.size()).expandedTo(QSize(320, 240)));
         updateImage();
     } else {
@@ -97,22 +107,29 @@ void PreviewWindow::keyPressEvent(QKeyEvent *event)
     QWidget::keyPressEvent(event);
 }
 
-void PreviewWindow::resizeEvent(QResizeEvent *event)
+bool PreviewWindow::eventFilter(QObject *watched, QEvent *event)
 {
-    QWidget::resizeEvent(event);
-    updateImage();
+    // The picture follows the room its label got, which the layout settles after the window's
+    // own resize.
+    if (watched == m_imageLabel && event->type() == QEvent::Resize)
+        updateImage();
+    return QWidget::eventFilter(watched, event);
 }
 
 void PreviewWindow::updateImage()
 {
     if (m_image.isNull())
         return;
-    const QSize target = m_imageLabel->size() * devicePixelRatioF();
+    // One image pixel to one point when it fits; only a larger picture is reduced to the room.
+    const QSize room = m_imageLabel->size();
+    if (m_image.width() <= room.width() && m_image.height() <= room.height()) {
+        m_imageLabel->setPixmap(QPixmap::fromImage(m_image));
+        return;
+    }
+    const qreal ratio = devicePixelRatioF();
     QPixmap pixmap = QPixmap::fromImage(
-        m_image.size().width() > target.width() || m_image.size().height() > target.height()
-            ? m_image.scaled(target, Qt::KeepAspectRatio, Qt::SmoothTransformation)
-            : m_image);
-    pixmap.setDevicePixelRatio(devicePixelRatioF());
+        m_image.scaled(room * ratio, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    pixmap.setDevicePixelRatio(ratio);
     m_imageLabel->setPixmap(pixmap);
 }
 

@@ -31,10 +31,11 @@ public:
 
     void showContent(const QString &path, const Content &content);
     QString path() const { return m_path; }
+    QLabel *imageLabel() const { return m_imageLabel; }
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
-    void resizeEvent(QResizeEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void updateImage();
