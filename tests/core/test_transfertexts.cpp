@@ -98,6 +98,18 @@ TEST(DiskSpaceUtilities, transferSizeByWhatIsKnown)
     EXPECT_EQ(formatTransferSize(-5, -1), u"—"_s);
 }
 
+TEST(DiskSpaceUtilities, externalVolumesAreTheMountsUnderMediaAndMnt)
+{
+    using DiskSpaceUtilities::isExternalVolume;
+    for (const QString &external : {u"/media/an/USB"_s, u"/run/media/an/Thẻ nhớ/Ảnh"_s,
+                                    u"/mnt/backup"_s, u"/mnt/backup/"_s, u"/media/an"_s})
+        EXPECT_TRUE(isExternalVolume(external)) << qPrintable(external);
+    for (const QString &internal :
+         {u"/home/an/media/x"_s, u"/media"_s, u"/media/"_s, u"/run/media"_s, u"/mnt"_s,
+          u"/mediafolder/x"_s, u"/mnt/../home/an"_s, u"media/an/USB"_s, QString()})
+        EXPECT_FALSE(isExternalVolume(internal)) << qPrintable(internal);
+}
+
 TEST(DiskSpaceUtilities, freeSpaceOfAFolderHomeAndNowhere)
 {
     QTemporaryDir dir;

@@ -30,4 +30,17 @@ std::optional<qint64> localFreeSpace(const std::optional<QString> &path)
     return available;
 }
 
+bool isExternalVolume(const QString &path)
+{
+    if (!path.startsWith(u'/'))
+        return false;
+    const QString clean = QDir::cleanPath(path) + u'/';
+    for (const QLatin1StringView root : {"/media/"_L1, "/run/media/"_L1, "/mnt/"_L1}) {
+        // The folder holding the mounts is not itself a volume.
+        if (clean.startsWith(root) && clean.size() > root.size())
+            return true;
+    }
+    return false;
+}
+
 } // namespace Tarnwick::DiskSpaceUtilities

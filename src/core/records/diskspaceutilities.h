@@ -15,4 +15,8 @@ QString formatTransferSize(qint64 done, qint64 total);
 // Touches the file system: keep it off the main thread where the volume may be slow.
 std::optional<qint64> localFreeSpace(const std::optional<QString> &path);
 
+// Whether path lies on a removable or mounted volume: under "/media/", "/run/media/" or "/mnt/"
+// (the mount point itself included). Judged by the text alone, after resolving "." and "..".
+bool isExternalVolume(const QString &path);
+
 } // namespace Tarnwick::DiskSpaceUtilities
