@@ -8,9 +8,12 @@
 #include "sheets/connectionview.h"
 #include "tables/drivefiletablemodel.h"
 #include "panes/drivepane.h"
+#include "panes/localpane.h"
 #include "common/drivethumbnailcache.h"
+#include "async/clock.h"
 #include "panes/emptystateview.h"
 #include "tables/localfileview.h"
+#include "tables/filetablesetup.h"
 #include "window/mainwindow.h"
 #include "sheets/namesheet.h"
 #include "panes/searchfield.h"
@@ -25,11 +28,13 @@
 #include "net/httpengine.h"
 #include "async/runsync.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDialog>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -38,7 +43,10 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
+#include <QSplitter>
 #include <QStackedWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 
@@ -75,10 +83,17 @@ protected:
     {
         model.setCloudSelection(QSet<QString>(ids.begin(), ids.end()));
     }
+    // The text a menu shows for an action: "&&" stands for a shown "&", a lone "&" for nothing.
+    static QString shown(const QAction *action)
+    {
+        QString text = action->text();
+        text.replace(u"&&"_s, u"\x01"_s).remove(u'&').replace(u"\x01"_s, u"&"_s);
+        return text;
+    }
     static QAction *entry(QMenu *menu, const QString &text)
     {
         for (QAction *action : menu->actions())
-            if (action->text() == text)
+            if (shown(action) == text)
                 return action;
         return nullptr;
     }
@@ -95,7 +110,7 @@ protected:
         QStringList texts;
         for (QAction *action : menu->actions())
             if (!action->isSeparator())
-                texts.append(action->text());
+                texts.append(shown(action));
         return texts;
     }
     static void save(QWidget &widget, const QString &name)
@@ -325,6 +340,7 @@ TEST_F(DriveWindow, EmptyStatesAndTheSidebarWhileSignedOut)
 
 TEST_F(DriveWindow, SameThumbnailLinkIsFetchedOnceWhileCached)
 {
+    Tarnwick::TestClock clock;
     const QString image = emulator.createFile(account.email, u"a.png"_s, "x", {}, u"image/png"_s);
     DriveFile first = DriveFile::fromJson(*emulator.itemMetadata(image));
     ASSERT_TRUE(first.thumbnailLink.has_value());
@@ -357,6 +373,10 @@ TEST_F(DriveWindow, SameThumbnailLinkIsFetchedOnceWhileCached)
     cache.request(emulator.baseUrl() + u"/thumbnails/missing"_s);
     QTest::qWait(100);
     EXPECT_EQ(requests(u"GET"_s, u"^/thumbnails/"_s).size(), 2);
+    // Shown again a while later, it gets another try rather than a symbol for the whole run.
+    clock.advance(DriveThumbnailCache::retryAfter);
+    cache.request(emulator.baseUrl() + u"/thumbnails/missing"_s);
+    ASSERT_TRUE(waitUntil([&] { return requests(u"GET"_s, u"^/thumbnails/"_s).size() == 3; }));
 }
 
 TEST_F(DriveWindow, SignsInThroughTheConnectionScreenAndDisconnects)
@@ -515,22 +535,171 @@ TEST_F(DriveWindow, ShareSheetTrimsTheAddressAndKeepsRejectedOnes)
     EXPECT_EQ(sheet->list()->findChildren<QToolButton *>(u"roleMenu"_s).size(), 1);
     save(*sheet, u"share-sheet.png"_s);
 
+    // The marks stacked on the section's capitals fit inside its label.
+    QLabel *section = nullptr;
+    for (QLabel *label : sheet->findChildren<QLabel *>())
+        if (label->text() == u"THÊM NGƯỜI HOẶC NHÓM"_s)
+            section = label;
+    ASSERT_NE(section, nullptr);
+    const QFontMetrics metrics = section->fontMetrics();
+    const QRect area = section->contentsRect();
+    const int baseline = area.top() + (area.height() - metrics.height()) / 2 + metrics.ascent();
+    EXPECT_LE(-metrics.tightBoundingRect(section->text()).top(), baseline);
+
     // "Xong" closes the sheet and the model's sharing state.
     QTest::mouseClick(sheet->doneButton(), Qt::LeftButton);
     EXPECT_FALSE(model->sharingFile().has_value());
+}
+
+TEST_F(DriveWindow, LongErrorLineLeavesBothPanesAtTheirWidths)
+{
+    QSettings().remove(QString::fromLatin1(MainWindow::paneSplitterKey));
+    auto model = signedInModel();
+    MainWindow window(model.get());
+    window.resize(1320, 840);
+    show(window);
+    ASSERT_TRUE(listed(window, 3));
+    DrivePane *pane = window.drivePane();
+    const int localWidth = window.localPane()->width();
+    const int driveWidth = pane->width();
+    EXPECT_LE(qAbs(localWidth - driveWidth), 2); // an even share at first
+
+    // 400 characters, one of its words longer than a pane is wide.
+    const QString message =
+        QString(u'x').repeated(250) + u" không tải được "_s + QString(u'y').repeated(134);
+    ASSERT_EQ(message.size(), 400);
+    answerOnce(400, R"({"error":{"code":400,"message":")" + message.toUtf8() + R"("}})", u"GET"_s,
+               u"^/drive/v3/files$"_s);
+    QTest::mouseClick(pane->refreshButton(), Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return pane->pages()->currentWidget() == pane->loadErrorView(); }));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window.localPane()->width(), localWidth);
+    EXPECT_EQ(pane->width(), driveWidth);
+    QLabel *text = pane->loadErrorView()->textLabel();
+    EXPECT_EQ(text->text(), message);
+    EXPECT_LE(text->width(), pane->width());
+    // Cut short on the screen, whole in the tooltip.
+    EXPECT_EQ(text->toolTip(), message);
+    save(window, u"panes-long-error.png"_s);
+
+    // The division is the user's and outlives the window.
+    window.paneSplitter()->setSizes({700, 300});
+    emit window.paneSplitter()->splitterMoved(700, 1);
+    const QList<int> chosen = window.paneSplitter()->sizes();
+    MainWindow again(model.get());
+    again.resize(window.size());
+    show(again);
+    EXPECT_EQ(again.paneSplitter()->sizes(), chosen);
+    // Neither pane can be squeezed away.
+    again.paneSplitter()->setSizes({2000, 0});
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    QCoreApplication::processEvents();
+    EXPECT_GE(again.drivePane()->width(), MainWindow::paneMinimumWidth);
+    // However narrow the pane, the names keep their column's minimum.
+    EXPECT_GE(again.drivePane()->view()->horizontalHeader()->sectionSize(0),
+              nameColumnMinimumWidth);
+    QSettings().remove(QString::fromLatin1(MainWindow::paneSplitterKey));
+}
+
+TEST_F(DriveWindow, KeyboardReachesEverythingAndTheUsualKeysWork)
+{
+    auto model = signedInModel();
+    QTemporaryDir folder;
+    Tarnwick::Testing::writeFile(folder.filePath(u"a.txt"_s), "a");
+    runSync(model->navigateLocal(folder.path()));
+    MainWindow window(model.get());
+    show(window);
+    ASSERT_TRUE(listed(window, 3));
+    // Keys reach a widget only in the active window, as they do for the user.
+    auto focusOn = [&](QWidget *widget) {
+        window.activateWindow();
+        if (!QTest::qWaitForWindowActive(&window))
+            return false;
+        widget->setFocus(Qt::OtherFocusReason);
+        return QApplication::focusWidget() == widget;
+    };
+    DrivePane *drive = window.drivePane();
+    LocalPane *local = window.localPane();
+
+    // Tab goes round the window and never stays put, in the lists either.
+    ASSERT_TRUE(focusOn(local->searchField()));
+    QList<QWidget *> visited{QApplication::focusWidget()};
+    for (int i = 0; i < 40; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget *now = QApplication::focusWidget();
+        ASSERT_NE(now, visited.constLast()) << "stuck at " << qPrintable(now->objectName());
+        if (now == visited.constFirst())
+            break;
+        visited.append(now);
+    }
+    for (QWidget *wanted : {static_cast<QWidget *>(local->view()),
+                            static_cast<QWidget *>(drive->searchField()),
+                            static_cast<QWidget *>(drive->view())})
+        EXPECT_TRUE(visited.contains(wanted));
+    EXPECT_LT(visited.indexOf(local->view()), visited.indexOf(drive->searchField()));
+    // Shift+Tab goes back the same way.
+    ASSERT_TRUE(focusOn(drive->searchField()));
+    QTest::keyClick(drive->searchField(), Qt::Key_Backtab);
+    EXPECT_EQ(QApplication::focusWidget(), visited.at(visited.indexOf(drive->searchField()) - 1));
+
+    // Ctrl+F searches the pane last worked in; Escape empties the search.
+    ASSERT_TRUE(focusOn(drive->view()));
+    QTest::keyClick(&window, Qt::Key_F, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::focusWidget(), drive->searchField());
+    QTest::keyClicks(drive->searchField(), u"ghi"_s);
+    EXPECT_EQ(model->cloudSearch(), u"ghi"_s);
+    QTest::keyClick(drive->searchField(), Qt::Key_Escape);
+    EXPECT_TRUE(model->cloudSearch().isEmpty());
+    ASSERT_TRUE(focusOn(local->view()));
+    QTest::keyClick(&window, Qt::Key_F, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::focusWidget(), local->searchField());
+
+    // F2 renames the selected item.
+    const QString notes =
+        emulator.findChild(emulator.rootFolderId(account.email), u"ghi chú.txt"_s);
+    select(*model, {notes});
+    ASSERT_TRUE(focusOn(drive->view()));
+    QTest::keyClick(drive->view(), Qt::Key_F2);
+    ASSERT_NE(window.nameSheet(), nullptr);
+    EXPECT_EQ(window.nameSheet()->nameField()->text(), u"ghi chú.txt"_s);
+    window.nameSheet()->reject();
+
+    // Into a folder, then Alt+Up and Backspace lead back out.
+    model->openCloud(model->visibleCloud().constFirst());
+    ASSERT_TRUE(waitUntil([&] { return model->crumbs().size() == 1 && !model->loading(); }));
+    ASSERT_TRUE(focusOn(drive->view()));
+    QTest::keyClick(drive->view(), Qt::Key_Up, Qt::AltModifier);
+    ASSERT_TRUE(waitUntil([&] { return model->crumbs().isEmpty(); }));
+    ASSERT_TRUE(listed(window, 3));
+    model->openCloud(model->visibleCloud().constFirst());
+    ASSERT_TRUE(waitUntil([&] { return model->crumbs().size() == 1 && !model->loading(); }));
+    ASSERT_TRUE(focusOn(drive->view()));
+    QTest::keyClick(drive->view(), Qt::Key_Backspace);
+    ASSERT_TRUE(waitUntil([&] { return model->crumbs().isEmpty(); }));
+
+    // Ctrl+Q closes the window, which ends the program.
+    EXPECT_EQ(window.quitAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+    window.quitAction()->trigger();
+    EXPECT_FALSE(window.isVisible());
 }
 
 TEST_F(DriveWindow, CoffeeSheetShowsTheCodeAndCopiesTheAccount)
 {
     auto model = makeModel();
     MainWindow window(model.get());
+    window.setDonation(DonationDetails::demoSample());
     show(window);
     QTest::mouseClick(window.sidebar()->coffeeButton(), Qt::LeftButton);
     CoffeeSheet *sheet = window.coffeeSheet();
     ASSERT_NE(sheet, nullptr);
     EXPECT_TRUE(window.showCoffee());
+    // The demo's account is a sample, and the sheet says so.
+    QLabel *note = sheet->findChild<QLabel *>(u"sampleNote"_s);
+    ASSERT_NE(note, nullptr);
+    EXPECT_TRUE(note->isVisible());
     // Level M, 10 pixels a module, a quiet zone of 4 modules: a whole number of modules.
-    const QImage code = CoffeeSheet::qrCode(CoffeeSheet::payload);
+    const QImage code = CoffeeSheet::qrCode(sheet->details().payload);
     ASSERT_FALSE(code.isNull());
     EXPECT_EQ(code.width() % 10, 0);
     EXPECT_GE(code.width() / 10, 21 + 8);
@@ -538,7 +707,7 @@ TEST_F(DriveWindow, CoffeeSheetShowsTheCodeAndCopiesTheAccount)
     EXPECT_EQ(code.pixelColor(40, 40), QColor(Qt::black)); // the finder pattern's corner
     save(*sheet, u"coffee-sheet.png"_s);
     QTest::mouseClick(sheet->copyButton(), Qt::LeftButton);
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), CoffeeSheet::accountNumber);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), u"0000000000"_s);
     EXPECT_EQ(model->toastMessage(), u"Đã sao chép số tài khoản"_s);
     sheet->reject();
     EXPECT_FALSE(window.showCoffee());

@@ -16,6 +16,7 @@
 #include "window/toastview.h"
 #include "window/toolbarrow.h"
 #include "window/windowstatusbar.h"
+#include "sheets/donation.h"
 
 #include "appmodel.h"
 #include "support/scripteddesktop.h"
@@ -364,8 +365,33 @@ TEST_F(Window, QueueBadgeShowsOnlyACount)
     EXPECT_FALSE(queue->badge()->isVisible());
     EXPECT_EQ(window.sidebar()->coffeeButton()->toolTip(),
               u"Ủng hộ người làm Tarnwick, hoàn toàn tuỳ tâm"_s);
+    // A build without a donation configuration offers none.
+    EXPECT_FALSE(window.donation().has_value());
+    EXPECT_FALSE(window.sidebar()->coffeeButton()->isVisible());
+    window.setDonation(DonationDetails::demoSample());
+    EXPECT_TRUE(window.sidebar()->coffeeButton()->isVisible());
     QTest::mouseClick(window.sidebar()->coffeeButton(), Qt::LeftButton);
     EXPECT_TRUE(window.showCoffee());
+    window.setDonation(std::nullopt);
+    EXPECT_FALSE(window.sidebar()->coffeeButton()->isVisible());
+}
+
+TEST(Donation, TakesAllFourMembersOrNothing)
+{
+    const auto details = DonationDetails::fromJson(
+        R"({"bank":"Ngân hàng A","account":" 123 ","holder":"NGUYEN VAN A","payload":"000201"})");
+    ASSERT_TRUE(details.has_value());
+    EXPECT_EQ(details->bankName, u"Ngân hàng A"_s);
+    EXPECT_EQ(details->accountNumber, u"123"_s);
+    EXPECT_EQ(details->payload, QByteArray("000201"));
+    EXPECT_FALSE(details->sample);
+    for (const QByteArray &bad :
+         {QByteArray(R"({"bank":"A","account":"1","holder":"B"})"),
+          QByteArray(R"({"bank":"A","account":"","holder":"B","payload":"x"})"),
+          QByteArray(R"({"bank":"A","account":1,"holder":"B","payload":"x"})"),
+          QByteArray("[]"), QByteArray("not json")})
+        EXPECT_FALSE(DonationDetails::fromJson(bad).has_value()) << bad.constData();
+    EXPECT_TRUE(DonationDetails::demoSample().sample);
 }
 
 TEST_F(Window, ContextMenuOffersWhatTheSelectionAllows)

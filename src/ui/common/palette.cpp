@@ -98,7 +98,8 @@ QFrame#queuePanel { background: @panel; border: 1px solid @line; border-radius: 
 QWidget#toolbarRow, QWidget#statusRow { background: @background; }
 QWidget#statusRow { border-top: 1px solid @line; }
 QLabel[role="muted"] { color: @muted; }
-QLabel[role="section"] { color: @muted; font-size: 10px; font-weight: 600; letter-spacing: 1px; }
+QLabel[role="section"] { color: @muted; font-size: 10px; font-weight: 600; letter-spacing: 1px;
+    padding-top: 4px; padding-bottom: 1px; }
 QLabel[role="title"] { font-weight: 600; }
 QLabel[role="brand"] { font-size: 15px; font-weight: 700; }
 QLabel[role="emptyTitle"] { font-size: 15px; font-weight: 600; }
@@ -143,6 +144,12 @@ QScrollBar::add-line, QScrollBar::sub-line { height: 0; width: 0; }
 QScrollBar:horizontal { background: transparent; height: 10px; margin: 0; }
 QScrollBar::handle:horizontal { background: rgba(255, 255, 255, 0.14); border-radius: 4px;
     min-width: 30px; }
+QPushButton:focus, QToolButton:focus, QPushButton[flat="true"]:focus,
+QPushButton[side="true"]:focus, QPushButton[link="true"]:focus { border: 1px solid @teal; }
+QPushButton[primary="true"]:focus { border: 2px solid @text; }
+QLineEdit:focus { border: 1px solid @teal; }
+QTableView:focus { border: 1px solid rgba(94, 224, 184, 0.6); border-radius: 4px; }
+QComboBox:focus, QCheckBox:focus { outline: 1px solid @teal; }
 )"_s;
     // Longest names first, so that no name is a prefix of another at replacement time.
     const std::pair<QString, QColor> colours[] = {

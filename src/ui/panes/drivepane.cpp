@@ -22,6 +22,7 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStackedWidget>
 #include <QTimer>
 #include <QToolButton>
@@ -118,6 +119,24 @@ DrivePane::DrivePane(AppModel *model, QWidget *parent, DriveThumbnailCache *thum
 
     setUpRowsTimer(m_rowsTimer);
     connect(m_rowsTimer, &QTimer::timeout, this, &DrivePane::refreshRows);
+
+    chainTabOrder({m_refresh, m_back, m_search, m_sort, m_view, m_notConnected->button(),
+                   m_loadError->button()});
+
+    // Keys of the pane that has the focus.
+    auto addShortcut = [this](const QKeySequence &keys, auto action) {
+        auto *shortcut = new QShortcut(keys, this);
+        shortcut->setContext(Qt::WidgetWithChildrenShortcut);
+        connect(shortcut, &QShortcut::activated, this, action);
+    };
+    addShortcut(QKeySequence(Qt::Key_F2), &DrivePane::renameSelection);
+    for (const QKeySequence &keys :
+         {QKeySequence(Qt::Key_Backspace), QKeySequence(Qt::ALT | Qt::Key_Left)})
+        addShortcut(keys, [this] {
+            if (m_model && m_back->isEnabled())
+                m_model->goBackCloud();
+        });
+    addShortcut(QKeySequence(Qt::ALT | Qt::Key_Up), &DrivePane::goToParent);
 
     // Controls → model.
     connect(m_notConnected, &EmptyStateView::buttonClicked, this, &DrivePane::connectRequested);
@@ -247,6 +266,9 @@ void DrivePane::updateBreadcrumbs()
     auto addButton = [this](const QString &text, const QIcon &icon, auto action) {
         auto *button = new QPushButton(icon, text, m_crumbBar);
         button->setProperty("flat", true);
+        // Made anew on every move: in the Tab chain they would land after everything else.
+        // Alt+Up and Backspace walk the path from the keyboard.
+        button->setFocusPolicy(Qt::NoFocus);
         button->setCursor(Qt::PointingHandCursor);
         connect(button, &QPushButton::clicked, this, action);
         m_crumbLayout->addWidget(button);
@@ -333,6 +355,28 @@ bool DrivePane::atSharedDrivesRoot() const
     return m_model && m_model->location() == DriveLocation::Team && m_model->crumbs().isEmpty();
 }
 
+void DrivePane::renameSelection()
+{
+    const QList<DriveFile> files = listedSelection();
+    if (!m_model || files.size() != 1 || m_model->cloudSelection().size() != 1)
+        return;
+    const DriveFile &file = files.constFirst();
+    // The same rule as the context menu's entry.
+    if (allowed(file, &DriveFile::Capabilities::canEdit) && !atSharedDrivesRoot())
+        emit renameRequested(file);
+}
+
+void DrivePane::goToParent()
+{
+    if (!m_model || !m_model->connected())
+        return;
+    const qsizetype depth = m_model->crumbs().size();
+    if (depth >= 2)
+        m_model->navigateToCrumb(depth - 2);
+    else if (depth == 1)
+        m_model->navigateToCloudRoot();
+}
+
 void DrivePane::primaryAction()
 {
     const QList<DriveFile> files = listedSelection();
@@ -397,7 +441,8 @@ QMenu *DrivePane::createContextMenu(QWidget *parent)
                                 model->openCloud(file);
                         });
         menu->addAction(Icons::symbol(u"person.crop.circle.badge.plus"_s),
-                        u"Chia sẻ & Phân quyền…"_s, this, [model, file] {
+                        // "&&": a single one would mark a shortcut letter and not be shown.
+                        u"Chia sẻ && Phân quyền…"_s, this, [model, file] {
                             if (model)
                                 model->openShare(file);
                         });

@@ -91,6 +91,10 @@ private:
     void updateFooter();
 
     void primaryAction();
+    // F2: the rename sheet for the one selected item, when it may be renamed.
+    void renameSelection();
+    // Alt+Up: the folder above the one shown.
+    void goToParent();
     void askToTrashSelection();
     void showContextMenu(const QPoint &position);
 

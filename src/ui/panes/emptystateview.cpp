@@ -2,6 +2,7 @@
 
 #include "common/icons.h"
 #include "common/palette.h"
+#include "common/wrappinglabel.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -15,7 +16,7 @@ EmptyStateView::EmptyStateView(QWidget *parent)
     : QWidget(parent)
     , m_symbol(new QLabel(this))
     , m_title(new QLabel(this))
-    , m_text(new QLabel(this))
+    , m_text(new WrappingLabel(this))
     , m_button(new QPushButton(this))
     , m_caption(new QLabel(this))
 {
@@ -57,7 +58,13 @@ void EmptyStateView::setTitle(const QString &title)
 
 void EmptyStateView::setText(const QString &text)
 {
-    m_text->setText(text);
+    // Error texts from the network can be of any length: they wrap and never widen the pane.
+    m_text->setFullText(text);
+}
+
+QLabel *EmptyStateView::textLabel() const
+{
+    return m_text;
 }
 
 void EmptyStateView::setButtonText(const QString &text)

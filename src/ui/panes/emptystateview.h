@@ -7,6 +7,8 @@ class QPushButton;
 
 namespace Tarnwick {
 
+class WrappingLabel;
+
 // The centred picture of an empty pane: a large symbol, a title, a text, and optionally a
 // primary button with a caption under it.
 class EmptyStateView final : public QWidget
@@ -25,7 +27,7 @@ public:
     void setCaption(const QString &caption);
 
     QLabel *titleLabel() const { return m_title; }
-    QLabel *textLabel() const { return m_text; }
+    QLabel *textLabel() const;
     QPushButton *button() const { return m_button; }
     QLabel *captionLabel() const { return m_caption; }
 
@@ -35,7 +37,7 @@ signals:
 private:
     QLabel *m_symbol;
     QLabel *m_title;
-    QLabel *m_text;
+    WrappingLabel *m_text;
     QPushButton *m_button;
     QLabel *m_caption;
 };

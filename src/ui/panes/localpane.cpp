@@ -23,6 +23,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStackedWidget>
 #include <QTimer>
 #include <QToolButton>
@@ -93,6 +94,17 @@ LocalPane::LocalPane(AppModel *model, QWidget *parent)
 
     setUpRowsTimer(m_rowsTimer);
     connect(m_rowsTimer, &QTimer::timeout, this, [this] { refreshRows(); });
+
+    chainTabOrder({m_change, m_up, m_path, m_search, m_sort, m_view, m_firstUse->button()});
+
+    // Keys of the pane that has the focus: back and up both lead to the parent folder (a local
+    // folder has no history of its own).
+    for (const QKeySequence &keys :
+         {QKeySequence(Qt::Key_Backspace), QKeySequence(Qt::ALT | Qt::Key_Left),
+          QKeySequence(Qt::ALT | Qt::Key_Up)}) {
+        auto *shortcut = new QShortcut(keys, this, this, &LocalPane::goUp);
+        shortcut->setContext(Qt::WidgetWithChildrenShortcut);
+    }
 
     // Controls → model.
     connect(m_up, &QToolButton::clicked, this, &LocalPane::goUp);

@@ -4,6 +4,7 @@
 #include "common/palette.h"
 
 #include <QAction>
+#include <QKeyEvent>
 
 using namespace Qt::StringLiterals;
 
@@ -22,6 +23,18 @@ SearchField::SearchField(QWidget *parent)
         clear();
         setFocus();
     });
+}
+
+void SearchField::keyPressEvent(QKeyEvent *event)
+{
+    // Escape empties the search; on an empty field it goes on to whatever else closes.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier &&
+        !text().isEmpty()) {
+        clear();
+        event->accept();
+        return;
+    }
+    QLineEdit::keyPressEvent(event);
 }
 
 } // namespace Tarnwick

@@ -15,6 +15,9 @@ public:
     explicit SearchField(QWidget *parent = nullptr);
     QAction *clearAction() const { return m_clear; }
 
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
 private:
     QAction *m_clear;
 };

@@ -19,14 +19,6 @@ using namespace Qt::StringLiterals;
 
 namespace Tarnwick {
 
-// A national bank-transfer QR string of our own account (EMVCo layout, checksum included).
-const QByteArray CoffeeSheet::payload =
-    "00020101021138540010A00000072701240006970422011000123456780208QRIBFTTA53037045802VN"
-    "62170813Tarnwick cafe63045ADB";
-const QString CoffeeSheet::bankName = u"MB Bank"_s;
-const QString CoffeeSheet::accountNumber = u"0012345678"_s;
-const QString CoffeeSheet::accountHolder = u"TAVO TARNWICK"_s;
-
 QImage CoffeeSheet::qrCode(const QByteArray &payload)
 {
     constexpr int scale = 10;
@@ -46,8 +38,9 @@ QImage CoffeeSheet::qrCode(const QByteArray &payload)
     return image;
 }
 
-CoffeeSheet::CoffeeSheet(QWidget *parent)
+CoffeeSheet::CoffeeSheet(DonationDetails details, QWidget *parent)
     : QDialog(parent)
+    , m_details(std::move(details))
     , m_code(new QLabel(this))
     , m_copy(new QPushButton(Icons::symbol(u"doc.on.doc"_s), u"Sao chép số tài khoản"_s, this))
 {
@@ -90,7 +83,7 @@ CoffeeSheet::CoffeeSheet(QWidget *parent)
     text->setFixedWidth(400);
     layout->addWidget(text, 0, Qt::AlignHCenter);
     // Shown at half size: the 10× image stays sharp on high-density screens.
-    const QImage code = qrCode(payload);
+    const QImage code = qrCode(m_details.payload);
     QPixmap shown = QPixmap::fromImage(code);
     shown.setDevicePixelRatio(2.0);
     m_code->setPixmap(shown);
@@ -98,10 +91,23 @@ CoffeeSheet::CoffeeSheet(QWidget *parent)
     auto *caption = new QLabel(u"Quét bằng app ngân hàng bất kỳ (VietQR · Napas 247)"_s, this);
     caption->setProperty("role", u"muted"_s);
     layout->addWidget(caption, 0, Qt::AlignHCenter);
-    auto *account = new QLabel(bankName + u" · "_s + accountNumber + u"\n"_s + accountHolder, this);
+    auto *account = new QLabel(m_details.bankName + u" · "_s + m_details.accountNumber + u"\n"_s +
+                                   m_details.accountHolder,
+                               this);
     account->setAlignment(Qt::AlignCenter);
     account->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(account, 0, Qt::AlignHCenter);
+    if (m_details.sample) {
+        auto *sample = new QLabel(u"Đây là tài khoản mẫu của bản demo: không ngân hàng nào nhận "
+                                  u"chuyển khoản này."_s,
+                                  this);
+        sample->setObjectName(u"sampleNote"_s);
+        sample->setWordWrap(true);
+        sample->setAlignment(Qt::AlignCenter);
+        sample->setFixedWidth(400);
+        sample->setStyleSheet(u"color: %1;"_s.arg(Palette::destructive().name()));
+        layout->addWidget(sample, 0, Qt::AlignHCenter);
+    }
     layout->addWidget(m_copy, 0, Qt::AlignHCenter);
     auto *buttons = new QHBoxLayout;
     auto *later = new QPushButton(u"Để lần sau"_s, this);
@@ -113,7 +119,7 @@ CoffeeSheet::CoffeeSheet(QWidget *parent)
     layout->addLayout(buttons);
 
     connect(m_copy, &QPushButton::clicked, this, [this] {
-        QGuiApplication::clipboard()->setText(accountNumber);
+        QGuiApplication::clipboard()->setText(m_details.accountNumber);
         emit copied(u"Đã sao chép số tài khoản"_s);
     });
     connect(later, &QPushButton::clicked, this, &QDialog::reject);

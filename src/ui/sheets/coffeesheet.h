@@ -3,6 +3,8 @@
 #include <QDialog>
 #include <QImage>
 
+#include "sheets/donation.h"
+
 class QLabel;
 class QPushButton;
 
@@ -16,17 +18,13 @@ class CoffeeSheet final : public QDialog
     Q_DISABLE_COPY_MOVE(CoffeeSheet)
 
 public:
-    explicit CoffeeSheet(QWidget *parent = nullptr);
+    CoffeeSheet(DonationDetails details, QWidget *parent = nullptr);
 
     // The payment QR code of payload at error-correction level M, each module 10 × 10 pixels
     // with a quiet zone of 4 modules; null when the payload cannot be encoded.
     static QImage qrCode(const QByteArray &payload);
 
-    static const QByteArray payload;
-    static const QString bankName;
-    static const QString accountNumber;
-    static const QString accountHolder;
-
+    const DonationDetails &details() const { return m_details; }
     QLabel *codeLabel() const { return m_code; }
     QPushButton *copyButton() const { return m_copy; }
 
@@ -34,6 +32,7 @@ signals:
     void copied(const QString &message);
 
 private:
+    DonationDetails m_details;
     QLabel *m_code;
     QPushButton *m_copy;
 };

@@ -83,7 +83,7 @@ ConnectionView::ConnectionView(AppModel *model, QWidget *parent)
     , m_notConfigured(new QLabel(
           u"Đăng nhập Google chưa được kích hoạt trong bản thử nghiệm này. Nhà phát triển sẽ thiết "
           u"lập sẵn trước khi phát hành."_s))
-    , m_error(new QLabel)
+    , m_error(new WrappingLabel(nullptr, 6))
     , m_developerToggle(new QToolButton(this))
     , m_developer(new QWidget(this))
     , m_import(new QPushButton(this))
@@ -313,7 +313,7 @@ void ConnectionView::update()
     m_states->setCurrentWidget(connected ? m_connectedPage : m_signInPage);
 
     m_notConfigured->parentWidget()->setVisible(!configured);
-    m_error->setText(m_model->connectionError().value_or(QString()));
+    m_error->setFullText(m_model->connectionError().value_or(QString()));
     m_error->parentWidget()->setVisible(m_model->connectionError().has_value());
     const bool developer = !m_model->managedGoogle();
     m_developerToggle->setVisible(developer);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/wrappinglabel.h"
+
 #include <QDialog>
 #include <QPointer>
 
@@ -66,7 +68,7 @@ private:
     QPushButton *m_disconnect;
     QPushButton *m_done;
     QLabel *m_notConfigured;
-    QLabel *m_error;
+    WrappingLabel *m_error;
     QToolButton *m_developerToggle;
     QWidget *m_developer;
     QPushButton *m_import;

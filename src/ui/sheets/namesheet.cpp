@@ -18,7 +18,7 @@ namespace Tarnwick {
 NameSheet::NameSheet(const QString &title, const QString &initial, QWidget *parent)
     : QDialog(parent)
     , m_name(new QLineEdit(initial, this))
-    , m_error(new QLabel(this))
+    , m_error(new WrappingLabel(this, 6))
     , m_cancel(new QPushButton(u"Hủy"_s, this))
     , m_save(new QPushButton(u"Lưu"_s, this))
 {
@@ -62,7 +62,7 @@ void NameSheet::submit()
     try {
         name = UploadUtilities::validateName(m_name->text());
     } catch (const Failure &failure) {
-        m_error->setText(failure.description());
+        m_error->setFullText(failure.description());
         m_error->show();
         return;
     }

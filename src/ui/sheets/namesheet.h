@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/wrappinglabel.h"
+
 #include <QDialog>
 
 class QLabel;
@@ -33,7 +35,7 @@ signals:
 
 private:
     QLineEdit *m_name;
-    QLabel *m_error;
+    WrappingLabel *m_error;
     QPushButton *m_cancel;
     QPushButton *m_save;
 };

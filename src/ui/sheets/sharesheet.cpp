@@ -48,6 +48,9 @@ QLabel *sectionLabel(const QString &text, QWidget *parent)
     font.setBold(true);
     font.setPointSizeF(font.pointSizeF() * 0.85);
     label->setFont(font);
+    // Marks stacked on Vietnamese capitals ("Ế", "Ữ") rise above the font's ascent: room for
+    // them, or they are cut off.
+    label->setContentsMargins(0, label->fontMetrics().ascent() / 3, 0, 0);
     return label;
 }
 
@@ -86,7 +89,7 @@ ShareSheet::ShareSheet(AppModel *model, DriveFile file, QWidget *parent)
     , m_share(new QPushButton(u"Chia sẻ"_s, this))
     , m_adding(busyBar(this))
     , m_errorIcon(new QLabel(this))
-    , m_error(new QLabel(this))
+    , m_error(new WrappingLabel(this, 6))
     , m_refresh(new QPushButton(u"Làm mới danh sách"_s, this))
     , m_loading(busyBar(this))
     , m_list(new QWidget(this))
@@ -212,7 +215,7 @@ void ShareSheet::updateForm()
     // The sheet's own error first, else why the list could not be loaded.
     const QString modelError = m_model ? m_model->sharingError().value_or(QString()) : QString();
     const QString error = m_form->localError().value_or(modelError);
-    m_error->setText(error);
+    m_error->setFullText(error);
     m_error->setVisible(!error.isEmpty());
     m_errorIcon->setVisible(!error.isEmpty());
 }

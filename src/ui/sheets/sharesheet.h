@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/wrappinglabel.h"
+
 #include "drive/drivefile.h"
 #include "drive/drivepermission.h"
 
@@ -59,7 +61,7 @@ private:
     QPushButton *m_share;
     QProgressBar *m_adding;
     QLabel *m_errorIcon;
-    QLabel *m_error;
+    WrappingLabel *m_error;
     QPushButton *m_refresh;
     QProgressBar *m_loading;
     QWidget *m_list;

@@ -9,6 +9,7 @@
 
 #include <QFontMetrics>
 #include <QHBoxLayout>
+#include <QAbstractItemView>
 #include <QHeaderView>
 #include <QLabel>
 #include <QTimer>
@@ -54,6 +55,23 @@ void setUpFileTableHeader(QHeaderView *header, const QFontMetrics &metrics)
     header->resizeSection(FileTableModel::ModifiedColumn,
                           qMax(90, metrics.horizontalAdvance(u"00/00/00 00:00"_s) + 16));
     header->resizeSection(FileTableModel::SizeColumn, 78);
+    // The name column stretches: it gets what the others leave, so the view leaves it its minimum.
+    if (auto *view = qobject_cast<QAbstractItemView *>(header->parentWidget())) {
+        const int others = header->sectionSize(FileTableModel::ModifiedColumn) +
+                           header->sectionSize(FileTableModel::SizeColumn);
+        // Room for the vertical scroll bar and the frame.
+        view->setMinimumWidth(nameColumnMinimumWidth + others + 16);
+    }
+}
+
+void chainTabOrder(std::initializer_list<QWidget *> widgets)
+{
+    QWidget *previous = nullptr;
+    for (QWidget *widget : widgets) {
+        if (previous)
+            QWidget::setTabOrder(previous, widget);
+        previous = widget;
+    }
 }
 
 void fillListPage(QWidget *page, QWidget *view)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <initializer_list>
+
 #include <QtGlobal>
 
 #include <optional>
@@ -31,7 +33,12 @@ QHBoxLayout *makeSearchRow(SearchField *search, SortMenuButton *sort);
 
 // The name column stretches, the date column is wide enough for a date in metrics and may be
 // dragged, the size column is fixed.
+// The view of header is kept wide enough for the name column's minimum beside the other two.
 void setUpFileTableHeader(QHeaderView *header, const QFontMetrics &metrics);
+constexpr int nameColumnMinimumWidth = 120;
+// Tab and Shift+Tab visit widgets in this order (widgets moved into pages after their creation
+// would otherwise come last).
+void chainTabOrder(std::initializer_list<QWidget *> widgets);
 // Puts view alone and edge to edge on page.
 void fillListPage(QWidget *page, QWidget *view);
 // The row under a table: count on the left, free space on the right, both muted.

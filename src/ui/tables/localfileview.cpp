@@ -27,6 +27,8 @@ LocalFileView::LocalFileView(QWidget *parent)
     setIconSize(QSize(22, 22));
     setContextMenuPolicy(Qt::CustomContextMenu);
     setCornerButtonEnabled(false);
+    // Tab leaves the list for the next control; the arrows move inside it.
+    setTabKeyNavigation(false);
     verticalHeader()->hide();
     // One fixed row height keeps a huge folder as cheap to scroll as a small one.
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);

@@ -8,8 +8,11 @@
 #include "panes/drivepane.h"
 #include "panes/localpane.h"
 #include "panes/panedroptarget.h"
+#include "panes/emptystateview.h"
+#include "panes/searchfield.h"
 #include "sheets/namesheet.h"
 #include "window/sidebar.h"
+#include "sheets/donation.h"
 #include "window/sidebutton.h"
 #include "window/toastview.h"
 #include "window/toolbarrow.h"
@@ -24,14 +27,18 @@
 #include "transfer/transferqueue.h"
 
 #include <QAction>
-#include <QTimer>
+#include <QApplication>
 #include <QCloseEvent>
-#include <QMimeData>
 #include <QDir>
 #include <QFile>
 #include <QHBoxLayout>
 #include <QMenuBar>
+#include <QMimeData>
+#include <QSettings>
+#include <QSplitter>
 #include <QStandardPaths>
+#include <QTimer>
+#include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -49,6 +56,7 @@ MainWindow::MainWindow(AppModel *model, QWidget *parent)
     , m_toolbar(new ToolbarRow(this))
     , m_local(new LocalPane(model, this))
     , m_drive(new DrivePane(model, this))
+    , m_panes(new QSplitter(Qt::Horizontal, this))
     , m_queueArea(new QWidget(this))
     , m_status(new WindowStatusBar(this))
     , m_banner(new UpdateBanner(this))
@@ -66,12 +74,28 @@ MainWindow::MainWindow(AppModel *model, QWidget *parent)
     workspace->setContentsMargins(0, 0, 0, 0);
     workspace->setSpacing(0);
     workspace->addWidget(m_toolbar);
-    auto *panes = new QHBoxLayout;
-    panes->setContentsMargins(16, 4, 16, 12);
-    panes->setSpacing(12);
-    panes->addWidget(m_local, 1);
-    panes->addWidget(m_drive, 1);
-    workspace->addLayout(panes, 1);
+    // The panes share the width through a splitter, one widget, so the queue panel can go under
+    // it; neither pane can be collapsed, and the user's division is kept between runs.
+    m_panes->setObjectName(u"panes"_s);
+    m_panes->setContentsMargins(16, 4, 16, 12);
+    m_panes->setHandleWidth(12);
+    m_panes->setChildrenCollapsible(false);
+    m_panes->addWidget(m_local);
+    m_panes->addWidget(m_drive);
+    m_panes->setStretchFactor(0, 1);
+    m_panes->setStretchFactor(1, 1);
+    for (QWidget *pane : {static_cast<QWidget *>(m_local), static_cast<QWidget *>(m_drive)}) {
+        pane->setMinimumWidth(paneMinimumWidth);
+        // A pane's width comes from the splitter, never from the length of what it shows.
+        pane->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    }
+    if (!m_panes->restoreState(QSettings().value(paneSplitterKey).toByteArray()))
+        m_panes->setSizes({1, 1});
+    connect(m_panes, &QSplitter::splitterMoved, this,
+            [this] { QSettings().setValue(paneSplitterKey, m_panes->saveState()); });
+    workspace->addWidget(m_panes, 1);
+    // From the local pane's last control on to the Drive pane's first.
+    setTabOrder(m_local->firstUseView()->button(), m_drive->refreshButton());
     // The queue panel sets its own height, which the user drags and the settings keep.
     m_queueArea->setObjectName(u"queueArea"_s);
     m_queueArea->setLayout(new QVBoxLayout);
@@ -100,12 +124,21 @@ MainWindow::MainWindow(AppModel *model, QWidget *parent)
         if (m_model)
             m_model->setShowTransfers(!m_model->showTransfers());
     });
+    setDonation(DonationDetails::configured());
+    // The pane the user last worked in is the one Ctrl+F searches.
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *now) {
+        for (QWidget *pane : {static_cast<QWidget *>(m_local), static_cast<QWidget *>(m_drive)})
+            if (now && pane->isAncestorOf(now))
+                m_activePane = pane;
+    });
     connect(m_sidebar, &Sidebar::coffeeClicked, this, [this] {
+        if (!m_donation)
+            return;
         m_showCoffee = true;
         emit coffeeRequested();
         if (m_coffeeSheet)
             return;
-        m_coffeeSheet = new CoffeeSheet(this);
+        m_coffeeSheet = new CoffeeSheet(*m_donation, this);
         m_coffeeSheet->setAttribute(Qt::WA_DeleteOnClose);
         connect(m_coffeeSheet, &CoffeeSheet::copied, this, [this](const QString &message) {
             if (m_model)
@@ -243,6 +276,13 @@ void MainWindow::buildMenus()
     });
     settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
     settings->setMenuRole(QAction::PreferencesRole);
+    file->addSeparator();
+    m_find = file->addAction(u"Tìm trong thư mục…"_s, this, &MainWindow::focusSearch);
+    m_find->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    file->addSeparator();
+    m_quit = file->addAction(u"Thoát Tarnwick"_s, this, &QWidget::close);
+    m_quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    m_quit->setMenuRole(QAction::QuitRole);
 
     QMenu *transfers = menuBar()->addMenu(u"Truyền file"_s);
     // The Drive commands stay disabled until a Drive folder is open.
@@ -455,6 +495,26 @@ void MainWindow::installDropTargets()
             if (m_model)
                 detach(m_model->acceptDropItems(DragPayload::downloadDropItems(data)), {});
         });
+}
+
+void MainWindow::focusSearch()
+{
+    SearchField *search = activePane() == m_drive ? m_drive->searchField() : m_local->searchField();
+    search->setFocus(Qt::ShortcutFocusReason);
+    search->selectAll();
+}
+
+QWidget *MainWindow::activePane() const
+{
+    if (m_activePane)
+        return m_activePane;
+    return m_local;
+}
+
+void MainWindow::setDonation(std::optional<DonationDetails> details)
+{
+    m_donation = std::move(details);
+    m_sidebar->coffeeButton()->setVisible(m_donation.has_value());
 }
 
 void MainWindow::openHelp()

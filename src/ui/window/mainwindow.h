@@ -18,6 +18,7 @@
 
 class QAction;
 class QFrame;
+class QSplitter;
 
 namespace Tarnwick {
 
@@ -42,18 +43,28 @@ class MainWindow final : public QMainWindow
 
 public:
     explicit MainWindow(AppModel *model, QWidget *parent = nullptr);
+
+    // Settings key of the division between the panes.
+    static constexpr auto paneSplitterKey = "paneSplitter";
+    static constexpr int paneMinimumWidth = 340;
     ~MainWindow() override;
 
     Sidebar *sidebar() const { return m_sidebar; }
     ToolbarRow *toolbarRow() const { return m_toolbar; }
     LocalPane *localPane() const { return m_local; }
     DrivePane *drivePane() const { return m_drive; }
+    // The local and Drive panes side by side: one widget for the whole panes area.
+    QSplitter *paneSplitter() const { return m_panes; }
     WindowStatusBar *windowStatusBar() const { return m_status; }
     UpdateBanner *updateBanner() const { return m_banner; }
     ToastView *toast() const { return m_toast; }
     QWidget *queueArea() const { return m_queueArea; }
     TransferQueuePanel *queuePanel() const { return m_queuePanel; }
     bool showCoffee() const { return m_showCoffee; }
+    // Where a donation goes; without one the sidebar offers none. The build's configuration at
+    // first.
+    void setDonation(std::optional<DonationDetails> details);
+    const std::optional<DonationDetails> &donation() const { return m_donation; }
     // The open name sheet, if any.
     NameSheet *nameSheet() const { return m_nameSheet; }
     // The open donation sheet, if any.
@@ -79,6 +90,12 @@ public:
     QAction *resumeAllAction() const { return m_resumeAction; }
     QAction *autoResumeAction() const { return m_autoResumeAction; }
     LinkDownloadSheet *linkDownloadSheet() const { return m_linkSheet; }
+    QAction *findAction() const { return m_find; }
+    QAction *quitAction() const { return m_quit; }
+    // The pane the user last worked in (the local one at first).
+    QWidget *activePane() const;
+    // Puts the focus in the active pane's search field.
+    void focusSearch();
 
 signals:
     // The donation sheet should open.
@@ -113,6 +130,7 @@ private:
     ToolbarRow *m_toolbar;
     LocalPane *m_local;
     DrivePane *m_drive;
+    QSplitter *m_panes;
     QWidget *m_queueArea;
     TransferQueuePanel *m_queuePanel = nullptr;
     QTimer m_activityTimer;
@@ -136,7 +154,11 @@ private:
     bool m_quitAsked = false;
     bool m_quitConfirmed = false;
     QPointer<LinkDownloadSheet> m_linkSheet;
+    QAction *m_find = nullptr;
+    QAction *m_quit = nullptr;
+    QPointer<QWidget> m_activePane;
 
+    std::optional<DonationDetails> m_donation;
     bool m_showCoffee = false;
     bool m_errorShown = false;
     quint64 m_toastShown = 0;
