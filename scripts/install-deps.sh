@@ -13,6 +13,8 @@ packages=(
   # test session: D-Bus, Secret Service, X server, fonts, xattrs, screenshots
   dbus dbus-x11 gnome-keyring xvfb xauth x11-apps fonts-dejavu-core attr procps
   adwaita-icon-theme hicolor-icon-theme
+  # native file choosers on GTK desktops (they follow the user's language)
+  qt6-gtk-platformtheme
   # tests
   libgtest-dev googletest openssl
   # desktop integration: the icon's PNG sizes are rendered at build time; the install test validates

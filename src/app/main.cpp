@@ -5,6 +5,9 @@
 #include "window/sessionguard.h"
 #include "common/palette.h"
 #include "desktop/qtdesktop.h"
+#include "desktop/singleinstance.h"
+#include "common/qtvietnamese.h"
+#include "sheets/donation.h"
 
 #include "async/async.h"
 #include "net/endpoints.h"
@@ -24,8 +27,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QPainter>
 #include <QPointer>
+#include <QSet>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QUrlQuery>
 
@@ -46,6 +55,9 @@ struct Options
     // itself.
     bool browserless = false;
     QString folder;
+    // The refresh tokens the demo's Drive knows: a stored sign-in with another one (its Drive
+    // started afresh, or another Drive's) would only end in a revoked-sign-in error.
+    QSet<QString> demoRefreshTokens;
 };
 
 // Plays the browser for the demo's consent page: asked with prompt=none the emulator approves at
@@ -117,9 +129,25 @@ QCoro::Task<> start(AppModel *model, MainWindow *window, Options options)
     QPointer<AppModel> guard(model);
     if (options.demo) {
         // The demo's own keychain service holds the demo client, never a real one.
-        auto storing = KeychainStore(KeychainStore::defaultService() + u"-demo"_s)
-                           .save(demoClient.toJsonBytes(), KeychainStore::configurationAccount());
+        const KeychainStore demoKeychain(KeychainStore::defaultService() + u"-demo"_s);
+        auto storing =
+            demoKeychain.save(demoClient.toJsonBytes(), KeychainStore::configurationAccount());
         co_await storing;
+        try {
+            auto reading = demoKeychain.read(KeychainStore::tokensAccount());
+            const std::optional<QByteArray> stored = co_await reading;
+            const QString refresh = stored ? QJsonDocument::fromJson(*stored)
+                                                 .object()
+                                                 .value("refreshToken"_L1)
+                                                 .toString()
+                                           : QString();
+            if (stored && !options.demoRefreshTokens.contains(refresh)) {
+                auto forgetting = demoKeychain.remove(KeychainStore::tokensAccount());
+                co_await forgetting;
+            }
+        } catch (const std::exception &e) {
+            std::fprintf(stderr, "tarnwick: cannot check the demo's sign-in: %s\n", e.what());
+        }
     }
     auto initializing = model->initialize();
     co_await initializing;
@@ -140,7 +168,11 @@ QCoro::Task<> start(AppModel *model, MainWindow *window, Options options)
         if (!guard)
             co_return;
     }
-    if (!options.folder.isEmpty()) {
+    if (!options.folder.isEmpty() && !QFileInfo(options.folder).isDir()) {
+        std::fprintf(stderr, "tarnwick: no such folder: %s\n", qPrintable(options.folder));
+        model->setError(u"Không mở được thư mục \u201C"_s + options.folder +
+                        u"\u201D: thư mục này không tồn tại."_s);
+    } else if (!options.folder.isEmpty()) {
         auto listing = model->navigateLocal(options.folder);
         co_await listing;
     } else if (options.demo && !model->localURL()) {
@@ -162,58 +194,144 @@ QCoro::Task<> start(AppModel *model, MainWindow *window, Options options)
     if (!saved)
         std::fprintf(stderr, "tarnwick: cannot write the screenshot to %s\n",
                      qPrintable(options.screenshot));
+    // What the picture shows, for scripts that check a start-up.
+    std::printf("tarnwick: %s; %s\n", model->connected() ? "signed in" : "signed out",
+                model->error() ? qPrintable(u"error: "_s + *model->error()) : "no error");
+    std::fflush(stdout);
     QCoreApplication::exit(saved ? 0 : 1);
+}
+
+#ifdef TARNWICK_HAVE_EMULATOR
+// The demo's Drive keeps what the user did in it between starts, in the demo's data folder; a
+// saved state it cannot read is started afresh from the seed.
+std::unique_ptr<Emulator::DriveEmulator> startDemoDrive(Options &options)
+{
+    const QString dataDir =
+        QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + u"/demo-drive"_s;
+    Emulator::DriveEmulator::Options emulated;
+    emulated.seedFile = QStringLiteral(TARNWICK_DEMO_SEED);
+    emulated.dataDir = dataDir;
+    std::unique_ptr<Emulator::DriveEmulator> emulator;
+    try {
+        QDir().mkpath(dataDir);
+        emulator = std::make_unique<Emulator::DriveEmulator>(emulated);
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "tarnwick: the demo starts its Drive afresh: %s\n", e.what());
+        QDir(dataDir).removeRecursively();
+        QDir().mkpath(dataDir);
+        try {
+            emulator = std::make_unique<Emulator::DriveEmulator>(emulated);
+        } catch (const std::exception &) {
+            emulated.dataDir.clear(); // a folder it cannot write: keep nothing
+            emulator = std::make_unique<Emulator::DriveEmulator>(emulated);
+        }
+    }
+    emulator->start();
+    for (const QJsonValue &token : emulator->stateJson().value("refreshTokens"_L1).toArray())
+        options.demoRefreshTokens.insert(token.toObject().value("token"_L1).toString());
+    return emulator;
+}
+#endif
+
+// Qt's own texts (file choosers, message boxes, the edit menu of text fields) in Vietnamese.
+void installTranslations(QApplication &app)
+{
+    QtVietnameseTranslator::install(app);
+}
+
+// The command line, set up the same way whether or not a display is there.
+struct CommandLine
+{
+    QCommandLineParser parser;
+    QCommandLineOption screenshot{
+        u"screenshot"_s, u"Save a picture of the window to PATH, then quit."_s, u"PATH"_s};
+    QCommandLineOption demo{u"demo"_s, u"Start in demo mode."_s};
+
+    CommandLine()
+    {
+        parser.setApplicationDescription(u"Tarnwick: Google Drive on the Linux desktop"_s);
+        parser.addHelpOption();
+        parser.addVersionOption();
+        parser.addOption(screenshot);
+        parser.addOption(demo);
+        parser.addPositionalArgument(u"folder"_s, u"The local folder to open."_s, u"[folder]"_s);
+    }
+};
+
+void nameApplication()
+{
+    QCoreApplication::setOrganizationName(u"Tarnwick"_s);
+    QCoreApplication::setApplicationName(u"Tarnwick"_s);
+    QCoreApplication::setApplicationVersion(QStringLiteral(TARNWICK_VERSION));
+}
+
+// --help and --version answer without a window, so they work without a display too.
+void answerInformationRequests(int argc, char **argv)
+{
+    bool asked = false;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (arg == "--")
+            break;
+        asked = asked || arg == "-h" || arg == "--help" || arg == "--help-all" || arg == "-v" ||
+                arg == "--version" || arg == "-?";
+    }
+    if (!asked)
+        return;
+    QCoreApplication core(argc, argv);
+    nameApplication();
+    CommandLine line;
+    line.parser.process(core); // prints and exits
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
+    answerInformationRequests(argc, argv);
+
     QApplication app(argc, argv);
-    QCoreApplication::setOrganizationName(u"Tarnwick"_s);
-    QCoreApplication::setApplicationName(u"Tarnwick"_s);
-    QCoreApplication::setApplicationVersion(QStringLiteral(TARNWICK_VERSION));
+    nameApplication();
     // Names the installed desktop entry, which also gives the window its launcher and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral(TARNWICK_APP_ID));
 
-    QCommandLineParser parser;
-    parser.setApplicationDescription(u"Tarnwick: Google Drive on the Linux desktop"_s);
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption screenshot(
-        u"screenshot"_s, u"Save a picture of the window to PATH, then quit."_s, u"PATH"_s);
-    const QCommandLineOption demo(u"demo"_s, u"Start in demo mode."_s);
-    parser.addOption(screenshot);
-    parser.addOption(demo);
-    parser.addPositionalArgument(u"folder"_s, u"The local folder to open."_s, u"[folder]"_s);
+    CommandLine line;
+    QCommandLineParser &parser = line.parser;
     parser.process(app);
 
     Options options;
-    options.screenshot = parser.value(screenshot);
+    options.screenshot = parser.value(line.screenshot);
     if (!options.screenshot.isEmpty())
         options.screenshot = QFileInfo(options.screenshot).absoluteFilePath();
-    options.demo = parser.isSet(demo);
+    options.demo = parser.isSet(line.demo);
     if (!parser.positionalArguments().isEmpty())
-        options.folder = parser.positionalArguments().constFirst();
+        options.folder = QFileInfo(parser.positionalArguments().constFirst()).absoluteFilePath();
 
+    installTranslations(app);
     // The theme first: the palette gives the application its icon, looked up there.
     Icons::prepareTheme();
     Palette::apply(app);
 
     KeychainStore keychain;
-#ifdef TARNWICK_HAVE_EMULATOR
-    std::unique_ptr<Emulator::DriveEmulator> emulator;
     if (options.demo) {
         // Settings, queue and tokens of the demo live apart from the real ones.
         QCoreApplication::setApplicationName(u"Tarnwick Demo"_s);
         keychain = KeychainStore(KeychainStore::defaultService() + u"-demo"_s);
+    }
+
+    // A second start over the same settings and keychain item raises the first window. A
+    // screenshot run is a tool of its own and never stands in for the user's window.
+    SingleInstance instance(QSettings().fileName() + u'|' + keychain.service());
+    if (options.screenshot.isEmpty() && !instance.claimOrForward({options.folder}))
+        return 0;
+
+#ifdef TARNWICK_HAVE_EMULATOR
+    std::unique_ptr<Emulator::DriveEmulator> emulator;
+    if (options.demo) {
         const QString platform = QGuiApplication::platformName();
         options.browserless =
             !options.screenshot.isEmpty() || platform == u"offscreen" || platform == u"minimal";
-        Emulator::DriveEmulator::Options emulated;
-        emulated.seedFile = QStringLiteral(TARNWICK_DEMO_SEED);
-        emulator = std::make_unique<Emulator::DriveEmulator>(emulated);
-        emulator->start();
+        emulator = startDemoDrive(options);
         Endpoints::setCurrent(Endpoints::withBase(QUrl(emulator->baseUrl())));
     }
 #endif
@@ -226,6 +344,18 @@ int main(int argc, char **argv)
     MainWindow window(&model);
     desktop.setWindow(&window);
     SessionGuard sessionGuard(&model);
+    if (options.demo)
+        window.setDonation(DonationDetails::demoSample());
+    QObject::connect(&instance, &SingleInstance::requested, &window,
+                     [&window, &model](const QStringList &request) {
+                         if (window.isMinimized())
+                             window.showNormal();
+                         window.raise();
+                         window.activateWindow();
+                         const QString folder = request.value(0);
+                         if (!folder.isEmpty() && QFileInfo(folder).isDir())
+                             detach(model.navigateLocal(folder), {});
+                     });
 #ifdef TARNWICK_HAVE_EMULATOR
     if (emulator) {
         // The consent page opens in the browser like Google's; without one the demo approves by

@@ -1,5 +1,6 @@
 #include "common/icons.h"
 #include "common/palette.h"
+#include "common/qtvietnamese.h"
 
 #include <QApplication>
 #include <QFile>
@@ -19,6 +20,7 @@ int main(int argc, char **argv)
     // Styled and with icons as the program is, so the screenshots show what a user sees.
     Tarnwick::Icons::prepareTheme();
     Tarnwick::Palette::apply(app);
+    Tarnwick::QtVietnameseTranslator::install(app);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
