@@ -50,7 +50,7 @@ QLabel *sectionLabel(const QString &text, QWidget *parent)
     label->setFont(font);
     // Marks stacked on Vietnamese capitals ("Ế", "Ữ") rise above the font's ascent: room for
     // them, or they are cut off.
-    label->setContentsMargins(0, label->fontMetrics().ascent() / 3, 0, 0);
+    label->setContentsMargins(0, label->fontMetrics().height() / 2, 0, 0);
     return label;
 }
 
