@@ -6,6 +6,7 @@
 #include "appmodel.h"
 #include "async/async.h"
 #include "desktop.h"
+#include "records/diskspaceutilities.h"
 #include "records/uploadutilities.h"
 
 #include <QDir>
@@ -29,6 +30,8 @@ QLabel *sectionTitle(const QString &text, QWidget *parent)
     label->setTextFormat(Qt::PlainText);
     label->setStyleSheet(u"color: %1; font-size: 11px; font-weight: 600;"_s.arg(
         Palette::muted().name()));
+    // Room above the capitals for the marks stacked on them ("ẾT", "ỤC").
+    label->setContentsMargins(0, label->fontMetrics().height() / 2, 0, 0);
     return label;
 }
 
@@ -173,8 +176,7 @@ QString LinkDownloadSheet::error() const
 
 bool LinkDownloadSheet::isExternalDrive(const QString &path)
 {
-    return path.startsWith(u"/media/"_s) || path.startsWith(u"/run/media/"_s)
-           || path.startsWith(u"/mnt/"_s);
+    return DiskSpaceUtilities::isExternalVolume(path);
 }
 
 void LinkDownloadSheet::submit()
