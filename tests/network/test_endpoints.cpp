@@ -10,6 +10,7 @@ TEST(Endpoints, defaultsAreGooglesAddressesAndOurManifest)
     const Endpoints e = Endpoints::defaults();
     EXPECT_EQ(e.authorization, QUrl(u"https://accounts.google.com/o/oauth2/v2/auth"_s));
     EXPECT_EQ(e.token, QUrl(u"https://oauth2.googleapis.com/token"_s));
+    EXPECT_EQ(e.revocation, QUrl(u"https://oauth2.googleapis.com/revoke"_s));
     EXPECT_EQ(e.driveScope, u"https://www.googleapis.com/auth/drive"_s);
     EXPECT_EQ(e.api, QUrl(u"https://www.googleapis.com"_s));
     EXPECT_EQ(e.driveWeb, QUrl(u"https://drive.google.com"_s));
@@ -26,6 +27,7 @@ TEST(Endpoints, loopbackBasePointsEveryAddressAtTheEmulator)
     const Endpoints e = Endpoints::withBase(QUrl(u"http://127.0.0.1:4567/ignored"_s));
     EXPECT_EQ(e.authorization, QUrl(u"http://127.0.0.1:4567/o/oauth2/v2/auth"_s));
     EXPECT_EQ(e.token, QUrl(u"http://127.0.0.1:4567/token"_s));
+    EXPECT_EQ(e.revocation, QUrl(u"http://127.0.0.1:4567/revoke"_s));
     EXPECT_EQ(e.api, QUrl(u"http://127.0.0.1:4567"_s));
     EXPECT_EQ(e.apiUrl(u"/drive/v3/about"_s), QUrl(u"http://127.0.0.1:4567/drive/v3/about"_s));
     EXPECT_EQ(e.driveWeb, QUrl(u"http://127.0.0.1:4567"_s));

@@ -30,6 +30,7 @@ Endpoints Endpoints::defaults()
     return Endpoints{
         .authorization = QUrl(u"https://accounts.google.com/o/oauth2/v2/auth"_s),
         .token = QUrl(u"https://oauth2.googleapis.com/token"_s),
+        .revocation = QUrl(u"https://oauth2.googleapis.com/revoke"_s),
         .driveScope = u"https://www.googleapis.com/auth/drive"_s,
         .api = QUrl(u"https://www.googleapis.com"_s),
         .driveWeb = QUrl(u"https://drive.google.com"_s),
@@ -58,6 +59,7 @@ Endpoints Endpoints::withBase(const QUrl &base)
     Endpoints endpoints = defaults();
     endpoints.authorization = at(u"/o/oauth2/v2/auth"_s);
     endpoints.token = at(u"/token"_s);
+    endpoints.revocation = at(u"/revoke"_s);
     endpoints.api = origin;
     endpoints.driveWeb = origin;
     endpoints.googleDomain = origin.host();

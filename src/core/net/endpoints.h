@@ -10,7 +10,7 @@ namespace Tarnwick {
 // The defaults are Google's published values and Tarnwick's own update server. Setting the
 // environment variable TARNWICK_GOOGLE_BASE to a loopback base such as http://127.0.0.1:PORT
 // points every address at the local Drive emulator, which serves /o/oauth2/v2/auth, /token,
-// /drive/v3/…, /upload/drive/v3/… and /tarnwick/latest.json on one port. Plain http is accepted
+// /revoke, /drive/v3/…, /upload/drive/v3/… and /tarnwick/latest.json on one port. Plain http is accepted
 // only for a loopback host; any other base is ignored with a warning and the defaults stay.
 struct Endpoints
 {
@@ -18,6 +18,8 @@ struct Endpoints
     QUrl authorization;
     // OAuth 2.0 token endpoint.
     QUrl token;
+    // OAuth 2.0 revocation endpoint (a refresh token is revoked when signing out).
+    QUrl revocation;
     // The full-access Drive scope: an identifier, the same whatever the base.
     QString driveScope;
     // Scheme, host and port of the Drive API; requests go to /drive/v3/… and /upload/drive/v3/….

@@ -361,6 +361,31 @@ bool EmulatorState::revokeToken(const QString &token)
     return found;
 }
 
+bool EmulatorState::revokeGrant(const QString &token)
+{
+    std::lock_guard lock(m_mutex);
+    QString email;
+    QString clientId;
+    if (const auto refresh = m_refreshTokens.constFind(token); refresh != m_refreshTokens.cend()) {
+        email = refresh->email;
+        clientId = refresh->clientId;
+    } else if (const auto access = m_accessTokens.constFind(token);
+               access != m_accessTokens.cend()) {
+        email = access->email;
+        clientId = access->clientId;
+    } else {
+        return false;
+    }
+    const auto sameGrant = [&](const auto &it) {
+        return it.key() == token || (it.value().email == email && it.value().clientId == clientId &&
+                                     !clientId.isEmpty());
+    };
+    m_refreshTokens.removeIf(sameGrant);
+    m_accessTokens.removeIf(sameGrant);
+    changed();
+    return true;
+}
+
 void EmulatorState::revokeAllRefreshTokens()
 {
     std::lock_guard lock(m_mutex);

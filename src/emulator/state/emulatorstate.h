@@ -239,6 +239,9 @@ public:
     QString issueRefreshToken(const QString &email, const QString &clientId, const QString &scope);
     std::optional<RefreshToken> refreshToken(const QString &token) const;
     bool revokeToken(const QString &token);
+    // Google's revocation: the token and every other token of the same user and client (the
+    // grant) stop working. False when the token is unknown.
+    bool revokeGrant(const QString &token);
     void revokeAllRefreshTokens();
     QString createAuthCode(const AuthCode &code);
     // Removes and returns the code (single use); nullopt when unknown or expired.
