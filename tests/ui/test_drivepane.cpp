@@ -39,6 +39,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QTcpServer>
 #include <QTest>
 #include <QToolButton>
 
@@ -357,6 +358,33 @@ TEST_F(DriveWindow, SameThumbnailLinkIsFetchedOnceWhileCached)
     cache.request(emulator.baseUrl() + u"/thumbnails/missing"_s);
     QTest::qWait(100);
     EXPECT_EQ(requests(u"GET"_s, u"^/thumbnails/"_s).size(), 2);
+}
+
+TEST_F(DriveWindow, ThumbnailLinksToThisMachineOrTheLocalNetworkAreNeverFetched)
+{
+    // Another service on this machine, which a hostile answer would like Tarnwick to probe.
+    QTcpServer probed;
+    ASSERT_TRUE(probed.listen(QHostAddress::LocalHost));
+    const QString port = QString::number(probed.serverPort());
+    HttpEngine engine;
+    DriveThumbnailCache cache(&engine);
+    const QStringList hostile{u"http://127.0.0.1:"_s + port + u"/t.png"_s,
+                              u"https://127.0.0.1:"_s + port + u"/t.png"_s,
+                              u"http://localhost:"_s + port + u"/t.png"_s,
+                              u"https://192.168.1.1/t.png"_s, u"https://[::1]:"_s + port + u"/t"_s};
+    for (const QString &link : hostile)
+        cache.request(link);
+
+    // The emulator, the configured Drive origin, is still asked: its answer comes after any
+    // request started above would have connected.
+    const QString image = emulator.createFile(account.email, u"a.png"_s, "x", {}, u"image/png"_s);
+    const DriveFile file = DriveFile::fromJson(*emulator.itemMetadata(image));
+    ASSERT_TRUE(file.thumbnailLink.has_value());
+    cache.request(*file.thumbnailLink);
+    ASSERT_TRUE(waitUntil([&] { return cache.contains(*file.thumbnailLink); }));
+    EXPECT_FALSE(probed.waitForNewConnection(0));
+    for (const QString &link : hostile)
+        EXPECT_FALSE(cache.contains(link)) << link.toStdString();
 }
 
 TEST_F(DriveWindow, SignsInThroughTheConnectionScreenAndDisconnects)

@@ -51,6 +51,9 @@ struct Endpoints
     // Whether `url` names the configured API endpoint: same scheme, host and port (default ports
     // filled in).
     bool isApiEndpoint(const QUrl &url) const;
+    // Whether `url` has the scheme, host and port of the API or of Drive's web pages: the hosts a
+    // test setup points at its own server, whatever address that server has.
+    bool isDriveOrigin(const QUrl &url) const;
 
     bool operator==(const Endpoints &) const = default;
 };

@@ -1,5 +1,7 @@
 #include "common/drivethumbnailcache.h"
 
+#include "net/addresspolicy.h"
+#include "net/endpoints.h"
 #include "net/httpengine.h"
 #include "net/tarnwicknetwork.h"
 
@@ -86,9 +88,13 @@ void DriveThumbnailCache::request(const QString &link)
     if (link.isEmpty() || m_entries.contains(link) || m_fetching.contains(link) ||
         m_failed.contains(link))
         return;
+    // The link comes from Drive's answer: never a fetch to this machine or the local network
+    // on its say-so.
     const QUrl url(link, QUrl::StrictMode);
-    if (!url.isValid() || url.scheme().isEmpty() || !HttpEngine::isAllowedUrl(url))
+    if (!AddressPolicy::mayFetchLink(url, Endpoints::current())) {
+        m_failed.insert(link);
         return;
+    }
     m_fetching.insert(link);
     detach(fetch(link), {});
 }
@@ -99,7 +105,8 @@ QCoro::Task<> DriveThumbnailCache::fetch(QString link)
     QImage decoded;
     try {
         HttpRequest request;
-        request.url = QUrl(link);
+        request.url = QUrl(link, QUrl::StrictMode);
+        request.publicAddressesOnly = !Endpoints::current().isDriveOrigin(request.url);
         auto sending = engine().send(std::move(request));
         const HttpResponse response = co_await sending;
         if (response.status >= 200 && response.status < 300)
