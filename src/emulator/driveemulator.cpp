@@ -444,6 +444,11 @@ void DriveEmulator::setListingPages(bool trailingEmptyPage, int shortPageEvery, 
                                             {u"emptyPageEvery"_s, emptyPageEvery}});
 }
 
+void DriveEmulator::setEndlessPages(bool endless)
+{
+    d->state->applySettingsJson(QJsonObject{{u"endlessPages"_s, endless}});
+}
+
 void DriveEmulator::setUploadCompleteStatus(int status)
 {
     d->state->applySettingsJson(QJsonObject{{u"uploadCompleteStatus"_s, status}});

@@ -122,6 +122,7 @@ QJsonObject EmulatorState::settingsJson() const
                        {u"trailingEmptyPage"_s, s.trailingEmptyPage},
                        {u"shortPageEvery"_s, s.shortPageEvery},
                        {u"emptyPageEvery"_s, s.emptyPageEvery},
+                       {u"endlessPages"_s, s.endlessPages},
                        {u"multipartLimit"_s, s.multipartLimit},
                        {u"legacyUploadErrors"_s, s.legacyUploadErrors},
                        {u"uploadCompleteStatus"_s, s.uploadCompleteStatus}};
@@ -158,6 +159,8 @@ void EmulatorState::applySettingsJson(const QJsonObject &json)
             s.shortPageEvery = int(number());
         else if (k == u"emptyPageEvery"_s)
             s.emptyPageEvery = int(number());
+        else if (k == u"endlessPages"_s)
+            s.endlessPages = boolean();
         else if (k == u"multipartLimit"_s)
             s.multipartLimit = number();
         else if (k == u"legacyUploadErrors"_s)

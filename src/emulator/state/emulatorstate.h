@@ -174,6 +174,8 @@ public:
         bool trailingEmptyPage = true; // a full last page still carries a nextPageToken
         int shortPageEvery = 0;        // every Nth listing page holds half a page
         int emptyPageEvery = 0;        // every Nth listing page is empty (before the end)
+        bool endlessPages = false; // a hostile server: file listings never end, each page with a
+                                   // new token, starting over after the last item
         qint64 multipartLimit = 5 * 1024 * 1024;
         bool legacyUploadErrors = true; // upload answers use the envelope without "status"
         int uploadCompleteStatus = 200; // 200 or 201 for a finished resumable upload
