@@ -79,7 +79,8 @@ DriveEmulator::DriveEmulator(Options options)
     d->server = std::make_unique<EmulatorServer>(*d->state, *d->store, d->faults, d->log);
     d->server->setAutoConsent(o.autoConsent);
     d->server->setVerbose(o.verbose);
-    installControl();
+    if (o.control)
+        installControl();
 }
 
 DriveEmulator::~DriveEmulator()

@@ -46,6 +46,7 @@ public:
         QStringList accessTokens; // bearer tokens that never expire, for the first user
         bool autoConsent = false; // the authorization endpoint approves at once
         bool verbose = false;     // one line per request on stderr
+        bool control = true;      // the /__control/ endpoints; off: they answer 404
     };
 
     struct Notification // a sharing e-mail the emulator "sent"

@@ -83,7 +83,7 @@ public:
                         QObject *parent = nullptr);
     ~GoogleAuth() override;
 
-    // Where restore() looks for the client JSON shipped with the application.
+    // Where restore() looks for the client JSON shipped with the application; empty: nowhere.
     void setBundledConfigurationPath(const QString &path) { m_bundledPath = path; }
 
     // Loads the configuration (the shipped one wins over the developer's) and the tokens, keeping
