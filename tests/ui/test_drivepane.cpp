@@ -17,10 +17,12 @@
 #include "sheets/sharesheet.h"
 #include "window/sidebar.h"
 #include "window/sidebutton.h"
+#include "window/toastview.h"
 #include "window/toolbarrow.h"
 #include "window/updatebanner.h"
 #include "window/windowstatusbar.h"
 
+#include "records/displaytext.h"
 #include "records/dragpayload.h"
 #include "net/httpengine.h"
 #include "async/runsync.h"
@@ -40,6 +42,7 @@
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTcpServer>
+#include <QTextDocument>
 #include <QTest>
 #include <QToolButton>
 
@@ -385,6 +388,82 @@ TEST_F(DriveWindow, ThumbnailLinksToThisMachineOrTheLocalNetworkAreNeverFetched)
     EXPECT_FALSE(probed.waitForNewConnection(0));
     for (const QString &link : hostile)
         EXPECT_FALSE(cache.contains(link)) << link.toStdString();
+}
+
+TEST_F(DriveWindow, HostileNamesShowAsTheirCharactersInCellsTooltipsTitlesAndToasts)
+{
+    const QString heading = u"<h1 style='color:red'>X</h1>"_s;
+    const QString picture = u"<img src='/usr/share/icons/hicolor/48x48/apps/x.png'>"_s;
+    const QString spoof = u"rlo\u202Etxt.exe"_s;
+    const QString huge = QString(10'000'000, u'a') + u".exe"_s;
+    const QString headingId = emulator.createFile(account.email, heading, "x");
+    emulator.createFile(account.email, picture, "x");
+    emulator.createFile(account.email, spoof, "x");
+    const QString hugeId = emulator.createFile(account.email, huge, "x");
+    auto model = signedInModel();
+    MainWindow window(model.get());
+    show(window);
+    DrivePane *pane = window.drivePane();
+    ASSERT_TRUE(listed(window, 7));
+
+    const auto row = [&](const QString &id) {
+        for (int i = 0; i < pane->tableModel()->rowCount(); ++i)
+            if (pane->tableModel()->file(i).id == id)
+                return pane->tableModel()->index(i, 0);
+        return QModelIndex();
+    };
+    const auto tooltipText = [](const QModelIndex &index) {
+        QTextDocument document;
+        document.setHtml(index.data(Qt::ToolTipRole).toString());
+        return document.toPlainText();
+    };
+    // Markup in a cell and in its tooltip reads back as the characters it is.
+    for (const QString &name : {heading, picture}) {
+        const QModelIndex index = row(emulator.findChild(account.rootFolderId, name));
+        ASSERT_TRUE(index.isValid()) << name.toStdString();
+        EXPECT_EQ(index.data(Qt::DisplayRole).toString(), name);
+        EXPECT_EQ(tooltipText(index), name);
+    }
+    // The override shows as an escape instead of turning the extension around.
+    const QModelIndex spoofed = row(emulator.findChild(account.rootFolderId, spoof));
+    EXPECT_EQ(spoofed.data(Qt::DisplayRole).toString(), u"rlo[U+202E]txt.exe"_s);
+    EXPECT_EQ(tooltipText(spoofed), u"rlo[U+202E]txt.exe"_s);
+    // Ten megabytes of name: a short cell and tooltip that keep the extension.
+    const QModelIndex long_ = row(hugeId);
+    EXPECT_LE(long_.data(Qt::DisplayRole).toString().size(), DisplayText::nameLimit);
+    EXPECT_TRUE(long_.data(Qt::DisplayRole).toString().endsWith(u"a.exe"_s));
+    EXPECT_LE(tooltipText(long_).size(), DisplayText::messageLimit);
+    save(window, u"drive-hostile-names.png"_s);
+
+    // The whole name is still there to be had.
+    select(*model, {hugeId});
+    chooseInMenu(window, u"Sao chép tên đầy đủ"_s);
+    ASSERT_FALSE(desktop.copiedTexts.isEmpty());
+    EXPECT_EQ(desktop.copiedTexts.constLast(), huge);
+    select(*model, {headingId});
+    std::unique_ptr<QMenu> menu(pane->createContextMenu(nullptr));
+    EXPECT_EQ(entry(menu.get(), u"Sao chép tên đầy đủ"_s), nullptr);
+
+    // The share sheet's title and the toast of a copied link, as plain text.
+    chooseInMenu(window, u"Chia sẻ & Phân quyền…"_s);
+    ShareSheet *sheet = window.shareSheet();
+    ASSERT_NE(sheet, nullptr);
+    const QString title = u"Chia sẻ \""_s + heading + u"\""_s;
+    EXPECT_EQ(sheet->windowTitle(), title);
+    QLabel *titleLabel = nullptr;
+    for (QLabel *label : sheet->findChildren<QLabel *>())
+        if (label->text() == title)
+            titleLabel = label;
+    ASSERT_NE(titleLabel, nullptr);
+    EXPECT_EQ(titleLabel->textFormat(), Qt::PlainText);
+    QTest::mouseClick(sheet->copyLinkButton(), Qt::LeftButton);
+    const QString toast = u"Đã sao chép link chia sẻ: "_s + heading;
+    ASSERT_TRUE(waitUntil([&] { return window.toast()->text() == toast; }));
+    for (QLabel *label : window.toast()->findChildren<QLabel *>()) {
+        if (label->text() == toast) {
+            EXPECT_EQ(label->textFormat(), Qt::PlainText);
+        }
+    }
 }
 
 TEST_F(DriveWindow, SignsInThroughTheConnectionScreenAndDisconnects)

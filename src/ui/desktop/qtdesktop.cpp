@@ -5,6 +5,7 @@
 
 #include "async/async.h"
 #include "records/errors.h"
+#include "records/displaytext.h"
 #include "futureresult.h"
 
 #include <QAbstractButton>
@@ -20,6 +21,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStandardPaths>
@@ -120,8 +122,12 @@ QCoro::Task<int> QtDesktop::ask(Alert alert)
 {
     QPointer<QMessageBox> box = new QMessageBox(m_window);
     box->setWindowTitle(u"Tarnwick"_s);
-    box->setText(alert.title);
-    box->setInformativeText(alert.message);
+    // Alerts quote names and a server's words: plain text, never markup.
+    box->setTextFormat(Qt::PlainText);
+    box->setText(DisplayText::shown(alert.title, DisplayText::messageLimit));
+    box->setInformativeText(DisplayText::shown(alert.message, DisplayText::messageLimit));
+    if (auto *informative = box->findChild<QLabel *>(u"qt_msgbox_informativelabel"_s))
+        informative->setTextFormat(Qt::PlainText);
     box->setWindowModality(m_window ? Qt::WindowModal : Qt::ApplicationModal);
     if (!QApplication::windowIcon().isNull())
         box->setIconPixmap(

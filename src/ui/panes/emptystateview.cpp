@@ -3,6 +3,8 @@
 #include "common/icons.h"
 #include "common/palette.h"
 
+#include "records/displaytext.h"
+
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -52,12 +54,14 @@ void EmptyStateView::setSymbol(const QString &name)
 
 void EmptyStateView::setTitle(const QString &title)
 {
-    m_title->setText(title);
+    m_title->setTextFormat(Qt::PlainText);
+    m_title->setText(DisplayText::shown(title, DisplayText::messageLimit));
 }
 
 void EmptyStateView::setText(const QString &text)
 {
-    m_text->setText(text);
+    m_text->setTextFormat(Qt::PlainText);
+    m_text->setText(DisplayText::shown(text, DisplayText::messageLimit));
 }
 
 void EmptyStateView::setButtonText(const QString &text)
