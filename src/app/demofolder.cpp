@@ -61,7 +61,8 @@ bool privateDirectory(int fd, const QString &name)
     struct stat info = {};
     if (::fstat(fd, &info) != 0)
         return warn("cannot inspect", name);
-    if (!S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() || (info.st_mode & (S_IWGRP | S_IWOTH))) {
+    if (!S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() ||
+        (info.st_mode & (S_IWGRP | S_IWOTH))) {
         qWarning("Demo sample folder: %s is not a folder of this user's own", qPrintable(name));
         return false;
     }
@@ -76,8 +77,8 @@ Descriptor openFolder(int parent, const QString &name)
         warn("cannot make", name);
         return Descriptor();
     }
-    Descriptor dir(::openat(parent, encoded.constData(),
-                            O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    Descriptor dir(
+        ::openat(parent, encoded.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!dir.valid()) {
         warn("cannot open", name);
         return Descriptor();
@@ -100,8 +101,8 @@ void createFile(int parent, const QString &name, const QByteArray &bytes)
     }
     qsizetype written = 0;
     while (written < bytes.size()) {
-        const ssize_t n = ::write(file.get(), bytes.constData() + written,
-                                  size_t(bytes.size() - written));
+        const ssize_t n =
+            ::write(file.get(), bytes.constData() + written, size_t(bytes.size() - written));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {

@@ -82,7 +82,8 @@ std::optional<QString> demoFolder()
     const QStringList visible = home.entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
     if (visible.size() >= 3)
         return home.absolutePath();
-    return DemoFolder::prepare(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation));
+    return DemoFolder::prepare(
+        QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation));
 }
 
 // The start-up of the window: the model's start-up sequence, then the folder asked for on the
@@ -236,13 +237,13 @@ int main(int argc, char **argv)
     window.show();
 
     QTimer::singleShot(0, &window, [&] {
-        detach(start(&model, &window, options), [exitOnFailure = !options.screenshot.isEmpty()](
-                                                    const std::exception &e) {
-            std::fprintf(stderr, "tarnwick: start-up failed: %s\n", e.what());
-            // A screenshot run has nobody to wait for: it ends at once with an error.
-            if (exitOnFailure)
-                QCoreApplication::exit(1);
-        });
+        detach(start(&model, &window, options),
+               [exitOnFailure = !options.screenshot.isEmpty()](const std::exception &e) {
+                   std::fprintf(stderr, "tarnwick: start-up failed: %s\n", e.what());
+                   // A screenshot run has nobody to wait for: it ends at once with an error.
+                   if (exitOnFailure)
+                       QCoreApplication::exit(1);
+               });
     });
     return app.exec();
 }

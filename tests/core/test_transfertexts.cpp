@@ -120,9 +120,9 @@ TEST(DisplayText, invisibleControlsBecomeVisibleSoNoExtensionIsDisguised)
     using DisplayText::shown;
     // Read right to left after the override, this would look like "rloexe.txt".
     EXPECT_EQ(shown(u"rlo\u202Etxt.exe"_s), u"rlo[U+202E]txt.exe"_s);
-    for (const char16_t control : {u'\u202A', u'\u202B', u'\u202C', u'\u202D', u'\u2066',
-                                   u'\u2067', u'\u2068', u'\u2069', u'\u200E', u'\u200F',
-                                   u'\u061C', u'\u2028', u'\n', u'\t', u'\u0085'}) {
+    for (const char16_t control :
+         {u'\u202A', u'\u202B', u'\u202C', u'\u202D', u'\u2066', u'\u2067', u'\u2068', u'\u2069',
+          u'\u200E', u'\u200F', u'\u061C', u'\u2028', u'\n', u'\t', u'\u0085'}) {
         const QString name = u"a"_s + QChar(control) + u"b.pdf"_s;
         const QString text = shown(name);
         EXPECT_FALSE(text.contains(QChar(control))) << text.toStdString();

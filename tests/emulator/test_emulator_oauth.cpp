@@ -331,8 +331,9 @@ TEST_F(OAuth, RevokingARefreshTokenEndsTheWholeGrantOnly)
     const QString otherClientRefresh =
         emu->issueRefreshToken(account.email, u"other.apps.googleusercontent.com"_s);
 
-    auto revoked = send("POST", u"/revoke"_s, {}, (u"token="_s + enc(account.refreshToken)).toUtf8(),
-                        "application/x-www-form-urlencoded");
+    auto revoked =
+        send("POST", u"/revoke"_s, {}, (u"token="_s + enc(account.refreshToken)).toUtf8(),
+             "application/x-www-form-urlencoded");
     EXPECT_EQ(revoked->status, 200);
     auto refresh = [&](const QString &clientId, const QString &secret, const QString &token) {
         return tokenRequest({{u"client_id"_s, clientId},

@@ -83,9 +83,10 @@ TEST(AddressPolicy, onlyPublicAddressesArePublic)
          {"127.0.0.1", "127.200.0.9", "10.1.2.3", "172.16.0.1", "172.31.255.255", "192.168.1.1",
           "169.254.169.254", "100.64.0.1", "0.0.0.0", "224.0.0.1", "255.255.255.255", "::", "::1",
           "fd00::1", "fe80::1%eth0", "ff02::1", "::ffff:127.0.0.1", "::ffff:10.0.0.1"})
-        EXPECT_FALSE(AddressPolicy::isPublic(QHostAddress(QString::fromLatin1(address)))) << address;
-    for (const char *address : {"8.8.8.8", "142.250.74.46", "172.32.0.1", "2a00:1450:4001::200e",
-                                "::ffff:8.8.4.4"})
+        EXPECT_FALSE(AddressPolicy::isPublic(QHostAddress(QString::fromLatin1(address))))
+            << address;
+    for (const char *address :
+         {"8.8.8.8", "142.250.74.46", "172.32.0.1", "2a00:1450:4001::200e", "::ffff:8.8.4.4"})
         EXPECT_TRUE(AddressPolicy::isPublic(QHostAddress(QString::fromLatin1(address)))) << address;
     EXPECT_FALSE(AddressPolicy::isPublic(QHostAddress()));
 }
@@ -105,7 +106,10 @@ TEST(AddressPolicy, linksFromAnAnswerGoOnlyToHttpsPublicHostsOrTheConfiguredDriv
         EXPECT_FALSE(AddressPolicy::mayFetchLink(QUrl(QString::fromLatin1(link)), google)) << link;
 
     // A test setup's own server on this machine, and only that one.
-    EXPECT_TRUE(AddressPolicy::mayFetchLink(QUrl(u"http://127.0.0.1:4567/thumbnails/a"_s), emulator));
-    EXPECT_FALSE(AddressPolicy::mayFetchLink(QUrl(u"http://127.0.0.1:4568/thumbnails/a"_s), emulator));
-    EXPECT_FALSE(AddressPolicy::mayFetchLink(QUrl(u"http://localhost:4567/thumbnails/a"_s), emulator));
+    EXPECT_TRUE(
+        AddressPolicy::mayFetchLink(QUrl(u"http://127.0.0.1:4567/thumbnails/a"_s), emulator));
+    EXPECT_FALSE(
+        AddressPolicy::mayFetchLink(QUrl(u"http://127.0.0.1:4568/thumbnails/a"_s), emulator));
+    EXPECT_FALSE(
+        AddressPolicy::mayFetchLink(QUrl(u"http://localhost:4567/thumbnails/a"_s), emulator));
 }

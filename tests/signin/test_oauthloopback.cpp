@@ -225,7 +225,8 @@ TEST(OAuthLoopback, ConnectionsWithoutAWholeHeadIn10SecondsAreClosedAndTheWaitGo
     EXPECT_TRUE(trickling.waitClosed());
     EXPECT_TRUE(silent.received().isEmpty());
     EXPECT_TRUE(trickling.received().isEmpty());
-    EXPECT_TRUE(clock.requestedDelays().contains(std::chrono::milliseconds(OAuthLoopback::requestLimit)));
+    EXPECT_TRUE(
+        clock.requestedDelays().contains(std::chrono::milliseconds(OAuthLoopback::requestLimit)));
     EXPECT_FALSE(l.outcome->done);
     EXPECT_TRUE(l.loopback->waiting());
 

@@ -42,8 +42,8 @@
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTcpServer>
-#include <QTextDocument>
 #include <QTest>
+#include <QTextDocument>
 #include <QToolButton>
 
 using namespace Qt::StringLiterals;

@@ -233,7 +233,8 @@ public:
     bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override
     {
         if (message.member() == u"GetCapabilities"_s) {
-            connection.send(message.createReply(QVariant(QStringList{u"body"_s, u"body-markup"_s})));
+            connection.send(
+                message.createReply(QVariant(QStringList{u"body"_s, u"body-markup"_s})));
             return true;
         }
         if (message.member() == u"Notify"_s && message.arguments().size() == 8) {

@@ -28,8 +28,7 @@ std::optional<QString> nextToken(const JsonReader &page, QSet<QByteArray> &seen,
     std::optional<QString> token = page.optionalString("nextPageToken"_L1);
     if (!token || token->isEmpty())
         return std::nullopt;
-    const QByteArray digest =
-        QCryptographicHash::hash(token->toUtf8(), QCryptographicHash::Sha256);
+    const QByteArray digest = QCryptographicHash::hash(token->toUtf8(), QCryptographicHash::Sha256);
     if (seen.contains(digest))
         throw DecodingError::malformed(record, u"nextPageToken repeats an earlier page"_s);
     seen.insert(digest);
@@ -38,8 +37,8 @@ std::optional<QString> nextToken(const JsonReader &page, QSet<QByteArray> &seen,
 
 // A page of a list answer: the items under `key`, each read by decodeItem, and the next token.
 template<typename DecodeItem>
-DriveListingPage decodePage(const QByteArray &body, QSet<QByteArray> &seen, QLatin1StringView record,
-                            QLatin1StringView key, DecodeItem decodeItem)
+DriveListingPage decodePage(const QByteArray &body, QSet<QByteArray> &seen,
+                            QLatin1StringView record, QLatin1StringView key, DecodeItem decodeItem)
 {
     const JsonReader reader(JsonReader::parseObject(body, record), record);
     const QJsonValue list = reader.requiredValue(key);

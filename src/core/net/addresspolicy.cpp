@@ -6,7 +6,6 @@
 #include <QList>
 #include <QPair>
 
-
 using namespace Qt::StringLiterals;
 
 namespace Tarnwick::AddressPolicy {
@@ -22,8 +21,7 @@ const QList<Subnet> &nonPublicSubnets()
         for (const char *text :
              {"0.0.0.0/8", "10.0.0.0/8", "100.64.0.0/10", "127.0.0.0/8", "169.254.0.0/16",
               "172.16.0.0/12", "192.0.0.0/24", "192.168.0.0/16", "198.18.0.0/15", "224.0.0.0/4",
-              "240.0.0.0/4", "::/128", "::1/128", "fc00::/7", "fe80::/10", "fec0::/10",
-              "ff00::/8"})
+              "240.0.0.0/4", "::/128", "::1/128", "fc00::/7", "fe80::/10", "fec0::/10", "ff00::/8"})
             list.append(QHostAddress::parseSubnet(QString::fromLatin1(text)));
         return list;
     }();

@@ -10,8 +10,9 @@ namespace Tarnwick {
 // The defaults are Google's published values and Tarnwick's own update server. Setting the
 // environment variable TARNWICK_GOOGLE_BASE to a loopback base such as http://127.0.0.1:PORT
 // points every address at the local Drive emulator, which serves /o/oauth2/v2/auth, /token,
-// /revoke, /drive/v3/…, /upload/drive/v3/… and /tarnwick/latest.json on one port. Plain http is accepted
-// only for a loopback host; any other base is ignored with a warning and the defaults stay.
+// /revoke, /drive/v3/…, /upload/drive/v3/… and /tarnwick/latest.json on one port. Plain http is
+// accepted only for a loopback host; any other base is ignored with a warning and the defaults
+// stay.
 struct Endpoints
 {
     // OAuth 2.0 authorization endpoint (opened in the browser).

@@ -317,8 +317,8 @@ void ConnectionView::update()
     m_states->setCurrentWidget(connected ? m_connectedPage : m_signInPage);
 
     m_notConfigured->parentWidget()->setVisible(!configured);
-    m_error->setText(
-        DisplayText::shown(m_model->connectionError().value_or(QString()), DisplayText::messageLimit));
+    m_error->setText(DisplayText::shown(m_model->connectionError().value_or(QString()),
+                                        DisplayText::messageLimit));
     m_error->parentWidget()->setVisible(m_model->connectionError().has_value());
     const bool developer = !m_model->managedGoogle();
     m_developerToggle->setVisible(developer);

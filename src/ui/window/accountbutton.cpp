@@ -55,9 +55,9 @@ void AccountButton::setAccount(bool connected, const QString &email, const QStri
     // The name and address come from Google's answer: shown as text, never as markup.
     m_label->setTextFormat(Qt::PlainText);
     m_label->setText(connected ? DisplayText::shown(email) : u"Kết nối Google Drive"_s);
-    setToolTip(connected ? Qt::convertFromPlainText(DisplayText::shown(name) +
-                                                    u" · Quản lý kết nối"_s)
-                         : u"Đăng nhập Google Drive"_s);
+    setToolTip(connected
+                   ? Qt::convertFromPlainText(DisplayText::shown(name) + u" · Quản lý kết nối"_s)
+                   : u"Đăng nhập Google Drive"_s);
     updateGeometry();
 }
 
