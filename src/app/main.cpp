@@ -1,5 +1,6 @@
 #include "appmodel.h"
 #include "common/icons.h"
+#include "demofolder.h"
 #include "panes/localpane.h"
 #include "window/mainwindow.h"
 #include "window/sessionguard.h"
@@ -16,6 +17,7 @@
 #include "auth/keychainstore.h"
 #include "auth/oauthconfiguration.h"
 #include "net/tarnwicknetwork.h"
+#include "records/errors.h"
 #ifdef TARNWICK_HAVE_EMULATOR
 #include "driveemulator.h"
 #endif
@@ -85,40 +87,16 @@ QCoro::Task<> approveDemoSignIn(QUrl url)
 const OAuthConfiguration demoClient{u"tarnwick-demo.apps.googleusercontent.com"_s,
                                     u"GOCSPX-tarnwick-demo"_s};
 
-// A folder with a few entries of several kinds, for a demo on a machine whose home folder is
-// empty (a throwaway session).
-QString demoFolder()
+// The folder a demo shows on the local side: the home folder when it has something to show, else
+// the sample folder in the demo's own data folder.
+std::optional<QString> demoFolder()
 {
     const QDir home = QDir::home();
     const QStringList visible = home.entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
     if (visible.size() >= 3)
         return home.absolutePath();
-    const QString root = QDir::temp().filePath(u"tarnwick-demo"_s);
-    QDir dir(root);
-    for (const QString &sub : {u"Ảnh chuyến đi"_s, u"Tài liệu"_s, u"Dự án"_s})
-        dir.mkpath(sub);
-    auto write = [&](const QString &name, const QByteArray &bytes) {
-        QFile f(dir.filePath(name));
-        if (!f.exists() && f.open(QIODevice::WriteOnly))
-            f.write(bytes);
-    };
-    write(u"Ghi chú.txt"_s, "Danh sách việc cần làm\n- Sao lưu ảnh lên Drive\n");
-    write(u"Báo cáo quý 3.pdf"_s, QByteArray(182'400, 'p'));
-    write(u"Ngân sách 2024.xlsx"_s, QByteArray(48'213, 'x'));
-    write(u"Bản trình bày.pptx"_s, QByteArray(2'631'000, 's'));
-    write(u"nhac-nen.mp3"_s, QByteArray(4'120'000, 'm'));
-    write(u"README.md"_s, "# Tarnwick demo\n");
-    if (!QFile::exists(dir.filePath(u"Bãi biển.png"_s))) {
-        QImage image(640, 400, QImage::Format_RGB32);
-        QPainter painter(&image);
-        QLinearGradient sky(0, 0, 0, 400);
-        sky.setColorAt(0, QColor(80, 170, 230));
-        sky.setColorAt(1, QColor(240, 220, 170));
-        painter.fillRect(image.rect(), sky);
-        painter.end();
-        image.save(dir.filePath(u"Bãi biển.png"_s));
-    }
-    return root;
+    return DemoFolder::prepare(
+        QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation));
 }
 
 // The start-up of the window: the model's start-up sequence, then the folder asked for on the
@@ -167,6 +145,9 @@ QCoro::Task<> start(AppModel *model, MainWindow *window, Options options)
         }
         if (!guard)
             co_return;
+        // A picture of a demo that could not sign in shows nothing worth having.
+        if (!options.screenshot.isEmpty() && !model->connected())
+            throw TarnwickError(u"the demo did not sign in to its emulated Drive"_s);
     }
     if (!options.folder.isEmpty() && !QFileInfo(options.folder).isDir()) {
         std::fprintf(stderr, "tarnwick: no such folder: %s\n", qPrintable(options.folder));
@@ -176,8 +157,10 @@ QCoro::Task<> start(AppModel *model, MainWindow *window, Options options)
         auto listing = model->navigateLocal(options.folder);
         co_await listing;
     } else if (options.demo && !model->localURL()) {
-        auto listing = model->navigateLocal(demoFolder());
-        co_await listing;
+        if (const std::optional<QString> folder = demoFolder()) {
+            auto listing = model->navigateLocal(*folder);
+            co_await listing;
+        }
     }
     if (options.screenshot.isEmpty() || !guard)
         co_return;
@@ -211,6 +194,8 @@ std::unique_ptr<Emulator::DriveEmulator> startDemoDrive(Options &options)
     Emulator::DriveEmulator::Options emulated;
     emulated.seedFile = QStringLiteral(TARNWICK_DEMO_SEED);
     emulated.dataDir = dataDir;
+    // Any local user can reach the port: nothing there may reset or rewrite the demo's world.
+    emulated.control = false;
     std::unique_ptr<Emulator::DriveEmulator> emulator;
     try {
         QDir().mkpath(dataDir);
@@ -226,7 +211,12 @@ std::unique_ptr<Emulator::DriveEmulator> startDemoDrive(Options &options)
             emulator = std::make_unique<Emulator::DriveEmulator>(emulated);
         }
     }
-    emulator->start();
+    try {
+        emulator->start();
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "tarnwick: the demo's emulated Drive did not start: %s\n", e.what());
+        return nullptr;
+    }
     for (const QJsonValue &token : emulator->stateJson().value("refreshTokens"_L1).toArray())
         options.demoRefreshTokens.insert(token.toObject().value("token"_L1).toString());
     return emulator;
@@ -332,15 +322,17 @@ int main(int argc, char **argv)
         options.browserless =
             !options.screenshot.isEmpty() || platform == u"offscreen" || platform == u"minimal";
         emulator = startDemoDrive(options);
+        if (!emulator)
+            return 1;
         Endpoints::setCurrent(Endpoints::withBase(QUrl(emulator->baseUrl())));
     }
 #endif
 
     QtDesktop desktop;
     AppModel model(&desktop, keychain);
+    // The demo signs in with its own client only, never one read from a file.
     if (options.demo)
-        model.auth().setBundledConfigurationPath(
-            QDir::temp().filePath(u"tarnwick-demo-none.json"_s));
+        model.auth().setBundledConfigurationPath(QString());
     MainWindow window(&model);
     desktop.setWindow(&window);
     SessionGuard sessionGuard(&model);
@@ -377,9 +369,13 @@ int main(int argc, char **argv)
     window.show();
 
     QTimer::singleShot(0, &window, [&] {
-        detach(start(&model, &window, options), [](const std::exception &e) {
-            std::fprintf(stderr, "tarnwick: start-up failed: %s\n", e.what());
-        });
+        detach(start(&model, &window, options),
+               [exitOnFailure = !options.screenshot.isEmpty()](const std::exception &e) {
+                   std::fprintf(stderr, "tarnwick: start-up failed: %s\n", e.what());
+                   // A screenshot run has nobody to wait for: it ends at once with an error.
+                   if (exitOnFailure)
+                       QCoreApplication::exit(1);
+               });
     });
     return app.exec();
 }

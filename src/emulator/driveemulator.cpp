@@ -79,7 +79,8 @@ DriveEmulator::DriveEmulator(Options options)
     d->server = std::make_unique<EmulatorServer>(*d->state, *d->store, d->faults, d->log);
     d->server->setAutoConsent(o.autoConsent);
     d->server->setVerbose(o.verbose);
-    installControl();
+    if (o.control)
+        installControl();
 }
 
 DriveEmulator::~DriveEmulator()
@@ -442,6 +443,11 @@ void DriveEmulator::setListingPages(bool trailingEmptyPage, int shortPageEvery, 
     d->state->applySettingsJson(QJsonObject{{u"trailingEmptyPage"_s, trailingEmptyPage},
                                             {u"shortPageEvery"_s, shortPageEvery},
                                             {u"emptyPageEvery"_s, emptyPageEvery}});
+}
+
+void DriveEmulator::setEndlessPages(bool endless)
+{
+    d->state->applySettingsJson(QJsonObject{{u"endlessPages"_s, endless}});
 }
 
 void DriveEmulator::setUploadCompleteStatus(int status)

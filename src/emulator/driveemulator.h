@@ -46,6 +46,7 @@ public:
         QStringList accessTokens; // bearer tokens that never expire, for the first user
         bool autoConsent = false; // the authorization endpoint approves at once
         bool verbose = false;     // one line per request on stderr
+        bool control = true;      // the /__control/ endpoints; off: they answer 404
     };
 
     struct Notification // a sharing e-mail the emulator "sent"
@@ -153,6 +154,9 @@ public:
     // trailingEmptyPage: a full last page still carries a nextPageToken (on by default);
     // every Nth page may be half full or empty before the end (0: never).
     void setListingPages(bool trailingEmptyPage, int shortPageEvery = 0, int emptyPageEvery = 0);
+    // A hostile server: file listings never end (every page carries a new nextPageToken, and the
+    // items start over after the last one).
+    void setEndlessPages(bool endless);
     // Finished resumable uploads answer 200 (default) or 201.
     void setUploadCompleteStatus(int status);
     void setUpdateManifest(const QByteArray &json);

@@ -1,5 +1,6 @@
 #include "records/byteformat.h"
 #include "records/diskspaceutilities.h"
+#include "records/displaytext.h"
 #include "support/qtprinters.h"
 
 #include <QDir>
@@ -124,4 +125,57 @@ TEST(DiskSpaceUtilities, freeSpaceOfAFolderHomeAndNowhere)
     EXPECT_EQ(*home, QStorageInfo(QDir::homePath()).bytesAvailable());
 
     EXPECT_FALSE(DiskSpaceUtilities::localFreeSpace(dir.path() + u"/missing/deeper"_s));
+}
+
+TEST(DisplayText, invisibleControlsBecomeVisibleSoNoExtensionIsDisguised)
+{
+    using DisplayText::shown;
+    // Read right to left after the override, this would look like "rloexe.txt".
+    EXPECT_EQ(shown(u"rlo\u202Etxt.exe"_s), u"rlo[U+202E]txt.exe"_s);
+    for (const char16_t control :
+         {u'\u202A', u'\u202B', u'\u202C', u'\u202D', u'\u2066', u'\u2067', u'\u2068', u'\u2069',
+          u'\u200E', u'\u200F', u'\u061C', u'\u2028', u'\n', u'\t', u'\u0085'}) {
+        const QString name = u"a"_s + QChar(control) + u"b.pdf"_s;
+        const QString text = shown(name);
+        EXPECT_FALSE(text.contains(QChar(control))) << text.toStdString();
+        EXPECT_TRUE(text.startsWith(u"a[U+"_s)) << text.toStdString();
+    }
+    // Letters of either direction, markup and plain names stay as they are.
+    for (const QString &name : {u"Báo cáo quý 3.pdf"_s, u"تقرير.pdf"_s, u"דוח.txt"_s,
+                                u"<h1 style='color:red'>X</h1>"_s, QString()})
+        EXPECT_EQ(shown(name), name);
+}
+
+TEST(DisplayText, longNamesKeepTheirStartAndExtensionAroundAnEllipsis)
+{
+    using DisplayText::shown;
+    const QString huge = QString(10'000'000, u'a') + u"\u202Etxt.exe"_s;
+    const QString text = shown(huge);
+    EXPECT_LE(text.size(), DisplayText::nameLimit + 8);
+    EXPECT_TRUE(text.startsWith(u"aaaa"_s));
+    EXPECT_TRUE(text.contains(u'…'));
+    EXPECT_TRUE(text.endsWith(u"a[U+202E]txt.exe"_s)) << text.right(30).toStdString();
+    EXPECT_EQ(shown(huge, DisplayText::messageLimit).size(), DisplayText::messageLimit + 7);
+
+    // Exactly at the limit nothing is cut.
+    const QString full(DisplayText::nameLimit, u'x');
+    EXPECT_EQ(shown(full), full);
+
+    // A character outside the basic plane at either cut stays whole or goes whole.
+    const QString emoji = u"😀"_s;
+    QString pairs;
+    while (pairs.size() < 2000)
+        pairs += emoji;
+    for (const qsizetype limit : {qsizetype(100), qsizetype(101), qsizetype(255)}) {
+        const QString cut = shown(pairs, limit);
+        EXPECT_LE(cut.size(), limit);
+        for (qsizetype i = 0; i < cut.size(); ++i) {
+            if (cut.at(i).isHighSurrogate()) {
+                EXPECT_TRUE(i + 1 < cut.size() && cut.at(i + 1).isLowSurrogate()) << limit;
+            }
+            if (cut.at(i).isLowSurrogate()) {
+                EXPECT_TRUE(i > 0 && cut.at(i - 1).isHighSurrogate()) << limit;
+            }
+        }
+    }
 }

@@ -152,6 +152,32 @@ TEST_F(DriveBrowse, MalformedPagesFailAndTokensThatWouldLoopForeverEndTheListing
     EXPECT_EQ(requests().size(), 2);
 }
 
+TEST_F(DriveBrowse, PagesThatNeverEndStopAtTheListingLimits)
+{
+    emulator.setEndlessPages(true);
+    client.setListingLimits({.pages = 40, .items = 100});
+
+    // Empty pages, each with a new token: the page limit.
+    const QString empty = emulator.createFolder(account.email, u"rỗng"_s);
+    clearRequests();
+    EXPECT_EQ(failure<TarnwickError>(client.list(empty, false)).message(),
+              DriveClient::listingTooLongMessage());
+    EXPECT_EQ(requests().size(), 40);
+
+    // The same seven items over and over: the item limit, reached on the fifteenth page.
+    const QString folder = emulator.createFolder(account.email, u"vòng"_s);
+    fill(folder, 7);
+    clearRequests();
+    EXPECT_EQ(failure<TarnwickError>(client.list(folder, false)).message(),
+              DriveClient::listingTooLongMessage());
+    EXPECT_EQ(requests().size(), 15);
+
+    // Exactly at the limit is still a listing.
+    emulator.setEndlessPages(false);
+    client.setListingLimits({.pages = 1, .items = 7});
+    EXPECT_EQ(run(client.list(folder, false)).size(), 7);
+}
+
 TEST_F(DriveBrowse, SharedWithMeIgnoresTheParent)
 {
     const QString other = u"binh.tran@example.com"_s;

@@ -105,6 +105,22 @@ TEST_F(Control, HttpControlMirrorsTheCppApi)
     EXPECT_EQ(c.send(reseed)->status, 400);
 }
 
+TEST(EmulatorControl, SwitchedOffItAnswers404AndChangesNothing)
+{
+    DriveEmulator emu(DriveEmulator::Options{.control = false});
+    emu.start();
+    const TestAccount a = emu.addTestAccount();
+    const QString file = emu.createFile(a.email, u"a.txt"_s, "a");
+    httplib::Client c("127.0.0.1", emu.port());
+    EXPECT_EQ(control(c, "GET", "health")->status, 404);
+    EXPECT_EQ(control(c, "POST", "reset")->status, 404);
+    EXPECT_EQ(control(c, "POST", "accounts", {{u"email"_s, u"x@example.com"_s}})->status, 404);
+    EXPECT_TRUE(emu.exists(file));
+    // The Drive API itself still answers.
+    const httplib::Headers h{{"Authorization", "Bearer " + a.accessToken.toStdString()}};
+    EXPECT_EQ(c.Get("/drive/v3/about?fields=user", h)->status, 200);
+}
+
 TEST(EmulatorPersistence, StateSurvivesARestart)
 {
     QTemporaryDir dir;

@@ -323,3 +323,36 @@ TEST_F(OAuth, RevokedTokensStopWorking)
     EXPECT_EQ(again->status, 400);
     EXPECT_EQ(error(again), u"invalid_token"_s);
 }
+
+TEST_F(OAuth, RevokingARefreshTokenEndsTheWholeGrantOnly)
+{
+    const QString otherAccess = emu->issueAccessToken(account.email);
+    emu->addOAuthClient(u"other.apps.googleusercontent.com"_s, u"other-secret"_s);
+    const QString otherClientRefresh =
+        emu->issueRefreshToken(account.email, u"other.apps.googleusercontent.com"_s);
+
+    auto revoked =
+        send("POST", u"/revoke"_s, {}, (u"token="_s + enc(account.refreshToken)).toUtf8(),
+             "application/x-www-form-urlencoded");
+    EXPECT_EQ(revoked->status, 200);
+    auto refresh = [&](const QString &clientId, const QString &secret, const QString &token) {
+        return tokenRequest({{u"client_id"_s, clientId},
+                             {u"client_secret"_s, secret},
+                             {u"refresh_token"_s, token},
+                             {u"grant_type"_s, u"refresh_token"_s}});
+    };
+    EXPECT_EQ(error(refresh(account.clientId, account.clientSecret, account.refreshToken)),
+              u"invalid_grant"_s);
+    // The access token the same client holds dies with the grant.
+    EXPECT_EQ(get(u"/drive/v3/about?fields=user"_s, auth(account.accessToken))->status, 401);
+    // Another client's grant and a token issued outside any client stay.
+    EXPECT_EQ(refresh(u"other.apps.googleusercontent.com"_s, u"other-secret"_s, otherClientRefresh)
+                  ->status,
+              200);
+    EXPECT_EQ(get(u"/drive/v3/about?fields=user"_s, auth(otherAccess))->status, 200);
+
+    auto unknown = send("POST", u"/revoke"_s, {}, "token=nothing-like-it",
+                        "application/x-www-form-urlencoded");
+    EXPECT_EQ(unknown->status, 400);
+    EXPECT_EQ(error(unknown), u"invalid_token"_s);
+}

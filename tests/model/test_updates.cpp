@@ -54,6 +54,14 @@ TEST(UpdateManifest, OnlyADownloadPageOnTheManifestsOwnHostIsOffered)
     for (const char *foreign :
          {"https://evil.example/get", "https://tarnwick.app.evil.example/", "/relative", ""})
         EXPECT_FALSE(offer(make(foreign), at, u"2.0"_s, std::nullopt)) << foreign;
+    // The right host, but not a page the browser fetches over https.
+    for (const char *unsafe : {"http://tarnwick.app/get", "file://tarnwick.app/etc/passwd",
+                               "ftp://tarnwick.app/get", "javascript://tarnwick.app/%0Aalert(1)"})
+        EXPECT_FALSE(offer(make(unsafe), at, u"2.0"_s, std::nullopt)) << unsafe;
+    // Plain http only where the manifest itself is on this machine (tests, the demo).
+    const QUrl local(u"http://127.0.0.1:8080/tarnwick/latest.json"_s);
+    EXPECT_TRUE(offer(make("http://127.0.0.1:9/get"), local, u"2.0"_s, std::nullopt));
+    EXPECT_FALSE(offer(make("file://127.0.0.1/etc/passwd"), local, u"2.0"_s, std::nullopt));
     for (const char *broken :
          {"[]", R"({"mac":{"version":3,"url":"x"}})",
           R"({"mac":{"version":"3","url":"https://tarnwick.app/"},"notes":1})"})

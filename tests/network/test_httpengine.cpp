@@ -520,6 +520,32 @@ TEST(HttpErrors, refusedConnectionIsANetworkError)
     }
 }
 
+TEST(HttpErrors, publicAddressesOnlyRefusesThisMachineBeforeSendingAnything)
+{
+    QTcpServer local;
+    ASSERT_TRUE(local.listen(QHostAddress::LocalHost));
+    // By address and by a name that resolves here: the check runs on the address connected to.
+    for (const QString &host : {u"127.0.0.1"_s, u"localhost"_s}) {
+        HttpRequest request;
+        request.url = QUrl(u"http://%1:%2/thumbnail.png"_s.arg(host).arg(local.serverPort()));
+        request.publicAddressesOnly = true;
+        request.inactivityTimeout = 5s;
+        try {
+            fetch(std::move(request));
+            ADD_FAILURE() << "a request reached " << host.toStdString();
+        } catch (const NetworkError &e) {
+            EXPECT_FALSE(e.timedOut()) << host.toStdString();
+        }
+    }
+    // Not even a connection was made.
+    EXPECT_FALSE(local.waitForNewConnection(0));
+
+    // The same request without the restriction reaches the server.
+    HttpRequest allowed;
+    allowed.url = server().url(u"/echo"_s);
+    EXPECT_EQ(fetch(std::move(allowed)).status, 200);
+}
+
 TEST(HttpErrors, certificateTheSystemDoesNotTrustIsRefused)
 {
     QTemporaryDir dir;

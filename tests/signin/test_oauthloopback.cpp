@@ -213,6 +213,28 @@ TEST(OAuthLoopback, BytesThatAreNotUtf8OrAPeerThatLeavesEarlyAreDropped)
     EXPECT_EQ(l.outcome->value->url.query(), u"code=ok"_s);
 }
 
+TEST(OAuthLoopback, ConnectionsWithoutAWholeHeadIn10SecondsAreClosedAndTheWaitGoesOn)
+{
+    TestClock clock(0.001); // 10 s take 10 ms; the whole wait 900 ms
+    Listening l;
+    RawClient silent(l.port());
+    ASSERT_TRUE(silent.connected());
+    RawClient trickling(l.port());
+    trickling.send("GET /oauth/callback?code=c HTTP/1.1\r\nHost: 127.0.0.1\r\n");
+    EXPECT_TRUE(silent.waitClosed());
+    EXPECT_TRUE(trickling.waitClosed());
+    EXPECT_TRUE(silent.received().isEmpty());
+    EXPECT_TRUE(trickling.received().isEmpty());
+    EXPECT_TRUE(
+        clock.requestedDelays().contains(std::chrono::milliseconds(OAuthLoopback::requestLimit)));
+    EXPECT_FALSE(l.outcome->done);
+    EXPECT_TRUE(l.loopback->waiting());
+
+    l.expectAnswered(l.callback("/oauth/callback?code=ok"));
+    ASSERT_TRUE(l.outcome->value) << l.outcome->errorText().toStdString();
+    EXPECT_EQ(l.outcome->value->url.query(), u"code=ok"_s);
+}
+
 TEST(OAuthLoopback, CancelFailsTheWaitAndClosesThePort)
 {
     Listening l;

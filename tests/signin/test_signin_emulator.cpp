@@ -312,6 +312,56 @@ TEST_F(SignInWithEmulator, DisconnectDuringTheCodeExchangeStoresNothing)
     EXPECT_EQ(storedTokens(), std::nullopt);
 }
 
+TEST_F(SignInWithEmulator, DisconnectRevokesTheGrantAtGoogle)
+{
+    signedIn(3600s);
+    runSync(auth->disconnect());
+    EXPECT_FALSE(auth->connected());
+    EXPECT_EQ(storedTokens(), std::nullopt);
+    const auto revoked = [&] {
+        for (const auto &record : emulator.requestLog())
+            if (record.path == u"/revoke"_s && record.status == 200)
+                return record;
+        return Emulator::RequestRecord();
+    };
+    ASSERT_TRUE(waitUntil([&] { return revoked().status == 200; }));
+    EXPECT_EQ(revoked().method, u"POST"_s);
+    EXPECT_EQ(revoked().header(u"Content-Type"_s), u"application/x-www-form-urlencoded"_s);
+    // Neither token is known any more: the refresh token took the access token with it.
+    EXPECT_FALSE(emulator.revokeToken(account.refreshToken));
+    EXPECT_FALSE(emulator.revokeToken(account.accessToken));
+}
+
+TEST_F(SignInWithEmulator, DisconnectStandsWhateverTheRevocationMeets)
+{
+    // Google refuses.
+    signedIn(3600s);
+    emulator.addFault(FaultRule::respond(503, u"POST"_s, u"^/revoke$"_s));
+    runSync(auth->disconnect());
+    EXPECT_FALSE(auth->connected());
+    EXPECT_EQ(storedTokens(), std::nullopt);
+    ASSERT_TRUE(waitUntil([&] {
+        for (const auto &record : emulator.requestLog())
+            if (record.path == u"/revoke"_s)
+                return record.status == 503;
+        return false;
+    }));
+    EXPECT_TRUE(emulator.revokeToken(account.refreshToken));
+
+    // No network: nothing listens where the revocation goes.
+    Endpoints offline = Endpoints::withBase(QUrl(emulator.baseUrl()));
+    offline.revocation = QUrl(u"http://127.0.0.1:1/revoke"_s);
+    Endpoints::setCurrent(offline);
+    account = emulator.addTestAccount();
+    signedIn(3600s);
+    runSync(auth->disconnect());
+    EXPECT_FALSE(auth->connected());
+    EXPECT_EQ(storedTokens(), std::nullopt);
+    auth = makeAuth();
+    runSync(auth->restore());
+    EXPECT_FALSE(auth->connected());
+}
+
 TEST_F(SignInWithEmulator, WrongClientSecretIsReportedAsTheDevelopersFault)
 {
     configure(u"not-the-secret"_s);

@@ -20,10 +20,12 @@
 #include "sheets/sharesheet.h"
 #include "window/sidebar.h"
 #include "window/sidebutton.h"
+#include "window/toastview.h"
 #include "window/toolbarrow.h"
 #include "window/updatebanner.h"
 #include "window/windowstatusbar.h"
 
+#include "records/displaytext.h"
 #include "records/dragpayload.h"
 #include "net/httpengine.h"
 #include "async/runsync.h"
@@ -46,8 +48,10 @@
 #include <QSettings>
 #include <QSplitter>
 #include <QStackedWidget>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocument>
 #include <QToolButton>
 
 using namespace Qt::StringLiterals;
@@ -379,6 +383,109 @@ TEST_F(DriveWindow, SameThumbnailLinkIsFetchedOnceWhileCached)
     ASSERT_TRUE(waitUntil([&] { return requests(u"GET"_s, u"^/thumbnails/"_s).size() == 3; }));
 }
 
+TEST_F(DriveWindow, ThumbnailLinksToThisMachineOrTheLocalNetworkAreNeverFetched)
+{
+    // Another service on this machine, which a hostile answer would like Tarnwick to probe.
+    QTcpServer probed;
+    ASSERT_TRUE(probed.listen(QHostAddress::LocalHost));
+    const QString port = QString::number(probed.serverPort());
+    HttpEngine engine;
+    DriveThumbnailCache cache(&engine);
+    const QStringList hostile{u"http://127.0.0.1:"_s + port + u"/t.png"_s,
+                              u"https://127.0.0.1:"_s + port + u"/t.png"_s,
+                              u"http://localhost:"_s + port + u"/t.png"_s,
+                              u"https://192.168.1.1/t.png"_s, u"https://[::1]:"_s + port + u"/t"_s};
+    for (const QString &link : hostile)
+        cache.request(link);
+
+    // The emulator, the configured Drive origin, is still asked: its answer comes after any
+    // request started above would have connected.
+    const QString image = emulator.createFile(account.email, u"a.png"_s, "x", {}, u"image/png"_s);
+    const DriveFile file = DriveFile::fromJson(*emulator.itemMetadata(image));
+    ASSERT_TRUE(file.thumbnailLink.has_value());
+    cache.request(*file.thumbnailLink);
+    ASSERT_TRUE(waitUntil([&] { return cache.contains(*file.thumbnailLink); }));
+    EXPECT_FALSE(probed.waitForNewConnection(0));
+    for (const QString &link : hostile)
+        EXPECT_FALSE(cache.contains(link)) << link.toStdString();
+}
+
+TEST_F(DriveWindow, HostileNamesShowAsTheirCharactersInCellsTooltipsTitlesAndToasts)
+{
+    const QString heading = u"<h1 style='color:red'>X</h1>"_s;
+    const QString picture = u"<img src='/usr/share/icons/hicolor/48x48/apps/x.png'>"_s;
+    const QString spoof = u"rlo\u202Etxt.exe"_s;
+    const QString huge = QString(10'000'000, u'a') + u".exe"_s;
+    const QString headingId = emulator.createFile(account.email, heading, "x");
+    emulator.createFile(account.email, picture, "x");
+    emulator.createFile(account.email, spoof, "x");
+    const QString hugeId = emulator.createFile(account.email, huge, "x");
+    auto model = signedInModel();
+    MainWindow window(model.get());
+    show(window);
+    DrivePane *pane = window.drivePane();
+    ASSERT_TRUE(listed(window, 7));
+
+    const auto row = [&](const QString &id) {
+        for (int i = 0; i < pane->tableModel()->rowCount(); ++i)
+            if (pane->tableModel()->file(i).id == id)
+                return pane->tableModel()->index(i, 0);
+        return QModelIndex();
+    };
+    const auto tooltipText = [](const QModelIndex &index) {
+        QTextDocument document;
+        document.setHtml(index.data(Qt::ToolTipRole).toString());
+        return document.toPlainText();
+    };
+    // Markup in a cell and in its tooltip reads back as the characters it is.
+    for (const QString &name : {heading, picture}) {
+        const QModelIndex index = row(emulator.findChild(account.rootFolderId, name));
+        ASSERT_TRUE(index.isValid()) << name.toStdString();
+        EXPECT_EQ(index.data(Qt::DisplayRole).toString(), name);
+        EXPECT_EQ(tooltipText(index), name);
+    }
+    // The override shows as an escape instead of turning the extension around.
+    const QModelIndex spoofed = row(emulator.findChild(account.rootFolderId, spoof));
+    EXPECT_EQ(spoofed.data(Qt::DisplayRole).toString(), u"rlo[U+202E]txt.exe"_s);
+    EXPECT_EQ(tooltipText(spoofed), u"rlo[U+202E]txt.exe"_s);
+    // Ten megabytes of name: a short cell and tooltip that keep the extension.
+    const QModelIndex long_ = row(hugeId);
+    EXPECT_LE(long_.data(Qt::DisplayRole).toString().size(), DisplayText::nameLimit);
+    EXPECT_TRUE(long_.data(Qt::DisplayRole).toString().endsWith(u"a.exe"_s));
+    EXPECT_LE(tooltipText(long_).size(), DisplayText::messageLimit);
+    save(window, u"drive-hostile-names.png"_s);
+
+    // The whole name is still there to be had.
+    select(*model, {hugeId});
+    chooseInMenu(window, u"Sao chép tên đầy đủ"_s);
+    ASSERT_FALSE(desktop.copiedTexts.isEmpty());
+    EXPECT_EQ(desktop.copiedTexts.constLast(), huge);
+    select(*model, {headingId});
+    std::unique_ptr<QMenu> menu(pane->createContextMenu(nullptr));
+    EXPECT_EQ(entry(menu.get(), u"Sao chép tên đầy đủ"_s), nullptr);
+
+    // The share sheet's title and the toast of a copied link, as plain text.
+    chooseInMenu(window, u"Chia sẻ & Phân quyền…"_s);
+    ShareSheet *sheet = window.shareSheet();
+    ASSERT_NE(sheet, nullptr);
+    const QString title = u"Chia sẻ \""_s + heading + u"\""_s;
+    EXPECT_EQ(sheet->windowTitle(), title);
+    QLabel *titleLabel = nullptr;
+    for (QLabel *label : sheet->findChildren<QLabel *>())
+        if (label->text() == title)
+            titleLabel = label;
+    ASSERT_NE(titleLabel, nullptr);
+    EXPECT_EQ(titleLabel->textFormat(), Qt::PlainText);
+    QTest::mouseClick(sheet->copyLinkButton(), Qt::LeftButton);
+    const QString toast = u"Đã sao chép link chia sẻ: "_s + heading;
+    ASSERT_TRUE(waitUntil([&] { return window.toast()->text() == toast; }));
+    for (QLabel *label : window.toast()->findChildren<QLabel *>()) {
+        if (label->text() == toast) {
+            EXPECT_EQ(label->textFormat(), Qt::PlainText);
+        }
+    }
+}
+
 TEST_F(DriveWindow, SignsInThroughTheConnectionScreenAndDisconnects)
 {
     storeSession(false);
@@ -584,7 +691,7 @@ TEST_F(DriveWindow, LongErrorLineLeavesBothPanesAtTheirWidths)
     EXPECT_EQ(text->text(), message);
     EXPECT_LE(text->width(), pane->width());
     // Cut short on the screen, whole in the tooltip.
-    EXPECT_EQ(text->toolTip(), message);
+    EXPECT_EQ(text->toolTip(), Qt::convertFromPlainText(message)); // its characters, never markup
     save(window, u"panes-long-error.png"_s);
 
     // The division is the user's and outlives the window.

@@ -11,6 +11,9 @@
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QImage>
@@ -234,6 +237,50 @@ TEST(DesktopServices, NotificationsNeverWaitForAMissingService)
     desktop.postNotification({u"Tải lên hoàn tất"_s, u"b.txt"_s, std::nullopt});
     EXPECT_LT(timer.elapsed(), 200);
     QTest::qWait(50); // the failed replies arrive and are dropped
+}
+
+// A notification server on the test's session bus that reads markup in bodies, as GNOME's and
+// KDE's do, and keeps every body it is sent.
+class MarkupNotificationServer final : public QDBusVirtualObject
+{
+public:
+    QStringList bodies;
+
+    QString introspect(const QString &) const override { return {}; }
+    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override
+    {
+        if (message.member() == u"GetCapabilities"_s) {
+            connection.send(
+                message.createReply(QVariant(QStringList{u"body"_s, u"body-markup"_s})));
+            return true;
+        }
+        if (message.member() == u"Notify"_s && message.arguments().size() == 8) {
+            bodies.append(message.arguments().at(4).toString());
+            connection.send(message.createReply(QVariant(uint(bodies.size()))));
+            return true;
+        }
+        return false;
+    }
+};
+
+TEST(DesktopServices, ANameInANotificationBodyIsNeverMarkup)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    ASSERT_TRUE(bus.isConnected());
+    MarkupNotificationServer server;
+    ASSERT_TRUE(bus.registerVirtualObject(u"/org/freedesktop/Notifications"_s, &server));
+    ASSERT_TRUE(bus.registerService(u"org.freedesktop.Notifications"_s));
+
+    Tarnwick::QtDesktop desktop;
+    const QString body = u"Đã tải về thành công <img src='/usr/share/pixmaps/x.png'> & co (1 KB)"_s;
+    desktop.postNotification({u"Tải xuống hoàn tất"_s, body, std::nullopt});
+    desktop.postNotification({u"Tải xuống hoàn tất"_s, body, std::nullopt});
+    EXPECT_TRUE(Tarnwick::Testing::waitUntil([&] { return server.bodies.size() == 2; }));
+    for (const QString &sent : server.bodies)
+        EXPECT_EQ(sent, body.toHtmlEscaped());
+
+    bus.unregisterService(u"org.freedesktop.Notifications"_s);
+    bus.unregisterObject(u"/org/freedesktop/Notifications"_s);
 }
 
 } // namespace

@@ -336,8 +336,36 @@ QCoro::Task<> GoogleAuth::disconnect()
     co_await m_keychain.remove(KeychainStore::tokensAccount());
     ensureAlive(life);
     m_generation = QUuid::createUuid();
-    m_tokens.reset();
+    const std::optional<Tokens> forgotten = std::exchange(m_tokens, std::nullopt);
     setConnected(false);
+    // Revoking the refresh token ends the whole grant, access tokens included.
+    if (forgotten) {
+        const QString token = forgotten->refreshToken.value_or(forgotten->accessToken);
+        if (!token.isEmpty())
+            detach(revoke(m_session, token), {});
+    }
+}
+
+QCoro::Task<> GoogleAuth::revoke(HttpEngine &session, QString token)
+{
+    HttpRequest request;
+    request.method = "POST";
+    request.url = Endpoints::current().revocation;
+    request.headers = {{"Content-Type", "application/x-www-form-urlencoded"}};
+    request.body = HttpBody::fromBytes(OAuthUtilities::form({{u"token"_s, token}}));
+    request.inactivityTimeout = revocationTimeout;
+    try {
+        auto sending = session.send(std::move(request));
+        const HttpResponse answer = co_await sending;
+        // 400 invalid_token: already revoked or expired, which is what was wanted.
+        if (answer.status != 200 && answer.status != 400)
+            qInfo("The token revocation was answered with status %d", answer.status);
+    } catch (const Cancelled &) {
+    } catch (const std::exception &e) {
+        // Offline or refused: the token stays valid at Google until it expires or the user
+        // removes the app's access in the Google account.
+        qInfo("The token revocation failed: %s", e.what());
+    }
 }
 
 QCoro::Task<QString> GoogleAuth::accessToken(bool forceRefresh, std::stop_token stop)
@@ -358,11 +386,20 @@ QCoro::Task<QString> GoogleAuth::accessToken(bool forceRefresh, std::stop_token 
     QMap<QString, QString> fields = clientFields(configuration);
     fields.insert(u"refresh_token"_s, *current.refreshToken);
     fields.insert(u"grant_type"_s, u"refresh_token"_s);
-    const TokenResponse response = co_await requestToken(std::move(fields), stop);
+    TokenResponse response;
+    std::exception_ptr failure;
+    try {
+        response = co_await requestToken(std::move(fields), stop);
+    } catch (...) {
+        failure = std::current_exception();
+    }
     ensureAlive(life);
     throwIfStopped(stop);
+    // Signing out meanwhile revokes the token being refreshed: its refusal is no news.
     if (m_generation != generation || !m_connected)
         throw Cancelled();
+    if (failure)
+        std::rethrow_exception(failure);
 
     // Google usually sends no new refresh token with a refresh; the one used stays valid.
     const Tokens fresh{

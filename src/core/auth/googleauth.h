@@ -71,6 +71,8 @@ public:
     static constexpr std::chrono::seconds refreshMargin{60};
     // Inactivity limit of a token request.
     static constexpr std::chrono::seconds tokenRequestTimeout{30};
+    // Inactivity limit of the revocation sent when signing out.
+    static constexpr std::chrono::seconds revocationTimeout{10};
     static QString defaultBundledConfigurationPath()
     {
         return QStringLiteral(":/GoogleOAuth.json");
@@ -81,7 +83,7 @@ public:
                         QObject *parent = nullptr);
     ~GoogleAuth() override;
 
-    // Where restore() looks for the client JSON shipped with the application.
+    // Where restore() looks for the client JSON shipped with the application; empty: nowhere.
     void setBundledConfigurationPath(const QString &path) { m_bundledPath = path; }
 
     // Loads the configuration (the shipped one wins over the developer's) and the tokens, keeping
@@ -104,7 +106,10 @@ public:
     void cancelLogin();
 
     // Forgets the tokens (keychain first) and renews the generation. The configuration stays.
-    // (Hides QObject::disconnect on purpose: callers of this class mean signing out.)
+    // Then, in the background, asks Google to revoke the refresh token (the access token when
+    // there is none), so that a copy left anywhere stops working; whatever the answer, or none,
+    // the local removal stands. (Hides QObject::disconnect on purpose: callers of this class mean
+    // signing out.)
     QCoro::Task<> disconnect();
 
     // An access token with more than refreshMargin left, refreshed first when it has less or when
@@ -145,6 +150,8 @@ private:
     // Throws Cancelled when the object that started a coroutine is gone.
     static void ensureAlive(const std::shared_ptr<Lifetime> &life);
     QCoro::Task<TokenResponse> requestToken(QMap<QString, QString> fields, std::stop_token stop);
+    // Sends one revocation and forgets about it: never fails.
+    static QCoro::Task<> revoke(HttpEngine &session, QString token);
     QMap<QString, QString> clientFields(const OAuthConfiguration &configuration) const;
     QUrl authorizationUrl(const OAuthConfiguration &configuration, const QString &redirect,
                           const QString &challenge, const QString &state) const;

@@ -107,6 +107,8 @@ void OAuthLoopback::finish(Outcome outcome)
         m_listener = nullptr;
     }
     for (const auto &connection : m_connections) {
+        if (connection->deadline)
+            connection->deadline->stop();
         if (QTcpSocket *socket = connection->socket) {
             socket->disconnect(this);
             socket->abort();
@@ -155,6 +157,17 @@ void OAuthLoopback::accept()
             if (Connection *c = find(socket))
                 peerGone(c);
         });
+        auto *deadline = new QTimer(socket);
+        deadline->setSingleShot(true);
+        connect(deadline, &QTimer::timeout, this, [this, socket] {
+            Connection *c = find(socket);
+            if (c && c->reading) {
+                Clock::current().waited(requestLimit);
+                drop(c);
+            }
+        });
+        deadline->start(Clock::current().realDuration(requestLimit));
+        connection->deadline = deadline;
         readAvailable(connection);
     }
 }
@@ -224,6 +237,8 @@ void OAuthLoopback::respond(Connection *connection, const QString &target)
         return;
     }
     connection->reading = false;
+    if (connection->deadline)
+        connection->deadline->stop();
     connection->answered = url;
     QTcpSocket *socket = connection->socket;
     if (socket->write(answer()) < 0) {
@@ -244,6 +259,8 @@ void OAuthLoopback::answerSent(Connection *connection)
 void OAuthLoopback::drop(Connection *connection)
 {
     connection->reading = false;
+    if (connection->deadline)
+        connection->deadline->stop();
     if (QTcpSocket *socket = connection->socket) {
         socket->disconnect(this);
         socket->abort();

@@ -26,7 +26,8 @@ namespace Tarnwick {
 // receive() listens on a port the system picks, hands the redirect URI to its caller, and waits
 // for exactly one well-formed "GET /oauth/callback?…" request. That request is answered with a
 // small page and its URL becomes the result. Other requests (a browser's icon request, a foreign
-// path, an oversized or malformed head) only close their own connection. The wait ends after
+// path, an oversized or malformed head, a connection that has not sent its whole head within
+// requestLimit) only close their own connection. The wait ends after
 // 900 seconds, or earlier when finish() is called from outside. Only the first outcome counts;
 // the port is closed as soon as there is one. One instance per sign-in attempt, main thread
 // only, never reused.
@@ -51,6 +52,9 @@ public:
     static constexpr qint64 readChunk = 8192;
     static constexpr qint64 headLimit = 16384;
     static constexpr std::chrono::seconds waitLimit{900};
+    // A browser sends its request as soon as it connects; a connection that stays silent (or
+    // trickles) this long only holds a socket and is closed.
+    static constexpr std::chrono::seconds requestLimit{10};
 
     // The page answered for an accepted callback, and the full HTTP answer around it.
     static QByteArray page();
@@ -86,6 +90,8 @@ private:
     struct Connection
     {
         QPointer<QTcpSocket> socket;
+        // Closes the connection when the head is not complete in time.
+        QPointer<QTimer> deadline;
         QByteArray buffer;
         bool reading = true;
         // Set once the answer is on its way; the outcome follows when it has been sent.

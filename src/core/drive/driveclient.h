@@ -59,8 +59,20 @@ public:
     // The fields of a listing page.
     static const QString listFields;
 
+    // A listing that goes past either limit fails with listingTooLongMessage(): Drive keeps at
+    // most 500,000 items in one folder, so more items, or page after page that never ends, is a
+    // broken or hostile server, and reading on would only grow memory.
+    struct ListingLimits
+    {
+        qsizetype pages = 5000;
+        qsizetype items = 500'000;
+    };
+    static QString listingTooLongMessage();
+
     // session carries every request and must outlive the client. Sends nothing.
     DriveClient(HttpEngine &session, TokenSource token);
+    // Tests lower the limits to reach them quickly.
+    void setListingLimits(ListingLimits limits) { m_listingLimits = limits; }
 
     // ---- browsing and item operations
 
@@ -162,9 +174,11 @@ private:
                                              std::stop_token stop) const;
     // Sends with one silent retry after a 401, returning the answer when its status is accepted
     // and throwing apiError() otherwise.
-    // Turns one listing answer into its items and the next page's token; seen catches repeats.
-    using PageDecoder = DriveListingPage (*)(const QByteArray &body, QSet<QString> &seen);
-    // Reads every page of the listing at path, the fixed query plus pageToken from page two on.
+    // Turns one listing answer into its items and the next page's token; seen (digests of the
+    // tokens so far) catches repeats.
+    using PageDecoder = DriveListingPage (*)(const QByteArray &body, QSet<QByteArray> &seen);
+    // Reads every page of the listing at path, the fixed query plus pageToken from page two on,
+    // within the listing limits.
     QCoro::Task<QList<DriveFile>> allPages(QString path, Query fixed, PageDecoder decode,
                                            std::stop_token stop) const;
 
@@ -230,6 +244,7 @@ private:
 
     HttpEngine *m_session;
     TokenSource m_token;
+    ListingLimits m_listingLimits;
 };
 
 } // namespace Tarnwick

@@ -3,6 +3,7 @@
 #include "drive/jsonreader.h"
 #include "records/uploadutilities.h"
 
+#include <QCryptographicHash>
 #include <QJsonArray>
 #include <QSet>
 
@@ -19,23 +20,25 @@ struct DriveListingPage
 namespace {
 
 // The next page's token; an empty token ends the listing like a missing one, and a token that
-// came before fails it, since following either would read the same pages again forever.
-std::optional<QString> nextToken(const JsonReader &page, QSet<QString> &seen,
+// came before fails it, since following either would read the same pages again forever. Only a
+// digest of each token is kept, however long the server makes them.
+std::optional<QString> nextToken(const JsonReader &page, QSet<QByteArray> &seen,
                                  QLatin1StringView record)
 {
     std::optional<QString> token = page.optionalString("nextPageToken"_L1);
     if (!token || token->isEmpty())
         return std::nullopt;
-    if (seen.contains(*token))
+    const QByteArray digest = QCryptographicHash::hash(token->toUtf8(), QCryptographicHash::Sha256);
+    if (seen.contains(digest))
         throw DecodingError::malformed(record, u"nextPageToken repeats an earlier page"_s);
-    seen.insert(*token);
+    seen.insert(digest);
     return token;
 }
 
 // A page of a list answer: the items under `key`, each read by decodeItem, and the next token.
 template<typename DecodeItem>
-DriveListingPage decodePage(const QByteArray &body, QSet<QString> &seen, QLatin1StringView record,
-                            QLatin1StringView key, DecodeItem decodeItem)
+DriveListingPage decodePage(const QByteArray &body, QSet<QByteArray> &seen,
+                            QLatin1StringView record, QLatin1StringView key, DecodeItem decodeItem)
 {
     const JsonReader reader(JsonReader::parseObject(body, record), record);
     const QJsonValue list = reader.requiredValue(key);
@@ -50,14 +53,14 @@ DriveListingPage decodePage(const QByteArray &body, QSet<QString> &seen, QLatin1
     return page;
 }
 
-DriveListingPage decodeFilePage(const QByteArray &body, QSet<QString> &seen)
+DriveListingPage decodeFilePage(const QByteArray &body, QSet<QByteArray> &seen)
 {
     return decodePage(body, seen, "FileList"_L1, "files"_L1, [](const QJsonValue &file) {
         return DriveFile::fromJson(JsonReader::asObject(file, "DriveFile"_L1));
     });
 }
 
-DriveListingPage decodeDrivePage(const QByteArray &body, QSet<QString> &seen)
+DriveListingPage decodeDrivePage(const QByteArray &body, QSet<QByteArray> &seen)
 {
     return decodePage(body, seen, "DriveList"_L1, "drives"_L1, [](const QJsonValue &drive) {
         const JsonReader entry(JsonReader::asObject(drive, "Drive"_L1), "Drive"_L1);
@@ -67,6 +70,12 @@ DriveListingPage decodeDrivePage(const QByteArray &body, QSet<QString> &seen)
 }
 
 } // namespace
+
+QString DriveClient::listingTooLongMessage()
+{
+    return u"Google Drive trả về một danh sách dài bất thường, không có điểm dừng, nên Tarnwick "
+           u"đã dừng đọc thư mục này. Hãy thử lại sau."_s;
+}
 
 QCoro::Task<DriveClient::Account> DriveClient::account(std::stop_token stop) const
 {
@@ -105,9 +114,12 @@ QCoro::Task<QList<DriveFile>> DriveClient::allPages(QString path, Query fixed, P
                                                     std::stop_token stop) const
 {
     QList<DriveFile> result;
-    QSet<QString> seen;
+    QSet<QByteArray> seen;
     std::optional<QString> pageToken;
+    qsizetype pages = 0;
     do {
+        if (++pages > m_listingLimits.pages)
+            throw TarnwickError(listingTooLongMessage());
         Query query = fixed;
         if (pageToken)
             query.append({u"pageToken"_s, *pageToken});
@@ -115,6 +127,8 @@ QCoro::Task<QList<DriveFile>> DriveClient::allPages(QString path, Query fixed, P
         const QList<int> accepted = defaultAccepted();
         const HttpResponse response = co_await authorized(std::move(request), accepted, stop);
         DriveListingPage page = decode(response.body, seen);
+        if (page.items.size() > m_listingLimits.items - result.size())
+            throw TarnwickError(listingTooLongMessage());
         result.append(std::move(page.items));
         pageToken = std::move(page.nextPageToken);
     } while (pageToken);

@@ -23,6 +23,17 @@ int defaultPort(const QString &scheme)
     return scheme == u"https"_s ? 443 : scheme == u"http"_s ? 80 : -1;
 }
 
+// Same scheme, host and port, default ports filled in.
+bool sameOrigin(const QUrl &url, const QUrl &origin)
+{
+    if (!url.isValid() || !origin.isValid())
+        return false;
+    const QString scheme = url.scheme().toLower();
+    return scheme == origin.scheme().toLower() &&
+           url.host().compare(origin.host(), Qt::CaseInsensitive) == 0 &&
+           url.port(defaultPort(scheme)) == origin.port(defaultPort(origin.scheme().toLower()));
+}
+
 } // namespace
 
 Endpoints Endpoints::defaults()
@@ -30,6 +41,7 @@ Endpoints Endpoints::defaults()
     return Endpoints{
         .authorization = QUrl(u"https://accounts.google.com/o/oauth2/v2/auth"_s),
         .token = QUrl(u"https://oauth2.googleapis.com/token"_s),
+        .revocation = QUrl(u"https://oauth2.googleapis.com/revoke"_s),
         .driveScope = u"https://www.googleapis.com/auth/drive"_s,
         .api = QUrl(u"https://www.googleapis.com"_s),
         .driveWeb = QUrl(u"https://drive.google.com"_s),
@@ -58,6 +70,7 @@ Endpoints Endpoints::withBase(const QUrl &base)
     Endpoints endpoints = defaults();
     endpoints.authorization = at(u"/o/oauth2/v2/auth"_s);
     endpoints.token = at(u"/token"_s);
+    endpoints.revocation = at(u"/revoke"_s);
     endpoints.api = origin;
     endpoints.driveWeb = origin;
     endpoints.googleDomain = origin.host();
@@ -96,12 +109,12 @@ QUrl Endpoints::apiUrl(const QString &path) const
 
 bool Endpoints::isApiEndpoint(const QUrl &url) const
 {
-    if (!url.isValid())
-        return false;
-    const QString scheme = url.scheme().toLower();
-    return scheme == api.scheme().toLower() &&
-           url.host().compare(api.host(), Qt::CaseInsensitive) == 0 &&
-           url.port(defaultPort(scheme)) == api.port(defaultPort(api.scheme().toLower()));
+    return sameOrigin(url, api);
+}
+
+bool Endpoints::isDriveOrigin(const QUrl &url) const
+{
+    return sameOrigin(url, api) || sameOrigin(url, driveWeb);
 }
 
 } // namespace Tarnwick

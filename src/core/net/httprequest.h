@@ -40,6 +40,10 @@ struct HttpRequest
     // speed over its last few seconds, so after a burst of bytes the limit may run out up to
     // about 6 seconds late.
     std::chrono::seconds inactivityTimeout = defaultInactivityTimeout;
+    // For links a server's answer named: no connection is made to an address that is not
+    // public (AddressPolicy::isPublic), whatever the host name resolves to; the request then
+    // fails with a NetworkError before any byte is sent.
+    bool publicAddressesOnly = false;
 };
 
 } // namespace Tarnwick

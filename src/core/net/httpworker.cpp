@@ -1,5 +1,6 @@
 #include "net/httpworker.h"
 
+#include "net/addresspolicy.h"
 #include "records/errors.h"
 
 #include <QCoreApplication>
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <pthread.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 
 using namespace Qt::StringLiterals;
 
@@ -220,6 +222,17 @@ int onTransferInfo(void *userdata, curl_off_t, curl_off_t, curl_off_t, curl_off_
     return 0;
 }
 
+// Opens the socket for a connection only to a public address: the check runs on the address
+// actually connected to, after name resolution, so a host name that resolves to this machine or
+// the local network is refused too.
+curl_socket_t openPublicSocket(void *, curlsocktype, curl_sockaddr *address)
+{
+    const QHostAddress target(reinterpret_cast<const sockaddr *>(&address->addr));
+    if (!AddressPolicy::isPublic(target))
+        return CURL_SOCKET_BAD;
+    return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+}
+
 bool bodyMethod(const QByteArray &method)
 {
     return method == "POST" || method == "PUT" || method == "PATCH";
@@ -393,6 +406,8 @@ void HttpWorker::start(const std::shared_ptr<HttpExchange> &exchange)
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, inactivity);
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, inactivity);
+    if (request.publicAddressesOnly)
+        curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, openPublicSocket);
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, onHeader);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, self);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, onWrite);

@@ -383,7 +383,7 @@ void EmulatorServer::revoke(Exchange &ex)
         if (form)
             tokenText = form->value(u"token"_s);
     }
-    if (tokenText.isEmpty() || !m_state.revokeToken(tokenText))
+    if (tokenText.isEmpty() || !m_state.revokeGrant(tokenText))
         return tokenError(ex, 400, u"invalid_token"_s, u"Token expired or revoked"_s);
     ex.send(200, "{}", u"application/json; charset=utf-8"_s);
 }

@@ -122,6 +122,7 @@ QJsonObject EmulatorState::settingsJson() const
                        {u"trailingEmptyPage"_s, s.trailingEmptyPage},
                        {u"shortPageEvery"_s, s.shortPageEvery},
                        {u"emptyPageEvery"_s, s.emptyPageEvery},
+                       {u"endlessPages"_s, s.endlessPages},
                        {u"multipartLimit"_s, s.multipartLimit},
                        {u"legacyUploadErrors"_s, s.legacyUploadErrors},
                        {u"uploadCompleteStatus"_s, s.uploadCompleteStatus}};
@@ -158,6 +159,8 @@ void EmulatorState::applySettingsJson(const QJsonObject &json)
             s.shortPageEvery = int(number());
         else if (k == u"emptyPageEvery"_s)
             s.emptyPageEvery = int(number());
+        else if (k == u"endlessPages"_s)
+            s.endlessPages = boolean();
         else if (k == u"multipartLimit"_s)
             s.multipartLimit = number();
         else if (k == u"legacyUploadErrors"_s)
@@ -359,6 +362,31 @@ bool EmulatorState::revokeToken(const QString &token)
     if (found)
         changed();
     return found;
+}
+
+bool EmulatorState::revokeGrant(const QString &token)
+{
+    std::lock_guard lock(m_mutex);
+    QString email;
+    QString clientId;
+    if (const auto refresh = m_refreshTokens.constFind(token); refresh != m_refreshTokens.cend()) {
+        email = refresh->email;
+        clientId = refresh->clientId;
+    } else if (const auto access = m_accessTokens.constFind(token);
+               access != m_accessTokens.cend()) {
+        email = access->email;
+        clientId = access->clientId;
+    } else {
+        return false;
+    }
+    const auto sameGrant = [&](const auto &it) {
+        return it.key() == token || (it.value().email == email && it.value().clientId == clientId &&
+                                     !clientId.isEmpty());
+    };
+    m_refreshTokens.removeIf(sameGrant);
+    m_accessTokens.removeIf(sameGrant);
+    changed();
+    return true;
 }
 
 void EmulatorState::revokeAllRefreshTokens()

@@ -174,6 +174,8 @@ public:
         bool trailingEmptyPage = true; // a full last page still carries a nextPageToken
         int shortPageEvery = 0;        // every Nth listing page holds half a page
         int emptyPageEvery = 0;        // every Nth listing page is empty (before the end)
+        bool endlessPages = false; // a hostile server: file listings never end, each page with a
+                                   // new token, starting over after the last item
         qint64 multipartLimit = 5 * 1024 * 1024;
         bool legacyUploadErrors = true; // upload answers use the envelope without "status"
         int uploadCompleteStatus = 200; // 200 or 201 for a finished resumable upload
@@ -239,6 +241,9 @@ public:
     QString issueRefreshToken(const QString &email, const QString &clientId, const QString &scope);
     std::optional<RefreshToken> refreshToken(const QString &token) const;
     bool revokeToken(const QString &token);
+    // Google's revocation: the token and every other token of the same user and client (the
+    // grant) stop working. False when the token is unknown.
+    bool revokeGrant(const QString &token);
     void revokeAllRefreshTokens();
     QString createAuthCode(const AuthCode &code);
     // Removes and returns the code (single use); nullopt when unknown or expired.

@@ -402,8 +402,12 @@ QJsonObject EmulatorState::listFiles(const Caller &caller, const ListRequest &r)
     else if (m_settings.shortPageEvery > 0 && (pageIndex + 1) % m_settings.shortPageEvery == 0)
         count = qMax(1, r.pageSize / 2);
     const qint64 end = qMin(total, offset + count);
-    const bool more = end < total || (count > 0 && end == total && end - offset == r.pageSize &&
-                                      total > 0 && m_settings.trailingEmptyPage);
+    const bool more = m_settings.endlessPages || end < total ||
+                      (count > 0 && end == total && end - offset == r.pageSize && total > 0 &&
+                       m_settings.trailingEmptyPage);
+    // An endless listing starts over once past the last item; the page index keeps every token
+    // new.
+    const qint64 next = m_settings.endlessPages && end == total ? 0 : end;
 
     const FieldSelection fields = r.fields.value_or(
         FieldSelection::of({u"kind"_s, u"incompleteSearch"_s, u"nextPageToken"_s, u"files"_s}));
@@ -414,7 +418,7 @@ QJsonObject EmulatorState::listFiles(const Caller &caller, const ListRequest &r)
     if (more && fields.wants(u"nextPageToken"_s))
         out.insert(
             u"nextPageToken"_s,
-            pageToken({{u"o"_s, double(end)}, {u"p"_s, pageIndex + 1}, {u"h"_s, queryHash}}));
+            pageToken({{u"o"_s, double(next)}, {u"p"_s, pageIndex + 1}, {u"h"_s, queryHash}}));
     if (fields.wants(u"incompleteSearch"_s))
         out.insert(u"incompleteSearch"_s, false);
     if (fields.wants(u"files"_s)) {

@@ -108,8 +108,9 @@ std::optional<AvailableUpdate> offer(const QByteArray &body, const QUrl &manifes
     const QUrl url(decoded->url, QUrl::StrictMode);
     if (decoded->url.isEmpty() || !url.isValid())
         return std::nullopt;
-    // A download page on another host is never offered.
-    if (url.host() != manifest.host())
+    // A download page on another host is never offered, nor one the browser would fetch in
+    // clear text (or not over the web at all: file:, javascript:).
+    if (url.host() != manifest.host() || !HttpEngine::isAllowedUrl(url))
         return std::nullopt;
     if (!isNewer(decoded->version, running))
         return std::nullopt;

@@ -38,7 +38,8 @@ QCoro::Task<std::optional<AvailableUpdate>> fetch(std::stop_token stop = {});
 QCoro::Task<std::optional<AvailableUpdate>> fetch(HttpEngine &session, std::stop_token stop = {});
 
 // What a manifest fetched from `manifest` offers: nothing when it does not decode, when its
-// download page is not on the manifest's own host, when its version is not newer than `running`
+// download page is not an https page on the manifest's own host (plain http only on a loopback
+// host), when its version is not newer than `running`
 // or when it is the skipped one.
 std::optional<AvailableUpdate> offer(const QByteArray &body, const QUrl &manifest,
                                      const QString &running, const std::optional<QString> &skipped);

@@ -1,5 +1,7 @@
 #include "common/drivethumbnailcache.h"
 
+#include "net/addresspolicy.h"
+#include "net/endpoints.h"
 #include "net/httpengine.h"
 #include "net/tarnwicknetwork.h"
 
@@ -93,9 +95,13 @@ void DriveThumbnailCache::request(const QString &link)
             return;
         m_failed.erase(failed);
     }
+    // The link comes from Drive's answer: never a fetch to this machine or the local network
+    // on its say-so.
     const QUrl url(link, QUrl::StrictMode);
-    if (!url.isValid() || url.scheme().isEmpty() || !HttpEngine::isAllowedUrl(url))
+    if (!AddressPolicy::mayFetchLink(url, Endpoints::current())) {
+        m_failed.insert(link, Clock::current().now());
         return;
+    }
     m_fetching.insert(link);
     detach(fetch(link), {});
 }
@@ -106,7 +112,8 @@ QCoro::Task<> DriveThumbnailCache::fetch(QString link)
     QImage decoded;
     try {
         HttpRequest request;
-        request.url = QUrl(link);
+        request.url = QUrl(link, QUrl::StrictMode);
+        request.publicAddressesOnly = !Endpoints::current().isDriveOrigin(request.url);
         auto sending = engine().send(std::move(request));
         const HttpResponse response = co_await sending;
         if (response.status >= 200 && response.status < 300)

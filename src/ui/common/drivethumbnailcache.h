@@ -39,7 +39,8 @@ public:
     // within the limits.
     void store(const QPixmap &image, const QString &link);
     // Starts fetching link unless it is cached, already fetching, failed less than retryAfter ago,
-    // empty or not a valid URL.
+    // empty or not a valid URL. Only https links to public addresses are fetched, or links on the
+    // configured Drive origins (AddressPolicy::mayFetchLink); any other counts as failed.
     void request(const QString &link);
 
     bool contains(const QString &link) const { return m_entries.contains(link); }

@@ -130,7 +130,8 @@ void WrappingLabel::updateToolTip()
 {
     bool elided = false;
     linesFor(contentsRect().width(), &elided);
-    setToolTip(elided ? text() : QString());
+    // The whole text as characters, never as markup.
+    setToolTip(elided ? Qt::convertFromPlainText(text()) : QString());
 }
 
 } // namespace Tarnwick

@@ -5,6 +5,7 @@
 
 #include "async/async.h"
 #include "records/errors.h"
+#include "records/displaytext.h"
 #include "futureresult.h"
 
 #include <QAbstractButton>
@@ -20,6 +21,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStandardPaths>
@@ -120,8 +122,12 @@ QCoro::Task<int> QtDesktop::ask(Alert alert)
 {
     QPointer<QMessageBox> box = new QMessageBox(m_window);
     box->setWindowTitle(u"Tarnwick"_s);
-    box->setText(alert.title);
-    box->setInformativeText(alert.message);
+    // Alerts quote names and a server's words: plain text, never markup.
+    box->setTextFormat(Qt::PlainText);
+    box->setText(DisplayText::shown(alert.title, DisplayText::messageLimit));
+    box->setInformativeText(DisplayText::shown(alert.message, DisplayText::messageLimit));
+    if (auto *informative = box->findChild<QLabel *>(u"qt_msgbox_informativelabel"_s))
+        informative->setTextFormat(Qt::PlainText);
     box->setWindowModality(m_window ? Qt::WindowModal : Qt::ApplicationModal);
     if (!QApplication::windowIcon().isNull())
         box->setIconPixmap(
@@ -189,8 +195,13 @@ void QtDesktop::postNotification(const Notification &notification)
         actions << u"default"_s << QString();
     const QString entry = QStringLiteral(TARNWICK_APP_ID);
     QVariantMap hints{{u"sound-name"_s, u"complete"_s}, {u"desktop-entry"_s, entry}};
-    call << u"Tarnwick"_s << uint(0) << entry << notification.title << notification.body << actions
-         << hints << int(-1);
+    // A body quotes names: a server that reads markup in it (or one that has not said yet) gets
+    // it escaped, so a name never turns into a picture or a link.
+    QString body = DisplayText::shown(notification.body, DisplayText::messageLimit);
+    if (m_bodyMarkup.value_or(true))
+        body = body.toHtmlEscaped();
+    call << u"Tarnwick"_s << uint(0) << entry << notification.title << body << actions << hints
+         << int(-1);
     auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, dbusTimeoutMs), this);
     const std::optional<QString> path = notification.destinationPath;
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
@@ -212,6 +223,15 @@ void QtDesktop::listenToNotifications()
                 this, SLOT(notificationActionInvoked(uint, QString)));
     bus.connect(notificationsService, notificationsPath, notificationsService,
                 u"NotificationClosed"_s, this, SLOT(notificationClosed(uint, uint)));
+    const QDBusMessage capabilities = QDBusMessage::createMethodCall(
+        notificationsService, notificationsPath, notificationsService, u"GetCapabilities"_s);
+    auto *asked = new QDBusPendingCallWatcher(bus.asyncCall(capabilities, dbusTimeoutMs), this);
+    connect(asked, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *w) {
+        QDBusPendingReply<QStringList> reply = *w;
+        if (!reply.isError())
+            m_bodyMarkup = reply.value().contains(u"body-markup"_s);
+        w->deleteLater();
+    });
 }
 
 void QtDesktop::notificationActionInvoked(uint id, const QString &action)

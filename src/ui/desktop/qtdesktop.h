@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 
 #include "desktop.h"
 
@@ -66,6 +67,8 @@ private:
     QPointer<PreviewWindow> m_preview;
     QHash<uint, QString> m_notificationPaths; // notification id → file to reveal on click
     bool m_listening = false;
+    // Whether the notification server reads markup in a body; unknown until it has answered.
+    std::optional<bool> m_bodyMarkup;
     quint64 m_previewRequest = 0;
 };
 

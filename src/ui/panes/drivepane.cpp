@@ -16,6 +16,7 @@
 #include "async/async.h"
 #include "appmodel.h"
 #include "desktop.h"
+#include "records/displaytext.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -284,7 +285,7 @@ void DrivePane::updateBreadcrumbs()
         auto *chevron = new QLabel(m_crumbBar);
         chevron->setPixmap(Icons::symbol(u"chevron.right"_s, Palette::muted()).pixmap(10, 10));
         m_crumbLayout->addWidget(chevron);
-        addButton(crumbs.at(i).name, QIcon(), [this, i] {
+        addButton(DisplayText::shown(crumbs.at(i).name), QIcon(), [this, i] {
             if (m_model)
                 m_model->navigateToCrumb(i);
         });
@@ -460,6 +461,12 @@ QMenu *DrivePane::createContextMenu(QWidget *parent)
         QAction *rename =
             menu->addAction(u"Đổi tên…"_s, this, [this, file] { emit renameRequested(file); });
         rename->setEnabled(allowed(file, &DriveFile::Capabilities::canEdit) && !teamRoot);
+        // A name too long to show whole can still be had whole.
+        if (file.name.size() > DisplayText::nameLimit)
+            menu->addAction(u"Sao chép tên đầy đủ"_s, this, [model, name = file.name] {
+                if (model)
+                    model->desktop().copyText(name);
+            });
     }
 
     menu->addSeparator();

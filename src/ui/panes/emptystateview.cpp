@@ -4,6 +4,8 @@
 #include "common/palette.h"
 #include "common/wrappinglabel.h"
 
+#include "records/displaytext.h"
+
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -53,13 +55,14 @@ void EmptyStateView::setSymbol(const QString &name)
 
 void EmptyStateView::setTitle(const QString &title)
 {
-    m_title->setText(title);
+    m_title->setTextFormat(Qt::PlainText);
+    m_title->setText(DisplayText::shown(title, DisplayText::messageLimit));
 }
 
 void EmptyStateView::setText(const QString &text)
 {
     // Error texts from the network can be of any length: they wrap and never widen the pane.
-    m_text->setFullText(text);
+    m_text->setFullText(DisplayText::shown(text, DisplayText::messageLimit));
 }
 
 QLabel *EmptyStateView::textLabel() const

@@ -4,9 +4,11 @@
 
 #include "async/clock.h"
 #include "records/diskspaceutilities.h"
+#include "records/displaytext.h"
 #include "transfer/transferqueue.h"
 
 #include <QSize>
+#include <QTextDocument>
 #include <QTimer>
 
 #include <algorithm>
@@ -131,6 +133,15 @@ QVariant TransferQueueModel::data(const QModelIndex &index, int role) const
 {
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
         return {};
+    // Paths and details quote Drive names and a server's words: capped, controls escaped, and a
+    // tooltip built from escaped text so that it never renders as markup.
+    const auto outside = [role](const QString &text) -> QVariant {
+        if (role == Qt::ToolTipRole)
+            return text.isEmpty() ? QVariant()
+                                  : QVariant(Qt::convertFromPlainText(
+                                        DisplayText::shown(text, DisplayText::messageLimit)));
+        return DisplayText::shown(text, DisplayText::messageLimit);
+    };
     const Transfer *t = transfer(index);
     if (!t)
         return {};
@@ -139,9 +150,10 @@ QVariant TransferQueueModel::data(const QModelIndex &index, int role) const
         case DirectionColumn:
             return role == Qt::DisplayRole ? u"File"_s : QVariant();
         case SourceColumn:
-            return role == Qt::DisplayRole ? QueueTexts::workerNameText(*w) : w->sourcePath;
+            return role == Qt::DisplayRole ? outside(QueueTexts::workerNameText(*w))
+                                           : outside(w->sourcePath);
         case DestinationColumn:
-            return w->destinationPath;
+            return outside(w->destinationPath);
         case SizeColumn:
             return DiskSpaceUtilities::formatTransferSize(w->done, w->total);
         case ProgressColumn:
@@ -158,12 +170,12 @@ QVariant TransferQueueModel::data(const QModelIndex &index, int role) const
     case DirectionColumn:
         return role == Qt::DisplayRole ? u"Transfer"_s : QVariant();
     case SourceColumn:
-        return t->displaySource().path;
+        return outside(t->displaySource().path);
     case DestinationColumn:
-        return t->displayDestination().path;
+        return outside(t->displayDestination().path);
     case StatusColumn:
         // The detail says why a transfer failed or what it is doing right now.
-        return role == Qt::DisplayRole ? QueueTexts::status(*t).text : t->detail;
+        return role == Qt::DisplayRole ? QueueTexts::status(*t).text : outside(t->detail);
     case SizeColumn:
         return QueueTexts::sizeText(*t);
     case ProgressColumn:

@@ -5,6 +5,7 @@
 
 #include "async/async.h"
 #include "net/endpoints.h"
+#include "records/displaytext.h"
 #include "appmodel.h"
 #include "desktop.h"
 
@@ -308,12 +309,16 @@ void ConnectionView::update()
     const bool configured = m_model->configured();
     const bool connecting = m_model->connecting();
     m_title->setText(connected ? u"Không gian đã kết nối"_s : u"Chào Google Drive."_s);
-    m_subtitle->setText(connected ? m_model->accountEmail()
+    // The address and an error's words come from Google's answers: plain text, never markup.
+    m_subtitle->setTextFormat(Qt::PlainText);
+    m_error->setTextFormat(Qt::PlainText);
+    m_subtitle->setText(connected ? DisplayText::shown(m_model->accountEmail())
                                   : u"Kết nối một lần. Duyệt file và kéo thả mỗi ngày."_s);
     m_states->setCurrentWidget(connected ? m_connectedPage : m_signInPage);
 
     m_notConfigured->parentWidget()->setVisible(!configured);
-    m_error->setFullText(m_model->connectionError().value_or(QString()));
+    m_error->setFullText(DisplayText::shown(m_model->connectionError().value_or(QString()),
+                                            DisplayText::messageLimit));
     m_error->parentWidget()->setVisible(m_model->connectionError().has_value());
     const bool developer = !m_model->managedGoogle();
     m_developerToggle->setVisible(developer);

@@ -1,5 +1,7 @@
 #include "sheets/previewwindow.h"
 
+#include "records/displaytext.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
@@ -74,7 +76,7 @@ PreviewWindow::Content PreviewWindow::load(const QString &path)
 void PreviewWindow::showContent(const QString &path, const Content &content)
 {
     m_path = path;
-    setWindowTitle(QFileInfo(path).fileName());
+    setWindowTitle(DisplayText::shown(QFileInfo(path).fileName()));
     if (!content.image.isNull()) {
         m_image = content.image;
         m_pages->setCurrentWidget(m_imageLabel);

@@ -6,6 +6,7 @@
 
 #include "async/async.h"
 #include "records/errors.h"
+#include "records/displaytext.h"
 #include "appmodel.h"
 #include "browse/sharesheetform.h"
 
@@ -18,6 +19,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QTextDocument>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -98,7 +100,7 @@ ShareSheet::ShareSheet(AppModel *model, DriveFile file, QWidget *parent)
     , m_done(new QPushButton(u"Xong"_s, this))
 {
     const bool folder = m_file.isFolder();
-    setWindowTitle(u"Chia sẻ \""_s + m_file.name + u"\""_s);
+    setWindowTitle(u"Chia sẻ \""_s + DisplayText::shown(m_file.name) + u"\""_s);
     setWindowModality(Qt::WindowModal);
     setMinimumWidth(480);
     auto *layout = new QVBoxLayout(this);
@@ -113,7 +115,11 @@ ShareSheet::ShareSheet(AppModel *model, DriveFile file, QWidget *parent)
             .pixmap(28, 28));
     header->addWidget(icon, 0, Qt::AlignTop);
     auto *titles = new QVBoxLayout;
-    auto *title = new QLabel(windowTitle(), this);
+    // Names and addresses come from Drive: plain text, never markup.
+    auto *title = new QLabel(u"Chia sẻ \""_s + DisplayText::shown(m_file.name, 80) + u"\""_s, this);
+    title->setTextFormat(Qt::PlainText);
+    title->setToolTip(Qt::convertFromPlainText(
+        DisplayText::shown(m_file.name, DisplayText::messageLimit), Qt::WhiteSpaceNormal));
     QFont bold = title->font();
     bold.setBold(true);
     bold.setPointSizeF(bold.pointSizeF() * 1.2);
@@ -215,7 +221,7 @@ void ShareSheet::updateForm()
     // The sheet's own error first, else why the list could not be loaded.
     const QString modelError = m_model ? m_model->sharingError().value_or(QString()) : QString();
     const QString error = m_form->localError().value_or(modelError);
-    m_error->setFullText(error);
+    m_error->setFullText(DisplayText::shown(error, DisplayText::messageLimit));
     m_error->setVisible(!error.isEmpty());
     m_errorIcon->setVisible(!error.isEmpty());
 }
@@ -246,11 +252,13 @@ QWidget *ShareSheet::permissionRow(const DrivePermission &permission)
     auto *texts = new QVBoxLayout;
     const QString email = permission.emailAddress.value_or(QString());
     const bool anyone = permission.type == u"anyone";
-    auto *name = new QLabel(permission.displayName.value_or(email), row);
+    auto *name = new QLabel(DisplayText::shown(permission.displayName.value_or(email)), row);
+    name->setTextFormat(Qt::PlainText);
     name->setVisible(!name->text().isEmpty());
     texts->addWidget(name);
     if (!email.isEmpty()) {
-        auto *mail = new QLabel(email, row);
+        auto *mail = new QLabel(DisplayText::shown(email), row);
+        mail->setTextFormat(Qt::PlainText);
         mail->setProperty("role", u"muted"_s);
         texts->addWidget(mail);
     }

@@ -5,6 +5,7 @@
 #include "common/palette.h"
 
 #include "records/byteformat.h"
+#include "records/displaytext.h"
 #include "records/dragpayload.h"
 
 #include <QMimeData>
@@ -70,7 +71,7 @@ QVariant DriveFileTableModel::data(const QModelIndex &index, int role) const
     case Qt::DisplayRole:
         switch (index.column()) {
         case NameColumn:
-            return f.name;
+            return DisplayText::shown(f.name);
         case ModifiedColumn:
             return LocalFileTableModel::modifiedText(
                 f.modifiedTime ? std::optional<QDateTime>(f.modifiedDate()) : std::nullopt);

@@ -2,6 +2,10 @@
 
 #include "common/palette.h"
 
+#include "records/displaytext.h"
+
+#include <QTextDocument>
+
 #include <algorithm>
 
 using namespace Qt::StringLiterals;
@@ -103,8 +107,11 @@ QVariant FileTableModel::sharedCellData(int column, int role, const QString &nam
 {
     switch (role) {
     case Qt::ToolTipRole:
+        // Always rich text around the escaped name, so a name that looks like markup shows as
+        // the characters it is.
         if (column == NameColumn)
-            return name;
+            return Qt::convertFromPlainText(DisplayText::shown(name, DisplayText::messageLimit),
+                                            Qt::WhiteSpaceNormal);
         break;
     case Qt::ForegroundRole:
         if (column != NameColumn)

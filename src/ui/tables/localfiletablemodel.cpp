@@ -3,6 +3,7 @@
 #include "common/fileiconcache.h"
 
 #include "records/byteformat.h"
+#include "records/displaytext.h"
 
 #include <QMimeData>
 #include <QUrl>
@@ -43,7 +44,7 @@ QVariant LocalFileTableModel::data(const QModelIndex &index, int role) const
     case Qt::DisplayRole:
         switch (index.column()) {
         case NameColumn:
-            return f.name();
+            return DisplayText::shown(f.name());
         case ModifiedColumn:
             return modifiedText(f.modified);
         case SizeColumn:

@@ -3,9 +3,12 @@
 #include "common/icons.h"
 #include "common/palette.h"
 
+#include "records/displaytext.h"
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
+#include <QTextDocument>
 
 using namespace Qt::StringLiterals;
 
@@ -49,8 +52,12 @@ AccountButton::AccountButton(QWidget *parent)
 void AccountButton::setAccount(bool connected, const QString &email, const QString &name)
 {
     m_dot->setPixmap(dot(connected ? Palette::teal() : Palette::muted(), devicePixelRatioF()));
-    m_label->setText(connected ? email : u"Kết nối Google Drive"_s);
-    setToolTip(connected ? name + u" · Quản lý kết nối"_s : u"Đăng nhập Google Drive"_s);
+    // The name and address come from Google's answer: shown as text, never as markup.
+    m_label->setTextFormat(Qt::PlainText);
+    m_label->setText(connected ? DisplayText::shown(email) : u"Kết nối Google Drive"_s);
+    setToolTip(connected
+                   ? Qt::convertFromPlainText(DisplayText::shown(name) + u" · Quản lý kết nối"_s)
+                   : u"Đăng nhập Google Drive"_s);
     updateGeometry();
 }
 

@@ -3,6 +3,8 @@
 #include "common/icons.h"
 #include "common/palette.h"
 
+#include "records/displaytext.h"
+
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -28,6 +30,8 @@ ToastView::ToastView(QWidget *parent)
     layout->addWidget(m_icon);
     layout->addWidget(m_text);
     m_text->setStyleSheet(u"font-weight: 600;"_s);
+    // A toast may quote a name: plain text, never markup.
+    m_text->setTextFormat(Qt::PlainText);
     // A short spring: overshoot a little, then settle.
     m_slide->setDuration(420);
     m_slide->setEasingCurve(QEasingCurve::OutBack);
@@ -37,7 +41,7 @@ ToastView::ToastView(QWidget *parent)
 
 void ToastView::showMessage(const QString &text)
 {
-    m_text->setText(text);
+    m_text->setText(DisplayText::shown(text, DisplayText::messageLimit));
     adjustSize();
     const QPoint rest = restingPosition();
     m_slide->stop();

@@ -4,6 +4,7 @@
 #include "common/palette.h"
 
 #include "appinfo.h"
+#include "records/displaytext.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -51,7 +52,9 @@ UpdateBanner::UpdateBanner(QWidget *parent)
 
 void UpdateBanner::setUpdate(const QString &version, const QString &notes)
 {
-    m_title->setText(u"Đã có Tarnwick "_s + version);
+    // The version comes from the manifest: plain text, never markup.
+    m_title->setTextFormat(Qt::PlainText);
+    m_title->setText(u"Đã có Tarnwick "_s + DisplayText::shown(version, 40));
     m_notes->setVisible(!notes.isEmpty());
 }
 

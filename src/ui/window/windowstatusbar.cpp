@@ -2,6 +2,8 @@
 
 #include "common/palette.h"
 
+#include "records/displaytext.h"
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -23,6 +25,8 @@ WindowStatusBar::WindowStatusBar(QWidget *parent)
     layout->setContentsMargins(18, 5, 14, 5);
     layout->setSpacing(8);
     m_dot->setFixedSize(5, 5);
+    // Messages may quote names and a server's own words: plain text, never markup.
+    m_text->setTextFormat(Qt::PlainText);
     layout->addWidget(m_dot);
     layout->addWidget(m_text);
     layout->addStretch(1);
@@ -49,8 +53,9 @@ void WindowStatusBar::setActive(bool active)
 
 void WindowStatusBar::setText(const QString &text, const QColor &color)
 {
-    if (m_text->text() != text)
-        m_text->setText(text);
+    const QString shown = DisplayText::shown(text, DisplayText::messageLimit);
+    if (m_text->text() != shown)
+        m_text->setText(shown);
     if (m_text->property("tint").isValid() && m_text->property("tint").value<QColor>() == color)
         return;
     m_text->setProperty("tint", color);
