@@ -275,10 +275,13 @@ QCoro::Task<> TransferRun::reserveIDs(const UploadNode &node)
         if (ids.size() != paths.size())
             throw TarnwickError(u"Google Drive trả về số ID không khớp."_s);
         // One change, one save: on disk before any create that uses them is sent.
-        m_queue->changeCheckpoint(m_transfer.id, [&](UploadCheckpoint &c) {
-            for (qsizetype i = 0; i < paths.size(); ++i)
-                c.reserved.insert(paths[i], ids[i]);
-        });
+        m_queue->changeCheckpoint(
+            m_transfer.id,
+            [&](UploadCheckpoint &c) {
+                for (qsizetype i = 0; i < paths.size(); ++i)
+                    c.reserved.insert(paths[i], ids[i]);
+            },
+            TransferQueue::Persist::Now);
     }
 }
 
