@@ -367,6 +367,29 @@ TEST_F(Queue, AFolderUploadCreatesEachFolderOnceAndAResumeSkipsFinishedFiles)
     EXPECT_FALSE(model->queue().checkpoint(id).has_value());
 }
 
+TEST_F(Queue, AFolderCreateRefusedAmongItsSiblingsFailsTheRunAndARetryMakesEachFolderOnce)
+{
+    const QString root = local(u"Wide"_s);
+    for (int i = 0; i < 8; ++i)
+        writeFile(root + u"/s%1/f.txt"_s.arg(i), bytes(100 + i, quint64(i)));
+    // The top folder and one sibling go through; the next sibling is refused.
+    FaultRule refuse =
+        FaultRule::respondError(403, u"forbidden"_s, u"No"_s, u"POST"_s, u"^/drive/v3/files$"_s);
+    refuse.skip = 2;
+    emulator.addFault(refuse);
+    upload({root});
+    const QUuid id = idAt(0);
+    ASSERT_TRUE(reaches(id, State::Failed));
+    EXPECT_TRUE(requests(u"POST"_s, u"^/upload/"_s).isEmpty());
+
+    model->resumeTransfer(id);
+    ASSERT_TRUE(reaches(id, State::Done));
+    // Siblings created beside the refused one were kept: nine folders, one refused attempt.
+    EXPECT_EQ(requests(u"POST"_s, u"^/drive/v3/files$"_s).size(), 10);
+    const QString wide = emulator.findChild(emulator.rootFolderId(account.email), u"Wide"_s);
+    EXPECT_EQ(driveTree(wide), localTree(root));
+}
+
 } // namespace
 
 // Rows shift when transfers leave the list; every id must still reach its own row.
