@@ -29,8 +29,10 @@ AppModel::AppModel(Desktop *desktop, KeychainStore keychain, QObject *parent)
 {
     connect(m_queue, &TransferQueue::transfersChanged, this, &AppModel::transfersChanged);
     connect(m_queue, &TransferQueue::transfersChanged, this, &AppModel::scheduleSessionSave);
-    // What an upload did on Drive is on disk before the next request goes out.
-    connect(m_queue, &TransferQueue::checkpointChanged, this, &AppModel::saveSessionNow);
+    // Reserved IDs are on disk before a create that uses them goes out; what an upload did on
+    // Drive follows off the main thread, one save per file would cost a flush each.
+    connect(m_queue, &TransferQueue::checkpointMustPersist, this, &AppModel::saveSessionNow);
+    connect(m_queue, &TransferQueue::checkpointChanged, this, &AppModel::saveSessionSoon);
     m_autoResumeTransfers = QSettings().value(autoResumeKey, false).toBool();
     Q_ASSERT(desktop);
     const QByteArray stored = QSettings().value(sortLocalKey).toByteArray();

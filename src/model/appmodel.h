@@ -34,6 +34,7 @@ class Desktop;
 class DriveClient;
 class GoogleAuth;
 class ShareSheetForm;
+struct SavedTransfer;
 class TransferQueue;
 
 // The one observable application object behind the window. Every view reads its published
@@ -299,6 +300,8 @@ public:
     // Asks for a save of the session file 2 seconds from now (one pending save at most).
     void scheduleSessionSave();
     void saveSessionNow();
+    // Saves off the main thread; changes made while a save runs go in one more save after it.
+    void saveSessionSoon();
     // Once at start: the saved transfers come back paused, then continue by themselves or the
     // restore prompt asks.
     void restoreSession();
@@ -413,6 +416,8 @@ private:
     static QString disconnectedAccountEmail();
     QCoro::Task<> runLogin(std::stop_token stop);
     QCoro::Task<> delayedSessionSave(std::stop_token stop);
+    QCoro::Task<> backgroundSessionSaves();
+    QList<SavedTransfer> sessionSnapshot() const;
     void setConnected(bool connected);
     void resetAccount();
     void setLoading(bool loading);
@@ -474,6 +479,8 @@ private:
     std::optional<int> m_restoredPrompt;
     bool m_autoResumeTransfers = false;
     bool m_sessionSavePending = false;
+    bool m_backgroundSaveRunning = false;
+    bool m_backgroundSaveAgain = false;
     QString m_linkToDownload;
     std::optional<QString> m_customDownloadFolder;
     bool m_showLinkDownload = false;

@@ -1,6 +1,7 @@
 #include "appmodel.h"
 
 #include "async/async.h"
+#include "async/backgroundcall.h"
 #include "transfer/savedtransfer.h"
 #include "transfer/transferqueue.h"
 
@@ -38,7 +39,7 @@ QCoro::Task<> AppModel::delayedSessionSave(std::stop_token stop)
     saveSessionNow();
 }
 
-void AppModel::saveSessionNow()
+QList<SavedTransfer> AppModel::sessionSnapshot() const
 {
     QList<SavedTransfer> saved;
     for (const Transfer &t : m_queue->transfers()) {
@@ -46,7 +47,38 @@ void AppModel::saveSessionNow()
             || t.state == TransferState::Paused)
             saved.append(SavedTransfer::from(t, m_queue->checkpoint(t.id)));
     }
-    TransferStore::save(saved);
+    return saved;
+}
+
+void AppModel::saveSessionNow()
+{
+    TransferStore::save(sessionSnapshot());
+}
+
+void AppModel::saveSessionSoon()
+{
+    if (m_backgroundSaveRunning) {
+        m_backgroundSaveAgain = true;
+        return;
+    }
+    m_backgroundSaveRunning = true;
+    detach(backgroundSessionSaves(), {});
+}
+
+QCoro::Task<> AppModel::backgroundSessionSaves()
+{
+    QPointer<AppModel> self(this);
+    do {
+        m_backgroundSaveAgain = false;
+        // Numbered here, on the main thread, so a later save (also saveSessionNow) always wins.
+        const quint64 sequence = TransferStore::nextSequence();
+        auto saving = runInBackground<void>(
+            [saved = sessionSnapshot(), sequence] { TransferStore::save(saved, sequence); });
+        co_await saving;
+        if (!self)
+            co_return;
+    } while (m_backgroundSaveAgain);
+    m_backgroundSaveRunning = false;
 }
 
 void AppModel::restoreSession()

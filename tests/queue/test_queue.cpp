@@ -8,6 +8,7 @@
 #include "transfer/transferqueue.h"
 #include "transfer/workerpool.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QTest>
@@ -365,6 +366,52 @@ TEST_F(Queue, AFolderUploadCreatesEachFolderOnceAndAResumeSkipsFinishedFiles)
     EXPECT_EQ(driveTree(tree), expected);
     EXPECT_EQ(at(0).totalFilesCount, 27);
     EXPECT_FALSE(model->queue().checkpoint(id).has_value());
+}
+
+TEST_F(Queue, AFolderCreateRefusedAmongItsSiblingsFailsTheRunAndARetryMakesEachFolderOnce)
+{
+    const QString root = local(u"Wide"_s);
+    for (int i = 0; i < 8; ++i)
+        writeFile(root + u"/s%1/f.txt"_s.arg(i), bytes(100 + i, quint64(i)));
+    // The top folder and one sibling go through; the next sibling is refused.
+    FaultRule refuse =
+        FaultRule::respondError(403, u"forbidden"_s, u"No"_s, u"POST"_s, u"^/drive/v3/files$"_s);
+    refuse.skip = 2;
+    emulator.addFault(refuse);
+    upload({root});
+    const QUuid id = idAt(0);
+    ASSERT_TRUE(reaches(id, State::Failed));
+    EXPECT_TRUE(requests(u"POST"_s, u"^/upload/"_s).isEmpty());
+
+    model->resumeTransfer(id);
+    ASSERT_TRUE(reaches(id, State::Done));
+    // Siblings created beside the refused one were kept: nine folders, one refused attempt.
+    EXPECT_EQ(requests(u"POST"_s, u"^/drive/v3/files$"_s).size(), 10);
+    const QString wide = emulator.findChild(emulator.rootFolderId(account.email), u"Wide"_s);
+    EXPECT_EQ(driveTree(wide), localTree(root));
+}
+
+TEST_F(Queue, AFolderTreeDownloadListsSeveralFoldersAtOnceAndKeepsEveryPath)
+{
+    const QString top = emulator.createFolder(account.email, u"Deep"_s);
+    QMap<QString, QString> expected;
+    for (int i = 0; i < 5; ++i) {
+        const QString mid = emulator.createFolder(account.email, u"m%1"_s.arg(i), top);
+        expected.insert(u"m%1"_s.arg(i), u"/"_s);
+        for (int j = 0; j < 3; ++j) {
+            const QString leaf = emulator.createFolder(account.email, u"l%1"_s.arg(j), mid);
+            const QString path = u"m%1/l%2"_s.arg(i).arg(j);
+            expected.insert(path, u"/"_s);
+            const QByteArray content = bytes(50 + i * 3 + j, quint64(i * 3 + j));
+            emulator.createFile(account.email, u"x.bin"_s, content, leaf);
+            expected.insert(path + u"/x.bin"_s,
+                            QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex()));
+        }
+    }
+    download({driveFile(top)}, localDir.path());
+    ASSERT_TRUE(reaches(idAt(0), State::Done));
+    EXPECT_EQ(localTree(local(u"Deep"_s)), expected);
+    EXPECT_EQ(at(0).totalFilesCount, 15);
 }
 
 } // namespace

@@ -187,6 +187,54 @@ TEST_F(Session, AnUnreadableSessionFileIsKeptAsideAndAFailedTransferDoesNotComeB
     EXPECT_TRUE(model->transfers().isEmpty());
 }
 
+TEST_F(Session, ReservedIDsAreOnDiskAtOnceAndLaterCheckpointChangesFollowInOrder)
+{
+    Transfer t = Transfer::waiting(u"tree"_s);
+    t.source = local(u"tree"_s);
+    t.parent = u"root"_s;
+    t.sourcePath = *t.source;
+    const QUuid id = t.id;
+    model->queue().append(t);
+    model->queue().changeCheckpoint(
+        id, [&](UploadCheckpoint &c) { c.reserved.insert(local(u"tree/a"_s), u"RESERVED1"_s); },
+        TransferQueue::Persist::Now);
+    EXPECT_TRUE(sessionBytes().contains("RESERVED1"));
+
+    // Finished files go to disk off the main thread, several changes in one save; the file ends
+    // with the latest state, whatever order the saves finished in.
+    for (int i = 0; i < 40; ++i) {
+        model->queue().changeCheckpoint(id, [&](UploadCheckpoint &c) {
+            c.finished.insert(local(u"tree/f%1"_s.arg(i)));
+            c.reserved.remove(local(u"tree/a"_s));
+        });
+    }
+    auto savedCheckpoint = [] {
+        const QList<SavedTransfer> saved = TransferStore::load();
+        return saved.size() == 1 ? saved.first().checkpoint : std::nullopt;
+    };
+    ASSERT_TRUE(waitUntil([&] { return savedCheckpoint() == model->queue().checkpoint(id); }));
+    EXPECT_EQ(savedCheckpoint()->finished.size(), 40);
+}
+
+TEST_F(Session, AnOlderSnapshotNeverOverwritesANewerFile)
+{
+    Transfer t = Transfer::waiting(u"old"_s);
+    t.source = local(u"old"_s);
+    t.parent = u"root"_s;
+    const quint64 older = TransferStore::nextSequence();
+    const quint64 newer = TransferStore::nextSequence();
+    UploadCheckpoint first;
+    first.reserved.insert(local(u"old/a"_s), u"OLDER"_s);
+    UploadCheckpoint second = first;
+    second.reserved.insert(local(u"old/b"_s), u"NEWER"_s);
+    TransferStore::save({SavedTransfer::from(t, second)}, newer);
+    TransferStore::save({SavedTransfer::from(t, first)}, older);
+    EXPECT_TRUE(sessionBytes().contains("NEWER"));
+    // A save without a number is the newest of all.
+    TransferStore::save({SavedTransfer::from(t, first)});
+    EXPECT_FALSE(sessionBytes().contains("NEWER"));
+}
+
 TEST(SavedTransferRecord, EncodesAndDecodesEveryFieldAndRefusesRelativePaths)
 {
     UploadCheckpoint checkpoint;

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 
@@ -17,6 +18,9 @@ namespace Tarnwick {
 namespace {
 
 const QString partSuffix = u".tarnwick-part"_s;
+
+// Folder listings in flight at once while a download walks a tree.
+constexpr qsizetype listingsAtOnce = 3;
 
 } // namespace
 
@@ -59,20 +63,44 @@ QCoro::Task<QList<RemoteItem>> collectRemoteItems(DriveClient drive, DriveFile f
     QList<RemoteItem> result;
     QList<std::pair<DriveFile, QString>> stack{{file, target}};
     while (!stack.isEmpty()) {
-        const auto [folder, local] = stack.takeLast();
+        // A few folders are listed at once; their children are taken in the order the folders
+        // were taken, so the plan does not depend on which answer came first.
+        QList<std::pair<DriveFile, QString>> batch;
+        while (!stack.isEmpty() && batch.size() < listingsAtOnce)
+            batch.append(stack.takeLast());
         throwIfStopped(stop);
-        auto listing = drive.list(folder.id, false, stop);
-        const QList<DriveFile> children = co_await listing;
-        throwIfStopped(stop);
-        const QStringList names = localNames(children);
-        for (qsizetype i = 0; i < children.size(); ++i) {
-            const DriveFile &child = children[i];
-            const QString path = local + u'/' + names[i];
-            if (child.isFolder())
-                stack.append({child, path});
-            else if (!child.isGoogleDocument())
-                result.append(RemoteItem{child, path});
+        std::vector<QCoro::Task<QList<DriveFile>>> listings;
+        for (const auto &entry : std::as_const(batch))
+            listings.push_back(drive.list(entry.first.id, false, stop));
+        // Every listing is awaited before a failure goes on, so none outlives the walk.
+        QList<QList<DriveFile>> answers;
+        std::exception_ptr failure;
+        for (auto &listing : listings) {
+            try {
+                answers.append(co_await listing);
+            } catch (...) {
+                if (!failure)
+                    failure = std::current_exception();
+            }
         }
+        if (failure)
+            std::rethrow_exception(failure);
+        throwIfStopped(stop);
+        QList<std::pair<DriveFile, QString>> below;
+        for (qsizetype b = 0; b < batch.size(); ++b) {
+            const QList<DriveFile> &children = answers[b];
+            const QString &local = batch[b].second;
+            const QStringList names = localNames(children);
+            for (qsizetype i = 0; i < children.size(); ++i) {
+                const DriveFile &child = children[i];
+                const QString path = local + u'/' + names[i];
+                if (child.isFolder())
+                    below.append({child, path});
+                else if (!child.isGoogleDocument())
+                    result.append(RemoteItem{child, path});
+            }
+        }
+        stack.append(below);
     }
     co_return result;
 }

@@ -19,7 +19,7 @@ struct RemoteItem
 };
 
 // The files of a Drive item: the item itself when it is not a folder, else every file below it,
-// one listing at a time, depth first. Google documents are left out. Each local name is made safe
+// a few folder listings at a time. Google documents are left out. Each local name is made safe
 // (never a path, never "." or "..", never a part file's name) and unique in its folder, also
 // against names that differ only in case, in an order that does not depend on the listing's
 // order, so a retry maps every Drive file to the same path as the first run.

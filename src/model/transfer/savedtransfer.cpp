@@ -8,7 +8,10 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QMutex>
 #include <QStandardPaths>
+
+#include <atomic>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -214,8 +217,28 @@ void syncFolder(const QString &folder)
 
 } // namespace
 
+namespace {
+std::atomic<quint64> lastSequence{0};
+QMutex writing;
+quint64 lastWritten = 0; // guarded by writing
+} // namespace
+
+quint64 nextSequence()
+{
+    return ++lastSequence;
+}
+
 void save(const QList<SavedTransfer> &transfers)
 {
+    save(transfers, nextSequence());
+}
+
+void save(const QList<SavedTransfer> &transfers, quint64 sequence)
+{
+    const QMutexLocker lock(&writing);
+    if (sequence <= lastWritten)
+        return;
+    lastWritten = sequence;
     const QString path = fileURL();
     const QString folder = QFileInfo(path).path();
     if (transfers.isEmpty()) {

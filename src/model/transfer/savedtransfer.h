@@ -52,6 +52,12 @@ QList<SavedTransfer> decode(const QByteArray &bytes);
 // (temporary file in the same folder, flushed, renamed over, folder flushed); an empty list
 // deletes the file. Never throws: a failure is logged and the next save tries again.
 void save(const QList<SavedTransfer> &transfers);
+// A number for a snapshot of the queue, higher than every one handed out before.
+quint64 nextSequence();
+// save() from any thread, for the snapshot numbered sequence: saves run one at a time, and a
+// snapshot older than one already written is dropped, so a slow save never overwrites a newer
+// file.
+void save(const QList<SavedTransfer> &transfers, quint64 sequence);
 // What the file holds; empty when it is missing. A file that cannot be read or decoded is
 // moved aside to "transfers.json.bad" (an earlier one replaced) with a log line, so the next save
 // does not destroy what may still be recovered by hand.

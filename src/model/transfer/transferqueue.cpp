@@ -356,10 +356,14 @@ std::optional<UploadCheckpoint> TransferQueue::checkpoint(const QUuid &id) const
 }
 
 void TransferQueue::changeCheckpoint(const QUuid &id,
-                                     const std::function<void(UploadCheckpoint &)> &change)
+                                     const std::function<void(UploadCheckpoint &)> &change,
+                                     Persist persist)
 {
     change(m_checkpoints[id]);
-    emit checkpointChanged(id);
+    if (persist == Persist::Now)
+        emit checkpointMustPersist(id);
+    else
+        emit checkpointChanged(id);
 }
 
 void TransferQueue::removeCheckpoint(const QUuid &id)

@@ -82,8 +82,13 @@ public:
 
     // Upload checkpoints: what an upload has done on Drive, kept across pauses and retries.
     std::optional<UploadCheckpoint> checkpoint(const QUuid &id) const;
-    // Changes the checkpoint (created empty when missing) and announces it for an immediate save.
-    void changeCheckpoint(const QUuid &id, const std::function<void(UploadCheckpoint &)> &change);
+    // When a checkpoint change must be on disk: Soon (a save off the main thread, coalesced with
+    // the changes made while one is running) or Now, before changeCheckpoint returns (reserved
+    // IDs, which a create sent next relies on).
+    enum class Persist { Soon, Now };
+    // Changes the checkpoint (created empty when missing) and announces it for a save.
+    void changeCheckpoint(const QUuid &id, const std::function<void(UploadCheckpoint &)> &change,
+                          Persist persist = Persist::Soon);
     void removeCheckpoint(const QUuid &id);
     // Puts back a checkpoint read from the saved session, without announcing it.
     void restoreCheckpoint(const QUuid &id, UploadCheckpoint checkpoint)
@@ -102,8 +107,11 @@ signals:
     void transferRemoved(int row);
     // Any change of the list or of a transfer (a session save is scheduled on it).
     void transfersChanged();
-    // A checkpoint changed: saved at once, so a crash loses at most the file in flight.
+    // A checkpoint changed: saved soon off the main thread. A crash may lose the last finished
+    // files and folders, which a retry finds again through their reserved IDs.
     void checkpointChanged(const QUuid &id);
+    // A checkpoint changed that must be on disk before the engine goes on: saved at once.
+    void checkpointMustPersist(const QUuid &id);
     // A transfer ended well; the notification was posted.
     void transferCompleted(const QUuid &id);
 

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 
@@ -275,44 +276,95 @@ QCoro::Task<> TransferRun::reserveIDs(const UploadNode &node)
         if (ids.size() != paths.size())
             throw TarnwickError(u"Google Drive trả về số ID không khớp."_s);
         // One change, one save: on disk before any create that uses them is sent.
-        m_queue->changeCheckpoint(m_transfer.id, [&](UploadCheckpoint &c) {
-            for (qsizetype i = 0; i < paths.size(); ++i)
-                c.reserved.insert(paths[i], ids[i]);
-        });
+        m_queue->changeCheckpoint(
+            m_transfer.id,
+            [&](UploadCheckpoint &c) {
+                for (qsizetype i = 0; i < paths.size(); ++i)
+                    c.reserved.insert(paths[i], ids[i]);
+            },
+            TransferQueue::Persist::Now);
     }
+}
+
+QCoro::Task<QString> TransferRun::ensureFolder(UploadNode node, QString parent)
+{
+    throwIfStopped(m_stop);
+    if (const auto checkpoint = m_queue->checkpoint(m_transfer.id)) {
+        const QString known = checkpoint->folders.value(node.url);
+        if (!known.isEmpty())
+            co_return known;
+    }
+    const QString name = lastPathComponent(node.url);
+    update([&](Transfer &t) { t.detail = TransferDetail::creatingFolder(name); });
+    QString reserved;
+    if (const auto checkpoint = m_queue->checkpoint(m_transfer.id))
+        reserved = checkpoint->reserved.value(node.url);
+    auto creating = m_drive.createFolder(name, parent, m_stop, reserved);
+    const DriveFile created = co_await creating;
+    throwIfStopped(m_stop);
+    const QString folderID = created.id;
+    const QString path = node.url;
+    m_queue->changeCheckpoint(m_transfer.id, [&](UploadCheckpoint &c) {
+        c.folders.insert(path, folderID);
+        c.reserved.remove(path);
+    });
+    co_return folderID;
 }
 
 QCoro::Task<> TransferRun::prepareUpload(UploadNode node, QString parent, QString displayFolder,
                                          QList<UploadItem> *items)
 {
     throwIfStopped(m_stop);
-    const QString name = lastPathComponent(node.url);
-    const QString display = displayFolder + u'/' + name;
+    const QString display = displayFolder + u'/' + lastPathComponent(node.url);
     if (!node.isFolder()) {
         items->append(UploadItem{node.url, parent, node.bytes, display});
         co_return;
     }
-    QString folderID;
-    if (const auto checkpoint = m_queue->checkpoint(m_transfer.id))
-        folderID = checkpoint->folders.value(node.url);
-    if (folderID.isEmpty()) {
-        update([&](Transfer &t) { t.detail = TransferDetail::creatingFolder(name); });
-        QString reserved;
-        if (const auto checkpoint = m_queue->checkpoint(m_transfer.id))
-            reserved = checkpoint->reserved.value(node.url);
-        auto creating = m_drive.createFolder(name, parent, m_stop, reserved);
-        const DriveFile created = co_await creating;
-        throwIfStopped(m_stop);
-        folderID = created.id;
-        const QString path = node.url;
-        m_queue->changeCheckpoint(m_transfer.id, [&](UploadCheckpoint &c) {
-            c.folders.insert(path, folderID);
-            c.reserved.remove(path);
-        });
+    auto ensuring = ensureFolder(node, parent);
+    const QString folderID = co_await ensuring;
+    auto filling = prepareContents(node, folderID, display, items);
+    co_await filling;
+}
+
+QCoro::Task<> TransferRun::prepareContents(UploadNode node, QString folderID, QString display,
+                                           QList<UploadItem> *items)
+{
+    // Sibling folders are created side by side, a few at a time: each carries its own reserved
+    // ID, so none can be made twice, and each parent exists before its children are sent.
+    const QList<UploadNode> &children = *node.children;
+    QHash<QString, QString> childIDs;
+    QList<qsizetype> folders;
+    for (qsizetype i = 0; i < children.size(); ++i) {
+        if (children[i].isFolder())
+            folders.append(i);
     }
-    for (const UploadNode &child : std::as_const(*node.children)) {
-        auto preparing = prepareUpload(child, folderID, display, items);
-        co_await preparing;
+    for (qsizetype start = 0; start < folders.size(); start += maxUploadWorkers) {
+        const qsizetype end = std::min(folders.size(), start + qsizetype(maxUploadWorkers));
+        std::vector<QCoro::Task<QString>> creating;
+        for (qsizetype k = start; k < end; ++k)
+            creating.push_back(ensureFolder(children[folders[k]], folderID));
+        // Every create is awaited before a failure goes on, so none outlives the run.
+        std::exception_ptr failure;
+        for (qsizetype k = start; k < end; ++k) {
+            try {
+                childIDs.insert(children[folders[k]].url, co_await creating[size_t(k - start)]);
+            } catch (...) {
+                if (!failure)
+                    failure = std::current_exception();
+            }
+        }
+        if (failure)
+            std::rethrow_exception(failure);
+        throwIfStopped(m_stop);
+    }
+    for (const UploadNode &child : children) {
+        const QString childDisplay = display + u'/' + lastPathComponent(child.url);
+        if (!child.isFolder()) {
+            items->append(UploadItem{child.url, folderID, child.bytes, childDisplay});
+            continue;
+        }
+        auto filling = prepareContents(child, childIDs.value(child.url), childDisplay, items);
+        co_await filling;
     }
 }
 

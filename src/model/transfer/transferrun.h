@@ -18,8 +18,9 @@ class TransferQueue;
 // The work of one run of a transfer: plan it, then move its files with a worker pool.
 //
 // A download walks the Drive item into a flat list of files and fetches them with up to three
-// workers; an upload scans the local item off the main thread, creates the Drive folders one after
-// another (each recorded in the checkpoint at once), then sends the files with up to six workers.
+// workers; an upload scans the local item off the main thread, creates the Drive folders (each
+// parent first, siblings side by side, each recorded in the checkpoint), then sends the files
+// with up to six workers.
 // The run holds its own copy of the Drive client, so the client outlives every request it starts.
 // After every wait the run checks its stop token first: a paused, cancelled or destroyed queue is
 // never touched again.
@@ -43,10 +44,15 @@ public:
 private:
     QCoro::Task<> performDownload(SpeedTracker &tracker);
     QCoro::Task<> performUpload(SpeedTracker &tracker);
-    // Creates the Drive folders of node depth first, reusing those the checkpoint knows, and
-    // appends its files to items.
+    // Creates the Drive folders of node, each parent before its children and siblings side by
+    // side, reusing those the checkpoint knows, and appends its files to items depth first.
     QCoro::Task<> prepareUpload(UploadNode node, QString parent, QString displayFolder,
                                 QList<UploadItem> *items);
+    QCoro::Task<> prepareContents(UploadNode node, QString folderID, QString display,
+                                  QList<UploadItem> *items);
+    // The Drive folder for a local folder: the checkpoint's, or a new one made with its reserved
+    // ID and recorded in the checkpoint.
+    QCoro::Task<QString> ensureFolder(UploadNode node, QString parent);
     void update(const std::function<void(Transfer &)> &change);
     // Gives every folder and file of node that Drive does not have yet a reserved ID, recorded
     // in the checkpoint before any create goes out, so a create repeated after a crash or a lost
