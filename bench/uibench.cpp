@@ -18,9 +18,9 @@
 // While the transfers run, the main thread's 10 ms timer records how late each tick comes, a
 // bystander process (this program's probe) runs the same timer over the same span, and each
 // paint of the queue table's viewport and each repaint of the whole window is timed. Prints
-// "RESULT down_secs=… up_secs=… main_cpu_ms=… lateness_p99_ms=… stall_max_ms=… stall_cpu_ms=…
+// "RESULT down_secs=… up_secs=… main_cpu_ms=… lateness_p99_ms=… stall_max_ms=… stall_cpu_ms=… stall_at_s=…
 // late_ticks=… busy_late_ticks=… bystander_p99_ms=… bystander_max_ms=… frame_p99_ms=…
-// frame_max_ms=… frames=… window_p99_ms=… window_max_ms=… window_frames=… updates=…".
+// frame_max_ms=… frame_cpu_p99_ms=… frames=… window_p99_ms=… window_max_ms=… window_frames=… updates=…".
 #include "benchclient.h"
 #include "drive/driveclient.h"
 #include "driveemulator.h"
@@ -56,15 +56,9 @@ public:
         target->installEventFilter(this);
     }
     void setRecording(bool on) { m_recording = on; }
-    double percentileMs(double p) const
-    {
-        if (m_times.empty())
-            return 0;
-        std::vector<qint64> v = m_times;
-        const size_t k = std::min(v.size() - 1, size_t(p * double(v.size() - 1) + 0.5));
-        std::nth_element(v.begin(), v.begin() + qsizetype(k), v.end());
-        return double(v[k]) / 1e6;
-    }
+    double percentileMs(double p) const { return percentile(m_times, p); }
+    // The same over the main thread's own CPU time in each: the rest is waiting for a CPU.
+    double cpuPercentileMs(double p) const { return percentile(m_cpuTimes, p); }
     double maxMs() const
     {
         return m_times.empty() ? 0 : double(*std::max_element(m_times.begin(), m_times.end())) / 1e6;
@@ -79,17 +73,29 @@ protected:
         m_inside = true;
         QElapsedTimer timer;
         timer.start();
+        const double cpu = threadCpuMs();
         QCoreApplication::sendEvent(watched, event);
         m_times.push_back(timer.nsecsElapsed());
+        m_cpuTimes.push_back(qint64((threadCpuMs() - cpu) * 1e6));
         m_inside = false;
         return true;
     }
 
 private:
+    static double percentile(std::vector<qint64> v, double p)
+    {
+        if (v.empty())
+            return 0;
+        const size_t k = std::min(v.size() - 1, size_t(p * double(v.size() - 1) + 0.5));
+        std::nth_element(v.begin(), v.begin() + qsizetype(k), v.end());
+        return double(v[k]) / 1e6;
+    }
+
     QEvent::Type m_type;
     bool m_inside = false;
     bool m_recording = false;
     std::vector<qint64> m_times;
+    std::vector<qint64> m_cpuTimes;
 };
 
 int runWindow(const QString &base, const QString &dir, int height, const QStringList &ids)
@@ -157,14 +163,15 @@ int runWindow(const QString &base, const QString &dir, int height, const QString
         fail(u"the queue panel was never painted"_s);
 
     std::printf("RESULT down_secs=%.3f up_secs=%.3f main_cpu_ms=%.1f lateness_p99_ms=%.2f "
-                "stall_max_ms=%.2f stall_cpu_ms=%.2f late_ticks=%ld busy_late_ticks=%ld "
+                "stall_max_ms=%.2f stall_cpu_ms=%.2f stall_at_s=%.2f late_ticks=%ld busy_late_ticks=%ld "
                 "bystander_p99_ms=%s bystander_max_ms=%s frame_p99_ms=%.2f frame_max_ms=%.2f "
+                "frame_cpu_p99_ms=%.2f "
                 "frames=%zu window_p99_ms=%.2f window_max_ms=%.2f window_frames=%zu updates=%ld\n",
                 downSecs, upSecs, mainCpu, probe.percentileMs(0.99), probe.maxMs(),
-                probe.worstTickCpuMs(), probe.lateTicks(), probe.busyLateTicks(),
+                probe.worstTickCpuMs(), probe.worstTickAtMs() / 1e3, probe.lateTicks(), probe.busyLateTicks(),
                 qPrintable(valueOf(other, u"lateness_p99_ms"_s)),
                 qPrintable(valueOf(other, u"lateness_max_ms"_s)), frames.percentileMs(0.99),
-                frames.maxMs(), frames.count(), windowFrames.percentileMs(0.99),
+                frames.maxMs(), frames.cpuPercentileMs(0.99), frames.count(), windowFrames.percentileMs(0.99),
                 windowFrames.maxMs(), windowFrames.count(), updates);
     std::fflush(stdout);
     return 0;
