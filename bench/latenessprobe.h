@@ -50,6 +50,7 @@ public:
             if (m_late.size() == 1 || late > m_worst) {
                 m_worst = late;
                 m_worstCpu = cpu - m_lastCpu;
+                m_worstAt = now;
             }
             m_lastCpu = cpu;
             m_last = now;
@@ -80,6 +81,8 @@ public:
     // This thread's own CPU time in the tick that came latest: near maxMs() when it was busy
     // itself, near zero when it waited for a CPU or on the kernel.
     double worstTickCpuMs() const { return m_worstCpu; }
+    // When that tick came, from the start.
+    double worstTickAtMs() const { return double(m_worstAt) / 1e6; }
 
 private:
     static constexpr qint64 lateLimit = 2'000'000;
@@ -92,6 +95,7 @@ private:
     long m_busyLate = 0;
     qint64 m_worst = 0;
     double m_worstCpu = 0;
+    qint64 m_worstAt = 0;
     std::vector<qint64> m_late;
 };
 

@@ -28,16 +28,10 @@
 // is the whole process's CPU while the transfers ran, stall_max_ms the longest gap between two
 // ticks beyond the 10 ms period and stall_cpu_ms the main thread's own CPU in that gap, updates
 // how many row changes the queue announced.
-#include "appmodel.h"
-#include "async/runsync.h"
-#include "auth/googleauth.h"
-#include "auth/keychainstore.h"
-#include "auth/oauthconfiguration.h"
-#include "desktop.h"
+#include "benchclient.h"
 #include "drive/driveclient.h"
 #include "driveemulator.h"
 #include "latenessprobe.h"
-#include "net/endpoints.h"
 #include "transfer/transferqueue.h"
 
 #include <QCoreApplication>
@@ -59,143 +53,6 @@ using namespace Tarnwick::Bench;
 using namespace Qt::StringLiterals;
 
 namespace {
-
-int signalPipe[2] = {-1, -1};
-
-[[noreturn]] void fail(const QString &why)
-{
-    std::fprintf(stderr, "tarnwick-bench-queue: %s\n", qPrintable(why));
-    std::exit(1);
-}
-
-// Runs the event loop until SIGINT or SIGTERM.
-int runUntilSignal()
-{
-    if (::pipe(signalPipe) == 0) {
-        std::signal(SIGINT, [](int) { (void)::write(signalPipe[1], "x", 1); });
-        std::signal(SIGTERM, [](int) { (void)::write(signalPipe[1], "x", 1); });
-    }
-    QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, &notifier,
-                     [] { QCoreApplication::quit(); });
-    return QCoreApplication::exec();
-}
-
-double processCpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-// A Desktop with no one in front of it: dialogs are cancelled, notifications are counted.
-class HeadlessDesktop final : public Desktop
-{
-public:
-    QCoro::Task<std::optional<QString>> chooseFolder(FolderRequest) override { co_return std::nullopt; }
-    QCoro::Task<QStringList> chooseFiles(FilesRequest) override { co_return QStringList(); }
-    QCoro::Task<std::optional<QString>> chooseSaveLocation(SaveRequest) override
-    {
-        co_return std::nullopt;
-    }
-    QCoro::Task<int> ask(Alert) override { co_return 1; }
-    void openUrl(const QUrl &) override {}
-    void postNotification(const Notification &) override { ++notifications; }
-    void copyText(const QString &) override {}
-    QCoro::Task<> moveToTrash(QString) override { co_return; }
-    void reveal(const QStringList &) override {}
-    void preview(const QString &) override {}
-
-    int notifications = 0;
-};
-
-QString env(const char *name)
-{
-    const QString value = QString::fromUtf8(qgetenv(name));
-    if (value.isEmpty())
-        fail(u"%1 is not set"_s.arg(QString::fromLatin1(name)));
-    return value;
-}
-
-std::unique_ptr<AppModel> signIn(HeadlessDesktop &desktop, const QString &base, const QString &dir)
-{
-    Endpoints::setCurrent(Endpoints::withBase(QUrl(base)));
-    const QString client = env("TARNWICK_BENCH_CLIENT");
-    const KeychainStore keychain;
-    runSync(keychain.save(OAuthConfiguration{client, env("TARNWICK_BENCH_SECRET")}.toJsonBytes(),
-                          KeychainStore::configurationAccount()));
-    const GoogleAuth::Tokens tokens{env("TARNWICK_BENCH_TOKEN"), env("TARNWICK_BENCH_REFRESH"),
-                                    QDateTime::currentDateTimeUtc().addDays(1), client};
-    runSync(keychain.save(tokens.toJsonBytes(), KeychainStore::tokensAccount()));
-
-    auto model = std::make_unique<AppModel>(&desktop, keychain);
-    model->auth().setBundledConfigurationPath(QDir(dir).filePath(u"no-bundled.json"_s));
-    runSync(model->initialize(), std::chrono::minutes(1));
-    if (!model->connected())
-        fail(u"the model did not sign in: %1"_s.arg(model->error().value_or(QString())));
-    runSync(model->navigateLocal(dir));
-    return model;
-}
-
-// Runs the event loop until every transfer in the list has finished; fails on any that did not
-// end done.
-void waitForAll(AppModel &model)
-{
-    const TransferQueue &queue = model.queue();
-    auto finished = [&queue] {
-        for (const Transfer &t : queue.transfers()) {
-            if (!isFinished(t.state))
-                return false;
-        }
-        return true;
-    };
-    if (!finished()) {
-        QEventLoop loop;
-        QObject::connect(&queue, &TransferQueue::transfersChanged, &loop, [&] {
-            if (finished())
-                loop.quit();
-        });
-        loop.exec();
-    }
-    for (const Transfer &t : queue.transfers()) {
-        if (t.state != TransferState::Done)
-            fail(u"%1 ended as %2: %3"_s.arg(t.name).arg(int(t.state)).arg(t.detail));
-    }
-}
-
-// The same timer in a process of its own, over the same span as ours.
-class Bystander final
-{
-public:
-    Bystander()
-    {
-        m_process.setProgram(QCoreApplication::applicationFilePath());
-        m_process.setArguments({u"probe"_s});
-        m_process.start();
-        if (!m_process.waitForStarted())
-            fail(u"the bystander did not start"_s);
-    }
-    // Its RESULT line.
-    QString stop()
-    {
-        m_process.terminate();
-        m_process.waitForFinished();
-        return QString::fromUtf8(m_process.readAllStandardOutput()).trimmed();
-    }
-
-private:
-    QProcess m_process;
-};
-
-QString valueOf(const QString &line, const QString &key)
-{
-    for (const QString &field : line.split(u' ')) {
-        if (field.startsWith(key + u'='))
-            return field.mid(key.size() + 1);
-    }
-    return u"0"_s;
-}
 
 int runQueue(const QString &base, const QString &dir, const QStringList &ids)
 {

@@ -4,6 +4,7 @@
 #include "queue/transferrowdelegate.h"
 
 #include <QHeaderView>
+#include <QTimer>
 
 using namespace Qt::StringLiterals;
 
@@ -13,7 +14,12 @@ TransferQueueView::TransferQueueView(TransferQueueModel *model, QWidget *parent)
     : QTreeView(parent)
     , m_model(model)
     , m_delegate(new TransferRowDelegate(this))
+    , m_repaintTimer(new QTimer(this))
 {
+    m_repaintTimer->setSingleShot(true);
+    m_repaintTimer->setInterval(repaintIntervalMs);
+    connect(m_repaintTimer, &QTimer::timeout, viewport(), qOverload<>(&QWidget::update));
+
     setObjectName(u"transferQueueView"_s);
     setModel(model);
     setItemDelegate(m_delegate);
@@ -53,6 +59,12 @@ TransferQueueView::TransferQueueView(TransferQueueModel *model, QWidget *parent)
                     setExpanded(m_model->index(row, 0), true);
             });
     connect(model, &QAbstractItemModel::modelReset, this, &QTreeView::expandAll);
+}
+
+void TransferQueueView::dataChanged(const QModelIndex &, const QModelIndex &, const QList<int> &)
+{
+    if (!m_repaintTimer->isActive())
+        m_repaintTimer->start();
 }
 
 } // namespace Tarnwick

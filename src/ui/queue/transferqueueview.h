@@ -2,6 +2,8 @@
 
 #include <QTreeView>
 
+class QTimer;
+
 namespace Tarnwick {
 
 class TransferQueueModel;
@@ -19,10 +21,20 @@ public:
 
     TransferQueueModel *queueModel() const { return m_model; }
     TransferRowDelegate *rowDelegate() const { return m_delegate; }
+    // Changed rows are repainted together at most this often.
+    static constexpr int repaintIntervalMs = 100;
+
+protected:
+    // Progress changes rows hundreds of times a second, and the base view repaints the whole
+    // table for each multi-column change: the repaints are gathered on a timer instead. Row
+    // heights follow the row's kind, never its data, so nothing else needs redoing.
+    void dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight,
+                     const QList<int> &roles = {}) override;
 
 private:
     TransferQueueModel *m_model;
     TransferRowDelegate *m_delegate;
+    QTimer *m_repaintTimer;
 };
 
 } // namespace Tarnwick
