@@ -251,5 +251,8 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "tarnwick: start-up failed: %s\n", e.what());
         });
     });
-    return app.exec();
+    const int status = app.exec();
+    // A save the queue asked for in its last 2 seconds would otherwise be lost with the process.
+    model.flushSessionSave();
+    return status;
 }

@@ -299,6 +299,9 @@ public:
     // Asks for a save of the session file 2 seconds from now (one pending save at most).
     void scheduleSessionSave();
     void saveSessionNow();
+    // Writes a save still waiting for its delay now; the shell calls it at exit. Nothing when
+    // none waits, so quitting before the restore never empties the saved session.
+    void flushSessionSave();
     // Once at start: the saved transfers come back paused, then continue by themselves or the
     // restore prompt asks.
     void restoreSession();

@@ -32,7 +32,7 @@ QCoro::Task<> AppModel::delayedSessionSave(std::stop_token stop)
     } catch (const Cancelled &) {
     }
     // Cut short by the model going away: the shell saves at exit itself.
-    if (!self || stop.stop_requested())
+    if (!self || stop.stop_requested() || !m_sessionSavePending)
         co_return;
     m_sessionSavePending = false;
     saveSessionNow();
@@ -47,6 +47,14 @@ void AppModel::saveSessionNow()
             saved.append(SavedTransfer::from(t, m_queue->checkpoint(t.id)));
     }
     TransferStore::save(saved);
+}
+
+void AppModel::flushSessionSave()
+{
+    if (!m_sessionSavePending)
+        return;
+    m_sessionSavePending = false;
+    saveSessionNow();
 }
 
 void AppModel::restoreSession()
