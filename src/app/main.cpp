@@ -1,4 +1,5 @@
 #include "appmodel.h"
+#include "automation.h"
 #include "common/icons.h"
 #include "panes/localpane.h"
 #include "window/mainwindow.h"
@@ -46,6 +47,7 @@ struct Options
     // itself.
     bool browserless = false;
     QString folder;
+    Automation automation;
 };
 
 // Plays the browser for the demo's consent page: asked with prompt=none the emulator approves at
@@ -147,6 +149,10 @@ QCoro::Task<> start(AppModel *model, MainWindow *window, Options options)
         auto listing = model->navigateLocal(demoFolder());
         co_await listing;
     }
+    if (options.automation.enabled && guard) {
+        co_await runAutomation(model, options.automation);
+        co_return;
+    }
     if (options.screenshot.isEmpty() || !guard)
         co_return;
 
@@ -186,6 +192,9 @@ int main(int argc, char **argv)
     parser.addOption(screenshot);
     parser.addOption(demo);
     parser.addPositionalArgument(u"folder"_s, u"The local folder to open."_s, u"[folder]"_s);
+    const bool automated = Automation::requested();
+    if (automated)
+        Automation::addOptions(parser);
     parser.process(app);
 
     Options options;
@@ -193,6 +202,8 @@ int main(int argc, char **argv)
     if (!options.screenshot.isEmpty())
         options.screenshot = QFileInfo(options.screenshot).absoluteFilePath();
     options.demo = parser.isSet(demo);
+    if (automated)
+        options.automation = Automation::read(parser);
     if (!parser.positionalArguments().isEmpty())
         options.folder = parser.positionalArguments().constFirst();
 
@@ -201,6 +212,8 @@ int main(int argc, char **argv)
     Palette::apply(app);
 
     KeychainStore keychain;
+    if (!options.automation.keychainService.isEmpty())
+        keychain = KeychainStore(options.automation.keychainService);
 #ifdef TARNWICK_HAVE_EMULATOR
     std::unique_ptr<Emulator::DriveEmulator> emulator;
     if (options.demo) {

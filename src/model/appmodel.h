@@ -273,6 +273,8 @@ public:
     // Uploads: one waiting transfer per local item into cloudParent(); refused with a message when
     // the Drive pane shows no folder that takes uploads, and sends to sign-in when signed out.
     void enqueueUploads(QStringList paths);
+    // The same into a given Drive folder, shown as cloudPath, without the pane's checks.
+    void enqueueUploads(QStringList paths, QString parent, QString cloudPath);
     // Lets the user pick files and folders to upload.
     QCoro::Task<> chooseUpload();
 
