@@ -17,6 +17,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSet>
+#include <QUrlQuery>
 #include <QUuid>
 
 #include <gtest/gtest.h>
@@ -142,24 +143,25 @@ QList<QJsonObject> EmulatorProcess::takeLog()
 QList<EmulatorProcess::Item> EmulatorProcess::children(const QString &folderId)
 {
     QList<Item> out;
-    const QJsonArray ids =
-        call("GET", u"/__control/items/"_s + folderId + u"/children"_s)[u"children"_s].toArray();
-    for (const QJsonValue &id : ids) {
-        const QJsonDocument item = call("GET", u"/__control/items/"_s + id.toString()
-                                                   + u"?fields=id,name,mimeType,trashed"_s);
-        if (item[u"trashed"_s].toBool())
-            continue;
-        out.append({id.toString(), item[u"name"_s].toString(),
-                    item[u"mimeType"_s].toString() == u"application/vnd.google-apps.folder"_s});
-    }
+    QString pageToken;
+    do {
+        QUrlQuery query;
+        query.addQueryItem(u"q"_s, u"'%1' in parents and trashed = false"_s.arg(folderId));
+        query.addQueryItem(u"fields"_s,
+                           u"nextPageToken,files(id,name,mimeType,sha256Checksum)"_s);
+        query.addQueryItem(u"pageSize"_s, u"1000"_s);
+        if (!pageToken.isEmpty())
+            query.addQueryItem(u"pageToken"_s, pageToken);
+        const QJsonDocument page =
+            call("GET", u"/drive/v3/files?"_s + query.toString(QUrl::FullyEncoded));
+        for (const QJsonValue &f : page[u"files"_s].toArray()) {
+            out.append({f[u"id"_s].toString(), f[u"name"_s].toString(),
+                        f[u"mimeType"_s].toString() == u"application/vnd.google-apps.folder"_s,
+                        f[u"sha256Checksum"_s].toString().toLatin1()});
+        }
+        pageToken = page[u"nextPageToken"_s].toString();
+    } while (!pageToken.isEmpty());
     return out;
-}
-
-QByteArray EmulatorProcess::sha256(const QString &fileId)
-{
-    return call("GET", u"/__control/items/"_s + fileId + u"/checksums"_s)[u"sha256"_s]
-        .toString()
-        .toLatin1();
 }
 
 TarnwickProfile::TarnwickProfile(const QString &workDir, const QString &baseUrl)
@@ -259,7 +261,7 @@ void compareDrive(EmulatorProcess &emulator, const QString &driveFolder, const Q
         }
         if (entry.isDir())
             compareDrive(emulator, it->id, entry.filePath(), result, path);
-        else if (emulator.sha256(it->id) != sha256Of(entry.filePath())) {
+        else if (it->sha256 != sha256Of(entry.filePath())) {
             result.identical = false;
             result.notes << u"different on Drive: "_s + path;
         }

@@ -45,10 +45,10 @@ public:
         QString id;
         QString name;
         bool folder = false;
+        QByteArray sha256; // files only, in hex
     };
-    // Children that are not trashed.
+    // Children that are not trashed, listed through the Drive API as the client sees them.
     QList<Item> children(const QString &folderId);
-    QByteArray sha256(const QString &fileId);
 
 private:
     QProcess m_process;
