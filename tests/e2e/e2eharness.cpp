@@ -133,10 +133,15 @@ void EmulatorProcess::clearFaults()
 
 QList<QJsonObject> EmulatorProcess::takeLog()
 {
+    // Read past the last one seen rather than cleared: a clear would drop what arrived between
+    // the read and the clear.
     QList<QJsonObject> out;
-    for (const QJsonValue &r : call("GET", u"/__control/log"_s)[u"requests"_s].toArray())
+    const QJsonArray requests =
+        call("GET", u"/__control/log?after=%1"_s.arg(m_logSequence))[u"requests"_s].toArray();
+    for (const QJsonValue &r : requests) {
         out.append(r.toObject());
-    call("DELETE", u"/__control/log"_s);
+        m_logSequence = std::max(m_logSequence, qint64(r[u"sequence"_s].toDouble()));
+    }
     return out;
 }
 

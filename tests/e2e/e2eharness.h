@@ -37,7 +37,7 @@ public:
     int addFault(const QJsonObject &rule);
     int fired(int faultId);
     void clearFaults();
-    // Requests logged since the last call of this (the log is cleared each time).
+    // Requests logged since the last call of this.
     QList<QJsonObject> takeLog();
 
     struct Item
@@ -53,6 +53,7 @@ public:
 private:
     QProcess m_process;
     QString m_baseUrl;
+    qint64 m_logSequence = 0;
 };
 
 // A file of a tree: its path below the tree's top and its SHA-256.
