@@ -1,4 +1,5 @@
 #include "appmodel.h"
+#include "automation.h"
 #include "common/icons.h"
 #include "demofolder.h"
 #include "panes/localpane.h"
@@ -60,6 +61,7 @@ struct Options
     // The refresh tokens the demo's Drive knows: a stored sign-in with another one (its Drive
     // started afresh, or another Drive's) would only end in a revoked-sign-in error.
     QSet<QString> demoRefreshTokens;
+    Automation automation;
 };
 
 // Plays the browser for the demo's consent page: asked with prompt=none the emulator approves at
@@ -161,6 +163,10 @@ QCoro::Task<> start(AppModel *model, MainWindow *window, Options options)
             auto listing = model->navigateLocal(*folder);
             co_await listing;
         }
+    }
+    if (options.automation.enabled && guard) {
+        co_await runAutomation(model, options.automation);
+        co_return;
     }
     if (options.screenshot.isEmpty() || !guard)
         co_return;
@@ -287,6 +293,9 @@ int main(int argc, char **argv)
 
     CommandLine line;
     QCommandLineParser &parser = line.parser;
+    const bool automated = Automation::requested();
+    if (automated)
+        Automation::addOptions(parser);
     parser.process(app);
 
     Options options;
@@ -294,6 +303,8 @@ int main(int argc, char **argv)
     if (!options.screenshot.isEmpty())
         options.screenshot = QFileInfo(options.screenshot).absoluteFilePath();
     options.demo = parser.isSet(line.demo);
+    if (automated)
+        options.automation = Automation::read(parser);
     if (!parser.positionalArguments().isEmpty())
         options.folder = QFileInfo(parser.positionalArguments().constFirst()).absoluteFilePath();
 
@@ -303,6 +314,8 @@ int main(int argc, char **argv)
     Palette::apply(app);
 
     KeychainStore keychain;
+    if (!options.automation.keychainService.isEmpty())
+        keychain = KeychainStore(options.automation.keychainService);
     if (options.demo) {
         // Settings, queue and tokens of the demo live apart from the real ones.
         QCoreApplication::setApplicationName(u"Tarnwick Demo"_s);
@@ -377,5 +390,8 @@ int main(int argc, char **argv)
                        QCoreApplication::exit(1);
                });
     });
-    return app.exec();
+    const int status = app.exec();
+    // A save the queue asked for in its last 2 seconds would otherwise be lost with the process.
+    model.flushSessionSave();
+    return status;
 }

@@ -274,6 +274,8 @@ public:
     // Uploads: one waiting transfer per local item into cloudParent(); refused with a message when
     // the Drive pane shows no folder that takes uploads, and sends to sign-in when signed out.
     void enqueueUploads(QStringList paths);
+    // The same into a given Drive folder, shown as cloudPath, without the pane's checks.
+    void enqueueUploads(QStringList paths, QString parent, QString cloudPath);
     // Lets the user pick files and folders to upload.
     QCoro::Task<> chooseUpload();
 
@@ -302,6 +304,9 @@ public:
     void saveSessionNow();
     // Saves off the main thread; changes made while a save runs go in one more save after it.
     void saveSessionSoon();
+    // Writes a save still waiting for its delay now; the shell calls it at exit. Nothing when
+    // none waits, so quitting before the restore never empties the saved session.
+    void flushSessionSave();
     // Once at start: the saved transfers come back paused, then continue by themselves or the
     // restore prompt asks.
     void restoreSession();

@@ -33,7 +33,7 @@ QCoro::Task<> AppModel::delayedSessionSave(std::stop_token stop)
     } catch (const Cancelled &) {
     }
     // Cut short by the model going away: the shell saves at exit itself.
-    if (!self || stop.stop_requested())
+    if (!self || stop.stop_requested() || !m_sessionSavePending)
         co_return;
     m_sessionSavePending = false;
     saveSessionNow();
@@ -79,6 +79,14 @@ QCoro::Task<> AppModel::backgroundSessionSaves()
             co_return;
     } while (m_backgroundSaveAgain);
     m_backgroundSaveRunning = false;
+}
+
+void AppModel::flushSessionSave()
+{
+    if (!m_sessionSavePending)
+        return;
+    m_sessionSavePending = false;
+    saveSessionNow();
 }
 
 void AppModel::restoreSession()

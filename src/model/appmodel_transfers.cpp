@@ -73,6 +73,11 @@ void AppModel::enqueueUploads(QStringList paths)
             setShowConnection(true);
         return;
     }
+    enqueueUploads(std::move(paths), cloudParent(), currentCloudPath());
+}
+
+void AppModel::enqueueUploads(QStringList paths, QString parent, QString cloudPath)
+{
     paths.removeIf([](const QString &path) { return !QDir::isAbsolutePath(path); });
     for (QString &path : paths)
         path = QDir::cleanPath(path);
@@ -81,8 +86,6 @@ void AppModel::enqueueUploads(QStringList paths)
     if (paths.isEmpty())
         return;
 
-    const QString parent = cloudParent();
-    const QString cloudPath = currentCloudPath();
     for (const QString &path : std::as_const(paths)) {
         Transfer transfer = Transfer::waiting(lastPathComponent(path));
         transfer.source = path;

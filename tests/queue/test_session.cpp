@@ -235,6 +235,32 @@ TEST_F(Session, AnOlderSnapshotNeverOverwritesANewerFile)
     EXPECT_FALSE(sessionBytes().contains("NEWER"));
 }
 
+TEST_F(Session, AQuitWritesAWaitingSaveButNeverEmptiesASessionNotYetRestored)
+{
+    const QString id = emulator.createFile(account.email, u"exit.bin"_s, bytes(1 << 20, 6));
+    throttleMedia(id, 256 * 1024);
+    download({driveFile(id)}, localDir.path());
+    ASSERT_TRUE(waitUntil([&] { return at(0).done > 0; }));
+    model->pauseTransfer(idAt(0));
+    ASSERT_TRUE(waitUntil([&] { return model->queue().activeRuns() == 0; }));
+    model->saveSessionNow();
+    ASSERT_TRUE(QFileInfo::exists(TransferStore::fileURL()));
+
+    // Quitting before the model ever read the file leaves it as it is.
+    model.reset();
+    model = makeModel();
+    model->flushSessionSave();
+    EXPECT_TRUE(QFileInfo::exists(TransferStore::fileURL()));
+    runSync(model->initialize());
+    ASSERT_EQ(model->restoredPrompt(), 1);
+
+    // A cancel asks for a save 2 seconds on; a quit right after must not leave the old file.
+    model->discardRestored();
+    ASSERT_TRUE(model->transfers().isEmpty());
+    model->flushSessionSave();
+    EXPECT_FALSE(QFileInfo::exists(TransferStore::fileURL()));
+}
+
 TEST(SavedTransferRecord, EncodesAndDecodesEveryFieldAndRefusesRelativePaths)
 {
     UploadCheckpoint checkpoint;
