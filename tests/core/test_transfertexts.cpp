@@ -118,11 +118,13 @@ TEST(DiskSpaceUtilities, freeSpaceOfAFolderHomeAndNowhere)
     const auto here = DiskSpaceUtilities::localFreeSpace(dir.path());
     ASSERT_TRUE(here.has_value());
     EXPECT_GE(*here, 0);
-    EXPECT_EQ(*here, QStorageInfo(dir.path()).bytesAvailable());
+    // Other processes write meanwhile: the two readings agree to within a little.
+    EXPECT_NEAR(double(*here), double(QStorageInfo(dir.path()).bytesAvailable()), 256.0 * 1024 * 1024);
 
     const auto home = DiskSpaceUtilities::localFreeSpace(std::nullopt);
     ASSERT_TRUE(home.has_value());
-    EXPECT_EQ(*home, QStorageInfo(QDir::homePath()).bytesAvailable());
+    EXPECT_NEAR(double(*home), double(QStorageInfo(QDir::homePath()).bytesAvailable()),
+                256.0 * 1024 * 1024);
 
     EXPECT_FALSE(DiskSpaceUtilities::localFreeSpace(dir.path() + u"/missing/deeper"_s));
 }
