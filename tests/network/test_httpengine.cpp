@@ -17,7 +17,11 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <linux/magic.h>
 #include <sys/mman.h>
 #include <sys/mount.h>
@@ -669,6 +673,87 @@ TEST(HttpProgress, reportsAreThrottledNeverGoDownAndEndAtTheTotals)
     EXPECT_EQ(reports.last().sent, size);
     EXPECT_EQ(reports.last().sendTotal, size);
     EXPECT_EQ(reports.last().received, 4); // "done"
+}
+
+// Answers one connection on 127.0.0.1 with fixed bytes, whatever was asked, then keeps it open
+// until the client goes: for answers no well-behaved server library would send.
+class FixedAnswerServer
+{
+public:
+    explicit FixedAnswerServer(QByteArray answer)
+    {
+        m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(m_listener, reinterpret_cast<sockaddr *>(&address), length) != 0 ||
+            ::listen(m_listener, 1) != 0 ||
+            ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+            qFatal("cannot listen: %s", std::strerror(errno));
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this, answer = std::move(answer)] {
+            const int peer = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+            if (peer < 0)
+                return; // shut down before anyone came
+            QByteArray head;
+            char buffer[4096];
+            while (!head.contains("\r\n\r\n")) {
+                const ssize_t n = ::recv(peer, buffer, sizeof buffer, 0);
+                if (n <= 0)
+                    break;
+                head.append(buffer, n);
+            }
+            ::send(peer, answer.constData(), size_t(answer.size()), MSG_NOSIGNAL);
+            while (::recv(peer, buffer, sizeof buffer, 0) > 0) {
+            }
+            ::close(peer);
+        });
+    }
+    ~FixedAnswerServer()
+    {
+        ::shutdown(m_listener, SHUT_RDWR); // wakes a pending accept
+        m_thread.join();
+        ::close(m_listener);
+    }
+    QUrl url() const { return QUrl(u"http://127.0.0.1:%1/file"_s.arg(m_port)); }
+
+private:
+    int m_listener = -1;
+    quint16 m_port = 0;
+    std::thread m_thread;
+};
+
+// A resumed answer announcing a length no file could reach after the bytes already kept: the total
+// counts as unknown instead of overflowing.
+TEST(HttpProgress, announcedLengthPastAnyFileCountsAsUnknown)
+{
+    FixedAnswerServer answer("HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 10-19/20\r\n"
+                             "Content-Length: 9223372036854775807\r\n\r\n0123456789");
+    QTemporaryDir dir;
+    const QString part = dir.filePath(u".part"_s);
+    {
+        QFile file(part);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("0123456789");
+    }
+    HttpRequest request;
+    request.url = answer.url();
+    request.chooseSink = [part](const HttpResponse &) -> std::unique_ptr<HttpSink> {
+        return std::make_unique<HttpFileSink>(part, HttpFileSink::Mode::Append);
+    };
+    std::stop_source stop;
+    QList<HttpProgress> reports;
+    request.onProgress = [&](const HttpProgress &p) {
+        reports << p;
+        if (p.received >= 20)
+            stop.request_stop();
+    };
+    EXPECT_THROW(fetch(std::move(request), stop.get_token()), Cancelled);
+    ASSERT_FALSE(reports.isEmpty());
+    EXPECT_EQ(reports.last().received, 20);
+    for (const HttpProgress &p : std::as_const(reports))
+        EXPECT_EQ(p.receiveTotal, 0);
 }
 
 TEST(HttpEngineTest, destroyingAnEngineEndsItsRequestsAsCancelled)

@@ -148,14 +148,25 @@ TEST_F(Downloads, RangeAnswersThatDoNotFitStartOver)
     EXPECT_EQ(ranges(), QStringList{from});
     expectWhole(target, file.bytes());
 
-    // 206 from somewhere else, 206 without saying from where, and 416: the part file goes, the
-    // next request asks for no range.
+    // 206 from somewhere else, 206 without saying from where, a Content-Range that does not read
+    // whole (backwards, doubled, past its total), one at the asked offset of another total, and
+    // 416: the part file goes, the next request asks for no range.
     FaultRule elsewhere = fromStart;
     elsewhere.body = contents(100, 7);
     elsewhere.headers = {{"Content-Range", "bytes 2097152-2097251/3145728"}};
     FaultRule unsaid = elsewhere;
     unsaid.headers.clear();
-    for (const FaultRule &rule : {elsewhere, unsaid, FaultRule::respond(416, u"GET"_s)}) {
+    QList<FaultRule> rules{elsewhere, unsaid, FaultRule::respond(416, u"GET"_s)};
+    for (const QByteArray &range :
+         {"bytes 1048576-9/3145728"_ba, "bytes 0-3145727/3145728: bytes 0-3145727/3145728"_ba,
+          "bytes 0-3145727999/3145728"_ba, "bytes 1048576-1048675/3145729"_ba,
+          "bytes 1048576--1048675/3145728"_ba, "bytes 1048576-+1048675/3145728"_ba}) {
+        FaultRule loose = elsewhere;
+        loose.headers = {{"Content-Range", range}};
+        rules.append(loose);
+    }
+    for (const FaultRule &rule : std::as_const(rules)) {
+        SCOPED_TRACE(rule.headers.isEmpty() ? "no range" : rule.headers[0].second.toStdString());
         emulator.clearFaults();
         clearRequests();
         leavePart(file, target, MiB);
@@ -173,6 +184,48 @@ TEST_F(Downloads, RangeAnswersThatDoNotFitStartOver)
     emulator.addFault(whole);
     run(client.download(file, target, {}));
     EXPECT_EQ(ranges(), QStringList{QString()});
+    expectWhole(target, file.bytes());
+}
+
+// A server that never gives usable bytes ends the download after a few attempts instead of asking
+// forever.
+TEST_F(Downloads, AnswersThatNeverFitEndAfterTheAttemptCap)
+{
+    const DriveFile file = remote(MiB);
+    FaultRule refused = FaultRule::respond(416, u"GET"_s);
+    refused.times = 0;
+    FaultRule elsewhere = FaultRule::respond(206, u"GET"_s);
+    elsewhere.body = contents(100, 7);
+    elsewhere.headers = {{"Content-Range", "bytes 500-599/1048576"}};
+    elsewhere.times = 0;
+    for (const FaultRule &rule : {refused, elsewhere}) {
+        emulator.clearFaults();
+        clearRequests();
+        emulator.addFault(rule);
+        const QString target = path(u"never-%1"_s.arg(rule.status));
+        EXPECT_EQ(failure<TarnwickError>(client.download(file, target, {})).message(),
+                  u"Không tải được file từ Google Drive. Hãy thử lại."_s);
+        EXPECT_EQ(mediaRequests().size(), 6);
+        EXPECT_FALSE(QFileInfo::exists(target));
+    }
+}
+
+TEST_F(Downloads, FailedFinalRenameKeepsThePartFileAndItsStamp)
+{
+    const DriveFile file = remote(MiB);
+    const QString target = path(u"video.mp4"_s);
+    // A folder that is not empty cannot be replaced by a file.
+    Testing::writeFile(path(u"video.mp4/inside"_s), "x");
+    failure<SystemError>(client.download(file, target, {}));
+    const QString part = UploadUtilities::partialURL(target);
+    EXPECT_EQ(QFileInfo(part).size(), file.bytes());
+    EXPECT_EQ(PartialDownload::readStamp(part), PartialDownload::stamp(file));
+
+    // Once the way is clear, the kept bytes are moved into place without a request.
+    QDir(target).removeRecursively();
+    clearRequests();
+    run(client.download(file, target, {}));
+    EXPECT_TRUE(mediaRequests().isEmpty());
     expectWhole(target, file.bytes());
 }
 

@@ -4,6 +4,7 @@
 #include "async/async.h"
 #include "async/backgroundcall.h"
 #include "net/httpfilesink.h"
+#include "records/contentrange.h"
 #include "records/partialdownload.h"
 #include "records/uploadutilities.h"
 
@@ -50,12 +51,11 @@ std::chrono::milliseconds networkRetryWait(int attempt)
 std::unique_ptr<HttpSink> partFileSink(const HttpResponse &head, const QString &part,
                                        const QString &stamp, qint64 offset, qint64 expected)
 {
-    const QByteArray range = head.header("Content-Range");
     if (head.status == 206) {
-        const bool asked =
-            offset > 0 && range.startsWith("bytes " + QByteArray::number(offset) + '-');
-        const bool sameSize = expected <= 0 || range.endsWith('/' + QByteArray::number(expected));
-        if (asked && sameSize) {
+        const bool hasRange = head.hasHeader("Content-Range");
+        const auto range = ContentRange::parse(head.header("Content-Range"));
+        const bool sameSize = range && (expected <= 0 || range->total == expected);
+        if (offset > 0 && sameSize && range->first == offset) {
             // Resumed bytes go right after the kept ones, never anywhere else.
             const QByteArray path = QFile::encodeName(part);
             struct stat info;
@@ -69,11 +69,9 @@ std::unique_ptr<HttpSink> partFileSink(const HttpResponse &head, const QString &
             return sink;
         }
         // Bytes from the start are as good as a full answer, and so is a 206 without any
-        // Content-Range to a request that asked for no range; bytes from anywhere else would land
-        // at the wrong place.
-        const bool fromStart = head.hasHeader("Content-Range")
-                                   ? range.startsWith("bytes 0-") && sameSize
-                                   : offset == 0;
+        // Content-Range to a request that asked for no range; bytes from anywhere else, or under
+        // a header that does not read whole, would land at the wrong place.
+        const bool fromStart = hasRange ? sameSize && range->first == 0 : offset == 0;
         if (!fromStart)
             throw UnusableRange();
     }

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <pthread.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -128,7 +129,10 @@ void chooseSink(const std::shared_ptr<HttpExchange> &exchange)
         x.sink = std::make_unique<MemorySink>(ok ? announced : -1);
     const qint64 start = x.sink->startOffset();
     x.received = start;
-    x.receiveTotal = ok && announced >= 0 ? start + announced : 0;
+    // A length no file could reach (a hostile or broken server) counts as unknown.
+    const bool fits = ok && announced >= 0 && start >= 0 &&
+                      announced <= std::numeric_limits<qint64>::max() - start;
+    x.receiveTotal = fits ? start + announced : 0;
 }
 
 size_t onHeader(char *data, size_t size, size_t count, void *userdata)

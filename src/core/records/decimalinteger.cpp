@@ -30,4 +30,27 @@ std::optional<qint64> parseDecimalInt64(QStringView text)
     return qint64(magnitude);
 }
 
+std::optional<qint64> parseDigits(QStringView text)
+{
+    if (!text.isEmpty() && (text.front() == u'+' || text.front() == u'-'))
+        return std::nullopt;
+    return parseDecimalInt64(text);
+}
+
+std::optional<qint64> parseDigits(QByteArrayView text)
+{
+    if (text.isEmpty())
+        return std::nullopt;
+    qint64 value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        const int digit = c - '0';
+        if (value > (std::numeric_limits<qint64>::max() - digit) / 10)
+            return std::nullopt;
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
 } // namespace Tarnwick

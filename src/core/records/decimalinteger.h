@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QStringView>
 
 #include <optional>
@@ -10,5 +11,10 @@ namespace Tarnwick {
 // nothing else (no spaces, no fraction, no digit grouping). Missing when malformed or out of
 // range.
 std::optional<qint64> parseDecimalInt64(QStringView text);
+
+// One or more ASCII digits and nothing else, not even a sign: a count or an offset read from a
+// header. Missing when malformed or above the largest qint64.
+std::optional<qint64> parseDigits(QStringView text);
+std::optional<qint64> parseDigits(QByteArrayView text);
 
 } // namespace Tarnwick

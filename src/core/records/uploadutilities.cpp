@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QRegularExpression>
+#include <QTextBoundaryFinder>
 
 #include <algorithm>
 #include <cerrno>
@@ -37,6 +38,48 @@ std::pair<QString, QString> splitExtension(const QString &name)
     if (std::all_of(stem.cbegin(), stem.cend(), [](QChar c) { return c == u'.'; }))
         return {name, QString()};
     return {stem, name.mid(dot + 1)};
+}
+
+// The longest a file name may be on Linux file systems is 255 bytes, and the part file a download
+// is written to adds "." before the name and ".tarnwick-part" after it.
+constexpr qsizetype nameByteLimit = 255 - 1 - 14;
+
+// Below this many bytes left for the stem, an extension is not worth keeping whole.
+constexpr qsizetype shortestStem = 32;
+
+qsizetype utf8Size(QStringView text)
+{
+    return text.toUtf8().size();
+}
+
+// The longest start of text that takes at most budget bytes in UTF-8, cut between whole
+// characters: between graphemes when one fits (a letter keeps its accents), otherwise between
+// code points. Never splits a UTF-8 sequence or a surrogate pair.
+QString shortened(const QString &text, qsizetype budget)
+{
+    if (utf8Size(text) <= budget)
+        return text;
+    // A character takes at least one byte per UTF-16 unit, so the cut lies in the first budget
+    // units; the extra ones let the boundary finder see past it.
+    const QString head = text.left(budget + 2);
+    qsizetype cut = 0;
+    QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, head);
+    for (qsizetype at = graphemes.toNextBoundary(); at > 0 && utf8Size(QStringView(head).left(at)) <= budget;
+         at = graphemes.toNextBoundary())
+        cut = at;
+    if (cut == 0) {
+        for (qsizetype at = 0; at < head.size();) {
+            const qsizetype next =
+                at + (head.at(at).isHighSurrogate() && at + 1 < head.size() &&
+                              head.at(at + 1).isLowSurrogate()
+                          ? 2
+                          : 1);
+            if (utf8Size(QStringView(head).left(next)) > budget)
+                break;
+            cut = at = next;
+        }
+    }
+    return head.left(cut);
 }
 
 } // namespace
@@ -92,12 +135,19 @@ QString availableDestination(const QString &name, const QString &folder, QSet<QS
         return reserved.contains(candidate) || exists(path) || exists(partialURL(path));
     };
 
-    QString candidate = clean;
-    for (qint64 counter = 2; taken(candidate); ++counter) {
-        candidate = stem + u' ' + QString::number(counter);
-        if (!extension.isEmpty())
-            candidate += u'.' + extension;
-    }
+    // Too long a name is shortened, the suffix and the extension kept, so that the file and its
+    // part file can both be made: otherwise the download could never be written.
+    const auto named = [&](const QString &suffix) {
+        const QString tail = extension.isEmpty() ? suffix : suffix + u'.' + extension;
+        const qsizetype tailBytes = utf8Size(tail);
+        if (tailBytes + shortestStem <= nameByteLimit)
+            return shortened(stem, nameByteLimit - tailBytes) + tail;
+        return shortened(clean, nameByteLimit - utf8Size(suffix)) + suffix;
+    };
+
+    QString candidate = named(QString());
+    for (qint64 counter = 2; taken(candidate); ++counter)
+        candidate = named(u' ' + QString::number(counter));
     reserved.insert(candidate);
     return joinPath(folder, candidate);
 }
@@ -118,8 +168,8 @@ qint64 confirmedOffset(const std::optional<QString> &range, qint64 total)
         return 0;
     const QLatin1StringView prefix("bytes=0-");
     if (range->startsWith(prefix)) {
-        const auto last = parseDecimalInt64(QStringView(*range).mid(prefix.size()));
-        if (last && *last >= 0 && *last < total)
+        const auto last = parseDigits(QStringView(*range).mid(prefix.size()));
+        if (last && *last < total)
             return *last + 1;
     }
     throw TarnwickError(u"Google trả về tiến trình tải lên không hợp lệ."_s);

@@ -22,8 +22,10 @@ bool pathExists(const QString &path);
 
 // A free local path in folder for a download called name: "/" and ":" become "-", NUL is
 // dropped, and a name taken in reserved, on disk, or by a leftover part file gets " 2", " 3"…
-// before its extension. The chosen name is added to reserved, which the caller keeps across
-// one batch. The result is always directly inside folder.
+// before its extension. A name is shortened by whole characters to at most 240 bytes in UTF-8,
+// suffix and extension included, so that its part file fits the file-name limit too. The chosen
+// name is added to reserved, which the caller keeps across one batch. The result is always
+// directly inside folder.
 QString availableDestination(const QString &name, const QString &folder, QSet<QString> &reserved,
                              const std::function<bool(const QString &)> &exists = pathExists);
 
