@@ -223,6 +223,30 @@ TEST(UploadSession, storesTheDateInUtcWithMillisecondsAndReadsItBack)
     EXPECT_EQ(UploadSession::fromJsonBytes(bytes), session);
 }
 
+// A local file can carry a date past the year 9999; its session must still read back.
+TEST(UploadSession, datesBeyondTheWritableYearsAreStoredAsSecondsAndReadBack)
+{
+    const QUrl url(u"https://x.test/u"_s);
+    for (const double seconds : {999'999'999'999.999, -999'999'999'999.0, 252'423'993'600.0}) {
+        SCOPED_TRACE(seconds);
+        const UploadSession read = UploadSession::fromJsonBytes(
+            R"({"url":"https://x.test/u","size":1,"modified":)" + QByteArray::number(seconds, 'f', 3) +
+            '}');
+        EXPECT_EQ(UploadSession::fromJsonBytes(QJsonDocument(read.toJson()).toJson()), read);
+    }
+    const UploadSession late{url, 1, utc(12024, 5, 1, 8, 30, 15, 250)};
+    EXPECT_TRUE(late.toJson().value("modified"_L1).isDouble());
+    EXPECT_EQ(UploadSession::fromJsonBytes(QJsonDocument(late.toJson()).toJson()), late);
+
+    // Drive-style dates still go out as text.
+    const UploadSession early{url, 1, utc(1, 1, 1, 0, 0, 0)};
+    EXPECT_EQ(early.toJson().value("modified"_L1).toString(), u"0001-01-01T00:00:00.000Z"_s);
+    EXPECT_EQ(UploadSession::fromJsonBytes(QJsonDocument(early.toJson()).toJson()), early);
+    EXPECT_THROW(UploadSession::fromJsonBytes(
+                     R"({"url":"https://x.test/u","size":1,"modified":"0001-01-01T00:00:00+01:00"})"),
+                 DecodingError);
+}
+
 TEST(UploadSession, decodingAcceptsReferenceDateSecondsAndRejectsBadValues)
 {
     const UploadSession fromSeconds = UploadSession::fromJsonBytes(
@@ -243,6 +267,28 @@ TEST(UploadSession, decodingAcceptsReferenceDateSecondsAndRejectsBadValues)
         SCOPED_TRACE(bad.toStdString());
         EXPECT_THROW(UploadSession::fromJsonBytes(bad), DecodingError);
     }
+}
+
+// Dates whose zone carries them past either end of the years RFC 3339 can write are refused:
+// otherwise one formats to "" or lands before the date of things that have none.
+TEST(InternetDate, everyDateReadFormatsAndReadsBackToItself)
+{
+    for (const QString &text :
+         {u"0001-01-01T00:00:00Z"_s, u"0001-01-01T00:59:59-01:00"_s, u"9999-12-31T23:59:59.999Z"_s,
+          u"9999-12-31T23:59:59+12:00"_s, u"2024-02-29T23:59:59.5+07:00"_s}) {
+        SCOPED_TRACE(text.toStdString());
+        const auto date = InternetDate::parse(text);
+        ASSERT_TRUE(date.has_value());
+        const QString written = InternetDate::format(*date);
+        EXPECT_EQ(written.size(), 24) << written.toStdString();
+        EXPECT_EQ(InternetDate::parse(written), date);
+        EXPECT_GE(*date, InternetDate::distantPast());
+    }
+    EXPECT_EQ(InternetDate::format(utc(1, 1, 1, 0, 0, 0)), u"0001-01-01T00:00:00.000Z"_s);
+    EXPECT_EQ(InternetDate::parse(u"9999-12-31T23:59:59-12:00"_s), std::nullopt);
+    EXPECT_EQ(InternetDate::parse(u"0001-01-01T00:00:00+01:00"_s), std::nullopt);
+    EXPECT_EQ(InternetDate::format(utc(10000, 1, 1, 0, 0, 0)), QString());
+    EXPECT_EQ(InternetDate::format(QDateTime()), QString());
 }
 
 TEST(DriveFile, undatedItemsSortFirstByModifiedTime)

@@ -32,13 +32,23 @@ std::optional<QDateTime> parse(const QString &text)
             (offsetHours * 3600 + offsetMinutes * 60) * (m.captured(9) == u"-"_s ? -1 : 1);
     }
     QDateTime result(date, time, Qt::OffsetFromUTC, offsetSeconds);
-    if (!result.isValid())
+    // A zone can carry a date past either end of the years format() writes
+    // ("0001-01-01T00:00:00+01:00" is in year 0); such a date could never be written back.
+    if (!result.isValid() || !isWritable(result))
         return std::nullopt;
     return result.toUTC();
 }
 
+bool isWritable(const QDateTime &date)
+{
+    static const QDateTime last(QDate(9999, 12, 31), QTime(23, 59, 59, 999), Qt::UTC);
+    return date.isValid() && date >= distantPast() && date <= last;
+}
+
 QString format(const QDateTime &date)
 {
+    if (!isWritable(date))
+        return QString();
     return date.toUTC().toString(Qt::ISODateWithMs);
 }
 

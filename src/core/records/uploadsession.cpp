@@ -17,11 +17,30 @@ bool UploadSession::operator==(const UploadSession &other) const
     return url == other.url && size == other.size && modified == other.modified;
 }
 
+namespace {
+
+const QDateTime &secondsReference()
+{
+    static const QDateTime reference(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC);
+    return reference;
+}
+
+// Dates read as seconds since the reference: beyond this the milliseconds no longer survive the
+// trip through a double.
+constexpr double secondsLimit = 1e12;
+
+} // namespace
+
 QJsonObject UploadSession::toJson() const
 {
+    // A file may carry a modification date RFC 3339 has no form for (past the year 9999); that one
+    // is kept as seconds, which fromJson also reads, so the session still reads back.
+    const QJsonValue date = InternetDate::isWritable(modified) || !modified.isValid()
+                                ? QJsonValue(InternetDate::format(modified))
+                                : QJsonValue(double(secondsReference().msecsTo(modified)) / 1000);
     return QJsonObject{{"url"_L1, url.toString(QUrl::FullyEncoded)},
                        {"size"_L1, size},
-                       {"modified"_L1, InternetDate::format(modified)}};
+                       {"modified"_L1, date}};
 }
 
 UploadSession UploadSession::fromJson(const QJsonObject &object)
@@ -42,9 +61,9 @@ UploadSession UploadSession::fromJson(const QJsonObject &object)
         if (!date)
             throw DecodingError::malformed("UploadSession"_L1, u"\"modified\" is not a date"_s);
         session.modified = *date;
-    } else if (modified.isDouble() && std::abs(modified.toDouble()) < 1e12) {
-        static const QDateTime reference(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC);
-        session.modified = reference.addMSecs(qint64(std::llround(modified.toDouble() * 1000)));
+    } else if (modified.isDouble() && std::abs(modified.toDouble()) < secondsLimit) {
+        session.modified =
+            secondsReference().addMSecs(qint64(std::llround(modified.toDouble() * 1000)));
     } else {
         throw reader.wrongType("modified"_L1, "a date"_L1);
     }

@@ -13,7 +13,8 @@ namespace Tarnwick {
 // JSON: {"url": absolute URL string, "size": integer, "modified": "2024-05-01T08:30:15.123Z"}.
 // The date is stored in UTC with milliseconds, the precision local modification dates are read
 // with, so a stored session compares equal to a fresh reading of an unchanged file. Decoding also
-// accepts a number of seconds since 2001-01-01T00:00:00Z for the date.
+// accepts a number of seconds since 2001-01-01T00:00:00Z (less than 1e12 either way) for the date,
+// and encoding writes one for a date outside the years 1 to 9999.
 struct UploadSession
 {
     QUrl url;
