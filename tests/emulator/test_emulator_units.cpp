@@ -91,7 +91,8 @@ TEST(SearchQueryTest, RejectsMalformedQueries)
          {u"'a' in parents and"_s, u"name = 'open"_s, u"name = 'bad \\n escape'"_s,
           u"trashed = 'false'"_s, u"trashed > false"_s, u"name < 'b'"_s, u"'x' in name"_s,
           u"modifiedTime > 'yesterday'"_s, u"(name = 'a'"_s, u"name = \"double\""_s,
-          u"size > '5'"_s, u"name contains 'a' trashed = false"_s}) {
+          u"size > '5'"_s, u"name contains 'a' trashed = false"_s, u"name == 'x'"_s,
+          u"trashed == false"_s}) {
         try {
             SearchQuery::parse(q);
             ADD_FAILURE() << "accepted: " << qPrintable(q);
@@ -170,6 +171,28 @@ TEST(NaturalOrderTest, DigitsByValueAccentsAndCaseLater)
                                   u"File2"_s, u"file02"_s, u"file10"_s}));
     EXPECT_NE(naturalCompare(u"a"_s, u"A"_s), 0) << "the order is total";
     EXPECT_EQ(naturalCompare(u"x"_s, u"x"_s), 0);
+}
+
+// std::sort relies on the order having no cycles; digits of other scripts once made one.
+TEST(NaturalOrderTest, OrderIsConsistentAcrossEveryTriple)
+{
+    const QStringList names{u"10"_s,   u"a"_s,   u"\u0662"_s, u"2"_s,    u"\u0661\u0660"_s, u"a10"_s,
+                            u"a\u0662"_s, u"a2"_s,  u"A02"_s,   u"!"_s,   u"~"_s,       u"010"_s,
+                            u"Ảnh"_s,  u"anh"_s, u"Đ9"_s,    u"d10"_s, u"\uFF11"_s,    u""_s};
+    const auto sign = [](int c) { return (c > 0) - (c < 0); };
+    for (const QString &a : names) {
+        for (const QString &b : names) {
+            ASSERT_EQ(sign(naturalCompare(a, b)), -sign(naturalCompare(b, a)))
+                << qPrintable(a) << " " << qPrintable(b);
+            for (const QString &c : names) {
+                if (naturalCompare(a, b) < 0 && naturalCompare(b, c) < 0) {
+                    ASSERT_LT(naturalCompare(a, c), 0)
+                        << qPrintable(a) << " < " << qPrintable(b) << " < " << qPrintable(c);
+                }
+            }
+        }
+    }
+    EXPECT_LT(naturalCompare(u"2"_s, u"10"_s), 0);
 }
 
 TEST(GeneratedContentTest, AnyRangeMatchesTheWhole)

@@ -20,16 +20,24 @@ QString baseLetters(const QString &s)
     return out.toCaseFolded();
 }
 
+// Only ASCII digits make numbers: with other digits (U+0662 and kin) counted too, a run compared by
+// value against one compared by code unit gave cycles such as "10" < "a" < "٢" < "10", which
+// sorting relies on never happening.
+bool isDigit(QChar c)
+{
+    return c >= u'0' && c <= u'9';
+}
+
 int compareRuns(const QString &a, const QString &b)
 {
     qsizetype i = 0, j = 0;
     while (i < a.size() && j < b.size()) {
         const QChar ca = a.at(i), cb = b.at(j);
-        if (ca.isDigit() && cb.isDigit()) {
+        if (isDigit(ca) && isDigit(cb)) {
             qsizetype ei = i, ej = j;
-            while (ei < a.size() && a.at(ei).isDigit())
+            while (ei < a.size() && isDigit(a.at(ei)))
                 ++ei;
-            while (ej < b.size() && b.at(ej).isDigit())
+            while (ej < b.size() && isDigit(b.at(ej)))
                 ++ej;
             qsizetype si = i, sj = j;
             while (si < ei - 1 && a.at(si) == u'0')

@@ -255,7 +255,11 @@ private:
             static const QHash<QString, Op> ops{{u"="_s, Op::Equal},   {u"!="_s, Op::NotEqual},
                                                 {u"<"_s, Op::Less},    {u"<="_s, Op::LessEqual},
                                                 {u">"_s, Op::Greater}, {u">="_s, Op::GreaterEqual}};
-            node.op = ops.value(op.text);
+            // "==" and the like are not operators of the language.
+            const auto known = ops.find(op.text);
+            if (known == ops.end())
+                invalid();
+            node.op = known.value();
         } else if (op.type == Token::Type::Word &&
                    op.text.compare(u"contains"_s, Qt::CaseInsensitive) == 0) {
             node.op = Op::Contains;
