@@ -2,9 +2,9 @@
 
 #include "async/async.h"
 #include "async/clock.h"
+#include "auth/oauthutilities.h"
 #include "records/errors.h"
 
-#include <QStringDecoder>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -209,23 +209,19 @@ bool OAuthLoopback::consume(Connection *connection, const QByteArray &bytes, boo
         return false;
     }
 
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = decoder.decode(connection->buffer);
-    const qsizetype headEnd = decoder.hasError() ? -1 : text.indexOf(u"\r\n\r\n"_s);
-    if (headEnd < 0) {
+    const auto request = OAuthUtilities::readLoopbackRequest(connection->buffer);
+    switch (request.kind) {
+    case OAuthUtilities::LoopbackRequest::Kind::Incomplete:
         if (complete)
             drop(connection);
         return !complete;
-    }
-
-    const QString requestLine = text.left(text.indexOf(u"\r\n"_s));
-    const QStringList pieces = requestLine.split(u' ', Qt::SkipEmptyParts);
-    if (pieces.size() != 3 || pieces[0] != u"GET"_s ||
-        !pieces[1].startsWith(u"/oauth/callback?"_s)) {
+    case OAuthUtilities::LoopbackRequest::Kind::Refused:
         drop(connection);
         return false;
+    case OAuthUtilities::LoopbackRequest::Kind::Callback:
+        respond(connection, request.target);
+        return false;
     }
-    respond(connection, pieces[1]);
     return false;
 }
 

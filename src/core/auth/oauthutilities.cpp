@@ -4,6 +4,7 @@
 
 #include <QCryptographicHash>
 #include <QList>
+#include <QStringDecoder>
 #include <QStringList>
 
 #include <algorithm>
@@ -123,6 +124,23 @@ QString base64URL(const QByteArray &data)
 QString challenge(const QString &verifier)
 {
     return base64URL(QCryptographicHash::hash(verifier.toUtf8(), QCryptographicHash::Sha256));
+}
+
+LoopbackRequest readLoopbackRequest(const QByteArray &bytes)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decoder.decode(bytes);
+    // Bytes that do not decode yet may be a character cut by the read; until the head is whole
+    // the request is not judged.
+    if (decoder.hasError() || !text.contains(u"\r\n\r\n"_s))
+        return {};
+
+    const QString requestLine = text.left(text.indexOf(u"\r\n"_s));
+    const QStringList pieces = requestLine.split(u' ', Qt::SkipEmptyParts);
+    if (pieces.size() != 3 || pieces[0] != u"GET"_s ||
+        !pieces[1].startsWith(u"/oauth/callback?"_s))
+        return {LoopbackRequest::Kind::Refused, {}};
+    return {LoopbackRequest::Kind::Callback, pieces[1]};
 }
 
 QString authorizationCode(const QUrl &url, const QString &expectedState)

@@ -23,6 +23,21 @@ QString base64URL(const QByteArray &data);
 // The PKCE S256 challenge of a code verifier: base64URL(SHA-256(UTF-8 of verifier)).
 QString challenge(const QString &verifier);
 
+// What the bytes a connection to the loopback listener sent so far ask for.
+struct LoopbackRequest
+{
+    enum class Kind {
+        Incomplete, // the head has not ended yet, or does not decode as UTF-8
+        Refused,    // anything but "GET /oauth/callback?… HTTP/…"
+        Callback,
+    };
+    Kind kind = Kind::Incomplete;
+    QString target; // a callback's request target, "/oauth/callback?…"
+
+    bool operator==(const LoopbackRequest &) const = default;
+};
+LoopbackRequest readLoopbackRequest(const QByteArray &bytes);
+
 // The authorization code in the redirect the browser came back with. Throws TarnwickError when
 // the redirect does not carry exactly one "state" equal to expectedState (checked first, so an
 // error redirect is only believed with the right state), when it carries an "error", or when

@@ -159,6 +159,17 @@ public:
     QCoro::Task<> download(DriveFile file, QString destination, Progress progress,
                            std::stop_token stop = {}) const;
 
+    // ---- the readers of Google's answers, for tests and fuzzing
+
+    // One page of a files or shared-drives listing: its items, and in next the following page's
+    // token (missing at the end). seen holds the tokens met before. Throws DecodingError.
+    static QList<DriveFile> readFilePage(const QByteArray &body, QSet<QString> &seen,
+                                         std::optional<QString> &next);
+    static QList<DriveFile> readDrivePage(const QByteArray &body, QSet<QString> &seen,
+                                          std::optional<QString> &next);
+    // What Google's error answer means for the user.
+    static DriveAPIError apiError(const QByteArray &data, int status);
+
 private:
     // The statuses that count as success unless an operation says otherwise.
     static QList<int> defaultAccepted() { return {200, 201, 204, 308}; }
@@ -184,9 +195,6 @@ private:
 
     QCoro::Task<HttpResponse> authorized(HttpRequest request, QList<int> accepted,
                                          std::stop_token stop) const;
-    // What Google's error answer means for the user.
-    static DriveAPIError apiError(const QByteArray &data, int status);
-
     // A request to the API endpoint's path with the query fully percent-encoded.
     static HttpRequest apiRequest(QByteArray method, const QString &path, const Query &query);
     // The same with a JSON object as its body.

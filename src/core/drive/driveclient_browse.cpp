@@ -272,4 +272,20 @@ QCoro::Task<> DriveClient::deletePermanently(DriveFile file, std::stop_token sto
     co_await authorized(std::move(request), accepted, stop);
 }
 
+QList<DriveFile> DriveClient::readFilePage(const QByteArray &body, QSet<QString> &seen,
+                                          std::optional<QString> &next)
+{
+    DriveListingPage page = decodeFilePage(body, seen);
+    next = std::move(page.nextPageToken);
+    return std::move(page.items);
+}
+
+QList<DriveFile> DriveClient::readDrivePage(const QByteArray &body, QSet<QString> &seen,
+                                           std::optional<QString> &next)
+{
+    DriveListingPage page = decodeDrivePage(body, seen);
+    next = std::move(page.nextPageToken);
+    return std::move(page.items);
+}
+
 } // namespace Tarnwick
