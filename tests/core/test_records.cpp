@@ -229,9 +229,9 @@ TEST(UploadSession, datesBeyondTheWritableYearsAreStoredAsSecondsAndReadBack)
     const QUrl url(u"https://x.test/u"_s);
     for (const double seconds : {999'999'999'999.999, -999'999'999'999.0, 252'423'993'600.0}) {
         SCOPED_TRACE(seconds);
-        const UploadSession read = UploadSession::fromJsonBytes(
-            R"({"url":"https://x.test/u","size":1,"modified":)" + QByteArray::number(seconds, 'f', 3) +
-            '}');
+        const UploadSession read =
+            UploadSession::fromJsonBytes(R"({"url":"https://x.test/u","size":1,"modified":)" +
+                                         QByteArray::number(seconds, 'f', 3) + '}');
         EXPECT_EQ(UploadSession::fromJsonBytes(QJsonDocument(read.toJson()).toJson()), read);
     }
     const UploadSession late{url, 1, utc(12024, 5, 1, 8, 30, 15, 250)};
@@ -242,9 +242,10 @@ TEST(UploadSession, datesBeyondTheWritableYearsAreStoredAsSecondsAndReadBack)
     const UploadSession early{url, 1, utc(1, 1, 1, 0, 0, 0)};
     EXPECT_EQ(early.toJson().value("modified"_L1).toString(), u"0001-01-01T00:00:00.000Z"_s);
     EXPECT_EQ(UploadSession::fromJsonBytes(QJsonDocument(early.toJson()).toJson()), early);
-    EXPECT_THROW(UploadSession::fromJsonBytes(
-                     R"({"url":"https://x.test/u","size":1,"modified":"0001-01-01T00:00:00+01:00"})"),
-                 DecodingError);
+    EXPECT_THROW(
+        UploadSession::fromJsonBytes(
+            R"({"url":"https://x.test/u","size":1,"modified":"0001-01-01T00:00:00+01:00"})"),
+        DecodingError);
 }
 
 TEST(UploadSession, decodingAcceptsReferenceDateSecondsAndRejectsBadValues)

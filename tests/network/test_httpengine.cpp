@@ -19,14 +19,14 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <linux/magic.h>
+#include <netinet/in.h>
 #include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/statfs.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>

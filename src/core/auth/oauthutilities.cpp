@@ -137,8 +137,7 @@ LoopbackRequest readLoopbackRequest(const QByteArray &bytes)
 
     const QString requestLine = text.left(text.indexOf(u"\r\n"_s));
     const QStringList pieces = requestLine.split(u' ', Qt::SkipEmptyParts);
-    if (pieces.size() != 3 || pieces[0] != u"GET"_s ||
-        !pieces[1].startsWith(u"/oauth/callback?"_s))
+    if (pieces.size() != 3 || pieces[0] != u"GET"_s || !pieces[1].startsWith(u"/oauth/callback?"_s))
         return {LoopbackRequest::Kind::Refused, {}};
     return {LoopbackRequest::Kind::Callback, pieces[1]};
 }

@@ -273,7 +273,7 @@ QCoro::Task<> DriveClient::deletePermanently(DriveFile file, std::stop_token sto
 }
 
 QList<DriveFile> DriveClient::readFilePage(const QByteArray &body, QSet<QString> &seen,
-                                          std::optional<QString> &next)
+                                           std::optional<QString> &next)
 {
     DriveListingPage page = decodeFilePage(body, seen);
     next = std::move(page.nextPageToken);
@@ -281,7 +281,7 @@ QList<DriveFile> DriveClient::readFilePage(const QByteArray &body, QSet<QString>
 }
 
 QList<DriveFile> DriveClient::readDrivePage(const QByteArray &body, QSet<QString> &seen,
-                                           std::optional<QString> &next)
+                                            std::optional<QString> &next)
 {
     DriveListingPage page = decodeDrivePage(body, seen);
     next = std::move(page.nextPageToken);

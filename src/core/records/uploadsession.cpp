@@ -38,9 +38,8 @@ QJsonObject UploadSession::toJson() const
     const QJsonValue date = InternetDate::isWritable(modified) || !modified.isValid()
                                 ? QJsonValue(InternetDate::format(modified))
                                 : QJsonValue(double(secondsReference().msecsTo(modified)) / 1000);
-    return QJsonObject{{"url"_L1, url.toString(QUrl::FullyEncoded)},
-                       {"size"_L1, size},
-                       {"modified"_L1, date}};
+    return QJsonObject{
+        {"url"_L1, url.toString(QUrl::FullyEncoded)}, {"size"_L1, size}, {"modified"_L1, date}};
 }
 
 UploadSession UploadSession::fromJson(const QJsonObject &object)

@@ -64,16 +64,14 @@ QString shortened(const QString &text, qsizetype budget)
     const QString head = text.left(budget + 2);
     qsizetype cut = 0;
     QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, head);
-    for (qsizetype at = graphemes.toNextBoundary(); at > 0 && utf8Size(QStringView(head).left(at)) <= budget;
-         at = graphemes.toNextBoundary())
+    for (qsizetype at = graphemes.toNextBoundary();
+         at > 0 && utf8Size(QStringView(head).left(at)) <= budget; at = graphemes.toNextBoundary())
         cut = at;
     if (cut == 0) {
         for (qsizetype at = 0; at < head.size();) {
-            const qsizetype next =
-                at + (head.at(at).isHighSurrogate() && at + 1 < head.size() &&
-                              head.at(at + 1).isLowSurrogate()
-                          ? 2
-                          : 1);
+            const bool pair = head.at(at).isHighSurrogate() && at + 1 < head.size() &&
+                              head.at(at + 1).isLowSurrogate();
+            const qsizetype next = at + (pair ? 2 : 1);
             if (utf8Size(QStringView(head).left(next)) > budget)
                 break;
             cut = at = next;
