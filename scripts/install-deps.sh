@@ -21,6 +21,8 @@ packages=(
   librsvg2-bin desktop-file-utils appstream
   # benchmarks
   time
+  # fuzzing: clang and its libFuzzer and sanitizer runtimes
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -127,7 +127,10 @@ QString availableDestination(const QString &name, const QString &folder, QSet<QS
     if (clean.isEmpty() || clean == "."_L1 || clean == ".."_L1)
         clean = u"file"_s;
 
-    const auto [stem, extension] = splitExtension(clean);
+    // Named, not bound: clang 14 cannot capture structured bindings in a lambda.
+    const std::pair<QString, QString> split = splitExtension(clean);
+    const QString &stem = split.first;
+    const QString &extension = split.second;
     const auto taken = [&](const QString &candidate) {
         const QString path = joinPath(folder, candidate);
         return reserved.contains(candidate) || exists(path) || exists(partialURL(path));
