@@ -71,6 +71,36 @@ TEST(SortOption, foldersMixWhenNotFirstAndMissingDatesSortFirst)
     EXPECT_EQ(namesOf(sortItems(opt, items)), (QStringList{u"undated"_s, u"f"_s, u"dir"_s}));
 }
 
+// Rows equal under the key and the name tie-break ("a" beside "a", and "a" beside "A" where the
+// collator finds them equal) keep the order they came in. Enough rows that an unstable sort would
+// shuffle them: small runs come out stable from any sort.
+TEST(SortOption, rowsEqualUnderEveryKeyKeepTheirInputOrder)
+{
+    struct Row
+    {
+        QString name;
+        int position;
+    };
+    const QDateTime date = QDateTime::fromString(u"2024-05-01T08:30:15Z"_s, Qt::ISODate);
+    QList<Row> rows;
+    for (int i = 0; i < 90; ++i)
+        rows.append({QList{u"a"_s, u"A"_s, u"b.txt"_s}[i % 3], i});
+    const NameCollator collator;
+    for (const SortOption::Key key : SortOption::allKeys()) {
+        for (const bool ascending : {true, false}) {
+            SCOPED_TRACE(SortOption::rawValue(key).toStdString() + (ascending ? " up" : " down"));
+            const QList<Row> sorted = SortOption{key, ascending, true}.sorted(
+                rows, [](const Row &r) { return r.name; }, [](const Row &) { return false; },
+                [&](const Row &) { return date; }, [](const Row &) { return qint64(7); });
+            for (qsizetype i = 1; i < sorted.size(); ++i) {
+                if (collator.compare(sorted[i - 1].name, sorted[i].name) == 0) {
+                    EXPECT_LT(sorted[i - 1].position, sorted[i].position) << "at " << i;
+                }
+            }
+        }
+    }
+}
+
 TEST(SortOption, jsonRoundTripAndUnknownKeyRejected)
 {
     const SortOption opt{SortOption::Key::Size, false, false};

@@ -68,6 +68,22 @@ TEST_F(Sharing, ListAnsweredAfterTheSheetMovedOnIsDropped)
               (QStringList{account.email, u"chi@example.com"_s}));
 }
 
+TEST_F(Sharing, FailedReloadKeepsTheListAndShowsWhy)
+{
+    auto model = signedInModel();
+    open(*model, fileA);
+    ASSERT_FALSE(model->sharingError().has_value());
+    const QList<DrivePermission> listed = model->sharingPermissions();
+    ASSERT_EQ(emails(listed), (QStringList{account.email, u"binh@example.com"_s}));
+
+    answerOnce(500, {}, u"GET"_s, u"/permissions$"_s);
+    runSync(model->loadPermissions(fileA));
+    EXPECT_EQ(model->sharingPermissions(), listed);
+    ASSERT_TRUE(model->sharingError().has_value());
+    EXPECT_FALSE(model->sharingError()->isEmpty());
+    EXPECT_FALSE(model->loadingPermissions());
+}
+
 TEST_F(Sharing, AddingSendsTheTrimmedAddressAndAppendsWhatDriveReturned)
 {
     auto model = signedInModel();

@@ -48,13 +48,6 @@ TEST(KeychainStore, ItemsAreSeparatedByServiceAndAccount)
     runSync(one.remove(u"oauth-configuration"_s));
 }
 
-TEST(KeychainStore, DefaultServiceIsTheProductsOwn)
-{
-    EXPECT_EQ(KeychainStore().service(), u"com.tarnwick.desktop"_s);
-    EXPECT_EQ(KeychainStore::tokensAccount(), u"oauth-tokens"_s);
-    EXPECT_EQ(KeychainStore::configurationAccount(), u"oauth-configuration"_s);
-}
-
 // Run by the next test in a child process that has no secret service to talk to.
 TEST(KeychainStoreWithoutService, SaveFails)
 {

@@ -3,6 +3,7 @@
 #include "../model/modeltesting.h"
 #include "support/testsupport.h"
 
+#include "auth/googleauth.h"
 #include "window/accountbutton.h"
 #include "sheets/coffeesheet.h"
 #include "sheets/connectionview.h"
@@ -47,6 +48,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QSplitter>
+#include <QSignalSpy>
 #include <QStackedWidget>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -263,6 +265,25 @@ TEST_F(DriveWindow, NameSheetKeepsRejectedNamesThenCreatesAndRenames)
     ASSERT_TRUE(waitUntil([&] {
         return emulator.itemMetadata(notes)->value(u"name"_s).toString() == u"ghi chú 2.txt"_s;
     }));
+}
+
+// Return reaches both the field and the sheet's default button; the folder is made once.
+TEST_F(DriveWindow, OneReturnInTheNameSheetCreatesOneFolder)
+{
+    auto model = signedInModel();
+    MainWindow window(model.get());
+    show(window);
+    ASSERT_TRUE(listed(window, 3));
+
+    QTest::mouseClick(window.toolbarRow()->newFolderButton(), Qt::LeftButton);
+    NameSheet *sheet = window.nameSheet();
+    ASSERT_NE(sheet, nullptr);
+    QSignalSpy chosen(sheet, &NameSheet::nameChosen);
+    sheet->nameField()->setText(u"Báo cáo"_s);
+    QTest::keyClick(sheet->nameField(), Qt::Key_Return);
+    EXPECT_EQ(chosen.count(), 1);
+    ASSERT_TRUE(listed(window, 4));
+    EXPECT_EQ(requests(u"POST"_s, u"^/drive/v3/files$"_s).size(), 1);
 }
 
 TEST_F(DriveWindow, TrashAndPermanentDeletionAskFirst)
@@ -548,6 +569,30 @@ TEST_F(DriveWindow, SignsInThroughTheConnectionScreenAndDisconnects)
     ASSERT_TRUE(waitUntil([&] { return !model->connected() && !window.connectionView(); }));
     EXPECT_FALSE(model->showConnection());
     EXPECT_EQ(window.drivePane()->pages()->currentWidget(), window.drivePane()->notConnectedView());
+}
+
+// A configuration shipped with the application leaves nothing for a developer to change.
+TEST_F(DriveWindow, ManagedGoogleConfigurationHidesTheDeveloperSection)
+{
+    const QString bundled =
+        writeFile(settings.filePath(u"bundled.json"_s),
+                  R"({"installed":{"client_id":")" + account.clientId.toUtf8() +
+                      R"(","client_secret":")" + account.clientSecret.toUtf8() + R"("}})");
+    auto model = makeModel();
+    model->auth().setBundledConfigurationPath(bundled);
+    runSync(model->initialize());
+    ASSERT_TRUE(model->managedGoogle());
+    MainWindow window(model.get());
+    show(window);
+    model->setShowConnection(true);
+    ConnectionView *view = window.connectionView();
+    ASSERT_NE(view, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(view));
+    EXPECT_TRUE(model->configured());
+    EXPECT_TRUE(view->loginButton()->isEnabled());
+    EXPECT_TRUE(view->developerToggle()->isHidden());
+    EXPECT_FALSE(view->importButton()->isVisible());
+    EXPECT_FALSE(view->findChild<QPushButton *>(u"consoleLink"_s)->isVisible());
 }
 
 TEST_F(DriveWindow, ConnectionScreenWithoutConfigurationCannotSignIn)
