@@ -87,7 +87,10 @@ QCoro::Task<OAuthLoopback::Result> OAuthLoopback::receive(std::function<void(con
             finish(std::current_exception());
         }
     }
-    co_return co_await Awaiter{wait};
+    // Named first: g++ 12 destroys a temporary inside a co_await expression twice, which released
+    // the shared Wait one time too many (a use after free AddressSanitizer caught).
+    Awaiter awaiter{wait};
+    co_return co_await awaiter;
 }
 
 void OAuthLoopback::finish(Outcome outcome)
