@@ -47,8 +47,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
-#include <QSplitter>
 #include <QSignalSpy>
+#include <QSplitter>
 #include <QStackedWidget>
 #include <QTcpServer>
 #include <QTemporaryDir>
