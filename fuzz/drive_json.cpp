@@ -9,6 +9,7 @@
 #include "drive/drivefile.h"
 #include "drive/drivepermission.h"
 
+#include <QCryptographicHash>
 #include <QSet>
 
 using namespace Tarnwick;
@@ -37,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             break;
         case 1:
         case 2: {
-            QSet<QString> seen{QStringLiteral("seen-before")};
+            QSet<QByteArray> seen{QCryptographicHash::hash("seen-before", QCryptographicHash::Sha256)};
             std::optional<QString> next;
             const QList<DriveFile> items = selector % 6 == 1
                                                ? DriveClient::readFilePage(body, seen, next)

@@ -162,10 +162,10 @@ public:
     // ---- the readers of Google's answers, for tests and fuzzing
 
     // One page of a files or shared-drives listing: its items, and in next the following page's
-    // token (missing at the end). seen holds the tokens met before. Throws DecodingError.
-    static QList<DriveFile> readFilePage(const QByteArray &body, QSet<QString> &seen,
+    // token (missing at the end). seen holds SHA-256 digests of the tokens met before. Throws DecodingError.
+    static QList<DriveFile> readFilePage(const QByteArray &body, QSet<QByteArray> &seen,
                                          std::optional<QString> &next);
-    static QList<DriveFile> readDrivePage(const QByteArray &body, QSet<QString> &seen,
+    static QList<DriveFile> readDrivePage(const QByteArray &body, QSet<QByteArray> &seen,
                                           std::optional<QString> &next);
     // What Google's error answer means for the user.
     static DriveAPIError apiError(const QByteArray &data, int status);

@@ -272,7 +272,7 @@ QCoro::Task<> DriveClient::deletePermanently(DriveFile file, std::stop_token sto
     co_await authorized(std::move(request), accepted, stop);
 }
 
-QList<DriveFile> DriveClient::readFilePage(const QByteArray &body, QSet<QString> &seen,
+QList<DriveFile> DriveClient::readFilePage(const QByteArray &body, QSet<QByteArray> &seen,
                                            std::optional<QString> &next)
 {
     DriveListingPage page = decodeFilePage(body, seen);
@@ -280,7 +280,7 @@ QList<DriveFile> DriveClient::readFilePage(const QByteArray &body, QSet<QString>
     return std::move(page.items);
 }
 
-QList<DriveFile> DriveClient::readDrivePage(const QByteArray &body, QSet<QString> &seen,
+QList<DriveFile> DriveClient::readDrivePage(const QByteArray &body, QSet<QByteArray> &seen,
                                             std::optional<QString> &next)
 {
     DriveListingPage page = decodeDrivePage(body, seen);
