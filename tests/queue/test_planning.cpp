@@ -102,7 +102,8 @@ TEST_F(Planning, HostileDriveNamesLandInsideTheDestinationEachInAFileOfItsOwn)
     const QStringList names{u"a/b.txt"_s,       u"."_s,           u".."_s,
                             u"../../escape.txt"_s, u"line\nbreak"_s, u"same"_s,
                             u"same"_s,          u"Same"_s,        u".x.tarnwick-part"_s,
-                            u"x"_s,             QString(60, u'ệ')};
+                            u"x"_s,             QString(300, u'ệ'),
+                            QString(300, u'ệ'),  QString(246, u'a') + u".txt"_s};
     QStringList ids;
     for (qsizetype i = 0; i < names.size(); ++i)
         ids.append(emulator.createFile(account.email, names[i], bytes(700 + i, quint64(i + 1)), root));
@@ -134,6 +135,19 @@ TEST_F(Planning, HostileDriveNamesLandInsideTheDestinationEachInAFileOfItsOwn)
     // A retry maps each Drive file to the same path: nothing is fetched again.
     const QStringList first = localNames(runSync(model->drive().list(root, false)));
     EXPECT_EQ(localNames(runSync(model->drive().list(root, false))), first);
+
+    // A single file with a name past the limit lands under a shortened name, part file and all.
+    const QString alone = local(u"alone"_s);
+    QDir().mkpath(alone);
+    download({driveFile(ids[names.indexOf(QString(300, u'ệ'))])}, alone);
+    ASSERT_TRUE(allFinished());
+    EXPECT_EQ(model->transfers().last().state, State::Done)
+        << model->transfers().last().detail.toStdString();
+    const QStringList landed =
+        QDir(alone).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    ASSERT_EQ(landed.size(), 1);
+    EXPECT_LE(QFile::encodeName(landed[0]).size(), 240);
+    EXPECT_TRUE(landed[0].startsWith(u"ệệệ"_s));
 }
 
 TEST_F(Planning, LocalTreesWithOddEntriesSendWhatTheyCanAndSayWhatTheyCannot)
