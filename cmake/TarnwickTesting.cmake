@@ -17,7 +17,9 @@ function(tarnwick_add_test)
     set(main ${PROJECT_SOURCE_DIR}/tests/support/core_main.cpp)
   endif()
   add_executable(${T_NAME} ${T_SOURCES} ${main})
-  target_link_libraries(${T_NAME} PRIVATE tarnwick_common tarnwick_testsupport ${T_LIBS} GTest::gtest)
+  # The shared mains end by finishing coroutines still waiting (tarnwick_core).
+  target_link_libraries(${T_NAME} PRIVATE tarnwick_common tarnwick_testsupport tarnwick_core ${T_LIBS}
+    GTest::gtest)
   gtest_discover_tests(${T_NAME}
     DISCOVERY_MODE PRE_TEST
     PROPERTIES LABELS ${T_LABEL} TIMEOUT 120 ${serial}

@@ -1,22 +1,22 @@
 #include "appmodel.h"
 #include "automation.h"
 #include "common/icons.h"
-#include "demofolder.h"
-#include "panes/localpane.h"
-#include "window/mainwindow.h"
-#include "window/sessionguard.h"
 #include "common/palette.h"
+#include "common/qtvietnamese.h"
+#include "demofolder.h"
 #include "desktop/qtdesktop.h"
 #include "desktop/singleinstance.h"
-#include "common/qtvietnamese.h"
+#include "panes/localpane.h"
 #include "sheets/donation.h"
+#include "window/mainwindow.h"
+#include "window/sessionguard.h"
 
 #include "async/async.h"
-#include "net/endpoints.h"
 #include "auth/googleauth.h"
-#include "net/httpengine.h"
 #include "auth/keychainstore.h"
 #include "auth/oauthconfiguration.h"
+#include "net/endpoints.h"
+#include "net/httpengine.h"
 #include "net/tarnwicknetwork.h"
 #include "records/errors.h"
 #ifdef TARNWICK_HAVE_EMULATOR
@@ -116,11 +116,10 @@ QCoro::Task<> start(AppModel *model, MainWindow *window, Options options)
         try {
             auto reading = demoKeychain.read(KeychainStore::tokensAccount());
             const std::optional<QByteArray> stored = co_await reading;
-            const QString refresh = stored ? QJsonDocument::fromJson(*stored)
-                                                 .object()
-                                                 .value("refreshToken"_L1)
-                                                 .toString()
-                                           : QString();
+            const QString refresh =
+                stored
+                    ? QJsonDocument::fromJson(*stored).object().value("refreshToken"_L1).toString()
+                    : QString();
             if (stored && !options.demoRefreshTokens.contains(refresh)) {
                 auto forgetting = demoKeychain.remove(KeychainStore::tokensAccount());
                 co_await forgetting;
@@ -239,8 +238,8 @@ void installTranslations(QApplication &app)
 struct CommandLine
 {
     QCommandLineParser parser;
-    QCommandLineOption screenshot{
-        u"screenshot"_s, u"Save a picture of the window to PATH, then quit."_s, u"PATH"_s};
+    QCommandLineOption screenshot{u"screenshot"_s,
+                                  u"Save a picture of the window to PATH, then quit."_s, u"PATH"_s};
     QCommandLineOption demo{u"demo"_s, u"Start in demo mode."_s};
 
     CommandLine()
@@ -341,57 +340,63 @@ int main(int argc, char **argv)
     }
 #endif
 
-    QtDesktop desktop;
-    AppModel model(&desktop, keychain);
-    // The demo signs in with its own client only, never one read from a file.
-    if (options.demo)
-        model.auth().setBundledConfigurationPath(QString());
-    MainWindow window(&model);
-    desktop.setWindow(&window);
-    SessionGuard sessionGuard(&model);
-    if (options.demo)
-        window.setDonation(DonationDetails::demoSample());
-    QObject::connect(&instance, &SingleInstance::requested, &window,
-                     [&window, &model](const QStringList &request) {
-                         if (window.isMinimized())
-                             window.showNormal();
-                         window.raise();
-                         window.activateWindow();
-                         const QString folder = request.value(0);
-                         if (!folder.isEmpty() && QFileInfo(folder).isDir())
-                             detach(model.navigateLocal(folder), {});
-                     });
+    int status = 0;
+    {
+        QtDesktop desktop;
+        AppModel model(&desktop, keychain);
+        // The demo signs in with its own client only, never one read from a file.
+        if (options.demo)
+            model.auth().setBundledConfigurationPath(QString());
+        MainWindow window(&model);
+        desktop.setWindow(&window);
+        SessionGuard sessionGuard(&model);
+        if (options.demo)
+            window.setDonation(DonationDetails::demoSample());
+        QObject::connect(&instance, &SingleInstance::requested, &window,
+                         [&window, &model](const QStringList &request) {
+                             if (window.isMinimized())
+                                 window.showNormal();
+                             window.raise();
+                             window.activateWindow();
+                             const QString folder = request.value(0);
+                             if (!folder.isEmpty() && QFileInfo(folder).isDir())
+                                 detach(model.navigateLocal(folder), {});
+                         });
 #ifdef TARNWICK_HAVE_EMULATOR
-    if (emulator) {
-        // The consent page opens in the browser like Google's; without one the demo approves by
-        // itself and says so.
-        const QString base = emulator->baseUrl();
-        desktop.setUrlHandler([base, browserless = options.browserless, &window](const QUrl &url) {
-            if (!url.toString().startsWith(base + u"/o/oauth2/"_s))
-                return false;
-            if (!browserless && QDesktopServices::openUrl(url))
+        if (emulator) {
+            // The consent page opens in the browser like Google's; without one the demo approves by
+            // itself and says so.
+            const QString base = emulator->baseUrl();
+            desktop.setUrlHandler([base, browserless = options.browserless,
+                                   &window](const QUrl &url) {
+                if (!url.toString().startsWith(base + u"/o/oauth2/"_s))
+                    return false;
+                if (!browserless && QDesktopServices::openUrl(url))
+                    return true;
+                window.setConnectionNote(
+                    u"Bản demo không mở được trình duyệt nên đã tự cho phép đăng nhập vào Drive mô "
+                    u"phỏng."_s);
+                detach(approveDemoSignIn(url), {});
                 return true;
-            window.setConnectionNote(
-                u"Bản demo không mở được trình duyệt nên đã tự cho phép đăng nhập vào Drive mô "
-                u"phỏng."_s);
-            detach(approveDemoSignIn(url), {});
-            return true;
-        });
-    }
+            });
+        }
 #endif
-    window.show();
+        window.show();
 
-    QTimer::singleShot(0, &window, [&] {
-        detach(start(&model, &window, options),
-               [exitOnFailure = !options.screenshot.isEmpty()](const std::exception &e) {
-                   std::fprintf(stderr, "tarnwick: start-up failed: %s\n", e.what());
-                   // A screenshot run has nobody to wait for: it ends at once with an error.
-                   if (exitOnFailure)
-                       QCoreApplication::exit(1);
-               });
-    });
-    const int status = app.exec();
-    // A save the queue asked for in its last 2 seconds would otherwise be lost with the process.
-    model.flushSessionSave();
+        QTimer::singleShot(0, &window, [&] {
+            detach(start(&model, &window, options),
+                   [exitOnFailure = !options.screenshot.isEmpty()](const std::exception &e) {
+                       std::fprintf(stderr, "tarnwick: start-up failed: %s\n", e.what());
+                       // A screenshot run has nobody to wait for: it ends at once with an error.
+                       if (exitOnFailure)
+                           QCoreApplication::exit(1);
+                   });
+        });
+        status = app.exec();
+        // A save the queue asked for in its last 2 seconds would otherwise be lost with the
+        // process.
+        model.flushSessionSave();
+    }
+    TarnwickNetwork::finishPendingWork();
     return status;
 }

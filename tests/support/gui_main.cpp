@@ -1,3 +1,4 @@
+#include "net/tarnwicknetwork.h"
 #include "common/icons.h"
 #include "common/palette.h"
 #include "common/qtvietnamese.h"
@@ -22,5 +23,7 @@ int main(int argc, char **argv)
     Tarnwick::Palette::apply(app);
     Tarnwick::QtVietnameseTranslator::install(app);
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    const int status = RUN_ALL_TESTS();
+    Tarnwick::TarnwickNetwork::finishPendingWork();
+    return status;
 }

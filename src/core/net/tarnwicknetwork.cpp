@@ -3,6 +3,8 @@
 #include "net/httpengine.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QThread>
 
 namespace Tarnwick::TarnwickNetwork {
 
@@ -24,6 +26,23 @@ HttpEngine &session()
         qAddPostRoutine(stopEngine);
     }
     return *engine;
+}
+
+void finishPendingWork()
+{
+    const auto runPosted = [] {
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    };
+    const QDeadlineTimer deadline(2000);
+    runPosted();
+    while (engine && engine->requestsInFlight() > 0 && !deadline.hasExpired()) {
+        QThread::msleep(2);
+        runPosted();
+    }
+    // A finishing coroutine may post again (an outer task resumes its awaiter): a few rounds.
+    for (int round = 0; round < 8; ++round)
+        runPosted();
 }
 
 } // namespace Tarnwick::TarnwickNetwork

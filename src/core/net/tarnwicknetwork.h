@@ -11,5 +11,10 @@ namespace TarnwickNetwork {
 // stopped when the QCoreApplication is destroyed.
 HttpEngine &session();
 
+// For the end of a process, after its event loop has returned and its owners are gone: lets the
+// requests they cancelled come back and runs the resumptions still posted, so the coroutines
+// waiting on them or on stopped timers finish and free their frames. Waits at most two seconds.
+void finishPendingWork();
+
 } // namespace TarnwickNetwork
 } // namespace Tarnwick

@@ -1,28 +1,28 @@
 #include "window/mainwindow.h"
 
-#include "queue/queuetexts.h"
-#include "queue/transferqueuepanel.h"
-#include "window/accountbutton.h"
-#include "window/helppage.h"
-#include "sheets/connectionview.h"
 #include "panes/drivepane.h"
+#include "panes/emptystateview.h"
 #include "panes/localpane.h"
 #include "panes/panedroptarget.h"
-#include "panes/emptystateview.h"
 #include "panes/searchfield.h"
-#include "sheets/namesheet.h"
-#include "window/sidebar.h"
+#include "queue/queuetexts.h"
+#include "queue/transferqueuepanel.h"
+#include "sheets/connectionview.h"
 #include "sheets/donation.h"
+#include "sheets/namesheet.h"
+#include "window/accountbutton.h"
+#include "window/helppage.h"
+#include "window/sidebar.h"
 #include "window/sidebutton.h"
 #include "window/toastview.h"
 #include "window/toolbarrow.h"
 #include "window/windowstatusbar.h"
 
+#include "appmodel.h"
 #include "async/async.h"
+#include "desktop.h"
 #include "records/byteformat.h"
 #include "records/decimalinteger.h"
-#include "appmodel.h"
-#include "desktop.h"
 #include "records/dragpayload.h"
 #include "transfer/transferqueue.h"
 
@@ -126,11 +126,12 @@ MainWindow::MainWindow(AppModel *model, QWidget *parent)
     });
     setDonation(DonationDetails::configured());
     // The pane the user last worked in is the one Ctrl+F searches.
-    connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *now) {
-        for (QWidget *pane : {static_cast<QWidget *>(m_local), static_cast<QWidget *>(m_drive)})
-            if (now && pane->isAncestorOf(now))
-                m_activePane = pane;
-    });
+    m_focusWatch =
+        connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *now) {
+            for (QWidget *pane : {static_cast<QWidget *>(m_local), static_cast<QWidget *>(m_drive)})
+                if (now && pane->isAncestorOf(now))
+                    m_activePane = pane;
+        });
     connect(m_sidebar, &Sidebar::coffeeClicked, this, [this] {
         if (!m_donation)
             return;
@@ -253,6 +254,8 @@ MainWindow::MainWindow(AppModel *model, QWidget *parent)
 
 MainWindow::~MainWindow()
 {
+    // QWidget's destructor moves the focus, and by then this is no longer a MainWindow.
+    disconnect(m_focusWatch);
     m_stop.request_stop();
 }
 
@@ -316,9 +319,8 @@ void MainWindow::buildMenus()
             m_model->setAutoResumeTransfers(on);
     });
     if (m_model)
-        connect(m_model, &AppModel::autoResumeTransfersChanged, this, [this] {
-            m_autoResumeAction->setChecked(m_model->autoResumeTransfers());
-        });
+        connect(m_model, &AppModel::autoResumeTransfersChanged, this,
+                [this] { m_autoResumeAction->setChecked(m_model->autoResumeTransfers()); });
     transfers->addSeparator();
     m_refresh = transfers->addAction(u"Làm mới"_s, this, [this] {
         if (!m_model)
@@ -352,11 +354,11 @@ QCoro::Task<> MainWindow::showRestorePrompt()
     const qint64 left = m_model->restoredBytesLeft();
     Desktop::Alert alert;
     alert.title = u"Tiếp tục phiên làm việc trước?"_s;
-    alert.message = u"Lần trước Tarnwick dừng khi còn "_s + QString::number(count)
-                    + u" tác vụ chưa xong"_s
-                    + (left >= 1 ? u" (còn khoảng "_s + formatByteCount(left) + u')' : QString())
-                    + u". Phần đã truyền vẫn được giữ, tiếp tục sẽ chạy từ chỗ đã dừng. Có thể "
-                      u"bật tự tiếp tục trong menu Truyền file."_s;
+    alert.message = u"Lần trước Tarnwick dừng khi còn "_s + QString::number(count) +
+                    u" tác vụ chưa xong"_s +
+                    (left >= 1 ? u" (còn khoảng "_s + formatByteCount(left) + u')' : QString()) +
+                    u". Phần đã truyền vẫn được giữ, tiếp tục sẽ chạy từ chỗ đã dừng. Có thể "
+                    u"bật tự tiếp tục trong menu Truyền file."_s;
     alert.buttons = {{u"Tiếp tục"_s, Desktop::AlertButton::Role::Normal},
                      {u"Luôn tự tiếp tục"_s, Desktop::AlertButton::Role::Normal},
                      {u"Để sau"_s, Desktop::AlertButton::Role::Cancel},

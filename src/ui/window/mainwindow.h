@@ -157,6 +157,7 @@ private:
     QAction *m_find = nullptr;
     QAction *m_quit = nullptr;
     QPointer<QWidget> m_activePane;
+    QMetaObject::Connection m_focusWatch;
 
     std::optional<DonationDetails> m_donation;
     bool m_showCoffee = false;
