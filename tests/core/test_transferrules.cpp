@@ -15,7 +15,6 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/xattr.h>
-#include <thread>
 #include <unistd.h>
 
 using namespace Tarnwick;
@@ -356,19 +355,4 @@ TEST(SpeedTracker, aCountThatWentBackwardsGivesZero)
     SpeedTracker tracker(2);
     tracker.update(5000, at(0));
     EXPECT_EQ(tracker.update(100, at(1)), 0);
-}
-
-TEST(SpeedTracker, concurrentUpdatesStayConsistent)
-{
-    SpeedTracker tracker(1e9);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&tracker] {
-            for (int i = 0; i < 1000; ++i)
-                tracker.update(0, at(0));
-        });
-    }
-    for (auto &thread : threads)
-        thread.join();
-    EXPECT_DOUBLE_EQ(tracker.update(1000, at(2)), 500);
 }
