@@ -83,6 +83,8 @@ TEST_F(DriveRequests, ErrorAnswersBecomeTheUsersMessageAndRetryableFlag)
     const QString rateLimited = u"Google đang giới hạn lượt truy cập. Hãy thử lại sau."_s;
     const QString busy = u"Google đang bận. Tarnwick sẽ thử tải lên lại sau."_s;
     const QString gone = u"File hoặc thư mục không còn tồn tại, hoặc phiên tải lên đã hết hạn."_s;
+    const QString conflict =
+        u"Mục này vừa thay đổi hoặc đã có trên Google Drive. Hãy làm mới rồi thử lại."_s;
     const QList<ErrorCase> cases{
         {"403 per-user rate limit",
          FaultRule::respondError(403, u"userRateLimitExceeded"_s, u"User rate limit exceeded."_s),
@@ -114,8 +116,12 @@ TEST_F(DriveRequests, ErrorAnswersBecomeTheUsersMessageAndRetryableFlag)
          true},
         {"400 with a message", FaultRule::respondError(400, u"invalid"_s, u"Invalid Value"_s),
          u"Invalid Value"_s, false},
-        {"409 with an empty message", withBody(409, R"({"error":{"message":""}})"),
-         u"Không kết nối được Google Drive (409)."_s, false},
+        {"409 with Google's message",
+         FaultRule::respondError(409, u"duplicate"_s,
+                                 u"A file already exists with the provided ID."_s),
+         conflict, false},
+        {"409 with an empty message", withBody(409, R"({"error":{"message":""}})"), conflict,
+         false},
         {"400 OAuth-style error", withBody(400, R"({"error":"invalid_grant"})"),
          u"Không kết nối được Google Drive (400)."_s, false},
         {"502 JSON without an object", withBody(502, "[1,2]"),

@@ -156,7 +156,12 @@ TEST_F(Downloads, RangeAnswersThatDoNotFitStartOver)
     elsewhere.headers = {{"Content-Range", "bytes 2097152-2097251/3145728"}};
     FaultRule unsaid = elsewhere;
     unsaid.headers.clear();
-    QList<FaultRule> rules{elsewhere, unsaid, FaultRule::respond(416, u"GET"_s)};
+    // Right where asked, but announcing another total: bytes of another version of the file,
+    // never to be spliced onto the kept ones.
+    FaultRule otherVersion = fromStart;
+    otherVersion.body = contents(2 * MiB, 7);
+    otherVersion.headers = {{"Content-Range", "bytes 1048576-3145727/4194304"}};
+    QList<FaultRule> rules{elsewhere, unsaid, otherVersion, FaultRule::respond(416, u"GET"_s)};
     for (const QByteArray &range :
          {"bytes 1048576-9/3145728"_ba, "bytes 0-3145727/3145728: bytes 0-3145727/3145728"_ba,
           "bytes 0-3145727999/3145728"_ba, "bytes 1048576-1048675/3145729"_ba,
@@ -313,6 +318,69 @@ TEST_F(Downloads, DroppedConnectionsAreRetriedAfterGrowingWaitsAndResumeWhereThe
     EXPECT_EQ(waits().size(), 5);
     EXPECT_GT(QFileInfo(UploadUtilities::partialURL(other)).size(), 0);
     EXPECT_FALSE(QFileInfo::exists(other));
+}
+
+// The 401 retry, the 416 restarts and the network retries draw on one budget of six attempts, so a
+// server that keeps answering oddly ends the download instead of keeping it busy forever.
+TEST_F(Downloads, AttemptsOfEveryKindShareOneCap)
+{
+    const DriveFile file = remote(2 * MiB);
+    const QString target = path(u"video.mp4"_s);
+    const QString capped = u"Không tải được file từ Google Drive. Hãy thử lại."_s;
+
+    FaultRule unsatisfiable = FaultRule::respond(416, u"GET"_s);
+    unsatisfiable.times = 0;
+    emulator.addFault(unsatisfiable);
+    EXPECT_EQ(failure<TarnwickError>(client.download(file, target, {})).message(), capped);
+    EXPECT_EQ(mediaRequests().size(), 6);
+    EXPECT_TRUE(waits().isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(target));
+
+    // One expired token, four broken connections, then 416 for ever: the seventh try is never
+    // made.
+    emulator.clearFaults();
+    clearRequests();
+    FaultRule expire = FaultRule::expireToken(u"GET"_s);
+    emulator.addFault(expire);
+    FaultRule reset = FaultRule::resetResponseAfter(64 * 1024, u"GET"_s);
+    reset.times = 4;
+    reset.skip = 1;
+    emulator.addFault(reset);
+    unsatisfiable.skip = 5;
+    emulator.addFault(unsatisfiable);
+    const QString fresh = emulator.issueAccessToken(account.email);
+    QString current = account.accessToken;
+    tokenFor = [&](bool force) { return force ? (current = fresh) : current; };
+    EXPECT_EQ(failure<TarnwickError>(client.download(file, target, {})).message(), capped);
+    const auto log = mediaRequests();
+    ASSERT_EQ(log.size(), 6);
+    EXPECT_EQ(log[0].status, 401);
+    EXPECT_EQ(log[5].status, 416);
+    EXPECT_EQ(waits(), QList<std::chrono::milliseconds>({4s, 8s, 16s, 16s}));
+    EXPECT_FALSE(QFileInfo::exists(target));
+}
+
+// The part file is complete but the destination cannot take it (a folder with contents stands
+// there): the bytes and their stamp stay, and the next try moves them into place without a request.
+TEST_F(Downloads, FailedFinalMoveKeepsTheStampedPartFileForTheNextTry)
+{
+    const DriveFile file = remote(MiB);
+    const QString target = path(u"video.mp4"_s);
+    QDir().mkpath(target);
+    Testing::writeFile(target + u"/keep.txt"_s, "not to be lost");
+
+    failure<SystemError>(client.download(file, target, {}));
+    const QString part = UploadUtilities::partialURL(target);
+    EXPECT_EQ(QFileInfo(part).size(), file.bytes());
+    EXPECT_EQ(PartialDownload::readStamp(part), PartialDownload::stamp(file));
+    EXPECT_TRUE(QFileInfo::exists(target + u"/keep.txt"_s));
+    EXPECT_EQ(mediaRequests().size(), 1);
+
+    ASSERT_TRUE(QDir(target).removeRecursively());
+    clearRequests();
+    run(client.download(file, target, {}));
+    EXPECT_TRUE(requests().isEmpty());
+    expectWhole(target, file.bytes());
 }
 
 TEST_F(Downloads, TokenExpiringBetweenAttemptsIsRefreshedOnceAndTheDownloadResumes)

@@ -114,7 +114,8 @@ TEST_F(ReservedIds, AnIdTakenByAnotherItemIsNotMistakenForOurs)
     const DriveAPIError wrongParent =
         failure<DriveAPIError>(client.createFolder(u"Ảnh"_s, folder, {}, id));
     EXPECT_EQ(wrongParent.status(), 409);
-    EXPECT_EQ(wrongParent.message(), u"A file already exists with the provided ID."_s);
+    EXPECT_EQ(wrongParent.message(),
+              u"Mục này vừa thay đổi hoặc đã có trên Google Drive. Hãy làm mới rồi thử lại."_s);
     EXPECT_FALSE(wrongParent.retryable());
 
     emulator.trash(id);

@@ -383,7 +383,8 @@ TEST_F(DriveWindow, SameThumbnailLinkIsFetchedOnceWhileCached)
             rows.data(rows.index(row, 0), Qt::DecorationRole);
     ASSERT_TRUE(waitUntil([&] { return cache.contains(*first.thumbnailLink); }));
     const QPixmap shown = rows.data(rows.index(1, 0), Qt::DecorationRole).value<QPixmap>();
-    EXPECT_EQ(shown.size(), QSize(22, 22));
+    EXPECT_EQ(shown.deviceIndependentSize(), QSizeF(22, 22));
+    EXPECT_EQ(shown.size(), QSize(220, 220)) << "kept at the resolution it came in";
     EXPECT_EQ(requests(u"GET"_s, u"^/thumbnails/"_s).size(), 1);
     // A folder without a thumbnail keeps its symbol and asks for nothing.
     EXPECT_EQ(DriveFileTableModel::symbolName(folder), u"folder.fill"_s);
@@ -892,10 +893,10 @@ TEST_F(DriveWindow, UpdateBannerOffersTheNotesAndTheDownload)
     EXPECT_TRUE(window.updateBanner()->isHidden());
 }
 
-TEST(DriveThumbnailCacheLimits, EvictsTheLeastRecentlyUsedByCountAndCost)
+TEST(DriveThumbnailCacheLimits, SmallPicturesAreBoundByCountAndKeepTheirRoundedShape)
 {
     DriveThumbnailCache cache;
-    QPixmap picture(40, 40);
+    QPixmap picture(16, 16);
     picture.fill(Qt::red);
     for (int i = 0; i < DriveThumbnailCache::countLimit + 5; ++i) {
         cache.store(picture, QString::number(i));
@@ -905,13 +906,62 @@ TEST(DriveThumbnailCacheLimits, EvictsTheLeastRecentlyUsedByCountAndCost)
     EXPECT_EQ(cache.count(), DriveThumbnailCache::countLimit);
     EXPECT_TRUE(cache.contains(u"0"_s));
     EXPECT_FALSE(cache.contains(u"1"_s));
-    // Stored reduced to 22 × 22 with rounded corners, never costing less than 1024.
-    const QImage stored = cache.image(u"0"_s).toImage();
+    // Enlarged to 22 × 22 with rounded corners.
+    const QPixmap kept = cache.image(u"0"_s);
+    EXPECT_EQ(kept.deviceIndependentSize(), QSizeF(22, 22));
+    const QImage stored = kept.toImage();
     EXPECT_EQ(stored.size(), QSize(22, 22));
     EXPECT_LT(stored.pixelColor(0, 0).alpha(), 64);
     EXPECT_EQ(stored.pixelColor(11, 11), QColor(Qt::red));
     EXPECT_EQ(cache.totalCost(), qint64(DriveThumbnailCache::countLimit) * 22 * 22 * 4);
-    EXPECT_EQ(DriveThumbnailCache::cost(QPixmap(4, 4)), 1024);
+}
+
+// Pictures as Drive sends them fill the byte limit long before the count limit.
+TEST(DriveThumbnailCacheLimits, LargePicturesAreBoundByTheirBytes)
+{
+    DriveThumbnailCache cache;
+    QPixmap photo(220, 165);
+    photo.fill(Qt::blue);
+    const qint64 each = 220 * 220 * 4;
+    const int fit = int(DriveThumbnailCache::costLimit / each);
+    ASSERT_LT(fit, DriveThumbnailCache::countLimit);
+    for (int i = 0; i < fit; ++i)
+        cache.store(photo, QString::number(i));
+    EXPECT_EQ(cache.count(), fit);
+    EXPECT_EQ(cache.totalCost(), fit * each);
+    cache.image(u"0"_s); // used again: stays
+
+    for (int i = fit; i < fit + 10; ++i)
+        cache.store(photo, QString::number(i));
+    EXPECT_EQ(cache.count(), fit);
+    EXPECT_TRUE(cache.contains(u"0"_s));
+    for (int i = 1; i <= 10; ++i)
+        EXPECT_FALSE(cache.contains(QString::number(i))) << i;
+    EXPECT_TRUE(cache.contains(QString::number(fit + 9)));
+
+    // The cost is what the kept pictures hold, and stays within the limit.
+    qint64 held = 0;
+    for (int i = 0; i < fit + 10; ++i)
+        if (cache.contains(QString::number(i)))
+            held += cache.image(QString::number(i)).toImage().sizeInBytes();
+    EXPECT_EQ(held, cache.totalCost());
+    EXPECT_LE(held, DriveThumbnailCache::costLimit);
+
+    // Drawn sharp at 10 pixels per point, rounded at the same 3-point radius.
+    const QPixmap kept = cache.image(u"0"_s);
+    EXPECT_EQ(kept.deviceIndependentSize(), QSizeF(22, 22));
+    const QImage stored = kept.toImage();
+    EXPECT_EQ(stored.size(), QSize(220, 220));
+    EXPECT_LT(stored.pixelColor(2, 2).alpha(), 64);
+    EXPECT_EQ(stored.pixelColor(30, 30), QColor(Qt::blue));
+
+    // A picture that claims a huge size is kept at 256 pixels a side, so one entry can never
+    // take the whole budget.
+    QPixmap huge(4000, 3000);
+    huge.fill(Qt::green);
+    cache.store(huge, u"huge"_s);
+    EXPECT_EQ(cache.image(u"huge"_s).size(), QSize(256, 256));
+    EXPECT_LE(cache.totalCost(), DriveThumbnailCache::costLimit);
 }
 
 } // namespace

@@ -374,41 +374,65 @@ TEST_F(QueuePanel, ItemModelStaysConsistentWhileSixFolderTransfersRun)
               << " updates/s), 0 resets\n";
 }
 
-// Disabled: on an idle machine the six transfers never show three files each in flight with a
-// measured speed at one poll (it passes under load); the wait needs rework, not the panel.
-TEST_F(QueuePanel, DISABLED_SixTransfersRunningPictureAndRepaintTime)
+// Six transfers caught in flight: every file moving, speeds measured. Speeds are taken on the test
+// clock, held here so that only the test moves it (the session's delayed saves would otherwise
+// push it on by seconds at every change): first every file reports bytes at one instant, then the
+// clock moves one second once, and the next report of each transfer measures its speed over that
+// second. The clock then stands still again, so the speeds stay measured however fast or slow the
+// machine is.
+TEST_F(QueuePanel, SixTransfersRunningPictureAndRepaintTime)
 {
     TransferQueuePanel panel(model.get());
     show(panel);
     panel.setQueueHeight(420);
+    clock.setHeld(true);
     QList<DriveFile> work;
     for (int i = 0; i < 5; ++i)
-        work.append(driveFile(driveFolder(u"Ảnh chuyến đi %1"_s.arg(i + 1), 4 + i, 3'000'000,
-                                          60 * 1024)));
+        work.append(
+            driveFile(driveFolder(u"Ảnh chuyến đi %1"_s.arg(i + 1), 4 + i, 3'000'000, 256 * 1024)));
     work.append(slowFile(u"Báo cáo quý.pdf"_s));
     work.append(slowFile(u"video-gia-dinh.mp4"_s));
     download(work, localDir.path());
-    // Each folder has its files in flight and the speeds have been measured; speeds are taken
-    // on the test clock, which moves only when told.
+    const auto describe = [&] {
+        std::string out;
+        for (const Transfer &t : model->transfers())
+            out += std::to_string(int(t.state)) + "/" + std::to_string(t.activeWorkers.size()) +
+                   "/" + std::to_string(t.done) + "/" + std::to_string(t.speed) + " ";
+        return out;
+    };
+    const auto moving = [&](const Transfer &t, qsizetype files) {
+        if (t.state != State::Working || t.activeWorkers.size() < files)
+            return false;
+        return std::all_of(t.activeWorkers.begin(), t.activeWorkers.end(),
+                           [](const ActiveWorkerItem &w) { return w.done > 0; });
+    };
     ASSERT_TRUE(waitUntil(
         [&] {
-            clock.advance(100ms);
+            // The folders far enough along for their bars to show.
             for (int i = 0; i < 5; ++i)
-                if (at(i).activeWorkers.size() < 3 || at(i).speed <= 0)
+                if (!moving(at(i), 3) || at(i).done * 100 < at(i).total)
                     return false;
-            return at(5).speed > 0;
+            return moving(at(5), 1);
         },
-        60s))
-        << [&] {
-               std::string out;
-               for (const Transfer &t : model->transfers())
-                   out += std::to_string(int(t.state)) + "/" +
-                          std::to_string(t.activeWorkers.size()) + "/" + std::to_string(t.speed) +
-                          " ";
-               return out;
-           }();
+        30s))
+        << describe();
+    clock.advance(1s);
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            // Every file row too: each shows the speed of its own last report.
+            for (int i = 0; i < 6; ++i)
+                if (at(i).speed <= 0 ||
+                    std::any_of(at(i).activeWorkers.begin(), at(i).activeWorkers.end(),
+                                [](const ActiveWorkerItem &w) { return w.speed <= 0; }))
+                    return false;
+            return true;
+        },
+        30s))
+        << describe();
     EXPECT_EQ(panel.countLabel()->text(), u"6 đang chạy · 1 chờ");
     save(panel, u"queue-panel-six-running.png"_s);
+    panel.view()->scrollToBottom();
+    save(panel, u"queue-panel-six-running-end.png"_s);
     {
         MainWindow window(model.get());
         model->setShowTransfers(true);

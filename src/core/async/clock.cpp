@@ -66,7 +66,14 @@ std::chrono::milliseconds TestClock::realDuration(std::chrono::milliseconds name
 void TestClock::waited(std::chrono::milliseconds named)
 {
     QMutexLocker lock(&testClockMutex);
-    m_now = m_now.addMSecs(named.count());
+    if (!m_held)
+        m_now = m_now.addMSecs(named.count());
+}
+
+void TestClock::setHeld(bool held)
+{
+    QMutexLocker lock(&testClockMutex);
+    m_held = held;
 }
 
 std::chrono::milliseconds TestClock::realInterval(std::chrono::milliseconds named) const

@@ -43,6 +43,9 @@ public:
     std::chrono::milliseconds realInterval(std::chrono::milliseconds named) const override;
 
     void advance(std::chrono::milliseconds by);
+    // While held, waited delays no longer move "now"; only advance() does. For tests that need
+    // "now" to stand still while background waits (saves, retries) keep running.
+    void setHeld(bool held);
     // Every named delay asked for since construction or the last clear, in order.
     QList<std::chrono::milliseconds> requestedDelays() const;
     void clearRequestedDelays();
@@ -50,6 +53,7 @@ public:
 private:
     double m_scale;
     QDateTime m_now;
+    bool m_held = false;
     QList<std::chrono::milliseconds> m_requested;
 };
 

@@ -86,6 +86,9 @@ DriveAPIError DriveClient::apiError(const QByteArray &data, int status)
         message = u"Google đang bận. Tarnwick sẽ thử tải lên lại sau."_s;
     else if (status == 404)
         message = u"File hoặc thư mục không còn tồn tại, hoặc phiên tải lên đã hết hạn."_s;
+    // Google's text for a conflict is English and names an ID the user never saw.
+    else if (status == 409)
+        message = u"Mục này vừa thay đổi hoặc đã có trên Google Drive. Hãy làm mới rồi thử lại."_s;
     else if (status == 403 && rateLimited)
         message = u"Google đang giới hạn lượt truy cập. Hãy thử lại sau."_s;
     else if (status == 403)

@@ -14,6 +14,8 @@
 #include <QPointer>
 #include <QUrl>
 
+#include <algorithm>
+
 namespace Tarnwick {
 
 DriveThumbnailCache::DriveThumbnailCache(HttpEngine *engine, QObject *parent)
@@ -35,7 +37,7 @@ HttpEngine &DriveThumbnailCache::engine() const
 
 qint64 DriveThumbnailCache::cost(const QPixmap &image)
 {
-    return qMax<qint64>(1024, qint64(image.width()) * image.height() * 4);
+    return qMax<qint64>(1024, qint64(image.width()) * image.height() * qMax(image.depth(), 8) / 8);
 }
 
 QPixmap DriveThumbnailCache::image(const QString &link)
@@ -52,15 +54,19 @@ void DriveThumbnailCache::store(const QPixmap &image, const QString &link)
 {
     if (image.isNull())
         return;
-    QPixmap small(side, side);
+    // A picture from Drive may claim any size: what is kept never exceeds maxPixels a side.
+    const int pixels = std::clamp(std::max(image.width(), image.height()), side, maxPixels);
+    QPixmap small(pixels, pixels);
+    small.setDevicePixelRatio(qreal(pixels) / side);
     small.fill(Qt::transparent);
     {
         QPainter painter(&small);
         painter.setRenderHints(QPainter::SmoothPixmapTransform | QPainter::Antialiasing);
+        const QRectF square(0, 0, side, side);
         QPainterPath corners;
-        corners.addRoundedRect(QRectF(small.rect()), cornerRadius, cornerRadius);
+        corners.addRoundedRect(square, cornerRadius, cornerRadius);
         painter.setClipPath(corners);
-        painter.drawPixmap(small.rect(), image);
+        painter.drawPixmap(square, image, QRectF(image.rect()));
     }
     if (const auto old = m_entries.constFind(link); old != m_entries.constEnd()) {
         m_cost -= old->cost;

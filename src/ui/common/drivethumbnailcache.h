@@ -17,9 +17,12 @@ namespace Tarnwick {
 
 class HttpEngine;
 
-// Drive thumbnails of the Drive pane, reduced to 22 × 22 with rounded corners and kept in memory by
-// their link exactly as Drive returned it: at most 150 entries and 10 MiB, each entry costing width
-// × height × 4 bytes (at least 1024). The least recently used entries go first. A link is fetched
+// Drive thumbnails of the Drive pane, kept in memory by their link exactly as Drive returned it.
+// Each picture is kept at the resolution it was decoded at (stretched to a square of 22 to 256
+// pixels a side, corners rounded) with a device pixel ratio that makes it 22 × 22 on screen, so it
+// stays sharp on high-density screens. At most 150 entries and 10 MiB, each entry costing the bytes
+// of its pixels (at least 1024); Drive's usual 220-pixel thumbnails reach the byte limit first. The
+// least recently used entries go first. A link is fetched
 // without a token through the shared engine, once while it is fetching or cached; failures leave
 // the symbol in place and are not reported, and are asked again only after retryAfter, so a row
 // shown again later gets another try while painting never hammers a broken link. Main thread only.
@@ -33,9 +36,11 @@ public:
     explicit DriveThumbnailCache(HttpEngine *engine = nullptr, QObject *parent = nullptr);
     static DriveThumbnailCache &shared();
 
-    // The cached picture of link, marking it recently used; null when not cached.
+    // The cached picture of link (22 × 22 device-independent pixels), marking it recently used;
+    // null when not cached.
     QPixmap image(const QString &link);
-    // Stores a picture (reduced to 22 × 22, corners of radius 3) under link, evicting to stay
+    // Stores a picture (as a square of its own resolution within minPixels..maxPixels, shown at
+    // 22 × 22 with corners of radius 3) under link, evicting the least recently used to stay
     // within the limits.
     void store(const QPixmap &image, const QString &link);
     // Starts fetching link unless it is cached, already fetching, failed less than retryAfter ago,
@@ -49,6 +54,7 @@ public:
     void clear();
 
     static constexpr int side = 22;
+    static constexpr int maxPixels = 256; // a side; larger pictures are reduced to it
     static constexpr qreal cornerRadius = 3;
     static constexpr int countLimit = 150;
     static constexpr qint64 costLimit = 10 * 1024 * 1024;
