@@ -10,6 +10,7 @@
 #include "transfer/savedtransfer.h"
 #include "transfer/transferqueue.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
@@ -233,6 +234,16 @@ TEST_F(Session, AnOlderSnapshotNeverOverwritesANewerFile)
     // A save without a number is the newest of all.
     TransferStore::save({SavedTransfer::from(t, first)});
     EXPECT_FALSE(sessionBytes().contains("NEWER"));
+
+    // The demo runs under its own name: its saves and its discards never reach the user's file.
+    const QString users = TransferStore::fileURL();
+    QCoreApplication::setApplicationName(u"Tarnwick Demo"_s);
+    const QString demos = TransferStore::fileURL();
+    TransferStore::save({});
+    QCoreApplication::setApplicationName(u"Tarnwick"_s);
+    EXPECT_NE(demos, users);
+    EXPECT_TRUE(users.endsWith(u"/Tarnwick/transfers.json"_s)) << users.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(users));
 }
 
 TEST_F(Session, AQuitWritesAWaitingSaveButNeverEmptiesASessionNotYetRestored)

@@ -4,6 +4,7 @@
 #include "drive/jsonreader.h"
 #include "records/errors.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -174,8 +175,10 @@ namespace TransferStore {
 
 QString fileURL()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
-           + u"/Tarnwick/transfers.json"_s;
+    // Under the application's name: the demo ("Tarnwick Demo") keeps its queue apart from the
+    // user's, so its restore prompt can never discard the user's part files.
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + u'/'
+           + QCoreApplication::applicationName() + u"/transfers.json"_s;
 }
 
 QByteArray encode(const QList<SavedTransfer> &transfers)

@@ -43,7 +43,7 @@ struct SavedTransfer
 
 // The session file: a JSON array of SavedTransfer in queue order.
 namespace TransferStore {
-// ~/.local/share/Tarnwick/transfers.json (XDG data home).
+// ~/.local/share/<application name>/transfers.json (XDG data home): Tarnwick, or Tarnwick Demo.
 QString fileURL();
 QByteArray encode(const QList<SavedTransfer> &transfers);
 // Throws DecodingError when the bytes are not an array of saved transfers.
