@@ -246,6 +246,11 @@ TEST(UploadSession, datesBeyondTheWritableYearsAreStoredAsSecondsAndReadBack)
         UploadSession::fromJsonBytes(
             R"({"url":"https://x.test/u","size":1,"modified":"0001-01-01T00:00:00+01:00"})"),
         DecodingError);
+
+    // A URL whose stored form differs from the text it came as still reads back as itself.
+    const UploadSession odd = UploadSession::fromJsonBytes(
+        R"({"url":"ps:o###","size":0,"modified":"2024-05-01T08:30:15.0Z"})");
+    EXPECT_EQ(UploadSession::fromJsonBytes(QJsonDocument(odd.toJson()).toJson()), odd);
 }
 
 TEST(UploadSession, decodingAcceptsReferenceDateSecondsAndRejectsBadValues)

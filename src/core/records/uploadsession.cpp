@@ -51,6 +51,9 @@ UploadSession UploadSession::fromJson(const QJsonObject &object)
     session.url = QUrl(urlText, QUrl::StrictMode);
     if (!session.url.isValid() || session.url.isRelative())
         throw DecodingError::malformed("UploadSession"_L1, u"\"url\" is not an absolute URL"_s);
+    // Held in the form it is stored in ("#" inside a fragment becomes "%23"), so a stored session
+    // reads back equal to itself.
+    session.url = QUrl(session.url.toString(QUrl::FullyEncoded), QUrl::StrictMode);
 
     session.size = reader.requiredInt64("size"_L1);
 
