@@ -95,8 +95,8 @@ TEST_F(Retries, ReadsAndReservationsComeBackFromCutsAndBusyAnswers)
     const QString big = emulator.createFolder(account.email, u"Nhiều"_s, folder);
     QStringList expected;
     for (int i = 0; i < 501; ++i)
-        expected.append(emulator.createFile(account.email, u"f%1"_s.arg(i, 3, 10, QChar(u'0')),
-                                            "x", big));
+        expected.append(
+            emulator.createFile(account.email, u"f%1"_s.arg(i, 3, 10, QChar(u'0')), "x", big));
     clearRequests();
     clock.clearRequestedDelays();
     cut(u"GET"_s, filesPath, u"pageToken="_s);

@@ -8,10 +8,7 @@
 
 #include "transfer/transferqueue.h"
 
-#include <QRegularExpression>
-
 using namespace Qt::StringLiterals;
-using namespace std::chrono_literals;
 using namespace Tarnwick;
 using namespace Tarnwick::Testing;
 using Emulator::FaultRule;
@@ -73,7 +70,7 @@ TEST_F(RunRetries, AFolderUploadWhoseCreatesAndReservationsFailOnceMakesEachFold
     QList<int> rules{
         answer(FaultRule::respond(503), u"GET"_s, u"generateIds"_s),
         cut(u"GET"_s, u"generateIds"_s, 1),
-        cut(u"POST"_s, filesPath),                   // the top folder is made, its answer lost
+        cut(u"POST"_s, filesPath), // the top folder is made, its answer lost
         answer(FaultRule::respond(503), u"POST"_s, filesPath, 3), // refused before it is made
         answer(FaultRule::respondHtml(429), u"POST"_s, filesPath, 5),
     };
