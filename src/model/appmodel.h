@@ -299,13 +299,15 @@ public:
 
     // --- The saved session: unfinished transfers come back at the next start ---
 
-    // Asks for a save of the session file 2 seconds from now (one pending save at most).
+    // Asks for a save of the session file 2 seconds from now (one pending save at most), written
+    // off the main thread.
     void scheduleSessionSave();
     void saveSessionNow();
     // Saves off the main thread; changes made while a save runs go in one more save after it.
     void saveSessionSoon();
-    // Writes a save still waiting for its delay now; the shell calls it at exit. Nothing when
-    // none waits, so quitting before the restore never empties the saved session.
+    // Writes a save still waiting for its delay, or one running off the main thread, now and on
+    // this thread; the shell calls it at exit. Nothing when none waits, so quitting before the
+    // restore never empties the saved session.
     void flushSessionSave();
     // Once at start: the saved transfers come back paused, then continue by themselves or the
     // restore prompt asks.

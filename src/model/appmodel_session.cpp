@@ -36,7 +36,8 @@ QCoro::Task<> AppModel::delayedSessionSave(std::stop_token stop)
     if (!self || stop.stop_requested() || !m_sessionSavePending)
         co_return;
     m_sessionSavePending = false;
-    saveSessionNow();
+    // Encoding and the flushes to disk can take long on a slow disk: not on the main thread.
+    saveSessionSoon();
 }
 
 QList<SavedTransfer> AppModel::sessionSnapshot() const
@@ -83,7 +84,9 @@ QCoro::Task<> AppModel::backgroundSessionSaves()
 
 void AppModel::flushSessionSave()
 {
-    if (!m_sessionSavePending)
+    // A save still running off the main thread may hold an older snapshot, and one it was to
+    // follow with will never start: this save, numbered later, takes the place of both.
+    if (!m_sessionSavePending && !m_backgroundSaveRunning)
         return;
     m_sessionSavePending = false;
     saveSessionNow();

@@ -223,6 +223,15 @@ std::unique_ptr<QProcess> TarnwickProfile::start(const QStringList &arguments) c
     return process;
 }
 
+QString TarnwickProfile::logTail(int lines) const
+{
+    QFile file(m_log);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QStringList all = QString::fromUtf8(file.readAll()).split(u'\n');
+    return all.mid(std::max<qsizetype>(0, all.size() - lines - 1)).join(u'\n');
+}
+
 QString TarnwickProfile::sessionFile() const
 {
     return m_root + u"/data/Tarnwick/transfers.json"_s;

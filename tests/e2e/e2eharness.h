@@ -80,6 +80,8 @@ public:
     std::unique_ptr<QProcess> start(const QStringList &arguments) const;
     QString sessionFile() const;
     const QString &logFile() const { return m_log; }
+    // The last lines tarnwick wrote: the work folder, and its log with it, is gone after the test.
+    QString logTail(int lines = 20) const;
 
 private:
     QString m_root;

@@ -337,7 +337,7 @@ TEST_F(EndToEnd, Kills)
             if (landed)
                 ++summary.landed;
             const int second = first == -1 ? run({}, nullptr, &landed) : first;
-            EXPECT_EQ(second, 0) << qPrintable(label) << ": see " << qPrintable(profile->logFile());
+            EXPECT_EQ(second, 0) << qPrintable(label) << ":\n" << qPrintable(profile->logTail());
             const qint64 ran = trial.elapsed();
             tally(summary, check(driveTarget, localTarget), label);
             std::printf("%s: %s, finished with %d, %lld ms (checked in %lld ms)\n",
@@ -396,7 +396,7 @@ TEST_F(EndToEnd, Faults)
             resets += emulator->fired(id);
         emulator->clearFaults();
         EXPECT_EQ(process->exitStatus(), QProcess::NormalExit);
-        EXPECT_EQ(process->exitCode(), 0) << "see " << qPrintable(profile->logFile());
+        EXPECT_EQ(process->exitCode(), 0) << qPrintable(profile->logTail());
         if (process->state() != QProcess::NotRunning)
             process->kill();
         process->waitForFinished(10'000);

@@ -217,6 +217,26 @@ TEST_F(Session, ReservedIDsAreOnDiskAtOnceAndLaterCheckpointChangesFollowInOrder
     EXPECT_EQ(savedCheckpoint()->finished.size(), 40);
 }
 
+TEST_F(Session, AQuitWhileASaveRunsInTheBackgroundWritesTheLatestQueueAtOnce)
+{
+    Transfer t = Transfer::waiting(u"quit"_s);
+    t.source = local(u"quit"_s);
+    t.parent = u"root"_s;
+    const QUuid id = t.id;
+    model->queue().append(t);
+    model->flushSessionSave();
+    ASSERT_TRUE(sessionBytes().contains("quit"));
+
+    // Two changes: one save starts off the main thread, the second would follow it.
+    model->queue().changeCheckpoint(
+        id, [&](UploadCheckpoint &c) { c.finished.insert(local(u"quit/FIRST"_s)); });
+    model->queue().changeCheckpoint(
+        id, [&](UploadCheckpoint &c) { c.finished.insert(local(u"quit/SECOND"_s)); });
+    model->flushSessionSave();
+    EXPECT_TRUE(sessionBytes().contains("SECOND")) << "written before the flush returned";
+    EXPECT_FALSE(QFileInfo::exists(TransferStore::fileURL() + u".tmp"_s));
+}
+
 TEST_F(Session, AnOlderSnapshotNeverOverwritesANewerFile)
 {
     Transfer t = Transfer::waiting(u"old"_s);

@@ -58,6 +58,41 @@ QCoro::Task<HttpResponse> DriveClient::authorized(HttpRequest request, QList<int
     co_return response;
 }
 
+QCoro::Task<HttpResponse> DriveClient::retrying(HttpRequest request, QList<int> accepted,
+                                                std::stop_token stop) const
+{
+    for (int counter = 0;; ++counter) {
+        std::exception_ptr failure;
+        try {
+            co_return co_await authorized(request, accepted, stop);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        throwIfStopped(stop);
+        if (!m_retrying || counter > lastRetry || !isRetryable(failure))
+            std::rethrow_exception(failure);
+        co_await sleepFor(retryWait(counter), stop);
+    }
+}
+
+std::chrono::milliseconds DriveClient::retryWait(int counter)
+{
+    return std::chrono::seconds(std::min(1 << (counter + 1), 16));
+}
+
+bool DriveClient::isRetryable(const std::exception_ptr &failure)
+{
+    try {
+        std::rethrow_exception(failure);
+    } catch (const DriveAPIError &e) {
+        return e.retryable();
+    } catch (const NetworkError &) {
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
 DriveAPIError DriveClient::apiError(const QByteArray &data, int status)
 {
     // Every level of Google's envelope is optional; a body that is not JSON (an HTML page from a

@@ -73,6 +73,13 @@ public:
     DriveClient(HttpEngine &session, TokenSource token);
     // Tests lower the limits to reach them quickly.
     void setListingLimits(ListingLimits limits) { m_listingLimits = limits; }
+    // With retries on, the requests that may safely be sent twice (reads, ID reservations,
+    // upload-session opens and creates that carry a reserved ID) are sent again after a
+    // transient failure (5xx, 429, rate limits, the network) with the uploads' waits of 2, 4, 8,
+    // 16 and 16 seconds, six attempts in all, and then fail with the last error. Off by default:
+    // a user browsing a folder sees a failure at once and has a retry button; the transfer
+    // engine, which nobody watches request by request, turns it on.
+    void setRetryingTransientFailures(bool on) { m_retrying = on; }
 
     // ---- browsing and item operations
 
@@ -195,6 +202,18 @@ private:
 
     QCoro::Task<HttpResponse> authorized(HttpRequest request, QList<int> accepted,
                                          std::stop_token stop) const;
+    // authorized() for a request that may be sent twice: with retries on, a transient failure is
+    // sent again after the retry wait, checking the stop token, until the attempts run out.
+    QCoro::Task<HttpResponse> retrying(HttpRequest request, QList<int> accepted,
+                                       std::stop_token stop) const;
+    // Retry counter values 0 to 4: at most five waits.
+    static constexpr int lastRetry = 4;
+    // 2, 4, 8, 16, 16 seconds for counter 0 to 4.
+    static std::chrono::milliseconds retryWait(int counter);
+    // Whether sending the same request again later may succeed: Google said so, or the network
+    // failed on the way. Cancellation, the disk and our own checks are never retried.
+    static bool isRetryable(const std::exception_ptr &failure);
+
     // A request to the API endpoint's path with the query fully percent-encoded.
     static HttpRequest apiRequest(QByteArray method, const QString &path, const Query &query);
     // The same with a JSON object as its body.
@@ -232,8 +251,10 @@ private:
     QCoro::Task<DriveFile> sendResumable(QUrl url, QString file, qint64 total, QString mime,
                                          qint64 offset, Progress progress,
                                          std::stop_token stop) const;
-    // The status query of a session: what Google holds, or the item when it is complete.
-    QCoro::Task<HttpResponse> askUploadStatus(QUrl url, qint64 total, std::stop_token stop) const;
+    // The status query of a session: what Google holds, or the item when it is complete; sent
+    // through retrying() when `retry`, otherwise once (a caller with its own recovery loop).
+    QCoro::Task<HttpResponse> askUploadStatus(QUrl url, qint64 total, bool retry,
+                                              std::stop_token stop) const;
     // authorized() with upload progress: alreadySent plus the body bytes sent, at most
     // expectedTotal.
     QCoro::Task<HttpResponse> authorizedUpload(HttpRequest request, QList<int> accepted,
@@ -253,6 +274,7 @@ private:
     HttpEngine *m_session;
     TokenSource m_token;
     ListingLimits m_listingLimits;
+    bool m_retrying = false;
 };
 
 } // namespace Tarnwick

@@ -83,7 +83,7 @@ QCoro::Task<DriveClient::Account> DriveClient::account(std::stop_token stop) con
         apiRequest("GET", u"/drive/v3/about"_s,
                    {{u"fields"_s, u"user(displayName,emailAddress),storageQuota(limit,usage)"_s}});
     const QList<int> accepted = defaultAccepted();
-    const HttpResponse response = co_await authorized(std::move(request), accepted, stop);
+    const HttpResponse response = co_await retrying(std::move(request), accepted, stop);
     co_return Account::fromJsonBytes(response.body);
 }
 
@@ -125,7 +125,7 @@ QCoro::Task<QList<DriveFile>> DriveClient::allPages(QString path, Query fixed, P
             query.append({u"pageToken"_s, *pageToken});
         HttpRequest request = apiRequest("GET", path, query);
         const QList<int> accepted = defaultAccepted();
-        const HttpResponse response = co_await authorized(std::move(request), accepted, stop);
+        const HttpResponse response = co_await retrying(std::move(request), accepted, stop);
         DriveListingPage page = decode(response.body, seen);
         if (page.items.size() > m_listingLimits.items - result.size())
             throw TarnwickError(listingTooLongMessage());
@@ -141,7 +141,7 @@ QCoro::Task<DriveFile> DriveClient::file(QString id, std::stop_token stop) const
     HttpRequest request = apiRequest(
         "GET", filePath(id), {{u"supportsAllDrives"_s, u"true"_s}, {u"fields"_s, itemFields}});
     const QList<int> accepted = defaultAccepted();
-    const HttpResponse response = co_await authorized(std::move(request), accepted, stop);
+    const HttpResponse response = co_await retrying(std::move(request), accepted, stop);
     co_return DriveFile::fromJsonBytes(response.body);
 }
 
@@ -162,7 +162,10 @@ QCoro::Task<DriveFile> DriveClient::createFolder(QString name, QString parent,
     const QList<int> accepted = defaultAccepted();
     std::optional<DriveAPIError> conflict;
     try {
-        const HttpResponse response = co_await authorized(std::move(request), accepted, stop);
+        // Only a create with a reserved ID may be sent twice: a repeat is told the ID is taken.
+        auto sending = id.isEmpty() ? authorized(std::move(request), accepted, stop)
+                                    : retrying(std::move(request), accepted, stop);
+        const HttpResponse response = co_await sending;
         co_return DriveFile::fromJsonBytes(response.body);
     } catch (const DriveAPIError &e) {
         // Taken: an earlier attempt with this ID got through, only its answer never came.
@@ -181,7 +184,7 @@ QCoro::Task<QStringList> DriveClient::generateIds(int count, std::stop_token sto
         "GET", u"/drive/v3/files/generateIds"_s,
         {{u"count"_s, QString::number(count)}, {u"space"_s, u"drive"_s}, {u"fields"_s, u"ids"_s}});
     const QList<int> accepted = defaultAccepted();
-    const HttpResponse response = co_await authorized(std::move(request), accepted, stop);
+    const HttpResponse response = co_await retrying(std::move(request), accepted, stop);
     const JsonReader reader(JsonReader::parseObject(response.body, "GeneratedIds"_L1),
                             "GeneratedIds"_L1);
     const QJsonValue list = reader.requiredValue("ids"_L1);
@@ -211,7 +214,7 @@ QCoro::Task<DriveFile> DriveClient::itemOfTakenID(DriveAPIError conflict, QStrin
     const QList<int> accepted = defaultAccepted();
     HttpResponse response;
     try {
-        response = co_await authorized(std::move(request), accepted, stop);
+        response = co_await retrying(std::move(request), accepted, stop);
     } catch (const DriveAPIError &e) {
         // Only a passing failure is worth another try; otherwise the item is not ours to see.
         if (e.retryable())

@@ -42,11 +42,6 @@ void removeFile(const QString &path)
     ::unlink(QFile::encodeName(path).constData());
 }
 
-std::chrono::milliseconds networkRetryWait(int attempt)
-{
-    return std::chrono::seconds(std::min(1 << attempt, 16));
-}
-
 // Worker thread: where the body of an answer goes.
 std::unique_ptr<HttpSink> partFileSink(const HttpResponse &head, const QString &part,
                                        const QString &stamp, qint64 offset, qint64 expected)
@@ -205,7 +200,7 @@ QCoro::Task<qint64> DriveClient::fillPart(DriveFile file, QString part, QString 
                     removeFile(part);
                     offset = 0;
                 } else if (network && attempt < maxAttempts) {
-                    co_await sleepFor(networkRetryWait(attempt), stop);
+                    co_await sleepFor(retryWait(attempt - 1), stop);
                     // The part file keeps what arrived before the break.
                     offset = PartialDownload::resumableOffset(part, stamp, expected);
                 } else {

@@ -28,32 +28,10 @@ namespace {
 
 constexpr qint64 multipartLimit = 5'242'880;
 constexpr qint64 chunkSize = 8'388'608;
-// Retry counter values 0 to 4: at most five waits.
-constexpr int lastRetry = 4;
 
 QString sizeChangedMessage()
 {
     return u"File đã thay đổi trong lúc tải lên. Hãy thử lại với bản đã lưu xong."_s;
-}
-
-std::chrono::milliseconds retryWait(int counter)
-{
-    return std::chrono::seconds(std::min(1 << (counter + 1), 16));
-}
-
-// Whether sending the same request again later may succeed: Google said so, or the network failed
-// on the way. Cancellation, the disk and our own checks are never retried.
-bool isRetryable(const std::exception_ptr &failure)
-{
-    try {
-        std::rethrow_exception(failure);
-    } catch (const DriveAPIError &e) {
-        return e.retryable();
-    } catch (const NetworkError &) {
-        return true;
-    } catch (...) {
-        return false;
-    }
 }
 
 // Progress that never goes back: a failed request may have counted bytes the server then did not
@@ -249,7 +227,9 @@ QCoro::Task<DriveFile> DriveClient::uploadResumable(QString file, QString parent
     request.headers.emplaceBack("X-Upload-Content-Type", mime.toUtf8());
     request.headers.emplaceBack("X-Upload-Content-Length", QByteArray::number(total));
     request.body = HttpBody::fromBytes(metadataJson(file, parent, id));
-    const HttpResponse opened = co_await authorized(std::move(request), defaultAccepted(), stop);
+    // An open sent twice leaves one unused session behind, never a second item: the item is made
+    // only when its last byte arrives.
+    const HttpResponse opened = co_await retrying(std::move(request), defaultAccepted(), stop);
 
     // The session URL will carry the token: only the configured API endpoint may have it.
     const QUrl location(QString::fromUtf8(opened.header("Location")), QUrl::StrictMode);
@@ -272,7 +252,7 @@ QCoro::Task<std::optional<DriveFile>> DriveClient::continueResumable(UploadSessi
     std::exception_ptr failure;
     bool gone = false;
     try {
-        status = co_await askUploadStatus(session.url, total, stop);
+        status = co_await askUploadStatus(session.url, total, true, stop);
     } catch (const DriveAPIError &e) {
         gone = e.status() == 404 || e.status() == 410;
         failure = std::current_exception();
@@ -348,7 +328,7 @@ QCoro::Task<DriveFile> DriveClient::sendResumable(QUrl url, QString file, qint64
             HttpResponse status;
             std::exception_ptr queryFailure;
             try {
-                status = co_await askUploadStatus(url, total, stop);
+                status = co_await askUploadStatus(url, total, false, stop);
             } catch (...) {
                 queryFailure = std::current_exception();
             }
@@ -375,13 +355,15 @@ QCoro::Task<DriveFile> DriveClient::sendResumable(QUrl url, QString file, qint64
     }
 }
 
-QCoro::Task<HttpResponse> DriveClient::askUploadStatus(QUrl url, qint64 total,
+QCoro::Task<HttpResponse> DriveClient::askUploadStatus(QUrl url, qint64 total, bool retry,
                                                        std::stop_token stop) const
 {
     HttpRequest request;
     request.method = "PUT";
     request.url = std::move(url);
     request.headers.emplaceBack("Content-Range", "bytes */" + QByteArray::number(total));
+    if (retry)
+        co_return co_await retrying(std::move(request), defaultAccepted(), stop);
     co_return co_await authorized(std::move(request), defaultAccepted(), stop);
 }
 

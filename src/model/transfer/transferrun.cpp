@@ -153,6 +153,8 @@ TransferRun::TransferRun(TransferQueue &queue, Transfer transfer, std::stop_toke
     , m_stop(std::move(stop))
     , m_drive(queue.model().drive())
 {
+    // A run of hundreds of requests must not fail on one cut connection or one busy answer.
+    m_drive.setRetryingTransientFailures(true);
 }
 
 TransferRun::~TransferRun() = default;

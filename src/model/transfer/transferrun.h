@@ -21,7 +21,8 @@ class TransferQueue;
 // workers; an upload scans the local item off the main thread, creates the Drive folders (each
 // parent first, siblings side by side, each recorded in the checkpoint), then sends the files
 // with up to six workers.
-// The run holds its own copy of the Drive client, so the client outlives every request it starts.
+// The run holds its own copy of the Drive client, so the client outlives every request it starts;
+// that copy retries transient failures of the requests that may be sent twice.
 // After every wait the run checks its stop token first: a paused, cancelled or destroyed queue is
 // never touched again.
 class TransferRun final
