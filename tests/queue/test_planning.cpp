@@ -5,6 +5,7 @@
 #include "support/testsupport.h"
 
 #include "async/runsync.h"
+#include "records/uploadutilities.h"
 #include "transfer/downloadplan.h"
 #include "transfer/transferqueue.h"
 
@@ -61,6 +62,39 @@ TEST_F(Planning, AnExistingLocalFolderIsContinuedOrANewOneMade)
     download({driveFile(photos)}, localDir.path());
     ASSERT_TRUE(allFinished());
     EXPECT_EQ(localTree(local(u"Photos 2"_s)), driveTree(photos));
+}
+
+// A file is put in place after the worker has gone on to the next: a failure there still counts
+// against that file alone, keeps its part file, and a retry places it.
+TEST_F(Planning, AFileThatCannotBePutInPlaceFailsAloneAndARetryPlacesIt)
+{
+    const QString place = emulator.createFolder(account.email, u"Place"_s);
+    QStringList ids;
+    for (int i = 0; i < 6; ++i)
+        ids.append(emulator.createFile(account.email, u"f%1.bin"_s.arg(i),
+                                       bytes(3000 + i, quint64(i + 20)), place));
+    // A folder where one file should land: its rename cannot replace it.
+    writeFile(local(u"Place/f3.bin/keep.txt"_s), "mine");
+
+    desktop.answerAlert(0); // "Tải tiếp vào thư mục này"
+    download({driveFile(place)}, localDir.path());
+    ASSERT_TRUE(allFinished());
+    EXPECT_EQ(at(0).state, State::Failed);
+    EXPECT_TRUE(at(0).detail.startsWith(u"1/6 file chưa tải được, bấm ↻ để tải nốt. f3.bin: "_s))
+        << at(0).detail.toStdString();
+    for (int i = 0; i < 6; ++i) {
+        if (i != 3)
+            EXPECT_EQ(sha256OfFile(local(u"Place/f%1.bin"_s.arg(i))), emulator.contentSha256(ids[i]));
+    }
+    EXPECT_TRUE(QFileInfo::exists(UploadUtilities::partialURL(local(u"Place/f3.bin"_s))));
+    EXPECT_TRUE(QFileInfo::exists(local(u"Place/f3.bin/keep.txt"_s)));
+
+    QDir(local(u"Place/f3.bin"_s)).removeRecursively();
+    model->resumeTransfer(idAt(0));
+    ASSERT_TRUE(reaches(idAt(0), State::Done));
+    EXPECT_EQ(localTree(local(u"Place"_s)), driveTree(place));
+    // The part file was complete: it was moved into place without fetching again.
+    EXPECT_EQ(mediaRequests(ids[3]).size(), 1);
 }
 
 TEST_F(Planning, GoogleDocumentsOpenInTheBrowserAndStayOutOfFolderWalks)

@@ -165,6 +165,12 @@ public:
     // documents are refused before anything is created. Cancelling keeps the part file.
     QCoro::Task<> download(DriveFile file, QString destination, Progress progress,
                            std::stop_token stop = {}) const;
+    // download() in its two halves, for callers that start the next file while the disk flushes
+    // this one: downloadPart() fills the part file and returns its size; putInPlace() flushes the
+    // complete part file and renames it over the destination, off the main thread.
+    QCoro::Task<qint64> downloadPart(DriveFile file, QString destination, Progress progress,
+                                     std::stop_token stop = {}) const;
+    static QCoro::Task<> putInPlace(QString destination);
 
     // ---- the readers of Google's answers, for tests and fuzzing
 

@@ -117,6 +117,17 @@ void moveIntoPlace(const QString &part, const QString &destination)
 QCoro::Task<> DriveClient::download(DriveFile file, QString destination, Progress progress,
                                     std::stop_token stop) const
 {
+    auto filling = downloadPart(file, destination, progress, stop);
+    const qint64 size = co_await filling;
+    auto moving = putInPlace(destination);
+    co_await moving;
+    if (progress)
+        progress(size, size);
+}
+
+QCoro::Task<qint64> DriveClient::downloadPart(DriveFile file, QString destination,
+                                              Progress progress, std::stop_token stop) const
+{
     if (file.mimeType.value_or(QString()).startsWith("application/vnd.google-apps."_L1))
         throw TarnwickError(
             u"Hãy mở tài liệu Google trong trình duyệt. Tải cả thư mục chưa có ở phiên bản này."_s);
@@ -145,11 +156,15 @@ QCoro::Task<> DriveClient::download(DriveFile file, QString destination, Progres
         co_await flushing;
         std::rethrow_exception(failure);
     }
+    co_return size;
+}
+
+QCoro::Task<> DriveClient::putInPlace(QString destination)
+{
+    const QString part = UploadUtilities::partialURL(destination);
     // Named first: g++ 12 destroys a lambda temporary inside a co_await expression twice.
     auto moving = runInBackground<void>([part, destination] { moveIntoPlace(part, destination); });
     co_await moving;
-    if (progress)
-        progress(size, size);
 }
 
 QCoro::Task<qint64> DriveClient::fillPart(DriveFile file, QString part, QString stamp,

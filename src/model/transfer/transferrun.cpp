@@ -70,7 +70,14 @@ public:
     QCoro::Task<> move(int index, DriveClient::Progress progress, std::stop_token stop) override
     {
         const RemoteItem item = m_items[index];
-        co_await m_drive.download(item.file, item.destination, std::move(progress), stop);
+        co_await m_drive.downloadPart(item.file, item.destination, std::move(progress), stop);
+    }
+
+    // The flush before the rename waits on the disk: the worker fetches the next file meanwhile.
+    bool finishesLater() const override { return true; }
+    QCoro::Task<> finish(int index) override
+    {
+        return DriveClient::putInPlace(m_items[index].destination);
     }
 
 private:

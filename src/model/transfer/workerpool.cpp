@@ -11,6 +11,11 @@ using namespace Qt::StringLiterals;
 
 namespace Tarnwick {
 
+QCoro::Task<> PoolPlan::finish(int)
+{
+    co_return;
+}
+
 WorkerPool::WorkerPool(TransferQueue &queue, QUuid transfer, PoolPlan &plan, bool isUpload,
                        int totalFiles, SpeedTracker &tracker)
     : m_queue(queue)
@@ -47,7 +52,7 @@ QString WorkerPool::summary(const QStringList &failures, int totalFiles, bool is
 
 qint64 WorkerPool::currentTotalDone() const
 {
-    qint64 done = m_completedBytes;
+    qint64 done = m_completedBytes + m_finishingBytes;
     for (qint64 bytes : m_inFlight)
         done += bytes;
     return done;
@@ -66,6 +71,60 @@ void WorkerPool::fileProgress(int worker, qint64 bytes)
 }
 
 QCoro::Task<> WorkerPool::worker(int id, std::stop_token stop)
+{
+    std::exception_ptr ending;
+    try {
+        auto moving = moveFiles(id, stop);
+        co_await moving;
+    } catch (...) {
+        ending = std::current_exception();
+    }
+    // The worker's last file is in place before the worker ends: a cancel that follows removes
+    // part files and must not race its rename.
+    if (const auto last = m_finishing.find(id); last != m_finishing.end()) {
+        QCoro::Task<> finishing = std::move(last->second);
+        m_finishing.erase(last);
+        co_await finishing;
+    }
+    if (ending)
+        std::rethrow_exception(ending);
+}
+
+QCoro::Task<> WorkerPool::finishFile(int index, PoolFile file, std::stop_token stop)
+{
+    std::exception_ptr error;
+    try {
+        auto finishing = m_plan.finish(index);
+        co_await finishing;
+    } catch (...) {
+        error = std::current_exception();
+    }
+    // A stopped run leaves the queue alone: it may be gone.
+    if (stop.stop_requested())
+        co_return;
+    m_finishingBytes -= file.bytes;
+    if (!error) {
+        m_completedBytes += file.bytes;
+        ++m_completedFiles;
+    } else {
+        try {
+            std::rethrow_exception(error);
+        } catch (const Cancelled &) {
+        } catch (const std::exception &e) {
+            m_failures.append(file.name + u": "_s + describe(e));
+        }
+    }
+    const qint64 done = currentTotalDone();
+    const int current = std::min(m_completedFiles, m_totalFiles);
+    const bool finished = !error;
+    m_queue.update(m_transfer, [&](Transfer &t) {
+        t.done = done;
+        if (finished)
+            t.currentFileIndex = current;
+    });
+}
+
+QCoro::Task<> WorkerPool::moveFiles(int id, std::stop_token stop)
 {
     const int count = m_plan.count();
     while (m_nextIndex < count) {
@@ -116,6 +175,20 @@ QCoro::Task<> WorkerPool::worker(int id, std::stop_token stop)
         // A stopped run ends here without touching the queue: it may be gone.
         throwIfStopped(stop);
 
+        if (!error && m_plan.finishesLater()) {
+            m_inFlight.remove(id);
+            m_finishingBytes += file.bytes;
+            m_queue.update(m_transfer, [&](Transfer &t) { t.removeWorker(id); });
+            // One file finishing per worker: the disk sets the pace when it is the slower.
+            if (const auto previous = m_finishing.find(id); previous != m_finishing.end()) {
+                QCoro::Task<> finishing = std::move(previous->second);
+                m_finishing.erase(previous);
+                co_await finishing;
+                throwIfStopped(stop);
+            }
+            m_finishing.emplace(id, finishFile(index, file, stop));
+            continue;
+        }
         if (!error) {
             m_inFlight.remove(id);
             m_completedBytes += file.bytes;

@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QUuid>
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <stop_token>
@@ -39,6 +40,11 @@ public:
     // Moves the file, reporting the bytes of this file done so far.
     virtual QCoro::Task<> move(int index, DriveClient::Progress progress,
                                std::stop_token stop) = 0;
+    // True when a moved file still has a last step that waits on the disk, not the network (a
+    // download's flush and rename): finish() runs it while the worker moves the next file, and
+    // the file counts as done when it ends. It is not cancelled by a stop: it ends quickly.
+    virtual bool finishesLater() const { return false; }
+    virtual QCoro::Task<> finish(int index);
 };
 
 // The workers of one run: up to `workers` files move at once, each worker taking the next file
@@ -66,6 +72,9 @@ public:
 
 private:
     QCoro::Task<> worker(int id, std::stop_token stop);
+    QCoro::Task<> moveFiles(int id, std::stop_token stop);
+    // The last step of a moved file, then its count as done or as failed.
+    QCoro::Task<> finishFile(int index, PoolFile file, std::stop_token stop);
     qint64 currentTotalDone() const;
     void fileProgress(int worker, qint64 bytes);
 
@@ -80,6 +89,9 @@ private:
     int m_completedFiles = 0;
     qint64 m_completedBytes = 0;
     QHash<int, qint64> m_inFlight;
+    // Moved files whose last step runs, one at most per worker, and their bytes.
+    std::map<int, QCoro::Task<>> m_finishing;
+    qint64 m_finishingBytes = 0;
     QStringList m_failures;
     // Progress reports already posted may arrive after a stop, or after the pool is gone.
     std::shared_ptr<int> m_alive = std::make_shared<int>(0);
