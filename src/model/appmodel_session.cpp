@@ -78,6 +78,18 @@ QCoro::Task<> AppModel::backgroundSessionSaves()
         co_await saving;
         if (!self)
             co_return;
+        // Checkpoint changes come as fast as files finish: one save a quarter second carries
+        // them all, where a save per file would keep a core encoding the same queue again. A
+        // finished file whose entry is lost to a crash costs one request on resume: its
+        // reserved ID answers that it exists.
+        if (m_backgroundSaveAgain) {
+            try {
+                co_await sleepFor(250ms, m_lifetime.source.get_token());
+            } catch (const Cancelled &) {
+            }
+            if (!self)
+                co_return;
+        }
     } while (m_backgroundSaveAgain);
     m_backgroundSaveRunning = false;
 }
