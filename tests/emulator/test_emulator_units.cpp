@@ -92,7 +92,8 @@ TEST(SearchQueryTest, RejectsMalformedQueries)
           u"trashed = 'false'"_s, u"trashed > false"_s, u"name < 'b'"_s, u"'x' in name"_s,
           u"modifiedTime > 'yesterday'"_s, u"(name = 'a'"_s, u"name = \"double\""_s,
           u"size > '5'"_s, u"name contains 'a' trashed = false"_s, u"name == 'x'"_s,
-          u"trashed == false"_s}) {
+          u"trashed == false"_s, QString(100'000, u'(') + u"trashed = false"_s,
+          QString(10'000, u' ').replace(u" "_s, u"not "_s) + u"trashed = false"_s}) {
         try {
             SearchQuery::parse(q);
             ADD_FAILURE() << "accepted: " << qPrintable(q);

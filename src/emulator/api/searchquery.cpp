@@ -206,6 +206,18 @@ private:
 
     int parseUnary()
     {
+        // Nesting is bounded: a query of endless "(" or "not" would otherwise overflow the stack,
+        // here and when the query is matched.
+        constexpr int maxDepth = 64;
+        if (++m_depth > maxDepth)
+            invalid();
+        const int node = parseUnaryInner();
+        --m_depth;
+        return node;
+    }
+
+    int parseUnaryInner()
+    {
         if (peekWord(u"not"_s)) {
             take();
             SearchQuery::Node node;
@@ -301,6 +313,7 @@ private:
     SearchQuery &m_query;
     std::vector<Token> m_tokens;
     size_t m_pos = 0;
+    int m_depth = 0;
 };
 
 SearchQuery SearchQuery::parse(const QString &text)
