@@ -1,6 +1,8 @@
 // What the client benchmarks share: a desktop with no one in front of it, the sign-in through the
-// keyring, waiting for the queue, the bystander process and running until a signal.
+// keyring, waiting for the queue and the bystander process.
 #pragma once
+
+#include "benchprocess.h"
 
 #include "appmodel.h"
 #include "async/runsync.h"
@@ -16,52 +18,22 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QProcess>
-#include <QSocketNotifier>
+#include <QTimer>
 
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <sys/resource.h>
-#include <unistd.h>
 
 namespace Tarnwick::Bench {
-
-[[noreturn]] inline void fail(const QString &why)
-{
-    std::fprintf(stderr, "%s: %s\n",
-                 qPrintable(QFileInfo(QCoreApplication::applicationFilePath()).fileName()),
-                 qPrintable(why));
-    std::exit(1);
-}
-
-// Runs the event loop until SIGINT or SIGTERM.
-inline int runUntilSignal()
-{
-    static int signalPipe[2] = {-1, -1};
-    if (::pipe(signalPipe) == 0) {
-        std::signal(SIGINT, [](int) { (void)::write(signalPipe[1], "x", 1); });
-        std::signal(SIGTERM, [](int) { (void)::write(signalPipe[1], "x", 1); });
-    }
-    QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, &notifier,
-                     [] { QCoreApplication::quit(); });
-    return QCoreApplication::exec();
-}
-
-inline double processCpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 // A Desktop with no one in front of it: dialogs are cancelled, notifications are counted.
 class HeadlessDesktop final : public Desktop
 {
 public:
-    QCoro::Task<std::optional<QString>> chooseFolder(FolderRequest) override { co_return std::nullopt; }
+    QCoro::Task<std::optional<QString>> chooseFolder(FolderRequest) override
+    {
+        co_return std::nullopt;
+    }
     QCoro::Task<QStringList> chooseFiles(FilesRequest) override { co_return QStringList(); }
     QCoro::Task<std::optional<QString>> chooseSaveLocation(SaveRequest) override
     {
@@ -100,20 +72,24 @@ inline std::unique_ptr<AppModel> signIn(Desktop &desktop, const QString &base, c
     runSync(keychain.save(tokens.toJsonBytes(), KeychainStore::tokensAccount()));
 
     auto model = std::make_unique<AppModel>(&desktop, keychain);
-    model->auth().setBundledConfigurationPath(QDir(dir).filePath(QStringLiteral("no-bundled.json")));
+    model->auth().setBundledConfigurationPath(
+        QDir(dir).filePath(QStringLiteral("no-bundled.json")));
     runSync(model->initialize(), std::chrono::minutes(1));
     if (!model->connected())
-        fail(QStringLiteral("the model did not sign in: %1").arg(model->error().value_or(QString())));
+        fail(QStringLiteral("the model did not sign in: %1")
+                 .arg(model->error().value_or(QString())));
     runSync(model->navigateLocal(dir));
     return model;
 }
 
-// Runs the event loop until every transfer in the list has finished; fails on any that did not
-// end done.
+// Runs the event loop until every transfer in the list has finished and no run is left; fails on
+// any that did not end done.
 inline void waitForAll(AppModel &model)
 {
     const TransferQueue &queue = model.queue();
     auto finished = [&queue] {
+        if (queue.activeRuns() > 0)
+            return false;
         for (const Transfer &t : queue.transfers()) {
             if (!isFinished(t.state))
                 return false;
@@ -126,6 +102,13 @@ inline void waitForAll(AppModel &model)
             if (finished())
                 loop.quit();
         });
+        // A run ends after its last change was announced.
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+            if (finished())
+                loop.quit();
+        });
+        poll.start(20);
         loop.exec();
     }
     for (const Transfer &t : queue.transfers()) {

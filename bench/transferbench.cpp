@@ -16,21 +16,21 @@
 // progress_calls=… main_cpu_ms=… lateness_p99_ms=… lateness_max_ms=… late_ticks=… busy_late_ticks=…
 // runqueue_wait_ms=…": ticks over 2 ms late, those in which the main thread itself was busy for
 // most of the delay, and how long it waited, runnable, for a CPU.
+#include "benchprocess.h"
+
 #include "async/async.h"
-#include "drive/driveclient.h"
-#include "net/endpoints.h"
 #include "async/runsync.h"
-#include "net/tarnwicknetwork.h"
+#include "drive/driveclient.h"
 #include "driveemulator.h"
 #include "latenessprobe.h"
+#include "net/endpoints.h"
+#include "net/tarnwicknetwork.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QSocketNotifier>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 #include <unistd.h>
 #include <vector>
@@ -42,7 +42,6 @@ using namespace Qt::StringLiterals;
 namespace {
 
 long progressCalls = 0;
-int signalPipe[2] = {-1, -1};
 
 DriveClient makeClient(const QString &base)
 {
@@ -78,19 +77,6 @@ QCoro::Task<> uploadAndKeep(const DriveClient *client, QString file, QString fol
 {
     const DriveFile item = co_await client->upload(file, folder, {}, {}, countProgress);
     ids->append(item.id);
-}
-
-// Runs the event loop until SIGINT or SIGTERM.
-int runUntilSignal()
-{
-    if (::pipe(signalPipe) == 0) {
-        std::signal(SIGINT, [](int) { (void)::write(signalPipe[1], "x", 1); });
-        std::signal(SIGTERM, [](int) { (void)::write(signalPipe[1], "x", 1); });
-    }
-    QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, &notifier,
-                     [] { QCoreApplication::quit(); });
-    return QCoreApplication::exec();
 }
 
 // A process of its own with nothing but the timer: what the machine's load costs any program.

@@ -43,8 +43,8 @@ QString WorkerPool::summary(const QStringList &failures, int totalFiles, bool is
         return failures.first();
     const QString text = isUpload ? u" file chưa tải lên được, bấm ↻ để tải nốt. "_s
                                   : u" file chưa tải được, bấm ↻ để tải nốt. "_s;
-    QString message = QString::number(failures.size()) + u'/' + QString::number(totalFiles) + text
-                      + failures.mid(0, 2).join(u" · "_s);
+    QString message = QString::number(failures.size()) + u'/' + QString::number(totalFiles) + text +
+                      failures.mid(0, 2).join(u" · "_s);
     if (failures.size() >= 3)
         message += u" …"_s;
     return message;
@@ -81,13 +81,20 @@ QCoro::Task<> WorkerPool::worker(int id, std::stop_token stop)
     }
     // The worker's last file is in place before the worker ends: a cancel that follows removes
     // part files and must not race its rename.
-    if (const auto last = m_finishing.find(id); last != m_finishing.end()) {
-        QCoro::Task<> finishing = std::move(last->second);
-        m_finishing.erase(last);
-        co_await finishing;
-    }
+    auto finishing = waitForFinishing(id);
+    co_await finishing;
     if (ending)
         std::rethrow_exception(ending);
+}
+
+QCoro::Task<> WorkerPool::waitForFinishing(int id)
+{
+    const auto pending = m_finishing.find(id);
+    if (pending == m_finishing.end())
+        co_return;
+    QCoro::Task<> finishing = std::move(pending->second);
+    m_finishing.erase(pending);
+    co_await finishing;
 }
 
 QCoro::Task<> WorkerPool::finishFile(int index, PoolFile file, std::stop_token stop)
@@ -153,8 +160,8 @@ QCoro::Task<> WorkerPool::moveFiles(int id, std::stop_token stop)
             t.detail = TransferDetail::fileStarted(file.name, number, totalFiles);
             if (!isUpload)
                 t.currentFileIndex = std::min(totalFiles, number);
-            t.updateWorker(id, number, totalFiles, file.name, file.sourcePath,
-                           file.destinationPath, file.bytes, isUpload);
+            t.updateWorker(id, number, totalFiles, file.name, file.sourcePath, file.destinationPath,
+                           file.bytes, isUpload);
         });
         m_inFlight[id] = 0;
 
@@ -180,12 +187,9 @@ QCoro::Task<> WorkerPool::moveFiles(int id, std::stop_token stop)
             m_finishingBytes += file.bytes;
             m_queue.update(m_transfer, [&](Transfer &t) { t.removeWorker(id); });
             // One file finishing per worker: the disk sets the pace when it is the slower.
-            if (const auto previous = m_finishing.find(id); previous != m_finishing.end()) {
-                QCoro::Task<> finishing = std::move(previous->second);
-                m_finishing.erase(previous);
-                co_await finishing;
-                throwIfStopped(stop);
-            }
+            auto previous = waitForFinishing(id);
+            co_await previous;
+            throwIfStopped(stop);
             m_finishing.emplace(id, finishFile(index, file, stop));
             continue;
         }

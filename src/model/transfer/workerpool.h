@@ -38,8 +38,7 @@ public:
     // thrown here ends the run (it is not a failure of this one file).
     virtual std::optional<QString> skip(int index) = 0;
     // Moves the file, reporting the bytes of this file done so far.
-    virtual QCoro::Task<> move(int index, DriveClient::Progress progress,
-                               std::stop_token stop) = 0;
+    virtual QCoro::Task<> move(int index, DriveClient::Progress progress, std::stop_token stop) = 0;
     // True when a moved file still has a last step that waits on the disk, not the network (a
     // download's flush and rename): finish() runs it while the worker moves the next file, and
     // the file counts as done when it ends. It is not cancelled by a stop: it ends quickly.
@@ -57,8 +56,8 @@ public:
 class WorkerPool final
 {
 public:
-    WorkerPool(TransferQueue &queue, QUuid transfer, PoolPlan &plan, bool isUpload,
-               int totalFiles, SpeedTracker &tracker);
+    WorkerPool(TransferQueue &queue, QUuid transfer, PoolPlan &plan, bool isUpload, int totalFiles,
+               SpeedTracker &tracker);
     WorkerPool(const WorkerPool &) = delete;
     WorkerPool &operator=(const WorkerPool &) = delete;
 
@@ -73,6 +72,8 @@ public:
 private:
     QCoro::Task<> worker(int id, std::stop_token stop);
     QCoro::Task<> moveFiles(int id, std::stop_token stop);
+    // Takes the worker's file still finishing, if any, out of m_finishing and waits for it.
+    QCoro::Task<> waitForFinishing(int id);
     // The last step of a moved file, then its count as done or as failed.
     QCoro::Task<> finishFile(int index, PoolFile file, std::stop_token stop);
     qint64 currentTotalDone() const;

@@ -20,7 +20,7 @@ namespace Tarnwick {
 namespace {
 constexpr int widths[TransferQueueModel::ColumnCount] = {75, 210, 180, 90, 120, 95, 70, 90, 40};
 const char16_t *const titles[TransferQueueModel::ColumnCount] = {
-    u"Thao tác", u"Nguồn", u"Đích", u"Trạng thái", u"Dung lượng", u"Tiến độ",
+    u"Thao tác", u"Nguồn",   u"Đích", u"Trạng thái", u"Dung lượng", u"Tiến độ",
     u"Tốc độ",   u"Còn lại", u""};
 } // namespace
 
@@ -40,15 +40,8 @@ TransferQueueModel::TransferQueueModel(TransferQueue *queue, QObject *parent)
         connect(queue, &TransferQueue::transferInserted, this, &TransferQueueModel::insertRow);
         connect(queue, &TransferQueue::transferRemoved, this, &TransferQueueModel::removeRow);
         connect(queue, &TransferQueue::transferChanged, this, &TransferQueueModel::changeRow);
-        for (const Transfer &t : queue->transfers()) {
-            auto n = std::make_unique<Node>();
-            n->transfer = t;
-            n->shown = visibleWorkers(t);
-            n->row = int(m_nodes.size());
-            m_working += t.state == TransferState::Working ? 1 : 0;
-            m_nodes.push_back(std::move(n));
-        }
     }
+    loadNodes();
     updateTimer();
 }
 
@@ -327,18 +320,23 @@ void TransferQueueModel::resync()
     beginResetModel();
     m_nodes.clear();
     m_working = 0;
-    if (m_queue) {
-        for (const Transfer &t : m_queue->transfers()) {
-            auto n = std::make_unique<Node>();
-            n->transfer = t;
-            n->shown = visibleWorkers(t);
-            n->row = int(m_nodes.size());
-            m_working += t.state == TransferState::Working ? 1 : 0;
-            m_nodes.push_back(std::move(n));
-        }
-    }
+    loadNodes();
     endResetModel();
     updateTimer();
+}
+
+void TransferQueueModel::loadNodes()
+{
+    if (!m_queue)
+        return;
+    for (const Transfer &t : m_queue->transfers()) {
+        auto n = std::make_unique<Node>();
+        n->transfer = t;
+        n->shown = visibleWorkers(t);
+        n->row = int(m_nodes.size());
+        m_working += t.state == TransferState::Working ? 1 : 0;
+        m_nodes.push_back(std::move(n));
+    }
 }
 
 void TransferQueueModel::refreshTimes()

@@ -78,6 +78,8 @@ private:
     void removeRow(int row);
     void changeRow(int row);
     void resync();
+    // One node per transfer of the queue, appended to m_nodes.
+    void loadNodes();
     void renumberFrom(int row);
     void updateTimer();
     Node *node(const QModelIndex &index) const;
