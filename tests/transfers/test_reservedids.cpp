@@ -5,6 +5,7 @@
 
 #include "drive/decodingerror.h"
 #include "records/errors.h"
+#include "support/lostanswer.h"
 #include "support/testsupport.h"
 
 #include <QSet>
@@ -31,10 +32,7 @@ protected:
     // The request takes effect on the server and its answer never reaches the client.
     int loseAnswer(const QString &method, const QString &path, const QString &query = {})
     {
-        FaultRule rule = FaultRule::resetRequestAfter(qint64(1) << 40, method, path);
-        rule.query = query;
-        rule.times = 2; // libcurl sends once more by itself on a kept-alive connection
-        return emulator.addFault(rule);
+        return emulator.addFault(Testing::lostAnswer(method, path, query));
     }
     int answerAfterHandler(int status, const QString &method, const QString &path,
                            const QString &query = {})

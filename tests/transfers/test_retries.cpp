@@ -5,6 +5,7 @@
 
 #include "drive/decodingerror.h"
 #include "records/errors.h"
+#include "support/lostanswer.h"
 #include "support/testsupport.h"
 
 #include <QRegularExpression>
@@ -35,12 +36,7 @@ protected:
     int cut(const QString &method, const QString &path, const QString &query = {}, int times = 1,
             int skip = 0)
     {
-        FaultRule rule = FaultRule::resetRequestAfter(qint64(1) << 40, method, path);
-        rule.query = query;
-        rule.skip = skip;
-        // libcurl sends once more by itself on a kept-alive connection.
-        rule.times = times == 0 ? 0 : 2 * times;
-        return emulator.addFault(rule);
+        return emulator.addFault(Testing::lostAnswer(method, path, query, times, skip));
     }
     int answer(FaultRule rule, const QString &method, const QString &path, int times = 1)
     {

@@ -3,6 +3,7 @@
 // finishes with the whole tree and never makes a folder twice; a request that keeps failing ends
 // the transfer with its message.
 #include "../queue/queuetesting.h"
+#include "support/lostanswer.h"
 #include "support/qtprinters.h"
 #include "support/testsupport.h"
 
@@ -28,12 +29,7 @@ protected:
     }
     int cut(const QString &method, const QString &path, const QString &query, int skip = 0)
     {
-        FaultRule rule = FaultRule::resetRequestAfter(qint64(1) << 40, method, path);
-        rule.query = query;
-        rule.skip = skip;
-        // libcurl sends once more by itself on a kept-alive connection.
-        rule.times = 2;
-        return emulator.addFault(rule);
+        return emulator.addFault(lostAnswer(method, path, query, 1, skip));
     }
     int answer(FaultRule rule, const QString &method, const QString &path, int skip = 0)
     {
