@@ -1,6 +1,8 @@
 // What every benchmark program shares, with or without the model: failing with a line, running
-// until a signal, and its CPU time.
+// until a signal, its CPU time, and the bystander's probe mode.
 #pragma once
+
+#include "latenessprobe.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -44,6 +46,20 @@ inline double processCpuSeconds()
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// A process of its own with nothing but the timer, until a signal (the programs' "probe" mode):
+// what the machine's load costs any program.
+inline int runProbe()
+{
+    const double waitBefore = runqueueWaitMs();
+    LatenessProbe probe;
+    runUntilSignal();
+    std::printf("RESULT lateness_p99_ms=%.2f lateness_max_ms=%.2f late_ticks=%ld "
+                "runqueue_wait_ms=%.1f\n",
+                probe.percentileMs(0.99), probe.maxMs(), probe.lateTicks(),
+                runqueueWaitMs() - waitBefore);
+    return 0;
 }
 
 } // namespace Tarnwick::Bench

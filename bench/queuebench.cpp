@@ -167,18 +167,6 @@ int updates(int count)
     return 0;
 }
 
-int probe()
-{
-    const double waitBefore = runqueueWaitMs();
-    LatenessProbe probe;
-    runUntilSignal();
-    std::printf("RESULT lateness_p99_ms=%.2f lateness_max_ms=%.2f late_ticks=%ld "
-                "runqueue_wait_ms=%.1f\n",
-                probe.percentileMs(0.99), probe.maxMs(), probe.lateTicks(),
-                runqueueWaitMs() - waitBefore);
-    return 0;
-}
-
 int serve(qint64 size, int count)
 {
     Emulator::DriveEmulator emulator;
@@ -214,7 +202,7 @@ int main(int argc, char **argv)
         if (mode == u"serve"_s && args.size() == 4)
             return serve(args[2].toLongLong(), args[3].toInt());
         if (mode == u"probe"_s)
-            return probe();
+            return runProbe();
         if (mode == u"updates"_s && args.size() == 3)
             return updates(args[2].toInt());
         if (mode == u"idle"_s && args.size() == 4)

@@ -79,19 +79,6 @@ QCoro::Task<> uploadAndKeep(const DriveClient *client, QString file, QString fol
     ids->append(item.id);
 }
 
-// A process of its own with nothing but the timer: what the machine's load costs any program.
-int probe()
-{
-    const double waitBefore = runqueueWaitMs();
-    LatenessProbe probe;
-    runUntilSignal();
-    std::printf("RESULT lateness_p99_ms=%.2f lateness_max_ms=%.2f late_ticks=%ld "
-                "runqueue_wait_ms=%.1f\n",
-                probe.percentileMs(0.99), probe.maxMs(), probe.lateTicks(),
-                runqueueWaitMs() - waitBefore);
-    return 0;
-}
-
 int serve()
 {
     Emulator::DriveEmulator emulator;
@@ -120,7 +107,7 @@ int main(int argc, char **argv)
     if (mode == u"serve"_s)
         return serve();
     if (mode == u"probe"_s)
-        return probe();
+        return runProbe();
     const bool idle = mode == u"idle"_s;
     if (!idle && ((mode != u"download"_s && mode != u"upload"_s) || args.size() != 6)) {
         std::fprintf(stderr, "usage: see the head of transferbench.cpp\n");

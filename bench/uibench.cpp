@@ -177,15 +177,6 @@ int runWindow(const QString &base, const QString &dir, int height, const QString
     return 0;
 }
 
-int probe()
-{
-    LatenessProbe probe;
-    runUntilSignal();
-    std::printf("RESULT lateness_p99_ms=%.2f lateness_max_ms=%.2f late_ticks=%ld\n",
-                probe.percentileMs(0.99), probe.maxMs(), probe.lateTicks());
-    return 0;
-}
-
 int serve(int folders, int files, qint64 size, qint64 rate)
 {
     Emulator::DriveEmulator emulator;
@@ -224,7 +215,7 @@ int dispatch(const QStringList &args)
     if (mode == u"serve"_s && args.size() == 6)
         return serve(args[2].toInt(), args[3].toInt(), args[4].toLongLong(), args[5].toLongLong());
     if (mode == u"probe"_s)
-        return probe();
+        return runProbe();
     if (mode == u"run"_s && args.size() >= 6)
         return runWindow(args[2], args[3], args[4].toInt(), args.mid(5));
     std::fprintf(stderr, "usage: see the head of uibench.cpp\n");
