@@ -440,6 +440,105 @@ TEST(HttpEngineTest, severalRequestsRunAtOnce)
     EXPECT_LT(elapsed.elapsed(), 1500); // 6 × 400 ms one after the other would take 2.4 s
 }
 
+TEST(HttpLanes, aLaneRunsItsRequestsOneAtATimeInOrderBesideOtherLanes)
+{
+    server().resetCounters();
+    const auto first = std::make_shared<HttpLane>();
+    const auto second = std::make_shared<HttpLane>();
+    std::vector<QString> ended;
+    auto run = [&]() -> QCoro::Task<> {
+        TaskGroup group;
+        for (int i = 0; i < 6; ++i) {
+            // Sent all at once: 0, 2, 4 on the first lane, 1, 3, 5 on the second.
+            const auto lane = i % 2 ? second : first;
+            group.spawn([&ended, lane, i](std::stop_token token) -> QCoro::Task<> {
+                HttpRequest request = get(u"/hold?ms=150"_s);
+                request.lane = lane;
+                const HttpResponse response = co_await engine().send(std::move(request), token);
+                ended.push_back(QString::number(i) + u':' + QString::number(response.status));
+            });
+        }
+        co_await group.join();
+    };
+    QElapsedTimer elapsed;
+    elapsed.start();
+    runSync(run());
+    EXPECT_EQ(server().maxHeld(), 2);
+    EXPECT_GE(elapsed.elapsed(), 3 * 150 - 20);
+    const std::vector<QString> expected{u"0:200"_s, u"1:200"_s, u"2:200"_s,
+                                        u"3:200"_s, u"4:200"_s, u"5:200"_s};
+    std::vector<QString> sorted = ended;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(sorted, expected);
+    // Within each lane the order of sending holds.
+    const auto position = [&ended](int i) {
+        return std::find(ended.begin(), ended.end(), QString::number(i) + u":200"_s) - ended.begin();
+    };
+    EXPECT_LT(position(0), position(2));
+    EXPECT_LT(position(2), position(4));
+    EXPECT_LT(position(1), position(3));
+    EXPECT_LT(position(3), position(5));
+    EXPECT_EQ(engine().requestsInFlight(), 0);
+}
+
+TEST(HttpLanes, aRequestStoppedWhileWaitingForItsLaneNeverGoesOut)
+{
+    server().resetCounters();
+    const auto lane = std::make_shared<HttpLane>();
+    std::stop_source stopWaiting;
+    bool waitingEnded = false;
+    bool cancelled = false;
+    int afterStatus = 0;
+    QElapsedTimer elapsed;
+    auto run = [&]() -> QCoro::Task<> {
+        TaskGroup group;
+        group.spawn([&](std::stop_token token) -> QCoro::Task<> {
+            HttpRequest request = get(u"/hold?ms=600"_s);
+            request.lane = lane;
+            co_await engine().send(std::move(request), token);
+        });
+        group.spawn([&](std::stop_token) -> QCoro::Task<> {
+            HttpRequest request = get(u"/hold?ms=1"_s);
+            request.lane = lane;
+            try {
+                co_await engine().send(std::move(request), stopWaiting.get_token());
+            } catch (const Cancelled &) {
+                cancelled = true;
+            }
+            waitingEnded = elapsed.elapsed() < 500;
+        });
+        // The lane goes on with the next request after the stopped one.
+        group.spawn([&](std::stop_token token) -> QCoro::Task<> {
+            HttpRequest request = get(u"/hold?ms=1"_s);
+            request.lane = lane;
+            afterStatus = (co_await engine().send(std::move(request), token)).status;
+        });
+        co_await group.join();
+    };
+    elapsed.start();
+    QTimer::singleShot(100ms, QCoreApplication::instance(), [&] { stopWaiting.request_stop(); });
+    runSync(run());
+    EXPECT_TRUE(cancelled);
+    EXPECT_TRUE(waitingEnded) << "a stopped request waited for the one ahead of it";
+    EXPECT_EQ(afterStatus, 200);
+    EXPECT_EQ(server().holds(), 2);
+    EXPECT_EQ(engine().requestsInFlight(), 0);
+
+    // An engine that goes away ends the waiting requests as cancelled too.
+    auto own = std::make_unique<HttpEngine>();
+    const auto ownLane = std::make_shared<HttpLane>();
+    QTimer::singleShot(50ms, QCoreApplication::instance(), [&own] { own.reset(); });
+    auto send = [&](int ms) {
+        HttpRequest request = get(u"/delay?ms=%1"_s.arg(ms));
+        request.lane = ownLane;
+        return own->send(std::move(request));
+    };
+    auto running = send(5000);
+    auto waiting = send(1);
+    EXPECT_THROW(runSync(std::move(running)), Cancelled);
+    EXPECT_THROW(runSync(std::move(waiting)), Cancelled);
+}
+
 TEST(HttpEngineTest, plainHttpGoesOnlyToLoopbackHosts)
 {
     for (const char *url :

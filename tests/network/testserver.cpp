@@ -89,6 +89,7 @@ TestServer::TestServer()
         response.set_content("late", "text/plain");
     });
     server.Get("/hold", [this](const httplib::Request &request, httplib::Response &response) {
+        ++m_holds;
         const int held = ++m_held;
         int seen = m_maxHeld.load();
         while (held > seen && !m_maxHeld.compare_exchange_weak(seen, held)) {
@@ -179,6 +180,7 @@ QUrl TestServer::url(const QString &pathAndQuery) const
 void TestServer::resetCounters()
 {
     m_maxHeld = 0;
+    m_holds = 0;
 }
 
 bool TestServer::pause(int ms) const

@@ -20,7 +20,8 @@ namespace Tarnwick::Testing {
 //   PUT|POST /verify[?from=K]       checks the body against Pattern from K: "<size> ok|bad"
 //   PUT  /slow-reader               reads the body 64 KiB every 50 ms, answers "done"
 //   GET  /delay?ms=M                answers "late" after M ms
-//   GET  /hold?ms=M                 like /delay, counting requests held at once (maxHeld())
+//   GET  /hold?ms=M                 like /delay, counting requests held at once (maxHeld()) and
+//                                   in all (holds())
 //   GET  /stall?bytes=N             sends its head and N bytes, then nothing until stopped
 //   GET  /trickle?pieces=P&ms=M     P pieces of 10 bytes, one every M ms
 //   GET  /status?code=C             answers C with a small body and "X-Test: yes"
@@ -36,6 +37,7 @@ public:
     QUrl url(const QString &pathAndQuery) const;
     int port() const { return m_port; }
     int maxHeld() const { return m_maxHeld.load(); }
+    int holds() const { return m_holds.load(); }
     void resetCounters();
 
 private:
@@ -47,6 +49,7 @@ private:
     std::atomic<bool> m_stopping = false;
     std::atomic<int> m_held = 0;
     std::atomic<int> m_maxHeld = 0;
+    std::atomic<int> m_holds = 0;
 };
 
 } // namespace Tarnwick::Testing

@@ -391,6 +391,52 @@ TEST_F(Queue, AFolderCreateRefusedAmongItsSiblingsFailsTheRunAndARetryMakesEachF
     EXPECT_EQ(driveTree(wide), localTree(root));
 }
 
+TEST_F(Queue, SmallFilesFollowEachOtherOnThreeWorkersAndAPauseLeavesNoRequestBehind)
+{
+    // Every answer held back: a worker's next file waits behind its current one, so requests
+    // arrive three at a time, never four.
+    const QString folder = driveFolder(u"Small"_s, 12, 1000);
+    FaultRule hold = FaultRule::delayBy(200ms, u"GET"_s, u"^/drive/v3/files/[^/]+$"_s);
+    hold.query = u"alt=media"_s;
+    hold.times = 0;
+    emulator.addFault(hold);
+    download({driveFile(folder)}, localDir.path());
+    ASSERT_TRUE(reaches(idAt(0), State::Done));
+    EXPECT_EQ(localTree(local(u"Small"_s)), driveTree(folder));
+    QList<QDateTime> arrivals;
+    for (const QString &id : std::as_const(fileIds)) {
+        const QList<Emulator::RequestRecord> asks = mediaRequests(id);
+        ASSERT_EQ(asks.size(), 1);
+        arrivals.append(asks.first().time);
+    }
+    std::sort(arrivals.begin(), arrivals.end());
+    for (qsizetype i = 0; i + 3 < arrivals.size(); ++i)
+        EXPECT_GE(arrivals[i].msecsTo(arrivals[i + 3]), 100) << "a fourth request at once";
+
+    // A pause while every worker has a file waiting behind the one in flight.
+    fileIds.clear();
+    const QString again = driveFolder(u"Again"_s, 12, 1000);
+    download({driveFile(again)}, localDir.path());
+    const QUuid second = idAt(1);
+    ASSERT_TRUE(waitUntil([&] { return transfer(second)->done >= 3000; }));
+    model->pauseTransfer(second);
+    ASSERT_TRUE(waitUntil([&] { return model->queue().activeRuns() == 0; }));
+    // The answers cut short reach the log when their hold ends. Beside the files in place, only
+    // the three in flight were asked for: none of those waiting behind them went out.
+    QTest::qWait(400);
+    int placed = 0;
+    int asked = 0;
+    for (int i = 1; i <= 12; ++i)
+        placed += QFileInfo(local(u"Again/f%1.bin"_s.arg(i, 2, 10, QChar(u'0')))).isFile();
+    for (const QString &id : std::as_const(fileIds))
+        asked += !mediaRequests(id).isEmpty();
+    EXPECT_LE(asked, placed + 3);
+    EXPECT_LT(placed, 12);
+    model->resumeTransfer(second);
+    ASSERT_TRUE(reaches(second, State::Done));
+    EXPECT_EQ(localTree(local(u"Again"_s)), driveTree(again));
+}
+
 TEST_F(Queue, AFolderTreeDownloadListsSeveralFoldersAtOnceAndKeepsEveryPath)
 {
     const QString top = emulator.createFolder(account.email, u"Deep"_s);

@@ -167,9 +167,11 @@ public:
                            std::stop_token stop = {}) const;
     // download() in its two halves, for callers that start the next file while the disk flushes
     // this one: downloadPart() fills the part file and returns its size; putInPlace() flushes the
-    // complete part file and renames it over the destination, off the main thread.
+    // complete part file and renames it over the destination, off the main thread. The requests
+    // of downloadPart() go out on lane when one is given.
     QCoro::Task<qint64> downloadPart(DriveFile file, QString destination, Progress progress,
-                                     std::stop_token stop = {}) const;
+                                     std::stop_token stop = {},
+                                     std::shared_ptr<HttpLane> lane = {}) const;
     static QCoro::Task<> putInPlace(QString destination);
 
     // ---- the readers of Google's answers, for tests and fuzzing
@@ -270,12 +272,13 @@ private:
     // Downloads (driveclient_download.cpp): the attempts that fill the part file until it holds
     // the whole file; returns its size.
     QCoro::Task<qint64> fillPart(DriveFile file, QString part, QString stamp, Progress progress,
-                                 std::stop_token stop) const;
+                                 std::stop_token stop, std::shared_ptr<HttpLane> lane) const;
     // One GET into the part file from offset; returns the
     // answer whatever its status (the body only when it is not a success).
     QCoro::Task<HttpResponse> downloadAttempt(DriveFile file, QString part, QString stamp,
                                               qint64 offset, bool forceRefresh, Progress progress,
-                                              std::stop_token stop) const;
+                                              std::stop_token stop,
+                                              std::shared_ptr<HttpLane> lane) const;
 
     HttpEngine *m_session;
     TokenSource m_token;

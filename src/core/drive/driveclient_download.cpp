@@ -117,7 +117,7 @@ void moveIntoPlace(const QString &part, const QString &destination)
 QCoro::Task<> DriveClient::download(DriveFile file, QString destination, Progress progress,
                                     std::stop_token stop) const
 {
-    auto filling = downloadPart(file, destination, progress, stop);
+    auto filling = downloadPart(file, destination, progress, stop, {});
     const qint64 size = co_await filling;
     auto moving = putInPlace(destination);
     co_await moving;
@@ -126,7 +126,8 @@ QCoro::Task<> DriveClient::download(DriveFile file, QString destination, Progres
 }
 
 QCoro::Task<qint64> DriveClient::downloadPart(DriveFile file, QString destination,
-                                              Progress progress, std::stop_token stop) const
+                                              Progress progress, std::stop_token stop,
+                                              std::shared_ptr<HttpLane> lane) const
 {
     if (file.mimeType.value_or(QString()).startsWith("application/vnd.google-apps."_L1))
         throw TarnwickError(
@@ -144,7 +145,7 @@ QCoro::Task<qint64> DriveClient::downloadPart(DriveFile file, QString destinatio
     std::exception_ptr failure;
     qint64 size = 0;
     try {
-        auto filling = fillPart(file, part, stamp, progress, stop);
+        auto filling = fillPart(file, part, stamp, progress, stop, std::move(lane));
         size = co_await filling;
     } catch (...) {
         failure = std::current_exception();
@@ -168,7 +169,8 @@ QCoro::Task<> DriveClient::putInPlace(QString destination)
 }
 
 QCoro::Task<qint64> DriveClient::fillPart(DriveFile file, QString part, QString stamp,
-                                          Progress progress, std::stop_token stop) const
+                                          Progress progress, std::stop_token stop,
+                                          std::shared_ptr<HttpLane> lane) const
 {
     const qint64 expected = file.bytes();
     qint64 offset = PartialDownload::resumableOffset(part, stamp, expected);
@@ -183,8 +185,8 @@ QCoro::Task<qint64> DriveClient::fillPart(DriveFile file, QString part, QString 
             HttpResponse response;
             std::exception_ptr failure;
             try {
-                response =
-                    co_await downloadAttempt(file, part, stamp, offset, refreshed, progress, stop);
+                response = co_await downloadAttempt(file, part, stamp, offset, refreshed, progress,
+                                                    stop, lane);
             } catch (...) {
                 failure = std::current_exception();
             }
@@ -240,13 +242,14 @@ QCoro::Task<qint64> DriveClient::fillPart(DriveFile file, QString part, QString 
 
 QCoro::Task<HttpResponse> DriveClient::downloadAttempt(DriveFile file, QString part, QString stamp,
                                                        qint64 offset, bool forceRefresh,
-                                                       Progress progress,
-                                                       std::stop_token stop) const
+                                                       Progress progress, std::stop_token stop,
+                                                       std::shared_ptr<HttpLane> lane) const
 {
     HttpRequest request = apiRequest("GET", filePath(file.id),
                                      {{u"alt"_s, u"media"_s}, {u"supportsAllDrives"_s, u"true"_s}});
     if (offset > 0)
         request.headers.emplaceBack("Range", "bytes=" + QByteArray::number(offset) + '-');
+    request.lane = std::move(lane);
     const qint64 expected = file.bytes();
     if (progress)
         progress(offset, expected);

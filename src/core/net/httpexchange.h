@@ -41,6 +41,7 @@ struct HttpExchange
     bool progressEnd = false;     // ... and one of them reached its total
     bool sendEndPosted = false;
     bool receiveEndPosted = false;
+    bool holdsLane = false; // started on its lane, which waits for it to end
 
     // Both threads.
     std::atomic<bool> cancelRequested = false;

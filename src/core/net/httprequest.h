@@ -13,6 +13,16 @@
 
 namespace Tarnwick {
 
+// Requests sent on one lane go out one at a time, in the order they were sent, each as soon as
+// the one before it ends, on the network thread. A worker that sends its next request while the
+// current one runs so keeps one request in flight and loses no trip through the main thread
+// between the two. Create with std::make_shared and use with one engine: its state belongs to
+// that engine's network thread.
+struct HttpLane
+{
+    bool busy = false;
+};
+
 // One request for HttpEngine::send.
 struct HttpRequest
 {
@@ -44,6 +54,8 @@ struct HttpRequest
     // public (AddressPolicy::isPublic), whatever the host name resolves to; the request then
     // fails with a NetworkError before any byte is sent.
     bool publicAddressesOnly = false;
+    // Empty: the request starts at once.
+    std::shared_ptr<HttpLane> lane;
 };
 
 } // namespace Tarnwick

@@ -8,6 +8,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -317,8 +318,12 @@ void HttpWorker::run()
                 if (exchange->cancelRequested)
                     complete(exchange, CURLE_OK, true);
                 else
-                    start(exchange);
+                    startOrQueue(exchange);
             } else if (exchange->easy && m_active.count(exchange->easy)) {
+                complete(exchange, CURLE_OK, true);
+            } else if (const auto queued = std::find(m_queued.begin(), m_queued.end(), exchange);
+                       queued != m_queued.end()) {
+                m_queued.erase(queued);
                 complete(exchange, CURLE_OK, true);
             }
         }
@@ -331,8 +336,9 @@ void HttpWorker::run()
         curl_multi_poll(m_multi, nullptr, 0, int(std::min<qint64>(1000, untilProgress.count())),
                         nullptr);
     }
-    // Whatever is still in flight ends as cancelled.
-    std::vector<std::shared_ptr<HttpExchange>> left;
+    // Whatever is still in flight ends as cancelled; the queued first, so that no lane starts
+    // its next one.
+    std::vector<std::shared_ptr<HttpExchange>> left = std::exchange(m_queued, {});
     for (auto &[easy, exchange] : m_active)
         left.push_back(exchange);
     for (auto &exchange : left)
@@ -375,10 +381,43 @@ std::chrono::milliseconds HttpWorker::postProgress()
     return milliseconds(1000);
 }
 
+void HttpWorker::startOrQueue(const std::shared_ptr<HttpExchange> &exchange)
+{
+    const std::shared_ptr<HttpLane> &lane = exchange->request.lane;
+    if (lane && lane->busy) {
+        m_queued.push_back(exchange);
+        m_inFlight = int(m_active.size() + m_queued.size());
+        return;
+    }
+    start(exchange);
+}
+
+void HttpWorker::startNextOnLane(HttpLane *lane)
+{
+    for (;;) {
+        const auto next = std::find_if(m_queued.begin(), m_queued.end(), [lane](const auto &x) {
+            return x->request.lane.get() == lane;
+        });
+        if (next == m_queued.end())
+            return;
+        const std::shared_ptr<HttpExchange> exchange = *next;
+        m_queued.erase(next);
+        if (!exchange->cancelRequested) {
+            start(exchange);
+            return;
+        }
+        complete(exchange, CURLE_OK, true);
+    }
+}
+
 void HttpWorker::start(const std::shared_ptr<HttpExchange> &exchange)
 {
     HttpExchange &x = *exchange;
     const HttpRequest &request = x.request;
+    if (request.lane) {
+        request.lane->busy = true;
+        x.holdsLane = true;
+    }
     CURL *easy = curl_easy_init();
     if (!easy) {
         x.easy = nullptr;
@@ -388,7 +427,7 @@ void HttpWorker::start(const std::shared_ptr<HttpExchange> &exchange)
     }
     x.easy = easy;
     m_active.emplace(easy, exchange);
-    m_inFlight = int(m_active.size());
+    m_inFlight = int(m_active.size() + m_queued.size());
     // The map entry owns the exchange for as long as the handle lives.
     void *self = &m_active.find(easy)->second;
 
@@ -523,14 +562,21 @@ void HttpWorker::complete(const std::shared_ptr<HttpExchange> &exchange, int cur
         curl_multi_remove_handle(m_multi, x.easy);
         curl_easy_cleanup(x.easy);
         m_active.erase(x.easy);
-        m_inFlight = int(m_active.size());
         x.easy = nullptr;
     }
     curl_slist_free_all(x.headerList);
     x.headerList = nullptr;
     // A file sink closes here, on the worker, not wherever the last reference happens to go.
     x.sink.reset();
+    m_inFlight = int(m_active.size() + m_queued.size());
+    // Taken before the completion is posted: from then on the exchange is the main thread's.
+    const std::shared_ptr<HttpLane> lane =
+        std::exchange(x.holdsLane, false) ? x.request.lane : nullptr;
     postToMain([exchange] { deliverCompletion(exchange); });
+    if (lane) {
+        lane->busy = false;
+        startNextOnLane(lane.get());
+    }
 }
 
 } // namespace Tarnwick

@@ -38,6 +38,10 @@ private:
     void run();
     void post(Command command, std::shared_ptr<HttpExchange> exchange);
     void start(const std::shared_ptr<HttpExchange> &exchange);
+    // Starts the exchange, or queues it behind the one its lane is running.
+    void startOrQueue(const std::shared_ptr<HttpExchange> &exchange);
+    // The lane of an exchange that ended is free: its next exchange starts.
+    void startNextOnLane(HttpLane *lane);
     void reap();
     // Posts the reports that are due; how long until the next may be.
     std::chrono::milliseconds postProgress();
@@ -52,6 +56,8 @@ private:
     bool m_quit = false;
     bool m_stopped = false;
     std::unordered_map<CURL *, std::shared_ptr<HttpExchange>> m_active;
+    // Exchanges waiting for their lane, in the order they were sent.
+    std::vector<std::shared_ptr<HttpExchange>> m_queued;
     std::atomic<int> m_inFlight = 0;
     std::chrono::steady_clock::time_point m_lastProgressPost;
 };

@@ -12,8 +12,10 @@ double SpeedTracker::update(qint64 bytes, const QDateTime &now)
     const QMutexLocker locker(&m_lock);
     const qint64 nowMsecs = now.toMSecsSinceEpoch();
     m_samples.append({nowMsecs, bytes});
-    m_samples.removeIf(
-        [&](const Sample &s) { return double(nowMsecs - s.msecs) / 1000.0 > m_windowSeconds; });
+    // Oldest first: the ones out of the window are at the front (thousands of small files make
+    // as many samples, so no scan of the whole window).
+    while (double(nowMsecs - m_samples.constFirst().msecs) / 1000.0 > m_windowSeconds)
+        m_samples.removeFirst();
 
     const Sample &first = m_samples.constFirst();
     const Sample &last = m_samples.constLast();

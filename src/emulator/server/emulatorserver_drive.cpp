@@ -8,6 +8,9 @@
 #include <QJsonArray>
 #include <QRegularExpression>
 
+#include <algorithm>
+#include <memory>
+
 using namespace Qt::StringLiterals;
 
 namespace Tarnwick::Emulator {
@@ -232,15 +235,17 @@ void EmulatorServer::download(Exchange &ex, const EmulatorState::Caller &who, co
     auto reader = std::make_shared<BlobReader>(d.content);
     if (!reader->isOpen())
         throw ApiError(500, u"backendError"_s, u"Backend Error"_s);
-    auto buffer = std::make_shared<std::vector<char>>(size_t(1) << 20);
+    // Never zeroed, and no larger than the answer: small files are most of the requests.
+    const size_t bufferSize = size_t(std::min<qint64>(length, 1 << 20));
+    std::shared_ptr<char[]> buffer(new char[bufferSize]);
     res.set_content_provider(
         size_t(length), type,
-        [reader, buffer, first](size_t offset, size_t want, httplib::DataSink &sink) {
-            const qint64 n = reader->read(first + qint64(offset), buffer->data(),
-                                          qint64(qMin(want, buffer->size())));
+        [reader, buffer, bufferSize, first](size_t offset, size_t want, httplib::DataSink &sink) {
+            const qint64 n = reader->read(first + qint64(offset), buffer.get(),
+                                          qint64(std::min(want, bufferSize)));
             if (n <= 0)
                 return false;
-            return sink.write(buffer->data(), size_t(n));
+            return sink.write(buffer.get(), size_t(n));
         });
 }
 

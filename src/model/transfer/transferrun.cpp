@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -59,7 +60,12 @@ public:
     std::optional<QString> skip(int index) override
     {
         const RemoteItem &item = m_items[index];
-        makeFolder(QFileInfo(item.destination).path());
+        // Files come folder by folder: each folder is looked at once.
+        const QString folder = QFileInfo(item.destination).path();
+        if (folder != m_madeFolder) {
+            makeFolder(folder);
+            m_madeFolder = folder;
+        }
         const QFileInfo existing(item.destination);
         const qint64 bytes = item.file.bytes();
         if (bytes >= 1 && existing.isFile() && existing.size() == bytes)
@@ -67,11 +73,19 @@ public:
         return std::nullopt;
     }
 
-    QCoro::Task<> move(int index, DriveClient::Progress progress, std::stop_token stop) override
+    QCoro::Task<> move(int index, int worker, DriveClient::Progress progress,
+                       std::stop_token stop) override
     {
         const RemoteItem item = m_items[index];
-        co_await m_drive.downloadPart(item.file, item.destination, std::move(progress), stop);
+        std::shared_ptr<HttpLane> &lane = m_lanes[worker];
+        if (!lane)
+            lane = std::make_shared<HttpLane>();
+        co_await m_drive.downloadPart(item.file, item.destination, std::move(progress), stop, lane);
     }
+
+    // A small file ends in about a round trip: the next request waits on the worker's lane and
+    // goes out as soon as the current one ends. Behind a large one it would wait too long.
+    bool movesAhead(int index) const override { return m_items[index].file.bytes() <= aheadLimit; }
 
     // The flush before the rename waits on the disk: the worker fetches the next file meanwhile.
     bool finishesLater() const override { return true; }
@@ -84,6 +98,9 @@ private:
     DriveClient m_drive;
     QList<RemoteItem> m_items;
     QString m_displayRoot;
+    std::map<int, std::shared_ptr<HttpLane>> m_lanes;
+    QString m_madeFolder;
+    static constexpr qint64 aheadLimit = 512 << 10;
 };
 
 class UploadPlan final : public PoolPlan
@@ -114,7 +131,7 @@ public:
         return std::nullopt;
     }
 
-    QCoro::Task<> move(int index, DriveClient::Progress progress, std::stop_token stop) override
+    QCoro::Task<> move(int index, int, DriveClient::Progress progress, std::stop_token stop) override
     {
         const UploadItem item = m_items[index];
         const QString path = item.url;

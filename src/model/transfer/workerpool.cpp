@@ -5,6 +5,8 @@
 #include "records/speedtracker.h"
 #include "transferqueue.h"
 
+#include <QScopeGuard>
+
 #include <algorithm>
 
 using namespace Qt::StringLiterals;
@@ -30,6 +32,7 @@ WorkerPool::WorkerPool(TransferQueue &queue, QUuid transfer, PoolPlan &plan, boo
 QCoro::Task<> WorkerPool::run(int workers, std::stop_token stop)
 {
     TaskGroup group(stop);
+    m_workers = workers;
     for (int id = 0; id < workers; ++id)
         group.spawn([this, id](std::stop_token token) { return worker(id, token); });
     co_await group.join();
@@ -58,15 +61,18 @@ qint64 WorkerPool::currentTotalDone() const
     return done;
 }
 
-void WorkerPool::fileProgress(int worker, qint64 bytes)
+void WorkerPool::fileProgress(int worker, int index, qint64 bytes)
 {
-    m_inFlight[worker] = bytes;
+    m_inFlight[index] = bytes;
     const qint64 done = currentTotalDone();
     const double speed = m_tracker.update(done, Clock::current().now());
+    // A file started ahead counts in the total before its row shows.
+    const bool shown = m_current.value(worker, -1) == index;
     m_queue.update(m_transfer, [&](Transfer &t) {
         t.done = done;
         t.speed = speed;
-        t.updateWorkerProgress(worker, bytes, speed);
+        if (shown)
+            t.updateWorkerProgress(worker, bytes, speed);
     });
 }
 
@@ -78,6 +84,13 @@ QCoro::Task<> WorkerPool::worker(int id, std::stop_token stop)
         co_await moving;
     } catch (...) {
         ending = std::current_exception();
+    }
+    // A file still on the move ends before its worker: the run stops when the worker ends.
+    for (auto *tasks : {&m_moving, &m_ahead}) {
+        if (auto left = tasks->extract(id)) {
+            QCoro::Task<WorkerPool::MoveOutcome> moving = std::move(left.mapped());
+            co_await moving;
+        }
     }
     // The worker's last file is in place before the worker ends: a cancel that follows removes
     // part files and must not race its rename.
@@ -131,70 +144,102 @@ QCoro::Task<> WorkerPool::finishFile(int index, PoolFile file, std::stop_token s
     });
 }
 
-QCoro::Task<> WorkerPool::moveFiles(int id, std::stop_token stop)
+std::optional<int> WorkerPool::nextFile(std::stop_token stop)
 {
     const int count = m_plan.count();
     while (m_nextIndex < count) {
         throwIfStopped(stop);
         const int index = m_nextIndex++;
-        const int number = index + 1;
-        const PoolFile file = m_plan.file(index);
-
-        if (const std::optional<QString> skipped = m_plan.skip(index)) {
-            ++m_completedFiles;
-            m_completedBytes += file.bytes;
-            const qint64 done = currentTotalDone();
-            const int current = std::min(m_completedFiles, m_totalFiles);
-            m_queue.update(m_transfer, [&](Transfer &t) {
-                t.done = done;
-                t.currentFileIndex = current;
-                t.detail = *skipped;
-            });
-            continue;
-        }
-
-        const bool isUpload = m_isUpload;
-        const int totalFiles = m_totalFiles;
+        const std::optional<QString> skipped = m_plan.skip(index);
+        if (!skipped)
+            return index;
+        ++m_completedFiles;
+        m_completedBytes += m_plan.file(index).bytes;
+        const qint64 done = currentTotalDone();
+        const int current = std::min(m_completedFiles, m_totalFiles);
         m_queue.update(m_transfer, [&](Transfer &t) {
-            t.currentFileName = file.name;
-            t.detail = TransferDetail::fileStarted(file.name, number, totalFiles);
-            if (!isUpload)
-                t.currentFileIndex = std::min(totalFiles, number);
-            t.updateWorker(id, number, totalFiles, file.name, file.sourcePath, file.destinationPath,
-                           file.bytes, isUpload);
+            t.done = done;
+            t.currentFileIndex = current;
+            t.detail = *skipped;
         });
-        m_inFlight[id] = 0;
+    }
+    return std::nullopt;
+}
 
-        std::exception_ptr error;
-        try {
-            std::weak_ptr<int> alive = m_alive;
-            auto moving = m_plan.move(
-                index,
-                [this, id, alive, stop](qint64 bytes, qint64) {
-                    if (!alive.expired() && !stop.stop_requested())
-                        fileProgress(id, bytes);
-                },
-                stop);
-            co_await moving;
-        } catch (...) {
-            error = std::current_exception();
+void WorkerPool::announce(int id, int index, const PoolFile &file)
+{
+    const int number = index + 1;
+    const bool isUpload = m_isUpload;
+    const int totalFiles = m_totalFiles;
+    m_current[id] = index;
+    const qint64 bytes = m_inFlight.value(index);
+    m_inFlight[index] = bytes;
+    m_queue.update(m_transfer, [&](Transfer &t) {
+        t.currentFileName = file.name;
+        t.detail = TransferDetail::fileStarted(file.name, number, totalFiles);
+        if (!isUpload)
+            t.currentFileIndex = std::min(totalFiles, number);
+        t.updateWorker(id, number, totalFiles, file.name, file.sourcePath, file.destinationPath,
+                       file.bytes, isUpload);
+        if (bytes > 0)
+            t.updateWorkerProgress(id, bytes, t.speed);
+    });
+}
+
+QCoro::Task<WorkerPool::MoveOutcome> WorkerPool::moveFile(int id, int index, std::stop_token stop)
+{
+    try {
+        std::weak_ptr<int> alive = m_alive;
+        auto moving = m_plan.move(
+            index, id,
+            [this, id, index, alive, stop](qint64 bytes, qint64) {
+                if (!alive.expired() && !stop.stop_requested())
+                    fileProgress(id, index, bytes);
+            },
+            stop);
+        co_await moving;
+    } catch (...) {
+        co_return MoveOutcome{std::current_exception()};
+    }
+    co_return MoveOutcome{};
+}
+
+QCoro::Task<> WorkerPool::moveFiles(int id, std::stop_token stop)
+{
+    ++m_busyWorkers;
+    const auto idle = qScopeGuard([this] { --m_busyWorkers; });
+    std::optional<int> index = nextFile(stop);
+    while (index) {
+        const PoolFile file = m_plan.file(*index);
+        announce(id, *index, file);
+        if (!m_moving.contains(id))
+            m_moving.emplace(id, moveFile(id, *index, stop));
+        // Workers yet to start or done with their files take the rest first.
+        std::optional<int> next;
+        if (m_plan.movesAhead(*index) && m_plan.count() - m_nextIndex > m_workers - m_busyWorkers) {
+            next = nextFile(stop);
+            if (next)
+                m_ahead.emplace(id, moveFile(id, *next, stop));
         }
+
+        QCoro::Task<WorkerPool::MoveOutcome> moving = std::move(m_moving.extract(id).mapped());
+        const std::exception_ptr error = (co_await moving).error;
+        if (auto ahead = m_ahead.extract(id))
+            m_moving.insert(std::move(ahead));
         // A stopped run ends here without touching the queue: it may be gone.
         throwIfStopped(stop);
+        m_inFlight.remove(*index);
+        m_current.remove(id);
 
         if (!error && m_plan.finishesLater()) {
-            m_inFlight.remove(id);
             m_finishingBytes += file.bytes;
             m_queue.update(m_transfer, [&](Transfer &t) { t.removeWorker(id); });
             // One file finishing per worker: the disk sets the pace when it is the slower.
             auto previous = waitForFinishing(id);
             co_await previous;
             throwIfStopped(stop);
-            m_finishing.emplace(id, finishFile(index, file, stop));
-            continue;
-        }
-        if (!error) {
-            m_inFlight.remove(id);
+            m_finishing.emplace(id, finishFile(*index, file, stop));
+        } else if (!error) {
             m_completedBytes += file.bytes;
             ++m_completedFiles;
             const qint64 done = currentTotalDone();
@@ -206,20 +251,20 @@ QCoro::Task<> WorkerPool::moveFiles(int id, std::stop_token stop)
                 t.currentFileIndex = current;
                 t.removeWorker(id);
             });
-            continue;
+        } else {
+            try {
+                std::rethrow_exception(error);
+            } catch (const Cancelled &) {
+                throw;
+            } catch (const std::exception &e) {
+                m_failures.append(file.name + u": "_s + describe(e));
+            }
+            m_queue.update(m_transfer, [&](Transfer &t) {
+                t.done = currentTotalDone();
+                t.removeWorker(id);
+            });
         }
-        try {
-            std::rethrow_exception(error);
-        } catch (const Cancelled &) {
-            throw;
-        } catch (const std::exception &e) {
-            m_failures.append(file.name + u": "_s + describe(e));
-        }
-        m_inFlight.remove(id);
-        m_queue.update(m_transfer, [&](Transfer &t) {
-            t.done = currentTotalDone();
-            t.removeWorker(id);
-        });
+        index = next ? next : nextFile(stop);
     }
 }
 

@@ -37,8 +37,18 @@ public:
     // The detail text when the file is already done and is skipped; nothing to move it. An error
     // thrown here ends the run (it is not a failure of this one file).
     virtual std::optional<QString> skip(int index) = 0;
-    // Moves the file, reporting the bytes of this file done so far.
-    virtual QCoro::Task<> move(int index, DriveClient::Progress progress, std::stop_token stop) = 0;
+    // Moves the file for worker `worker`, reporting the bytes of this file done so far.
+    virtual QCoro::Task<> move(int index, int worker, DriveClient::Progress progress,
+                               std::stop_token stop) = 0;
+    // True when a worker may start its next file while the file `index` moves: the plan keeps
+    // the two from using the network at once (a download sends the next request on the
+    // worker's lane, behind the current one), so the next starts the moment the current ends.
+    // A worker only starts ahead when no other worker is free to take the file.
+    virtual bool movesAhead(int index) const
+    {
+        Q_UNUSED(index);
+        return false;
+    }
     // True when a moved file still has a last step that waits on the disk, not the network (a
     // download's flush and rename): finish() runs it while the worker moves the next file, and
     // the file counts as done when it ends. It is not cancelled by a stop: it ends quickly.
@@ -72,12 +82,22 @@ public:
 private:
     QCoro::Task<> worker(int id, std::stop_token stop);
     QCoro::Task<> moveFiles(int id, std::stop_token stop);
+    // The next file to move, counting the ones already done on the way.
+    std::optional<int> nextFile(std::stop_token stop);
+    // The file becomes the worker's current one in the queue panel.
+    void announce(int id, int index, const PoolFile &file);
+    // Moves one file; its error, if any.
+    struct MoveOutcome
+    {
+        std::exception_ptr error;
+    };
+    QCoro::Task<MoveOutcome> moveFile(int id, int index, std::stop_token stop);
     // Takes the worker's file still finishing, if any, out of m_finishing and waits for it.
     QCoro::Task<> waitForFinishing(int id);
     // The last step of a moved file, then its count as done or as failed.
     QCoro::Task<> finishFile(int index, PoolFile file, std::stop_token stop);
     qint64 currentTotalDone() const;
-    void fileProgress(int worker, qint64 bytes);
+    void fileProgress(int worker, int index, qint64 bytes);
 
     TransferQueue &m_queue;
     QUuid m_transfer;
@@ -87,9 +107,16 @@ private:
     SpeedTracker &m_tracker;
 
     int m_nextIndex = 0;
+    int m_workers = 0;
+    int m_busyWorkers = 0;
     int m_completedFiles = 0;
     qint64 m_completedBytes = 0;
+    // Bytes done of each file on the move, by index; each worker's current file.
     QHash<int, qint64> m_inFlight;
+    QHash<int, int> m_current;
+    // Each worker's file on the move, and the one it started ahead.
+    std::map<int, QCoro::Task<MoveOutcome>> m_moving;
+    std::map<int, QCoro::Task<MoveOutcome>> m_ahead;
     // Moved files whose last step runs, one at most per worker, and their bytes.
     std::map<int, QCoro::Task<>> m_finishing;
     qint64 m_finishingBytes = 0;
