@@ -403,7 +403,7 @@ TEST(HttpInactivity, stalledServerEndsTheRequestWithATimeout)
         FAIL() << "a stalled answer never timed out";
     } catch (const NetworkError &e) {
         EXPECT_TRUE(e.timedOut());
-        EXPECT_FALSE(e.description().isEmpty());
+        EXPECT_EQ(e.description(), u"Máy chủ không phản hồi trong thời gian chờ. Hãy thử lại.");
     }
     EXPECT_GE(elapsed.elapsed(), 900);
     EXPECT_LT(elapsed.elapsed(), 5000);
@@ -621,7 +621,10 @@ TEST(HttpErrors, refusedConnectionIsANetworkError)
         FAIL() << "a closed port answered";
     } catch (const NetworkError &e) {
         EXPECT_FALSE(e.timedOut());
-        EXPECT_FALSE(e.description().isEmpty());
+        // The user reads Vietnamese; the library's own words stay for the logs.
+        EXPECT_EQ(e.description(),
+                  u"Không kết nối được tới máy chủ. Hãy kiểm tra kết nối mạng rồi thử lại.");
+        EXPECT_FALSE(e.detail().isEmpty());
         EXPECT_NE(e.code(), 0);
     }
 }

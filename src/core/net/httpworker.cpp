@@ -48,13 +48,53 @@ public:
 private:
     static NetworkError tooLarge()
     {
-        return NetworkError(
-            u"The server's answer is larger than %1 MiB"_s.arg(memoryBodyLimit >> 20),
-            CURLE_FILESIZE_EXCEEDED);
+        return NetworkError(u"Phản hồi của máy chủ lớn hơn %1 MiB."_s.arg(memoryBodyLimit >> 20),
+                            CURLE_FILESIZE_EXCEEDED);
     }
 
     QByteArray m_body;
 };
+
+// What the user reads about a failed transport; the library's own text stays in the detail.
+QString failureText(CURLcode code)
+{
+    switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        return u"Không tìm thấy máy chủ. Hãy kiểm tra kết nối mạng rồi thử lại."_s;
+    case CURLE_COULDNT_CONNECT:
+        return u"Không kết nối được tới máy chủ. Hãy kiểm tra kết nối mạng rồi thử lại."_s;
+    case CURLE_OPERATION_TIMEDOUT:
+        return u"Máy chủ không phản hồi trong thời gian chờ. Hãy thử lại."_s;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_SSL_CRL_BADFILE:
+        return u"Không tạo được kết nối bảo mật tới máy chủ."_s;
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_GOT_NOTHING:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+        return u"Kết nối mạng bị ngắt giữa chừng. Hãy thử lại."_s;
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_BAD_CONTENT_ENCODING:
+        return u"Máy chủ trả lời không hợp lệ."_s;
+    default:
+        return u"Lỗi kết nối mạng. Hãy thử lại."_s;
+    }
+}
+
+NetworkError failure(CURLcode code, const QString &detail)
+{
+    return NetworkError(failureText(code), code, code == CURLE_OPERATION_TIMEDOUT, detail);
+}
 
 void postToMain(std::function<void()> call)
 {
@@ -421,7 +461,7 @@ void HttpWorker::start(const std::shared_ptr<HttpExchange> &exchange)
     CURL *easy = curl_easy_init();
     if (!easy) {
         x.easy = nullptr;
-        x.failure = std::make_exception_ptr(NetworkError(u"Out of memory"_s, CURLE_OUT_OF_MEMORY));
+        x.failure = std::make_exception_ptr(failure(CURLE_OUT_OF_MEMORY, u"Out of memory"_s));
         complete(exchange, CURLE_OUT_OF_MEMORY, false);
         return;
     }
@@ -503,7 +543,7 @@ void HttpWorker::start(const std::shared_ptr<HttpExchange> &exchange)
 
     if (curl_multi_add_handle(m_multi, easy) != CURLM_OK) {
         x.failure = std::make_exception_ptr(
-            NetworkError(u"The request could not be started"_s, CURLE_FAILED_INIT));
+            failure(CURLE_FAILED_INIT, u"The request could not be started"_s));
         complete(exchange, CURLE_FAILED_INIT, false);
     }
 }
@@ -549,11 +589,10 @@ void HttpWorker::complete(const std::shared_ptr<HttpExchange> &exchange, int cur
     } else if (code != CURLE_OK) {
         const QString text = x.errorBuffer[0] ? QString::fromUtf8(x.errorBuffer)
                                               : QString::fromUtf8(curl_easy_strerror(code));
-        x.error =
-            std::make_exception_ptr(NetworkError(text, code, code == CURLE_OPERATION_TIMEDOUT));
+        x.error = std::make_exception_ptr(failure(code, text));
     } else if (!x.headComplete) {
-        x.error = std::make_exception_ptr(NetworkError(
-            u"The server answered without a response head"_s, CURLE_WEIRD_SERVER_REPLY));
+        x.error = std::make_exception_ptr(failure(
+            CURLE_WEIRD_SERVER_REPLY, u"The server answered without a response head"_s));
     } else {
         x.response.body = x.sink->takeBody();
     }

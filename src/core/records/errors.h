@@ -54,16 +54,19 @@ private:
 };
 
 // A request that failed on the way: connection refused or reset, name not resolved, no bytes
-// moving for the request's inactivity limit, a TLS failure. Carries the network library's own
-// text. Every NetworkError is a transport failure that may go away when the request is sent again
-// later; a failure of the local disk during a transfer is a SystemError instead.
+// moving for the request's inactivity limit, a TLS failure. Its description is for the user; the
+// network library's own text is kept as the detail. Every NetworkError is a transport failure that
+// may go away when the request is sent again later; a failure of the local disk during a transfer
+// is a SystemError instead.
 class NetworkError final : public Failure
 {
 public:
-    explicit NetworkError(QString description, int code = 0, bool timedOut = false)
+    explicit NetworkError(QString description, int code = 0, bool timedOut = false,
+                          QString detail = {})
         : m_description(std::move(description))
         , m_code(code)
         , m_timedOut(timedOut)
+        , m_detail(std::move(detail))
     {
     }
     QString description() const override { return m_description; }
@@ -71,11 +74,14 @@ public:
     int code() const { return m_code; }
     // True when the inactivity or connect limit ended the request.
     bool timedOut() const { return m_timedOut; }
+    // The network library's text, for logs.
+    const QString &detail() const { return m_detail; }
 
 private:
     QString m_description;
     int m_code;
     bool m_timedOut;
+    QString m_detail;
 };
 
 // Thrown when an operation was cancelled; never shown to the user.
