@@ -63,6 +63,10 @@ qint64 WorkerPool::currentTotalDone() const
 
 void WorkerPool::fileProgress(int worker, int index, qint64 bytes)
 {
+    // A request starts by reporting where it starts: nothing new for a file that had not begun.
+    const auto known = m_inFlight.constFind(index);
+    if (known != m_inFlight.constEnd() && *known == bytes)
+        return;
     m_inFlight[index] = bytes;
     const qint64 done = currentTotalDone();
     const double speed = m_tracker.update(done, Clock::current().now());
