@@ -31,6 +31,7 @@
 #include "net/httpengine.h"
 #include "async/runsync.h"
 
+#include <QBuffer>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -403,6 +404,27 @@ TEST_F(DriveWindow, SameThumbnailLinkIsFetchedOnceWhileCached)
     clock.advance(DriveThumbnailCache::retryAfter);
     cache.request(emulator.baseUrl() + u"/thumbnails/missing"_s);
     ASSERT_TRUE(waitUntil([&] { return requests(u"GET"_s, u"^/thumbnails/"_s).size() == 3; }));
+}
+
+TEST(DriveThumbnails, PicturesOfAnySizeDecodeSmallAndAnythingElseDecodesToNothing)
+{
+    const auto encoded = [](const QSize &size, const char *format) {
+        QImage image(size, QImage::Format_RGB32);
+        image.fill(Qt::darkCyan);
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, format);
+        return bytes;
+    };
+    EXPECT_EQ(DriveThumbnailCache::decode(encoded({3000, 1500}, "PNG")).size(), QSize(256, 128));
+    EXPECT_EQ(DriveThumbnailCache::decode(encoded({2000, 2000}, "JPG")).size(), QSize(256, 256));
+    EXPECT_EQ(DriveThumbnailCache::decode(encoded({120, 90}, "PNG")).size(), QSize(120, 90));
+    EXPECT_TRUE(DriveThumbnailCache::decode("<html>not a picture</html>").isNull());
+    QByteArray cut = encoded({400, 400}, "PNG");
+    cut.truncate(cut.size() / 3);
+    const QImage partial = DriveThumbnailCache::decode(cut);
+    EXPECT_TRUE(partial.isNull() || partial.width() <= DriveThumbnailCache::maxPixels);
 }
 
 TEST_F(DriveWindow, ThumbnailLinksToThisMachineOrTheLocalNetworkAreNeverFetched)

@@ -7,12 +7,16 @@
 
 #include "async/async.h"
 #include "async/clock.h"
+#include "futureresult.h"
 
+#include <QBuffer>
 #include <QImage>
+#include <QImageReader>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPointer>
 #include <QUrl>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 
@@ -82,6 +86,18 @@ void DriveThumbnailCache::store(const QPixmap &image, const QString &link)
     }
 }
 
+QImage DriveThumbnailCache::decode(const QByteArray &body)
+{
+    QBuffer buffer;
+    buffer.setData(body);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    const QSize size = reader.size();
+    if (size.isValid() && (size.width() > maxPixels || size.height() > maxPixels))
+        reader.setScaledSize(size.scaled(maxPixels, maxPixels, Qt::KeepAspectRatio));
+    return reader.read();
+}
+
 void DriveThumbnailCache::clear()
 {
     m_entries.clear();
@@ -122,8 +138,12 @@ QCoro::Task<> DriveThumbnailCache::fetch(QString link)
         request.publicAddressesOnly = !Endpoints::current().isDriveOrigin(request.url);
         auto sending = engine().send(std::move(request));
         const HttpResponse response = co_await sending;
-        if (response.status >= 200 && response.status < 300)
-            decoded = QImage::fromData(response.body);
+        if (response.status >= 200 && response.status < 300) {
+            // Decoding a picture of any size Drive sends is no work for the window's thread.
+            auto decoding =
+                resultLater(QtConcurrent::run(&DriveThumbnailCache::decode, response.body));
+            decoded = co_await decoding;
+        }
     } catch (...) {
         // A thumbnail that cannot be had leaves the symbol; nothing to tell the user.
     }

@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QImage>
 #include <QPixmap>
 #include <QSet>
 #include <QString>
@@ -60,6 +61,9 @@ public:
     static constexpr qint64 costLimit = 10 * 1024 * 1024;
     static constexpr std::chrono::seconds retryAfter{60};
     static qint64 cost(const QPixmap &image);
+    // Any thread: the picture in an answer's body, reduced while it is decoded so that no side
+    // exceeds maxPixels; null when it is no picture.
+    static QImage decode(const QByteArray &body);
 
 signals:
     // A fetched picture is now cached under link.
