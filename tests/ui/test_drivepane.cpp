@@ -915,6 +915,18 @@ TEST_F(DriveWindow, UpdateBannerOffersTheNotesAndTheDownload)
     EXPECT_TRUE(window.updateBanner()->isHidden());
 }
 
+// A kept thumbnail: 22 × 22 on screen, `pixels` a side, see-through at the corner point and
+// the picture's colour inside.
+void expectRoundedSquare(const QPixmap &kept, int pixels, QPoint corner, QPoint inside,
+                         const QColor &colour)
+{
+    EXPECT_EQ(kept.deviceIndependentSize(), QSizeF(22, 22));
+    const QImage stored = kept.toImage();
+    EXPECT_EQ(stored.size(), QSize(pixels, pixels));
+    EXPECT_LT(stored.pixelColor(corner).alpha(), 64);
+    EXPECT_EQ(stored.pixelColor(inside), colour);
+}
+
 TEST(DriveThumbnailCacheLimits, SmallPicturesAreBoundByCountAndKeepTheirRoundedShape)
 {
     DriveThumbnailCache cache;
@@ -929,12 +941,7 @@ TEST(DriveThumbnailCacheLimits, SmallPicturesAreBoundByCountAndKeepTheirRoundedS
     EXPECT_TRUE(cache.contains(u"0"_s));
     EXPECT_FALSE(cache.contains(u"1"_s));
     // Enlarged to 22 × 22 with rounded corners.
-    const QPixmap kept = cache.image(u"0"_s);
-    EXPECT_EQ(kept.deviceIndependentSize(), QSizeF(22, 22));
-    const QImage stored = kept.toImage();
-    EXPECT_EQ(stored.size(), QSize(22, 22));
-    EXPECT_LT(stored.pixelColor(0, 0).alpha(), 64);
-    EXPECT_EQ(stored.pixelColor(11, 11), QColor(Qt::red));
+    expectRoundedSquare(cache.image(u"0"_s), 22, {0, 0}, {11, 11}, Qt::red);
     EXPECT_EQ(cache.totalCost(), qint64(DriveThumbnailCache::countLimit) * 22 * 22 * 4);
 }
 
@@ -970,12 +977,7 @@ TEST(DriveThumbnailCacheLimits, LargePicturesAreBoundByTheirBytes)
     EXPECT_LE(held, DriveThumbnailCache::costLimit);
 
     // Drawn sharp at 10 pixels per point, rounded at the same 3-point radius.
-    const QPixmap kept = cache.image(u"0"_s);
-    EXPECT_EQ(kept.deviceIndependentSize(), QSizeF(22, 22));
-    const QImage stored = kept.toImage();
-    EXPECT_EQ(stored.size(), QSize(220, 220));
-    EXPECT_LT(stored.pixelColor(2, 2).alpha(), 64);
-    EXPECT_EQ(stored.pixelColor(30, 30), QColor(Qt::blue));
+    expectRoundedSquare(cache.image(u"0"_s), 220, {2, 2}, {30, 30}, Qt::blue);
 
     // A picture that claims a huge size is kept at 256 pixels a side, so one entry can never
     // take the whole budget.

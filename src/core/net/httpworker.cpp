@@ -421,12 +421,17 @@ std::chrono::milliseconds HttpWorker::postProgress()
     return milliseconds(1000);
 }
 
+void HttpWorker::countInFlight()
+{
+    m_inFlight = int(m_active.size() + m_queued.size());
+}
+
 void HttpWorker::startOrQueue(const std::shared_ptr<HttpExchange> &exchange)
 {
     const std::shared_ptr<HttpLane> &lane = exchange->request.lane;
     if (lane && lane->busy) {
         m_queued.push_back(exchange);
-        m_inFlight = int(m_active.size() + m_queued.size());
+        countInFlight();
         return;
     }
     start(exchange);
@@ -467,7 +472,7 @@ void HttpWorker::start(const std::shared_ptr<HttpExchange> &exchange)
     }
     x.easy = easy;
     m_active.emplace(easy, exchange);
-    m_inFlight = int(m_active.size() + m_queued.size());
+    countInFlight();
     // The map entry owns the exchange for as long as the handle lives.
     void *self = &m_active.find(easy)->second;
 
@@ -607,7 +612,7 @@ void HttpWorker::complete(const std::shared_ptr<HttpExchange> &exchange, int cur
     x.headerList = nullptr;
     // A file sink closes here, on the worker, not wherever the last reference happens to go.
     x.sink.reset();
-    m_inFlight = int(m_active.size() + m_queued.size());
+    countInFlight();
     // Taken before the completion is posted: from then on the exchange is the main thread's.
     const std::shared_ptr<HttpLane> lane =
         std::exchange(x.holdsLane, false) ? x.request.lane : nullptr;

@@ -38,6 +38,8 @@ private:
     void run();
     void post(Command command, std::shared_ptr<HttpExchange> exchange);
     void start(const std::shared_ptr<HttpExchange> &exchange);
+    // Running and queued exchanges both count, for inFlight().
+    void countInFlight();
     // Starts the exchange, or queues it behind the one its lane is running.
     void startOrQueue(const std::shared_ptr<HttpExchange> &exchange);
     // The lane of an exchange that ended is free: its next exchange starts.

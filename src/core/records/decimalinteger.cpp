@@ -4,6 +4,40 @@
 
 namespace Tarnwick {
 
+namespace {
+
+int codeOf(QChar c)
+{
+    return c.unicode();
+}
+
+int codeOf(char c)
+{
+    return static_cast<unsigned char>(c);
+}
+
+// The value of one or more ASCII digits and nothing else; missing past limit.
+template<typename Text> std::optional<quint64> digitsValue(Text text, quint64 limit)
+{
+    if (text.isEmpty())
+        return std::nullopt;
+    quint64 magnitude = 0;
+    for (const auto c : text) {
+        const int code = codeOf(c);
+        if (code < '0' || code > '9')
+            return std::nullopt;
+        const quint64 digit = quint64(code - '0');
+        if (magnitude > (limit - digit) / 10)
+            return std::nullopt;
+        magnitude = magnitude * 10 + digit;
+    }
+    return magnitude;
+}
+
+constexpr quint64 largest = quint64(std::numeric_limits<qint64>::max());
+
+} // namespace
+
 std::optional<qint64> parseDecimalInt64(QStringView text)
 {
     bool negative = false;
@@ -11,46 +45,25 @@ std::optional<qint64> parseDecimalInt64(QStringView text)
         negative = text.front() == u'-';
         text = text.mid(1);
     }
-    if (text.isEmpty())
-        return std::nullopt;
     // Accumulate the magnitude unsigned so that the most negative value still fits.
-    const quint64 limit = negative ? quint64(std::numeric_limits<qint64>::max()) + 1
-                                   : quint64(std::numeric_limits<qint64>::max());
-    quint64 magnitude = 0;
-    for (QChar c : text) {
-        if (c < u'0' || c > u'9')
-            return std::nullopt;
-        const quint64 digit = c.unicode() - u'0';
-        if (magnitude > (limit - digit) / 10)
-            return std::nullopt;
-        magnitude = magnitude * 10 + digit;
-    }
+    const std::optional<quint64> magnitude = digitsValue(text, negative ? largest + 1 : largest);
+    if (!magnitude)
+        return std::nullopt;
     if (negative)
-        return magnitude == 0 ? 0 : -qint64(magnitude - 1) - 1;
-    return qint64(magnitude);
+        return *magnitude == 0 ? 0 : -qint64(*magnitude - 1) - 1;
+    return qint64(*magnitude);
 }
 
 std::optional<qint64> parseDigits(QStringView text)
 {
-    if (!text.isEmpty() && (text.front() == u'+' || text.front() == u'-'))
-        return std::nullopt;
-    return parseDecimalInt64(text);
+    const std::optional<quint64> value = digitsValue(text, largest);
+    return value ? std::optional<qint64>(qint64(*value)) : std::nullopt;
 }
 
 std::optional<qint64> parseDigits(QByteArrayView text)
 {
-    if (text.isEmpty())
-        return std::nullopt;
-    qint64 value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        const int digit = c - '0';
-        if (value > (std::numeric_limits<qint64>::max() - digit) / 10)
-            return std::nullopt;
-        value = value * 10 + digit;
-    }
-    return value;
+    const std::optional<quint64> value = digitsValue(text, largest);
+    return value ? std::optional<qint64>(qint64(*value)) : std::nullopt;
 }
 
 } // namespace Tarnwick

@@ -44,11 +44,7 @@ public:
     // the two from using the network at once (a download sends the next request on the
     // worker's lane, behind the current one), so the next starts the moment the current ends.
     // A worker only starts ahead when no other worker is free to take the file.
-    virtual bool movesAhead(int index) const
-    {
-        Q_UNUSED(index);
-        return false;
-    }
+    virtual bool movesAhead(int /*index*/) const { return false; }
     // True when a moved file still has a last step that waits on the disk, not the network (a
     // download's flush and rename): finish() runs it while the worker moves the next file, and
     // the file counts as done when it ends. It is not cancelled by a stop: it ends quickly.

@@ -40,7 +40,7 @@ public:
     // The cached picture of link (22 × 22 device-independent pixels), marking it recently used;
     // null when not cached.
     QPixmap image(const QString &link);
-    // Stores a picture (as a square of its own resolution within minPixels..maxPixels, shown at
+    // Stores a picture (as a square of its own resolution within side..maxPixels, shown at
     // 22 × 22 with corners of radius 3) under link, evicting the least recently used to stay
     // within the limits.
     void store(const QPixmap &image, const QString &link);
