@@ -265,6 +265,30 @@ TEST(HttpBodies, fileRangeGoesOutAndAResumedFileSinkAppendsFromItsEnd)
     EXPECT_EQ(reports.last().receiveTotal, size);
 }
 
+TEST(HttpBodies, fileSinkKeepsTheOrderOfPiecesOfEverySize)
+{
+    // Small pieces are gathered, large ones written at once: a large piece after gathered ones
+    // must not overtake them.
+    QTemporaryDir dir;
+    const QString target = dir.filePath(u"body.bin"_s);
+    const QList<qint64> pieces{10,      100 << 10, 5,         70 << 10, 3 << 20, 1,
+                               64 << 10, 17,       (1 << 20) - 3, 64 << 10, 2};
+    qint64 offset = 0;
+    {
+        HttpFileSink sink(target, HttpFileSink::Mode::Truncate);
+        for (qint64 size : pieces) {
+            const QByteArray piece = Pattern::instance().bytes(offset, size);
+            sink.write(piece.constData(), size);
+            offset += size;
+        }
+        EXPECT_EQ(sink.received(), offset);
+        sink.finish();
+    }
+    QFile file(target);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readAll() == Pattern::instance().bytes(0, offset));
+}
+
 TEST(HttpBodies, largeDownloadGoesToDiskAndLeavesThePageCacheAsItComes)
 {
     QTemporaryDir dir;
@@ -602,6 +626,17 @@ TEST(HttpEngineTest, sendsItsOwnHeadersAndNeverExpectContinue)
     HttpRequest remove = get(u"/echo"_s);
     remove.method = "DELETE";
     EXPECT_TRUE(fetch(std::move(remove)).body.startsWith("method=DELETE\n"));
+
+    // Handles are reused: nothing of the requests before (method, headers, body, no body) carries
+    // over to the next.
+    HttpRequest head = get(u"/pattern?size=10"_s);
+    head.method = "HEAD";
+    EXPECT_TRUE(fetch(std::move(head)).body.isEmpty());
+    const QByteArray plain = fetch(get(u"/echo"_s)).body;
+    EXPECT_TRUE(plain.startsWith("method=GET\n"));
+    for (const char *left : {"X-Custom", "Content-Range", "Content-Type", "Content-Length"})
+        EXPECT_FALSE(plain.contains(left)) << left;
+    EXPECT_EQ(fetch(get(u"/pattern?size=10"_s)).body, Pattern::instance().bytes(0, 10));
 
     HttpRequest smuggling = get(u"/echo"_s);
     smuggling.headers = {{"X-Name", "a\r\nAuthorization: Bearer stolen"}};

@@ -83,8 +83,9 @@ TEST_F(Planning, AFileThatCannotBePutInPlaceFailsAloneAndARetryPlacesIt)
     EXPECT_TRUE(at(0).detail.startsWith(u"1/6 file chưa tải được, bấm ↻ để tải nốt. f3.bin: "_s))
         << at(0).detail.toStdString();
     for (int i = 0; i < 6; ++i) {
-        if (i != 3)
+        if (i != 3) {
             EXPECT_EQ(sha256OfFile(local(u"Place/f%1.bin"_s.arg(i))), emulator.contentSha256(ids[i]));
+        }
     }
     EXPECT_TRUE(QFileInfo::exists(UploadUtilities::partialURL(local(u"Place/f3.bin"_s))));
     EXPECT_TRUE(QFileInfo::exists(local(u"Place/f3.bin/keep.txt"_s)));

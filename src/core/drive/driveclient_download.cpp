@@ -71,13 +71,13 @@ std::unique_ptr<HttpSink> partFileSink(const HttpResponse &head, const QString &
             throw UnusableRange();
     }
     removeFile(part);
-    std::unique_ptr<HttpSink> sink;
+    std::unique_ptr<HttpFileSink> sink;
     try {
         sink = std::make_unique<HttpFileSink>(part, HttpFileSink::Mode::Truncate);
     } catch (const SystemError &) {
         throw TarnwickError(u"Không ghi được file vào thư mục đích."_s);
     }
-    PartialDownload::mark(part, stamp);
+    PartialDownload::mark(sink->descriptor(), stamp);
     return sink;
 }
 

@@ -4,6 +4,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <exception>
@@ -18,7 +19,7 @@ HttpFileSink::HttpFileSink(const QString &path, Mode mode)
     m_fd = ::open(QFile::encodeName(path).constData(), flags, 0644);
     if (m_fd < 0)
         throw SystemError::fromErrno(errno);
-    const off_t end = ::lseek(m_fd, 0, SEEK_END);
+    const off_t end = mode == Mode::Truncate ? 0 : ::lseek(m_fd, 0, SEEK_END);
     if (end < 0) {
         const int err = errno;
         ::close(m_fd);
@@ -38,11 +39,13 @@ void HttpFileSink::write(const char *data, qint64 size)
 {
     if (m_buffered + size > gatherSize)
         flush();
-    if (size >= gatherSize) {
+    if (size >= gatherSize || (m_buffered == 0 && size >= directSize)) {
         writeAll(data, size);
     } else {
-        if (m_buffer.isEmpty())
-            m_buffer = QByteArray(gatherSize, Qt::Uninitialized);
+        // The buffer grows with what is gathered: a small body never costs a whole megabyte.
+        if (m_buffered + size > m_buffer.size())
+            m_buffer.resize(qsizetype(std::min(
+                gatherSize, std::max({qint64(2 * m_buffer.size()), 2 * directSize, qint64(m_buffered) + size}))));
         std::memcpy(m_buffer.data() + m_buffered, data, size_t(size));
         m_buffered += size;
     }

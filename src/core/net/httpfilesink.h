@@ -6,8 +6,8 @@
 
 namespace Tarnwick {
 
-// Streams a response body into a file, gathering the network's small pieces into about 1 MiB
-// before each write(). Written bytes go to disk as they come (write-back is started every
+// Streams a response body into a file, gathering the network's small pieces into up to 1 MiB
+// before each write(); a large piece arriving with nothing gathered is written as it is. Written bytes go to disk as they come (write-back is started every
 // writeBehind bytes) and leave the page cache once on disk, so a large download neither evicts
 // what the desktop has cached nor leaves gigabytes to flush at the end. A write failure (disk
 // full) aborts the request with SystemError carrying the system's text. finish() writes what is
@@ -21,6 +21,7 @@ public:
     };
 
     static constexpr qint64 gatherSize = 1 << 20;
+    static constexpr qint64 directSize = 64 << 10;
     static constexpr qint64 writeBehind = 8 << 20;
 
     // Opens (creating with mode 0644 when missing) the file; throws SystemError.
@@ -35,6 +36,8 @@ public:
 
     // Body bytes accepted so far (some may still be gathered, not yet written).
     qint64 received() const { return m_received; }
+    // The open file, until finish().
+    int descriptor() const { return m_fd; }
 
 private:
     void flush();

@@ -24,6 +24,8 @@ namespace {
 
 constexpr long receiveBufferSize = 1 << 20;
 constexpr long sendBufferSize = 2 << 20;
+// Enough spare handles for every worker of the busiest transfer and then some.
+constexpr size_t spareHandles = 8;
 constexpr int workerNiceOffset = 5;
 // Answers without a sink of their own are API answers, thumbnails and error pages: one larger
 // than this is a broken or hostile server, not something to hold in memory.
@@ -339,6 +341,8 @@ void HttpWorker::stop()
     }
     curl_multi_wakeup(m_multi);
     m_thread.join();
+    for (CURL *easy : std::exchange(m_spare, {}))
+        curl_easy_cleanup(easy);
     curl_multi_cleanup(m_multi);
     m_multi = nullptr;
 }
@@ -463,7 +467,7 @@ void HttpWorker::start(const std::shared_ptr<HttpExchange> &exchange)
         request.lane->busy = true;
         x.holdsLane = true;
     }
-    CURL *easy = curl_easy_init();
+    CURL *easy = takeHandle();
     if (!easy) {
         x.easy = nullptr;
         x.failure = std::make_exception_ptr(failure(CURLE_OUT_OF_MEMORY, u"Out of memory"_s));
@@ -553,6 +557,26 @@ void HttpWorker::start(const std::shared_ptr<HttpExchange> &exchange)
     }
 }
 
+CURL *HttpWorker::takeHandle()
+{
+    if (m_spare.empty())
+        return curl_easy_init();
+    CURL *easy = m_spare.back();
+    m_spare.pop_back();
+    return easy;
+}
+
+void HttpWorker::recycle(CURL *easy)
+{
+    if (m_spare.size() >= spareHandles) {
+        curl_easy_cleanup(easy);
+        return;
+    }
+    // Every option goes back to its default; the buffers and the connection cache stay.
+    curl_easy_reset(easy);
+    m_spare.push_back(easy);
+}
+
 void HttpWorker::reap()
 {
     int left = 0;
@@ -604,8 +628,8 @@ void HttpWorker::complete(const std::shared_ptr<HttpExchange> &exchange, int cur
 
     if (x.easy) {
         curl_multi_remove_handle(m_multi, x.easy);
-        curl_easy_cleanup(x.easy);
         m_active.erase(x.easy);
+        recycle(x.easy);
         x.easy = nullptr;
     }
     curl_slist_free_all(x.headerList);

@@ -50,6 +50,9 @@ private:
     // Finishes the body and the sink, settles the outcome, frees the handle and posts the
     // completion to the main thread.
     void complete(const std::shared_ptr<HttpExchange> &exchange, int curlCode, bool cancelled);
+    // A handle from the spares, or a new one; a used handle back to the spares.
+    CURL *takeHandle();
+    void recycle(CURL *easy);
 
     CURLM *m_multi = nullptr;
     std::thread m_thread;
@@ -60,6 +63,8 @@ private:
     std::unordered_map<CURL *, std::shared_ptr<HttpExchange>> m_active;
     // Exchanges waiting for their lane, in the order they were sent.
     std::vector<std::shared_ptr<HttpExchange>> m_queued;
+    // Reset handles kept for the next requests: a new one allocates its receive buffer afresh.
+    std::vector<CURL *> m_spare;
     std::atomic<int> m_inFlight = 0;
     std::chrono::steady_clock::time_point m_lastProgressPost;
 };

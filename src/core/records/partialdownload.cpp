@@ -27,6 +27,12 @@ void mark(const QString &part, const QString &stamp)
                size_t(value.size()), 0);
 }
 
+void mark(int descriptor, const QString &stamp)
+{
+    const QByteArray value = stamp.toUtf8();
+    ::fsetxattr(descriptor, attributeName, value.constData(), size_t(value.size()), 0);
+}
+
 std::optional<QString> readStamp(const QString &part)
 {
     const QByteArray path = QFile::encodeName(part);

@@ -21,6 +21,7 @@ QString stamp(const DriveFile &file);
 
 // Writes stamp onto the part file; a failure is ignored (the next resume starts over).
 void mark(const QString &part, const QString &stamp);
+void mark(int descriptor, const QString &stamp);
 
 // The stamp on the part file, missing when there is none or it cannot be read.
 std::optional<QString> readStamp(const QString &part);
