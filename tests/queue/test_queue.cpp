@@ -454,10 +454,41 @@ TEST_F(Queue, AFolderTreeDownloadListsSeveralFoldersAtOnceAndKeepsEveryPath)
                             QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex()));
         }
     }
+    // Every listing held back: three go out at once, never four.
+    FaultRule hold = FaultRule::delayBy(150ms, u"GET"_s, u"^/drive/v3/files$"_s);
+    hold.times = 0;
+    const int holdRule = emulator.addFault(hold);
     download({driveFile(top)}, localDir.path());
     ASSERT_TRUE(reaches(idAt(0), State::Done));
     EXPECT_EQ(localTree(local(u"Deep"_s)), expected);
     EXPECT_EQ(at(0).totalFilesCount, 15);
+    QList<QDateTime> arrivals;
+    for (const Emulator::RequestRecord &r : requests(u"GET"_s, u"^/drive/v3/files$"_s))
+        arrivals.append(r.time);
+    ASSERT_EQ(arrivals.size(), 21);
+    std::sort(arrivals.begin(), arrivals.end());
+    for (qsizetype i = 0; i + 3 < arrivals.size(); ++i)
+        EXPECT_GE(arrivals[i].msecsTo(arrivals[i + 3]), 100) << "a fourth listing at once";
+    emulator.removeFault(holdRule);
+
+    // One folder that cannot be listed fails the walk with its own text; the listings beside
+    // it end first, and nothing is downloaded.
+    const QString broken = emulator.createFolder(account.email, u"Broken"_s);
+    QString refused;
+    for (int i = 0; i < 6; ++i) {
+        const QString sub = emulator.createFolder(account.email, u"s%1"_s.arg(i), broken);
+        emulator.createFile(account.email, u"f.bin"_s, bytes(10, quint64(i)), sub);
+        if (i == 2)
+            refused = sub;
+    }
+    FaultRule refuse = FaultRule::respondError(404, u"notFound"_s, u"File not found"_s, u"GET"_s,
+                                               u"^/drive/v3/files$"_s);
+    refuse.query = refused;
+    emulator.addFault(refuse);
+    download({driveFile(broken)}, localDir.path());
+    ASSERT_TRUE(reaches(idAt(1), State::Failed));
+    EXPECT_EQ(at(1).detail, u"File hoặc thư mục không còn tồn tại, hoặc phiên tải lên đã hết hạn."_s);
+    EXPECT_FALSE(QFileInfo::exists(local(u"Broken/s0/f.bin"_s)));
 }
 
 } // namespace

@@ -8,8 +8,8 @@
 #include <QSet>
 
 #include <algorithm>
+#include <deque>
 #include <numeric>
-#include <vector>
 
 using namespace Qt::StringLiterals;
 
@@ -60,48 +60,46 @@ QCoro::Task<QList<RemoteItem>> collectRemoteItems(DriveClient drive, DriveFile f
 {
     if (!file.isFolder())
         co_return QList<RemoteItem>{RemoteItem{file, target}};
+    // Folders are listed in the order they are found, a few at once: the next listing goes out
+    // as soon as the oldest answer is in, and answers are taken in the order they were asked
+    // for, so the plan does not depend on which came first.
     QList<RemoteItem> result;
-    QList<std::pair<DriveFile, QString>> stack{{file, target}};
-    while (!stack.isEmpty()) {
-        // A few folders are listed at once; their children are taken in the order the folders
-        // were taken, so the plan does not depend on which answer came first.
-        QList<std::pair<DriveFile, QString>> batch;
-        while (!stack.isEmpty() && batch.size() < listingsAtOnce)
-            batch.append(stack.takeLast());
-        throwIfStopped(stop);
-        std::vector<QCoro::Task<QList<DriveFile>>> listings;
-        for (const auto &entry : std::as_const(batch))
-            listings.push_back(drive.list(entry.first.id, false, stop));
+    std::deque<std::pair<DriveFile, QString>> waiting{{file, target}};
+    std::deque<std::pair<QString, QCoro::Task<QList<DriveFile>>>> listing;
+    std::exception_ptr failure;
+    while (!listing.empty() || (!waiting.empty() && !failure)) {
+        while (!failure && !waiting.empty() && qsizetype(listing.size()) < listingsAtOnce) {
+            std::pair<DriveFile, QString> next = std::move(waiting.front());
+            waiting.pop_front();
+            listing.emplace_back(std::move(next.second), drive.list(next.first.id, false, stop));
+        }
+        std::pair<QString, QCoro::Task<QList<DriveFile>>> oldest = std::move(listing.front());
+        listing.pop_front();
+        const QString &local = oldest.first;
         // Every listing is awaited before a failure goes on, so none outlives the walk.
-        QList<QList<DriveFile>> answers;
-        std::exception_ptr failure;
-        for (auto &listing : listings) {
-            try {
-                answers.append(co_await listing);
-            } catch (...) {
-                if (!failure)
-                    failure = std::current_exception();
-            }
+        QList<DriveFile> children;
+        try {
+            children = co_await oldest.second;
+        } catch (...) {
+            if (!failure)
+                failure = std::current_exception();
+            continue;
         }
         if (failure)
-            std::rethrow_exception(failure);
-        throwIfStopped(stop);
-        QList<std::pair<DriveFile, QString>> below;
-        for (qsizetype b = 0; b < batch.size(); ++b) {
-            const QList<DriveFile> &children = answers[b];
-            const QString &local = batch[b].second;
-            const QStringList names = localNames(children);
-            for (qsizetype i = 0; i < children.size(); ++i) {
-                const DriveFile &child = children[i];
-                const QString path = local + u'/' + names[i];
-                if (child.isFolder())
-                    below.append({child, path});
-                else if (!child.isGoogleDocument())
-                    result.append(RemoteItem{child, path});
-            }
+            continue;
+        const QStringList names = localNames(children);
+        for (qsizetype i = 0; i < children.size(); ++i) {
+            const DriveFile &child = children[i];
+            const QString path = local + u'/' + names[i];
+            if (child.isFolder())
+                waiting.emplace_back(child, path);
+            else if (!child.isGoogleDocument())
+                result.append(RemoteItem{child, path});
         }
-        stack.append(below);
     }
+    if (failure)
+        std::rethrow_exception(failure);
+    throwIfStopped(stop);
     co_return result;
 }
 
