@@ -42,6 +42,16 @@ void removeFile(const QString &path)
     ::unlink(QFile::encodeName(path).constData());
 }
 
+// Worker thread: makes the folders above a file that is about to be written.
+void makeParentFolders(const QString &path)
+{
+    std::error_code error;
+    std::filesystem::create_directories(
+        QFile::encodeName(QFileInfo(path).absolutePath()).toStdString(), error);
+    if (error)
+        throw SystemError(QString::fromLocal8Bit(error.message()), error.value());
+}
+
 // Worker thread: where the body of an answer goes.
 std::unique_ptr<HttpSink> partFileSink(const HttpResponse &head, const QString &part,
                                        const QString &stamp, qint64 offset, qint64 expected)
@@ -72,10 +82,15 @@ std::unique_ptr<HttpSink> partFileSink(const HttpResponse &head, const QString &
     }
     removeFile(part);
     std::unique_ptr<HttpFileSink> sink;
-    try {
-        sink = std::make_unique<HttpFileSink>(part, HttpFileSink::Mode::Truncate);
-    } catch (const SystemError &) {
-        throw TarnwickError(u"Không ghi được file vào thư mục đích."_s);
+    for (int attempt = 0; !sink; ++attempt) {
+        try {
+            sink = std::make_unique<HttpFileSink>(part, HttpFileSink::Mode::Truncate);
+        } catch (const SystemError &e) {
+            if (e.code() != ENOENT || attempt > 0)
+                throw TarnwickError(u"Không ghi được file vào thư mục đích."_s);
+            // The first file of a folder makes the folder.
+            makeParentFolders(part);
+        }
     }
     PartialDownload::mark(sink->descriptor(), stamp);
     return sink;
@@ -133,12 +148,6 @@ QCoro::Task<qint64> DriveClient::downloadPart(DriveFile file, QString destinatio
         throw TarnwickError(
             u"Hãy mở tài liệu Google trong trình duyệt. Tải cả thư mục chưa có ở phiên bản này."_s);
     checkItemID(file.id);
-
-    std::error_code folderError;
-    std::filesystem::create_directories(
-        QFile::encodeName(QFileInfo(destination).absolutePath()).toStdString(), folderError);
-    if (folderError)
-        throw SystemError(QString::fromLocal8Bit(folderError.message()), folderError.value());
 
     const QString part = UploadUtilities::partialURL(destination);
     const QString stamp = PartialDownload::stamp(file);
