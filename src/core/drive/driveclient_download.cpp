@@ -173,7 +173,7 @@ QCoro::Task<> DriveClient::putInPlace(QString destination)
 {
     const QString part = UploadUtilities::partialURL(destination);
     // Named first: g++ 12 destroys a lambda temporary inside a co_await expression twice.
-    auto moving = runInBackground<void>([part, destination] { moveIntoPlace(part, destination); });
+    auto moving = runBatched<void>([part, destination] { moveIntoPlace(part, destination); });
     co_await moving;
 }
 

@@ -13,6 +13,10 @@ using namespace Qt::StringLiterals;
 
 namespace Tarnwick {
 
+namespace {
+constexpr std::size_t finishingPerWorker = 8;
+} // namespace
+
 QCoro::Task<> PoolPlan::finish(int)
 {
     co_return;
@@ -98,20 +102,22 @@ QCoro::Task<> WorkerPool::worker(int id, std::stop_token stop)
     }
     // The worker's last file is in place before the worker ends: a cancel that follows removes
     // part files and must not race its rename.
-    auto finishing = waitForFinishing(id);
+    auto finishing = waitForFinishing(id, 0);
     co_await finishing;
     if (ending)
         std::rethrow_exception(ending);
 }
 
-QCoro::Task<> WorkerPool::waitForFinishing(int id)
+QCoro::Task<> WorkerPool::waitForFinishing(int id, std::size_t keep)
 {
-    const auto pending = m_finishing.find(id);
-    if (pending == m_finishing.end())
-        co_return;
-    QCoro::Task<> finishing = std::move(pending->second);
-    m_finishing.erase(pending);
-    co_await finishing;
+    for (;;) {
+        const auto pending = m_finishing.find(id);
+        if (pending == m_finishing.end() || pending->second.size() <= keep)
+            co_return;
+        QCoro::Task<> finishing = std::move(pending->second.front());
+        pending->second.pop_front();
+        co_await finishing;
+    }
 }
 
 QCoro::Task<> WorkerPool::finishFile(int index, PoolFile file, std::stop_token stop)
@@ -238,11 +244,12 @@ QCoro::Task<> WorkerPool::moveFiles(int id, std::stop_token stop)
         if (!error && m_plan.finishesLater()) {
             m_finishingBytes += file.bytes;
             m_queue.update(m_transfer, [&](Transfer &t) { t.removeWorker(id); });
-            // One file finishing per worker: the disk sets the pace when it is the slower.
-            auto previous = waitForFinishing(id);
-            co_await previous;
+            // A few files finishing per worker, as the last steps run in batches; the disk sets
+            // the pace when it is the slower.
+            auto room = waitForFinishing(id, finishingPerWorker - 1);
+            co_await room;
             throwIfStopped(stop);
-            m_finishing.emplace(id, finishFile(*index, file, stop));
+            m_finishing[id].push_back(finishFile(*index, file, stop));
         } else if (!error) {
             m_completedBytes += file.bytes;
             ++m_completedFiles;

@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QUuid>
 
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -88,8 +89,8 @@ private:
         std::exception_ptr error;
     };
     QCoro::Task<MoveOutcome> moveFile(int id, int index, std::stop_token stop);
-    // Takes the worker's file still finishing, if any, out of m_finishing and waits for it.
-    QCoro::Task<> waitForFinishing(int id);
+    // Waits for the worker's oldest files still finishing until no more than `keep` are left.
+    QCoro::Task<> waitForFinishing(int id, std::size_t keep);
     // The last step of a moved file, then its count as done or as failed.
     QCoro::Task<> finishFile(int index, PoolFile file, std::stop_token stop);
     qint64 currentTotalDone() const;
@@ -113,8 +114,8 @@ private:
     // Each worker's file on the move, and the one it started ahead.
     std::map<int, QCoro::Task<MoveOutcome>> m_moving;
     std::map<int, QCoro::Task<MoveOutcome>> m_ahead;
-    // Moved files whose last step runs, one at most per worker, and their bytes.
-    std::map<int, QCoro::Task<>> m_finishing;
+    // Moved files whose last step runs, a few at most per worker, oldest first, and their bytes.
+    std::map<int, std::deque<QCoro::Task<>>> m_finishing;
     qint64 m_finishingBytes = 0;
     QStringList m_failures;
     // Progress reports already posted may arrive after a stop, or after the pool is gone.
