@@ -1,14 +1,21 @@
 #include "async/async.h"
+#include "async/backgroundcall.h"
 #include "async/clock.h"
 #include "async/runsync.h"
 #include "async/taskgroup.h"
+#include "records/errors.h"
 
 #include <QElapsedTimer>
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <mutex>
+#include <thread>
+#include <vector>
+
 using namespace Tarnwick;
 using namespace std::chrono_literals;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -253,4 +260,50 @@ TEST(RunSync, rethrowsAndTimesOutInsteadOfHanging)
     EXPECT_THROW(runSync(slow(&lateFinish), 10ms), RunSyncTimeout);
     pump(150ms); // the abandoned task ends later without touching runSync's frame
     EXPECT_TRUE(lateFinish);
+}
+
+TEST(Background, batchedJobsRunInOrderOffTheMainThreadAndHandBackValuesAndErrors)
+{
+    const std::thread::id mainThread = std::this_thread::get_id();
+    std::vector<int> order;
+    std::mutex orderLock;
+    const auto job = [&](int n) {
+        return [&, n] {
+            EXPECT_NE(std::this_thread::get_id(), mainThread);
+            std::lock_guard lock(orderLock);
+            order.push_back(n);
+            if (n % 50 == 7)
+                throw TarnwickError(QString::number(n));
+            return n * 2;
+        };
+    };
+    // Many queued at once share batches; each coroutine gets its own value or error back.
+    const auto all = [&]() -> QCoro::Task<std::vector<QString>> {
+        std::vector<QCoro::Task<int>> tasks;
+        for (int n = 0; n < 300; ++n)
+            tasks.push_back(runBatched<int>(job(n)));
+        std::vector<QString> outcomes;
+        for (auto &task : tasks) {
+            try {
+                outcomes.push_back(QString::number(co_await task));
+            } catch (const TarnwickError &e) {
+                outcomes.push_back(u"error "_s + e.description());
+            }
+            EXPECT_EQ(std::this_thread::get_id(), mainThread);
+        }
+        co_return outcomes;
+    };
+    const std::vector<QString> outcomes = runSync(all());
+    ASSERT_EQ(outcomes.size(), 300u);
+    for (int n = 0; n < 300; ++n) {
+        EXPECT_EQ(order[size_t(n)], n);
+        EXPECT_EQ(outcomes[size_t(n)],
+                  n % 50 == 7 ? u"error "_s + QString::number(n) : QString::number(n * 2));
+    }
+
+    // A job queued long after the thread went idle still wakes it.
+    for (int round = 0; round < 3; ++round) {
+        pump(5ms);
+        EXPECT_EQ(runSync(runBatched<int>([round] { return round; }), 5s), round);
+    }
 }
