@@ -35,12 +35,13 @@ public:
         m_thread.detach();
     }
 
-    void queue(std::function<void()> job, std::coroutine_handle<> resume)
+    void queue(std::function<void()> first, std::function<void()> job,
+               std::coroutine_handle<> resume)
     {
         bool wake = false;
         {
             std::lock_guard lock(m_mutex);
-            m_jobs.push_back({std::move(job), resume});
+            m_jobs.push_back({std::move(first), std::move(job), resume});
             wake = std::exchange(m_idle, false);
         }
         if (wake)
@@ -50,6 +51,7 @@ public:
 private:
     struct Job
     {
+        std::function<void()> first;
         std::function<void()> work;
         std::coroutine_handle<> resume;
     };
@@ -67,6 +69,10 @@ private:
             while (!m_jobs.empty()) {
                 std::vector<Job> batch = std::exchange(m_jobs, {});
                 lock.unlock();
+                for (Job &job : batch) {
+                    if (job.first)
+                        job.first();
+                }
                 std::vector<std::coroutine_handle<>> resumes;
                 resumes.reserve(batch.size());
                 for (Job &job : batch) {
@@ -96,11 +102,12 @@ private:
 
 } // namespace
 
-void startBatched(std::function<void()> job, std::coroutine_handle<> resume)
+void startBatched(std::function<void()> first, std::function<void()> job,
+                  std::coroutine_handle<> resume)
 {
     // Never destroyed, like the pool: a job may still be ending when the process exits.
     static BatchThread *thread = new BatchThread;
-    thread->queue(std::move(job), resume);
+    thread->queue(std::move(first), std::move(job), resume);
 }
 
 } // namespace Tarnwick::Detail

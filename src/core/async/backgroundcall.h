@@ -17,11 +17,14 @@ namespace Detail {
 // Runs job on one of the threads kept for short disk work.
 void startInBackground(std::function<void()> job);
 // Runs job, which must not throw, on the thread for short disk jobs that come by the thousand,
-// then resumes the coroutine on the main thread together with the rest of its batch.
-void startBatched(std::function<void()> job, std::coroutine_handle<> resume);
+// then resumes the coroutine on the main thread together with the rest of its batch. `first`
+// (may be empty, must not throw) runs before the first job of the batch does.
+void startBatched(std::function<void()> first, std::function<void()> job,
+                  std::coroutine_handle<> resume);
 
 template<typename T> struct BackgroundState
 {
+    std::function<void()> first;
     std::function<T()> work;
     std::optional<std::conditional_t<std::is_void_v<T>, bool, T>> value;
     std::exception_ptr error;
@@ -51,7 +54,8 @@ template<typename T, bool batched> struct BackgroundAwaiter
     void await_suspend(std::coroutine_handle<> handle)
     {
         if constexpr (batched) {
-            startBatched([state = *state] { runWork(*state); }, handle);
+            startBatched(std::move((*state)->first), [state = *state] { runWork(*state); },
+                         handle);
         } else {
             startInBackground([state = *state, handle] {
                 runWork(*state);
@@ -62,9 +66,11 @@ template<typename T, bool batched> struct BackgroundAwaiter
     void await_resume() const noexcept {}
 };
 
-template<typename T, bool batched> QCoro::Task<T> runOffMain(std::function<T()> work)
+template<typename T, bool batched>
+QCoro::Task<T> runOffMain(std::function<T()> work, std::function<void()> first = {})
 {
     auto state = std::make_shared<BackgroundState<T>>();
+    state->first = std::move(first);
     state->work = std::move(work);
     co_await BackgroundAwaiter<T, batched>{&state};
     if (state->error)
@@ -88,9 +94,12 @@ template<typename T> QCoro::Task<T> runInBackground(std::function<T()> work)
 // tree's small downloads). One thread runs them in order, in batches: a job queued while it works,
 // or in the short pause after each batch, joins the next batch instead of waking it, and a batch
 // resumes its coroutines with one event. A job may wait that pause (half a millisecond) to start.
-template<typename T> QCoro::Task<T> runBatched(std::function<T()> work)
+// `first`, which must not throw, runs for every job of a batch before the first job's work: a
+// download sets its file on its way to the disk there, so the disk takes the whole batch at once.
+template<typename T>
+QCoro::Task<T> runBatched(std::function<T()> work, std::function<void()> first = {})
 {
-    return Detail::runOffMain<T, true>(std::move(work));
+    return Detail::runOffMain<T, true>(std::move(work), std::move(first));
 }
 
 } // namespace Tarnwick

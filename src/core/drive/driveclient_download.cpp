@@ -108,11 +108,24 @@ void flushPart(const QString &part)
     ::close(fd);
 }
 
-// Background thread: makes the complete part file durable and puts it in place in one step.
-void moveIntoPlace(const QString &part, const QString &destination)
+// Background thread: opens the complete part file and starts writing it to disk without waiting.
+// Started for every file of a batch before the first flush, the writes of the batch go to the
+// disk together and a journalling file system commits them in one go.
+int startWriting(const QString &part)
+{
+    const int fd = ::open(QFile::encodeName(part).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd >= 0)
+        ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+    return fd;
+}
+
+// Background thread: makes the complete part file durable and puts it in place in one step. `fd`
+// is the part file from startWriting(); the file is opened here when that failed.
+void moveIntoPlace(const QString &part, const QString &destination, int fd)
 {
     const QByteArray from = QFile::encodeName(part);
-    const int fd = ::open(from.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        fd = ::open(from.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0)
         throw SystemError::fromErrno(errno);
     // Without the flush a crash soon after the rename could leave a destination with holes.
@@ -173,7 +186,9 @@ QCoro::Task<> DriveClient::putInPlace(QString destination)
 {
     const QString part = UploadUtilities::partialURL(destination);
     // Named first: g++ 12 destroys a lambda temporary inside a co_await expression twice.
-    auto moving = runBatched<void>([part, destination] { moveIntoPlace(part, destination); });
+    auto fd = std::make_shared<int>(-1);
+    auto moving = runBatched<void>([part, destination, fd] { moveIntoPlace(part, destination, *fd); },
+                                   [part, fd] { *fd = startWriting(part); });
     co_await moving;
 }
 

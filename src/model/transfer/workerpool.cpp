@@ -14,7 +14,11 @@ using namespace Qt::StringLiterals;
 namespace Tarnwick {
 
 namespace {
-constexpr std::size_t finishingPerWorker = 8;
+// Files a worker may leave finishing while it moves the next ones: enough for the last steps to
+// run in large batches (a journalling file system commits a batch's flushes together), few
+// enough bytes that the disk still sets the pace.
+constexpr std::size_t finishingFiles = 32;
+constexpr qint64 finishingBytes = 64 << 20;
 } // namespace
 
 QCoro::Task<> PoolPlan::finish(int)
@@ -102,19 +106,24 @@ QCoro::Task<> WorkerPool::worker(int id, std::stop_token stop)
     }
     // The worker's last file is in place before the worker ends: a cancel that follows removes
     // part files and must not race its rename.
-    auto finishing = waitForFinishing(id, 0);
+    auto finishing = waitForFinishing(id, 0, 0);
     co_await finishing;
     if (ending)
         std::rethrow_exception(ending);
 }
 
-QCoro::Task<> WorkerPool::waitForFinishing(int id, std::size_t keep)
+QCoro::Task<> WorkerPool::waitForFinishing(int id, std::size_t files, qint64 bytes)
 {
     for (;;) {
         const auto pending = m_finishing.find(id);
-        if (pending == m_finishing.end() || pending->second.size() <= keep)
+        if (pending == m_finishing.end() || pending->second.empty())
             co_return;
-        QCoro::Task<> finishing = std::move(pending->second.front());
+        qint64 left = 0;
+        for (const Finishing &f : pending->second)
+            left += f.bytes;
+        if (pending->second.size() <= files && left <= bytes)
+            co_return;
+        QCoro::Task<> finishing = std::move(pending->second.front().task);
         pending->second.pop_front();
         co_await finishing;
     }
@@ -244,12 +253,11 @@ QCoro::Task<> WorkerPool::moveFiles(int id, std::stop_token stop)
         if (!error && m_plan.finishesLater()) {
             m_finishingBytes += file.bytes;
             m_queue.update(m_transfer, [&](Transfer &t) { t.removeWorker(id); });
-            // A few files finishing per worker, as the last steps run in batches; the disk sets
-            // the pace when it is the slower.
-            auto room = waitForFinishing(id, finishingPerWorker - 1);
+            auto room = waitForFinishing(id, finishingFiles - 1,
+                                         std::max<qint64>(0, finishingBytes - file.bytes));
             co_await room;
             throwIfStopped(stop);
-            m_finishing[id].push_back(finishFile(*index, file, stop));
+            m_finishing[id].push_back({finishFile(*index, file, stop), file.bytes});
         } else if (!error) {
             m_completedBytes += file.bytes;
             ++m_completedFiles;

@@ -89,8 +89,9 @@ private:
         std::exception_ptr error;
     };
     QCoro::Task<MoveOutcome> moveFile(int id, int index, std::stop_token stop);
-    // Waits for the worker's oldest files still finishing until no more than `keep` are left.
-    QCoro::Task<> waitForFinishing(int id, std::size_t keep);
+    // Waits for the worker's oldest files still finishing until no more than `files` of no more
+    // than `bytes` in all are left.
+    QCoro::Task<> waitForFinishing(int id, std::size_t files, qint64 bytes);
     // The last step of a moved file, then its count as done or as failed.
     QCoro::Task<> finishFile(int index, PoolFile file, std::stop_token stop);
     qint64 currentTotalDone() const;
@@ -115,7 +116,12 @@ private:
     std::map<int, QCoro::Task<MoveOutcome>> m_moving;
     std::map<int, QCoro::Task<MoveOutcome>> m_ahead;
     // Moved files whose last step runs, a few at most per worker, oldest first, and their bytes.
-    std::map<int, std::deque<QCoro::Task<>>> m_finishing;
+    struct Finishing
+    {
+        QCoro::Task<> task;
+        qint64 bytes = 0;
+    };
+    std::map<int, std::deque<Finishing>> m_finishing;
     qint64 m_finishingBytes = 0;
     QStringList m_failures;
     // Progress reports already posted may arrive after a stop, or after the pool is gone.
