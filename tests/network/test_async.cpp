@@ -9,6 +9,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -262,11 +264,12 @@ TEST(RunSync, rethrowsAndTimesOutInsteadOfHanging)
     EXPECT_TRUE(lateFinish);
 }
 
-TEST(Background, batchedJobsRunInOrderOffTheMainThreadAndHandBackValuesAndErrors)
+TEST(Background, batchedJobsRunOnceEachOffTheMainThreadAndHandBackValuesAndErrors)
 {
     const std::thread::id mainThread = std::this_thread::get_id();
     std::vector<int> order;
     std::mutex orderLock;
+    std::atomic<int> firsts = 0;
     const auto job = [&](int n) {
         return [&, n] {
             EXPECT_NE(std::this_thread::get_id(), mainThread);
@@ -281,7 +284,7 @@ TEST(Background, batchedJobsRunInOrderOffTheMainThreadAndHandBackValuesAndErrors
     const auto all = [&]() -> QCoro::Task<std::vector<QString>> {
         std::vector<QCoro::Task<int>> tasks;
         for (int n = 0; n < 300; ++n)
-            tasks.push_back(runBatched<int>(job(n)));
+            tasks.push_back(runBatched<int>(job(n), [&firsts] { ++firsts; }));
         std::vector<QString> outcomes;
         for (auto &task : tasks) {
             try {
@@ -295,6 +298,8 @@ TEST(Background, batchedJobsRunInOrderOffTheMainThreadAndHandBackValuesAndErrors
     };
     const std::vector<QString> outcomes = runSync(all());
     ASSERT_EQ(outcomes.size(), 300u);
+    EXPECT_EQ(firsts.load(), 300);
+    std::sort(order.begin(), order.end());
     for (int n = 0; n < 300; ++n) {
         EXPECT_EQ(order[size_t(n)], n);
         EXPECT_EQ(outcomes[size_t(n)],

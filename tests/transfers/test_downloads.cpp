@@ -439,4 +439,56 @@ TEST_F(Downloads, FullDiskIsAClearErrorAndLeavesNoDestination)
     EXPECT_TRUE(waits().isEmpty());
 }
 
+// Small files come into memory and reach the disk only whole, in one step with the flush.
+TEST_F(Downloads, SmallFilesStartOverAfterACutAndReachTheDiskOnlyWhole)
+{
+    const qint64 size = 200'000;
+    ASSERT_LE(size, DriveClient::inMemoryLimit);
+    const DriveFile file = remote(size);
+    const QString target = path(u"photo.jpg"_s);
+    FaultRule reset = FaultRule::resetResponseAfter(100'000, u"GET"_s);
+    emulator.addFault(reset);
+    run(client.download(file, target, {}));
+    expectWhole(target, size);
+    // Nothing was kept of the cut answer: the second try asks for the whole file again.
+    EXPECT_EQ(ranges(), QStringList({QString(), QString()}));
+
+    // A destination that cannot be replaced: the complete bytes stay in a stamped part file, and
+    // the next try puts them in place without a request.
+    const QString blocked = path(u"blocked.jpg"_s);
+    Testing::writeFile(blocked + u"/inside"_s, "x");
+    failure<SystemError>(client.download(file, blocked, {}));
+    const QString part = UploadUtilities::partialURL(blocked);
+    EXPECT_EQ(QFileInfo(part).size(), size);
+    EXPECT_EQ(PartialDownload::readStamp(part), PartialDownload::stamp(file));
+    ASSERT_TRUE(QDir(blocked).removeRecursively());
+    clearRequests();
+    run(client.download(file, blocked, {}));
+    EXPECT_TRUE(mediaRequests().isEmpty());
+    expectWhole(blocked, size);
+}
+
+TEST_F(Downloads, SmallFileOnAFullDiskLeavesNeitherAPartFileNorAHalfDestination)
+{
+    const QString small = path(u"small"_s);
+    QDir().mkpath(small);
+    if (::mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", 0, "size=1m") != 0)
+        GTEST_SKIP() << "mounting a small tmpfs needs root";
+    struct Unmount
+    {
+        QString at;
+        ~Unmount() { ::umount2(QFile::encodeName(at).constData(), MNT_DETACH); }
+    } unmount{small};
+    Testing::writeFile(small + u"/filler"_s, QByteArray((1 << 20) - 100'000, 'f'));
+
+    const DriveFile file = remote(200'000);
+    const QString target = small + u"/photo.jpg"_s;
+    Testing::writeFile(target, "the older copy stays whole");
+    EXPECT_EQ(failure<SystemError>(client.download(file, target, {})).code(), ENOSPC);
+    QFile kept(target);
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), QByteArray("the older copy stays whole"));
+    EXPECT_FALSE(QFileInfo::exists(UploadUtilities::partialURL(target)));
+}
+
 } // namespace

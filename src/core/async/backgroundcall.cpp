@@ -3,8 +3,10 @@
 #include <QCoreApplication>
 #include <QThreadPool>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <latch>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -58,9 +60,41 @@ private:
 
     // Long enough for several of a busy download's files to gather, short beside a round trip.
     static constexpr std::chrono::microseconds pause{500};
+    static constexpr int helperThreads = 3;
+
+    void runBatch(std::vector<Job> &batch)
+    {
+        for (Job &job : batch) {
+            if (job.first)
+                job.first();
+        }
+        // A large batch waits on the disk (flushes): its jobs run on a few threads at once, so
+        // the disk takes them together. A small one runs here, without waking anyone.
+        const std::size_t groups = std::min<std::size_t>(helperThreads + 1, (batch.size() + 7) / 8);
+        if (groups <= 1) {
+            for (Job &job : batch)
+                job.work();
+            return;
+        }
+        const auto runGroup = [&batch, groups](std::size_t group) {
+            for (std::size_t i = group; i < batch.size(); i += groups)
+                batch[i].work();
+        };
+        std::latch helped(std::ptrdiff_t(groups - 1));
+        for (std::size_t group = 1; group < groups; ++group) {
+            m_helpers.start([&runGroup, &helped, group] {
+                runGroup(group);
+                helped.count_down();
+            });
+        }
+        runGroup(0);
+        helped.wait();
+    }
 
     void run()
     {
+        m_helpers.setMaxThreadCount(helperThreads);
+        m_helpers.setExpiryTimeout(30000);
         std::unique_lock lock(m_mutex);
         for (;;) {
             m_idle = true;
@@ -69,16 +103,11 @@ private:
             while (!m_jobs.empty()) {
                 std::vector<Job> batch = std::exchange(m_jobs, {});
                 lock.unlock();
-                for (Job &job : batch) {
-                    if (job.first)
-                        job.first();
-                }
+                runBatch(batch);
                 std::vector<std::coroutine_handle<>> resumes;
                 resumes.reserve(batch.size());
-                for (Job &job : batch) {
-                    job.work();
+                for (const Job &job : batch)
                     resumes.push_back(job.resume);
-                }
                 batch.clear();
                 QMetaObject::invokeMethod(
                     QCoreApplication::instance(),
@@ -97,6 +126,8 @@ private:
     std::condition_variable m_wake;
     std::vector<Job> m_jobs;
     bool m_idle = false;
+    // Used by the batch thread only.
+    QThreadPool m_helpers;
     std::thread m_thread;
 };
 

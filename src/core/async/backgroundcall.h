@@ -91,11 +91,12 @@ template<typename T> QCoro::Task<T> runInBackground(std::function<T()> work)
 }
 
 // Like runInBackground, for short disk jobs that come by the thousand (the last step of each of a
-// tree's small downloads). One thread runs them in order, in batches: a job queued while it works,
-// or in the short pause after each batch, joins the next batch instead of waking it, and a batch
-// resumes its coroutines with one event. A job may wait that pause (half a millisecond) to start.
-// `first`, which must not throw, runs for every job of a batch before the first job's work: a
-// download sets its file on its way to the disk there, so the disk takes the whole batch at once.
+// tree's small downloads). One thread takes them in batches: a job queued while it works, or in
+// the short pause after each batch, joins the next batch instead of waking it, and a batch
+// resumes its coroutines with one event. A job may wait that pause (half a millisecond) to start;
+// the jobs of a large batch run on up to four threads at once, in no set order. `first`, which
+// must not throw, runs for every job of a batch before any job's work: a download sets its file
+// on its way to the disk there, so the disk takes the whole batch at once.
 template<typename T>
 QCoro::Task<T> runBatched(std::function<T()> work, std::function<void()> first = {})
 {

@@ -165,14 +165,26 @@ public:
     // documents are refused before anything is created. Cancelling keeps the part file.
     QCoro::Task<> download(DriveFile file, QString destination, Progress progress,
                            std::stop_token stop = {}) const;
+    // What downloadPart() hands to putInPlace(): the size, and a small file's bytes, which stay
+    // in memory until they go to disk in one step with the flush (a larger file, or one resumed,
+    // is in its part file).
+    struct DownloadedPart
+    {
+        qint64 size = 0;
+        std::optional<QByteArray> bytes;
+        QString stamp;
+    };
+    // Files up to this size arrive in memory when they start from the first byte: the network
+    // thread writes no file, and a broken connection costs at most this much again.
+    static constexpr qint64 inMemoryLimit = 256 << 10;
     // download() in its two halves, for callers that start the next file while the disk flushes
-    // this one: downloadPart() fills the part file and returns its size; putInPlace() flushes the
-    // complete part file and renames it over the destination, off the main thread. The requests
-    // of downloadPart() go out on lane when one is given.
-    QCoro::Task<qint64> downloadPart(DriveFile file, QString destination, Progress progress,
-                                     std::stop_token stop = {},
-                                     std::shared_ptr<HttpLane> lane = {}) const;
-    static QCoro::Task<> putInPlace(QString destination);
+    // this one: downloadPart() fetches the file; putInPlace() writes what is still in memory,
+    // flushes the complete part file and renames it over the destination, off the main thread.
+    // The requests of downloadPart() go out on lane when one is given.
+    QCoro::Task<DownloadedPart> downloadPart(DriveFile file, QString destination,
+                                             Progress progress, std::stop_token stop = {},
+                                             std::shared_ptr<HttpLane> lane = {}) const;
+    static QCoro::Task<> putInPlace(QString destination, DownloadedPart part);
 
     // ---- the readers of Google's answers, for tests and fuzzing
 
@@ -271,10 +283,12 @@ private:
 
     // Downloads (driveclient_download.cpp): the attempts that fill the part file until it holds
     // the whole file; returns its size.
-    QCoro::Task<qint64> fillPart(DriveFile file, QString part, QString stamp, Progress progress,
-                                 std::stop_token stop, std::shared_ptr<HttpLane> lane) const;
-    // One GET into the part file from offset; returns the
-    // answer whatever its status (the body only when it is not a success).
+    QCoro::Task<DownloadedPart> fillPart(DriveFile file, QString part, QString stamp,
+                                         Progress progress, std::stop_token stop,
+                                         std::shared_ptr<HttpLane> lane) const;
+    // One GET into the part file from offset, or into memory for a small file from its start;
+    // returns the answer whatever its status (the body when it is not a success, or when it was
+    // kept in memory).
     QCoro::Task<HttpResponse> downloadAttempt(DriveFile file, QString part, QString stamp,
                                               qint64 offset, bool forceRefresh, Progress progress,
                                               std::stop_token stop,

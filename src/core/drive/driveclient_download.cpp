@@ -37,6 +37,14 @@ public:
     const char *what() const noexcept override { return "unusable partial answer"; }
 };
 
+// A whole small file from its first byte comes into memory, not into a part file: a partial
+// answer (206) always goes through the part file's checks.
+bool keptInMemory(qint64 offset, qint64 expected, int status)
+{
+    return status == 200 && offset == 0 && expected > 0 &&
+           expected <= DriveClient::inMemoryLimit;
+}
+
 void removeFile(const QString &path)
 {
     ::unlink(QFile::encodeName(path).constData());
@@ -140,22 +148,93 @@ void moveIntoPlace(const QString &part, const QString &destination, int fd)
     ::close(fd);
 }
 
+// A small file that arrived in memory, on its way to its place.
+struct MemoryPart
+{
+    QString part;
+    QString destination;
+    QString stamp;
+    QByteArray bytes;
+    int fd = -1;
+    std::exception_ptr failure;
+};
+
+// Background thread: writes the bytes into a new part file and starts writing it to disk, like
+// startWriting(). A failure is kept for finishWriting(), with no part file left behind.
+void startWritingBytes(MemoryPart &m) noexcept
+{
+    const QByteArray path = QFile::encodeName(m.part);
+    try {
+        // A fresh file, never one that a link put there.
+        ::unlink(path.constData());
+        const int flags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW;
+        m.fd = ::open(path.constData(), flags, 0644);
+        if (m.fd < 0 && errno == ENOENT) {
+            makeParentFolders(m.part);
+            m.fd = ::open(path.constData(), flags, 0644);
+        }
+        if (m.fd < 0)
+            throw TarnwickError(u"Không ghi được file vào thư mục đích."_s);
+        const char *data = m.bytes.constData();
+        qint64 left = m.bytes.size();
+        while (left > 0) {
+            const ssize_t n = ::write(m.fd, data, size_t(left));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                throw SystemError::fromErrno(n < 0 ? errno : ENOSPC);
+            data += n;
+            left -= n;
+        }
+        ::sync_file_range(m.fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+    } catch (...) {
+        m.failure = std::current_exception();
+        if (m.fd >= 0) {
+            ::close(m.fd);
+            m.fd = -1;
+            ::unlink(path.constData());
+        }
+    }
+    m.bytes = QByteArray();
+}
+
+// Background thread: flushes the written part file and renames it over the destination. When the
+// rename fails, the complete part file keeps its stamp, so the next try puts it in place without
+// a request.
+void finishWriting(MemoryPart &m)
+{
+    if (m.failure)
+        std::rethrow_exception(m.failure);
+    if (::fsync(m.fd) != 0 ||
+        ::rename(QFile::encodeName(m.part).constData(),
+                 QFile::encodeName(m.destination).constData()) != 0) {
+        const int err = errno;
+        PartialDownload::mark(m.fd, m.stamp);
+        ::close(m.fd);
+        throw SystemError::fromErrno(err);
+    }
+    ::close(m.fd);
+}
+
 } // namespace
 
 QCoro::Task<> DriveClient::download(DriveFile file, QString destination, Progress progress,
                                     std::stop_token stop) const
 {
     auto filling = downloadPart(file, destination, progress, stop, {});
-    const qint64 size = co_await filling;
-    auto moving = putInPlace(destination);
+    DownloadedPart part = co_await filling;
+    const qint64 size = part.size;
+    auto moving = putInPlace(destination, std::move(part));
     co_await moving;
     if (progress)
         progress(size, size);
 }
 
-QCoro::Task<qint64> DriveClient::downloadPart(DriveFile file, QString destination,
-                                              Progress progress, std::stop_token stop,
-                                              std::shared_ptr<HttpLane> lane) const
+QCoro::Task<DriveClient::DownloadedPart> DriveClient::downloadPart(DriveFile file,
+                                                                   QString destination,
+                                                                   Progress progress,
+                                                                   std::stop_token stop,
+                                                                   std::shared_ptr<HttpLane> lane) const
 {
     if (file.mimeType.value_or(QString()).startsWith("application/vnd.google-apps."_L1))
         throw TarnwickError(
@@ -165,10 +244,10 @@ QCoro::Task<qint64> DriveClient::downloadPart(DriveFile file, QString destinatio
     const QString part = UploadUtilities::partialURL(destination);
     const QString stamp = PartialDownload::stamp(file);
     std::exception_ptr failure;
-    qint64 size = 0;
+    DownloadedPart filled;
     try {
         auto filling = fillPart(file, part, stamp, progress, stop, std::move(lane));
-        size = co_await filling;
+        filled = co_await filling;
     } catch (...) {
         failure = std::current_exception();
     }
@@ -179,12 +258,20 @@ QCoro::Task<qint64> DriveClient::downloadPart(DriveFile file, QString destinatio
         co_await flushing;
         std::rethrow_exception(failure);
     }
-    co_return size;
+    co_return filled;
 }
 
-QCoro::Task<> DriveClient::putInPlace(QString destination)
+QCoro::Task<> DriveClient::putInPlace(QString destination, DownloadedPart filled)
 {
     const QString part = UploadUtilities::partialURL(destination);
+    if (filled.bytes) {
+        auto memory = std::make_shared<MemoryPart>(
+            MemoryPart{part, destination, filled.stamp, std::move(*filled.bytes)});
+        auto writing = runBatched<void>([memory] { finishWriting(*memory); },
+                                        [memory] { startWritingBytes(*memory); });
+        co_await writing;
+        co_return;
+    }
     // Named first: g++ 12 destroys a lambda temporary inside a co_await expression twice.
     auto fd = std::make_shared<int>(-1);
     auto moving = runBatched<void>([part, destination, fd] { moveIntoPlace(part, destination, *fd); },
@@ -192,12 +279,15 @@ QCoro::Task<> DriveClient::putInPlace(QString destination)
     co_await moving;
 }
 
-QCoro::Task<qint64> DriveClient::fillPart(DriveFile file, QString part, QString stamp,
-                                          Progress progress, std::stop_token stop,
-                                          std::shared_ptr<HttpLane> lane) const
+QCoro::Task<DriveClient::DownloadedPart> DriveClient::fillPart(DriveFile file, QString part,
+                                                               QString stamp, Progress progress,
+                                                               std::stop_token stop,
+                                                               std::shared_ptr<HttpLane> lane) const
 {
     const qint64 expected = file.bytes();
     qint64 offset = PartialDownload::resumableOffset(part, stamp, expected);
+    DownloadedPart filled;
+    filled.stamp = stamp;
 
     if (expected > 0 && offset == expected) {
         throwIfStopped(stop);
@@ -217,6 +307,8 @@ QCoro::Task<qint64> DriveClient::fillPart(DriveFile file, QString part, QString 
             if (!failure) {
                 if (response.status == 200 || response.status == 206) {
                     throwIfStopped(stop);
+                    if (keptInMemory(offset, expected, response.status))
+                        filled.bytes = std::move(response.body);
                     break;
                 }
                 if (response.status == 401 && !refreshed) {
@@ -254,14 +346,18 @@ QCoro::Task<qint64> DriveClient::fillPart(DriveFile file, QString part, QString 
         }
     }
 
-    struct stat info;
-    if (::stat(QFile::encodeName(part).constData(), &info) != 0)
-        throw SystemError::fromErrno(errno);
-    const qint64 size = qint64(info.st_size);
-    if (expected != 0 && size != expected)
+    if (filled.bytes) {
+        filled.size = filled.bytes->size();
+    } else {
+        struct stat info;
+        if (::stat(QFile::encodeName(part).constData(), &info) != 0)
+            throw SystemError::fromErrno(errno);
+        filled.size = qint64(info.st_size);
+    }
+    if (expected != 0 && filled.size != expected)
         throw TarnwickError(u"Kết nối bị ngắt khi đang tải "_s + file.name +
                             u". Bấm tiếp tục để tải nốt phần còn lại."_s);
-    co_return size;
+    co_return filled;
 }
 
 QCoro::Task<HttpResponse> DriveClient::downloadAttempt(DriveFile file, QString part, QString stamp,
@@ -285,6 +381,10 @@ QCoro::Task<HttpResponse> DriveClient::downloadAttempt(DriveFile file, QString p
                           streaming](const HttpResponse &head) -> std::unique_ptr<HttpSink> {
         if (head.status != 200 && head.status != 206)
             return nullptr;
+        if (keptInMemory(offset, expected, head.status)) {
+            streaming->store(true);
+            return nullptr;
+        }
         auto sink = partFileSink(head, part, stamp, offset, expected);
         streaming->store(true);
         return sink;

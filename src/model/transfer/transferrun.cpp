@@ -80,7 +80,9 @@ public:
         std::shared_ptr<HttpLane> &lane = m_lanes[worker];
         if (!lane)
             lane = std::make_shared<HttpLane>();
-        co_await m_drive.downloadPart(item.file, item.destination, std::move(progress), stop, lane);
+        auto filling =
+            m_drive.downloadPart(item.file, item.destination, std::move(progress), stop, lane);
+        m_filled[index] = co_await filling;
     }
 
     // A small file ends in about a round trip: the next request waits on the worker's lane and
@@ -91,7 +93,10 @@ public:
     bool finishesLater() const override { return true; }
     QCoro::Task<> finish(int index) override
     {
-        return DriveClient::putInPlace(m_items[index].destination);
+        DriveClient::DownloadedPart filled;
+        if (auto kept = m_filled.extract(index))
+            filled = std::move(kept.mapped());
+        return DriveClient::putInPlace(m_items[index].destination, std::move(filled));
     }
 
 private:
@@ -99,6 +104,8 @@ private:
     QList<RemoteItem> m_items;
     QString m_displayRoot;
     std::map<int, std::shared_ptr<HttpLane>> m_lanes;
+    // Moved files waiting for their last step: a small one's bytes are still in memory.
+    std::map<int, DriveClient::DownloadedPart> m_filled;
     QString m_madeFolder;
     static constexpr qint64 aheadLimit = 512 << 10;
 };
