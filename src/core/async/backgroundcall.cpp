@@ -64,22 +64,23 @@ private:
 
     void runBatch(std::vector<Job> &batch)
     {
-        for (Job &job : batch) {
-            if (job.first)
-                job.first();
-        }
-        // A large batch waits on the disk (flushes): its jobs run on a few threads at once, so
-        // the disk takes them together. A small one runs here, without waking anyone.
-        const std::size_t groups = std::min<std::size_t>(helperThreads + 1, (batch.size() + 7) / 8);
-        if (groups <= 1) {
-            for (Job &job : batch)
-                job.work();
-            return;
-        }
+        // A large batch waits on the disk (flushes): its jobs run in a few groups at once, so
+        // the disk takes them together. A small one runs here, without waking anyone. Within a
+        // group every job's first step runs before any job's work.
+        const std::size_t groups =
+            std::max<std::size_t>(1, std::min<std::size_t>(helperThreads + 1, (batch.size() + 7) / 8));
         const auto runGroup = [&batch, groups](std::size_t group) {
+            for (std::size_t i = group; i < batch.size(); i += groups) {
+                if (batch[i].first)
+                    batch[i].first();
+            }
             for (std::size_t i = group; i < batch.size(); i += groups)
                 batch[i].work();
         };
+        if (groups == 1) {
+            runGroup(0);
+            return;
+        }
         std::latch helped(std::ptrdiff_t(groups - 1));
         for (std::size_t group = 1; group < groups; ++group) {
             m_helpers.start([&runGroup, &helped, group] {

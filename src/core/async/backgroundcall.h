@@ -94,9 +94,9 @@ template<typename T> QCoro::Task<T> runInBackground(std::function<T()> work)
 // tree's small downloads). One thread takes them in batches: a job queued while it works, or in
 // the short pause after each batch, joins the next batch instead of waking it, and a batch
 // resumes its coroutines with one event. A job may wait that pause (half a millisecond) to start;
-// the jobs of a large batch run on up to four threads at once, in no set order. `first`, which
-// must not throw, runs for every job of a batch before any job's work: a download sets its file
-// on its way to the disk there, so the disk takes the whole batch at once.
+// the jobs of a large batch run in up to four groups at once, in no set order. `first`, which
+// must not throw, runs for every job of a group before any job's work: a download sets its file
+// on its way to the disk there, so the disk takes the whole group at once.
 template<typename T>
 QCoro::Task<T> runBatched(std::function<T()> work, std::function<void()> first = {})
 {
