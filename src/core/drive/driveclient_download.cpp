@@ -128,8 +128,11 @@ int startWriting(const QString &part)
 }
 
 // Background thread: makes the complete part file durable and puts it in place in one step. `fd`
-// is the part file from startWriting(); the file is opened here when that failed.
-void moveIntoPlace(const QString &part, const QString &destination, int fd)
+// is the part file from startWriting(); the file is opened here when that failed. A part file
+// written from memory has no stamp yet (`stamped` false): it gets `stamp` only when the rename
+// fails, so that the next try finds it complete and puts it in place without a request.
+void moveIntoPlace(const QString &part, const QString &destination, int fd, bool stamped = true,
+                   const QString &stamp = {})
 {
     const QByteArray from = QFile::encodeName(part);
     if (fd < 0)
@@ -140,11 +143,14 @@ void moveIntoPlace(const QString &part, const QString &destination, int fd)
     if (::fsync(fd) != 0 ||
         ::rename(from.constData(), QFile::encodeName(destination).constData()) != 0) {
         const int err = errno;
+        if (!stamped)
+            PartialDownload::mark(fd, stamp);
         ::close(fd);
         throw SystemError::fromErrno(err);
     }
     // Removed after the rename, so a failed rename leaves a part file that still resumes.
-    ::fremovexattr(fd, PartialDownload::attributeName);
+    if (stamped)
+        ::fremovexattr(fd, PartialDownload::attributeName);
     ::close(fd);
 }
 
@@ -198,22 +204,12 @@ void startWritingBytes(MemoryPart &m) noexcept
     m.bytes = QByteArray();
 }
 
-// Background thread: flushes the written part file and renames it over the destination. When the
-// rename fails, the complete part file keeps its stamp, so the next try puts it in place without
-// a request.
+// Background thread: puts the part file written from memory in place.
 void finishWriting(MemoryPart &m)
 {
     if (m.failure)
         std::rethrow_exception(m.failure);
-    if (::fsync(m.fd) != 0 ||
-        ::rename(QFile::encodeName(m.part).constData(),
-                 QFile::encodeName(m.destination).constData()) != 0) {
-        const int err = errno;
-        PartialDownload::mark(m.fd, m.stamp);
-        ::close(m.fd);
-        throw SystemError::fromErrno(err);
-    }
-    ::close(m.fd);
+    moveIntoPlace(m.part, m.destination, m.fd, false, m.stamp);
 }
 
 } // namespace
