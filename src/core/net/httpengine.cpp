@@ -61,6 +61,11 @@ int HttpEngine::requestsInFlight() const
     return m_worker->inFlight();
 }
 
+bool HttpEngine::hasPendingWork() const
+{
+    return m_worker->inFlight() > 0 || m_worker->undelivered() > 0;
+}
+
 QCoro::Task<HttpResponse> HttpEngine::send(HttpRequest request, std::stop_token token)
 {
     Q_ASSERT(QCoreApplication::instance() &&

@@ -58,6 +58,8 @@ public:
 
     // Requests the worker thread holds right now (tests watch requests being taken off).
     int requestsInFlight() const;
+    // Requests in flight, or ended with their completion not yet delivered on the main thread.
+    bool hasPendingWork() const;
 
 private:
     std::shared_ptr<HttpWorker> m_worker;

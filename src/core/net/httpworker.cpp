@@ -595,6 +595,8 @@ void HttpWorker::complete(const std::shared_ptr<HttpExchange> &exchange, int cur
                           bool cancelled)
 {
     HttpExchange &x = *exchange;
+    // Counted before the request stops counting as in flight: a watcher never sees neither.
+    ++*m_undelivered;
     if (x.sink) {
         try {
             x.sink->finish();
@@ -640,7 +642,10 @@ void HttpWorker::complete(const std::shared_ptr<HttpExchange> &exchange, int cur
     // Taken before the completion is posted: from then on the exchange is the main thread's.
     const std::shared_ptr<HttpLane> lane =
         std::exchange(x.holdsLane, false) ? x.request.lane : nullptr;
-    postToMain([exchange] { deliverCompletion(exchange); });
+    postToMain([exchange, undelivered = m_undelivered] {
+        deliverCompletion(exchange);
+        --*undelivered;
+    });
     if (lane) {
         lane->busy = false;
         startNextOnLane(lane.get());

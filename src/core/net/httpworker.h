@@ -31,6 +31,8 @@ public:
     void stop();
 
     int inFlight() const { return m_inFlight.load(); }
+    // Completions posted to the main thread and not yet delivered there.
+    int undelivered() const { return m_undelivered->load(); }
 
 private:
     enum class Command { Submit, Cancel };
@@ -66,6 +68,8 @@ private:
     // Reset handles kept for the next requests: a new one allocates its receive buffer afresh.
     std::vector<CURL *> m_spare;
     std::atomic<int> m_inFlight = 0;
+    // Shared with the posted completions, which may outlive the worker.
+    std::shared_ptr<std::atomic<int>> m_undelivered = std::make_shared<std::atomic<int>>(0);
     std::chrono::steady_clock::time_point m_lastProgressPost;
 };
 

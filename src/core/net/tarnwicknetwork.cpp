@@ -36,7 +36,7 @@ void finishPendingWork()
     };
     const QDeadlineTimer deadline(2000);
     runPosted();
-    while (engine && engine->requestsInFlight() > 0 && !deadline.hasExpired()) {
+    while (engine && engine->hasPendingWork() && !deadline.hasExpired()) {
         QThread::msleep(2);
         runPosted();
     }
