@@ -1,6 +1,8 @@
 // The demo's sample folder, written through directory descriptors that never follow a link.
 #include "demofolder.h"
 
+#include "records/writefully.h"
+
 #include <QBuffer>
 #include <QByteArray>
 #include <QDir>
@@ -99,18 +101,8 @@ void createFile(int parent, const QString &name, const QByteArray &bytes)
             warn("cannot create", name);
         return;
     }
-    qsizetype written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n =
-            ::write(file.get(), bytes.constData() + written, size_t(bytes.size() - written));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            warn("cannot write", name);
-            return;
-        }
-        written += n;
-    }
+    if (writeFully(file.get(), bytes.constData(), bytes.size()) != 0)
+        warn("cannot write", name);
 }
 
 QByteArray beachPicture()

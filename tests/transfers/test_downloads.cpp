@@ -51,12 +51,31 @@ protected:
             out.append(r.header(u"range"_s));
         return out;
     }
+    // Mounts a private tmpfs of `bytes` at `at` for the disk-full cases, unmounted when the test
+    // ends; false when this process may not mount.
+    bool mountSmall(const QString &at, qint64 bytes)
+    {
+        QDir().mkpath(at);
+        const QByteArray options = "size=" + QByteArray::number(bytes);
+        if (::mount("tmpfs", QFile::encodeName(at).constData(), "tmpfs", 0, options.constData()) != 0)
+            return false;
+        m_mounted.append(at);
+        return true;
+    }
+    ~Downloads() override
+    {
+        for (const QString &at : std::as_const(m_mounted))
+            ::umount2(QFile::encodeName(at).constData(), MNT_DETACH);
+    }
     void expectWhole(const QString &destination, qint64 size, quint64 seed = 1)
     {
         EXPECT_EQ(sha256OfFile(destination), sha256(contents(size, seed)));
         EXPECT_FALSE(QFileInfo::exists(UploadUtilities::partialURL(destination)));
         EXPECT_FALSE(PartialDownload::readStamp(destination).has_value());
     }
+
+private:
+    QStringList m_mounted;
 };
 
 TEST_F(Downloads, GoogleDocumentsFoldersShortcutsAndBadIdsAreRefusedBeforeAnythingIsCreated)
@@ -418,14 +437,8 @@ TEST_F(Downloads, OtherErrorsAreNotRetried)
 TEST_F(Downloads, FullDiskIsAClearErrorAndLeavesNoDestination)
 {
     const QString small = path(u"small"_s);
-    QDir().mkpath(small);
-    if (::mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", 0, "size=2m") != 0)
+    if (!mountSmall(small, 2 * MiB))
         GTEST_SKIP() << "mounting a small tmpfs needs root";
-    struct Unmount
-    {
-        QString at;
-        ~Unmount() { ::umount2(QFile::encodeName(at).constData(), MNT_DETACH); }
-    } unmount{small};
 
     const DriveFile file = remote(4 * MiB);
     const QString target = small + u"/video.mp4"_s;
@@ -471,14 +484,8 @@ TEST_F(Downloads, SmallFilesStartOverAfterACutAndReachTheDiskOnlyWhole)
 TEST_F(Downloads, SmallFileOnAFullDiskLeavesNeitherAPartFileNorAHalfDestination)
 {
     const QString small = path(u"small"_s);
-    QDir().mkpath(small);
-    if (::mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", 0, "size=1m") != 0)
+    if (!mountSmall(small, 1 * MiB))
         GTEST_SKIP() << "mounting a small tmpfs needs root";
-    struct Unmount
-    {
-        QString at;
-        ~Unmount() { ::umount2(QFile::encodeName(at).constData(), MNT_DETACH); }
-    } unmount{small};
     Testing::writeFile(small + u"/filler"_s, QByteArray((1 << 20) - 100'000, 'f'));
 
     const DriveFile file = remote(200'000);

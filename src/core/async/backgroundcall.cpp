@@ -28,6 +28,7 @@ void startInBackground(std::function<void()> job)
 
 namespace {
 
+// The thread behind runBatched().
 class BatchThread final
 {
 public:

@@ -7,6 +7,7 @@
 #include "records/contentrange.h"
 #include "records/partialdownload.h"
 #include "records/uploadutilities.h"
+#include "records/writefully.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -181,17 +182,8 @@ void startWritingBytes(MemoryPart &m) noexcept
         }
         if (m.fd < 0)
             throw TarnwickError(u"Không ghi được file vào thư mục đích."_s);
-        const char *data = m.bytes.constData();
-        qint64 left = m.bytes.size();
-        while (left > 0) {
-            const ssize_t n = ::write(m.fd, data, size_t(left));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                throw SystemError::fromErrno(n < 0 ? errno : ENOSPC);
-            data += n;
-            left -= n;
-        }
+        if (const int err = writeFully(m.fd, m.bytes.constData(), m.bytes.size()))
+            throw SystemError::fromErrno(err);
         ::sync_file_range(m.fd, 0, 0, SYNC_FILE_RANGE_WRITE);
     } catch (...) {
         m.failure = std::current_exception();

@@ -1,6 +1,7 @@
 #include "net/httpfilesink.h"
 
 #include "records/errors.h"
+#include "records/writefully.h"
 
 #include <QFile>
 
@@ -87,18 +88,10 @@ void HttpFileSink::writeAll(const char *data, qint64 size)
     // the body (a resumed download continues from its end).
     if (m_failedErrno != 0)
         throw SystemError::fromErrno(m_failedErrno);
-    while (size > 0) {
-        const ssize_t n = ::write(m_fd, data, size_t(size));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            m_failedErrno = n < 0 ? errno : ENOSPC;
-            throw SystemError::fromErrno(m_failedErrno);
-        }
-        data += n;
-        size -= n;
-        m_end += n;
-    }
+    m_failedErrno = writeFully(m_fd, data, size);
+    if (m_failedErrno != 0)
+        throw SystemError::fromErrno(m_failedErrno);
+    m_end += size;
     writeBack();
 }
 

@@ -3,6 +3,7 @@
 #include "drive/decodingerror.h"
 #include "drive/jsonreader.h"
 #include "records/errors.h"
+#include "records/writefully.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -261,19 +262,8 @@ void save(const QList<SavedTransfer> &transfers, quint64 sequence)
         logFailure(SystemError::fromErrno(errno).description());
         return;
     }
-    qsizetype written = 0;
-    bool ok = true;
-    while (written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + written, size_t(bytes.size() - written));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            ok = false;
-            break;
-        }
-        written += n;
-    }
-    const int writeError = errno;
+    const int writeError = writeFully(fd, bytes.constData(), bytes.size());
+    bool ok = writeError == 0;
     if (ok && ::fsync(fd) != 0)
         ok = false;
     ::close(fd);
