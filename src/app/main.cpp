@@ -1,5 +1,6 @@
 #include "appmodel.h"
 #include "automation.h"
+#include "automationprobe.h"
 #include "common/icons.h"
 #include "common/palette.h"
 #include "common/qtvietnamese.h"
@@ -42,6 +43,7 @@
 #include <QUrlQuery>
 
 #include <chrono>
+#include <functional>
 #include <cstdio>
 #include <memory>
 
@@ -190,6 +192,65 @@ QCoro::Task<> start(AppModel *model, MainWindow *window, Options options)
 }
 
 #ifdef TARNWICK_HAVE_EMULATOR
+// Contents move at this many bytes a second, both ways, while listings stay fast; 0: at full
+// speed.
+void throttleDemoDrive(Emulator::DriveEmulator &emulator, qint64 bytesPerSecond)
+{
+    emulator.clearFaults();
+    if (bytesPerSecond <= 0)
+        return;
+    Emulator::FaultRule uploads = Emulator::FaultRule::throttle(bytesPerSecond, {}, u"^/upload/"_s);
+    uploads.times = 0;
+    emulator.addFault(uploads);
+    Emulator::FaultRule downloads = Emulator::FaultRule::throttle(bytesPerSecond);
+    downloads.query = u"alt=media"_s;
+    downloads.times = 0;
+    emulator.addFault(downloads);
+}
+
+// The demo Drive's side of the automation probe: its speed, its faults, and its files with their
+// digests.
+QJsonObject answerDemoDrive(Emulator::DriveEmulator &emulator, const QString &email,
+                            const QJsonObject &request)
+{
+    const QString command = request.value("cmd"_L1).toString();
+    if (command == "throttle"_L1) {
+        throttleDemoDrive(emulator, qint64(request.value("bytesPerSecond"_L1).toDouble()));
+        return {{"ok"_L1, true}};
+    }
+    if (command == "fault"_L1) {
+        try {
+            return {{"id"_L1, emulator.addFault(
+                                  Emulator::FaultRule::fromJson(request.value("rule"_L1).toObject()))}};
+        } catch (const std::exception &e) {
+            return {{"error"_L1, QString::fromUtf8(e.what())}};
+        }
+    }
+    if (command != "drive"_L1)
+        return {};
+    QJsonArray items;
+    std::function<void(const QString &, const QString &)> walk = [&](const QString &folder,
+                                                                     const QString &path) {
+        for (const QString &id : emulator.childIds(folder)) {
+            const auto meta = emulator.itemMetadata(id, email, u"name,mimeType,trashed"_s);
+            if (!meta || meta->value("trashed"_L1).toBool())
+                continue;
+            const QString name = meta->value("name"_L1).toString();
+            const bool isFolder =
+                meta->value("mimeType"_L1).toString() == u"application/vnd.google-apps.folder"_s;
+            const QString mime = meta->value("mimeType"_L1).toString();
+            QJsonObject item{{"path"_L1, path + name}, {"id"_L1, id}, {"folder"_L1, isFolder}};
+            if (!isFolder && !mime.startsWith(u"application/vnd.google-apps."_s))
+                item.insert("sha256"_L1, emulator.contentSha256(id));
+            items.append(item);
+            if (isFolder)
+                walk(id, path + name + u'/');
+        }
+    };
+    walk(emulator.rootFolderId(email), {});
+    return {{"items"_L1, items}};
+}
+
 // The demo's Drive keeps what the user did in it between starts, in the demo's data folder; a
 // saved state it cannot read is started afresh from the seed.
 std::unique_ptr<Emulator::DriveEmulator> startDemoDrive(Options &options)
@@ -222,6 +283,9 @@ std::unique_ptr<Emulator::DriveEmulator> startDemoDrive(Options &options)
         std::fprintf(stderr, "tarnwick: the demo's emulated Drive did not start: %s\n", e.what());
         return nullptr;
     }
+    // A journey test needs transfers slow enough to be caught in flight.
+    if (options.automation.enabled)
+        throttleDemoDrive(*emulator, qEnvironmentVariableIntValue("TARNWICK_AUTOMATION_THROTTLE"));
     for (const QJsonValue &token : emulator->stateJson().value("refreshTokens"_L1).toArray())
         options.demoRefreshTokens.insert(token.toObject().value("token"_L1).toString());
     return emulator;
@@ -367,7 +431,9 @@ int main(int argc, char **argv)
             // The consent page opens in the browser like Google's; without one the demo approves by
             // itself and says so.
             const QString base = emulator->baseUrl();
-            desktop.setUrlHandler([base, browserless = options.browserless,
+            // A journey test drives the window itself and never waits for a browser.
+            desktop.setUrlHandler([base,
+                                   browserless = options.browserless || options.automation.enabled,
                                    &window](const QUrl &url) {
                 if (!url.toString().startsWith(base + u"/o/oauth2/"_s))
                     return false;
@@ -382,6 +448,18 @@ int main(int argc, char **argv)
         }
 #endif
         window.show();
+        std::unique_ptr<AutomationProbe> probe;
+        if (options.automation.enabled) {
+            AutomationProbe::Extension extension;
+#ifdef TARNWICK_HAVE_EMULATOR
+            if (emulator)
+                extension = [drive = emulator.get(), &model](const QJsonObject &request) {
+                    return answerDemoDrive(*drive, model.accountEmail(), request);
+                };
+#endif
+            probe = std::make_unique<AutomationProbe>(&model, std::move(extension));
+            probe->listen();
+        }
 
         QTimer::singleShot(0, &window, [&] {
             detach(start(&model, &window, options),
