@@ -15,8 +15,8 @@ packages=(
   adwaita-icon-theme hicolor-icon-theme
   # native file choosers on GTK desktops (they follow the user's language)
   qt6-gtk-platformtheme
-  # tests
-  libgtest-dev googletest openssl
+  # tests; the journey test drives the real window under a window manager with X input events
+  libgtest-dev googletest openssl xdotool openbox
   # desktop integration: the icon's PNG sizes are rendered at build time; the install test validates
   librsvg2-bin desktop-file-utils appstream
   # benchmarks

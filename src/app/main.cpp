@@ -228,11 +228,12 @@ QJsonObject answerDemoDrive(Emulator::DriveEmulator &emulator, const QString &em
     }
     if (command != "drive"_L1)
         return {};
+    const bool hashes = request.value("hashes"_L1).toBool();
     QJsonArray items;
     std::function<void(const QString &, const QString &)> walk = [&](const QString &folder,
                                                                      const QString &path) {
         for (const QString &id : emulator.childIds(folder)) {
-            const auto meta = emulator.itemMetadata(id, email, u"name,mimeType,trashed"_s);
+            const auto meta = emulator.itemMetadata(id, email, u"name,mimeType,trashed,size"_s);
             if (!meta || meta->value("trashed"_L1).toBool())
                 continue;
             const QString name = meta->value("name"_L1).toString();
@@ -240,7 +241,10 @@ QJsonObject answerDemoDrive(Emulator::DriveEmulator &emulator, const QString &em
                 meta->value("mimeType"_L1).toString() == u"application/vnd.google-apps.folder"_s;
             const QString mime = meta->value("mimeType"_L1).toString();
             QJsonObject item{{"path"_L1, path + name}, {"id"_L1, id}, {"folder"_L1, isFolder}};
-            if (!isFolder && !mime.startsWith(u"application/vnd.google-apps."_s))
+            // The demo's large files would take long to hash, and no journey moves them.
+            const qint64 size = meta->value("size"_L1).toString().toLongLong();
+            if (hashes && !isFolder && !mime.startsWith(u"application/vnd.google-apps."_s) &&
+                size <= 64 * 1024 * 1024)
                 item.insert("sha256"_L1, emulator.contentSha256(id));
             items.append(item);
             if (isFolder)
