@@ -91,7 +91,12 @@ DriveEmulator::~DriveEmulator()
 
 void DriveEmulator::start()
 {
-    d->server->start(d->options.port);
+    start(d->options.port);
+}
+
+void DriveEmulator::start(quint16 port)
+{
+    d->server->start(port);
     d->save();
     d->startSaver();
 }

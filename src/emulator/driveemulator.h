@@ -69,6 +69,8 @@ public:
     // Starts listening (throws std::runtime_error when the port is taken); stop() saves and
     // closes every connection.
     void start();
+    // Listens on port instead of the one in the options (0: any free port).
+    void start(quint16 port);
     void stop();
     bool isRunning() const;
     quint16 port() const;

@@ -204,6 +204,8 @@ public:
     // Lists the shown folder (nothing when signed out). Only the newest listing may publish its
     // items or error and end `loading`; the items stay on screen while it runs and when it fails.
     QCoro::Task<> refreshCloud();
+    // "Làm mới", and after deletions: the listing, then the account with its quota.
+    QCoro::Task<> refreshCloudAndAccount();
     // refreshCloud unless this path ran one less than 2 seconds ago (then nothing).
     QCoro::Task<> refreshCloudThrottled();
     // Navigation: each publishes its changes and starts a listing.
@@ -276,8 +278,11 @@ public:
     void enqueueUploads(QStringList paths);
     // The same into a given Drive folder, shown as cloudPath, without the pane's checks.
     void enqueueUploads(QStringList paths, QString parent, QString cloudPath);
-    // Lets the user pick files and folders to upload.
+    // Lets the user pick files to upload ("Tải lên…"), starting in the local pane's folder with
+    // its selected files picked.
     QCoro::Task<> chooseUpload();
+    // The same for one folder ("Tải thư mục lên…"): file pickers cannot take both at once.
+    QCoro::Task<> chooseUploadFolder();
 
     // Downloads: one waiting transfer per item into folder; Google documents open in the
     // browser instead. Names already taken in the folder get " 2", " 3"…; a Drive folder whose
@@ -285,6 +290,8 @@ public:
     QCoro::Task<> enqueueDownloads(QList<DriveFile> files, QString folder);
     // "Tải xuống…" for the Drive pane's selection.
     QCoro::Task<> downloadSelected();
+    // Whether downloadSelected() has anything to download: Google documents open in the browser.
+    bool canDownloadSelection() const;
     QCoro::Task<> downloadFile(DriveFile file);
     // Where an item goes in folder; reserved holds the names the batch has taken.
     QCoro::Task<QString> downloadDestination(DriveFile file, QString folder,
@@ -312,6 +319,8 @@ public:
     // Once at start: the saved transfers come back paused, then continue by themselves or the
     // restore prompt asks.
     void restoreSession();
+    // Reads the saved session ahead of its restore, so saves made meanwhile keep it.
+    void holdUnrestoredSession();
     // The restore prompt is shown for this many transfers while present.
     const std::optional<int> &restoredPrompt() const { return m_restoredPrompt; }
     // "Tiếp tục" (also auto-resume and after a sign-in): resumes the restored transfers, or asks
@@ -486,6 +495,9 @@ private:
     std::optional<int> m_restoredPrompt;
     bool m_autoResumeTransfers = false;
     bool m_sessionSavePending = false;
+    // From the start of initialize() until restoreSession(): the saved transfers not yet back
+    // in the queue, kept by every save so a quit before the restore loses none of them.
+    std::optional<QList<SavedTransfer>> m_unrestored;
     bool m_backgroundSaveRunning = false;
     bool m_backgroundSaveAgain = false;
     QString m_linkToDownload;

@@ -48,6 +48,15 @@ QList<SavedTransfer> AppModel::sessionSnapshot() const
             || t.state == TransferState::Paused)
             saved.append(SavedTransfer::from(t, m_queue->checkpoint(t.id)));
     }
+    if (m_unrestored) {
+        for (const SavedTransfer &record : *m_unrestored) {
+            const bool inQueue = std::any_of(saved.cbegin(), saved.cend(), [&](const SavedTransfer &s) {
+                return s.id == record.id;
+            });
+            if (!inQueue && !m_queue->find(record.id))
+                saved.append(record);
+        }
+    }
     return saved;
 }
 
@@ -104,9 +113,16 @@ void AppModel::flushSessionSave()
     saveSessionNow();
 }
 
+void AppModel::holdUnrestoredSession()
+{
+    if (!m_unrestored)
+        m_unrestored = TransferStore::load();
+}
+
 void AppModel::restoreSession()
 {
-    const QList<SavedTransfer> saved = TransferStore::load();
+    holdUnrestoredSession();
+    const QList<SavedTransfer> saved = *std::exchange(m_unrestored, std::nullopt);
     if (saved.isEmpty())
         return;
     QSet<QUuid> restored = m_queue->restoredIDs();

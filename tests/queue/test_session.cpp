@@ -292,6 +292,48 @@ TEST_F(Session, AQuitWritesAWaitingSaveButNeverEmptiesASessionNotYetRestored)
     EXPECT_FALSE(QFileInfo::exists(TransferStore::fileURL()));
 }
 
+// The shell saves on quit and on logout, which may come while the start still waits for the
+// keyring or a slow local folder: the saved transfers are not in the queue yet and must stay.
+TEST_F(Session, AQuitOrCheckpointSaveBeforeTheRestoreKeepsEverySavedTransfer)
+{
+    const QString id = emulator.createFile(account.email, u"kept.bin"_s, bytes(1 << 20, 8));
+    throttleMedia(id, 256 * 1024);
+    download({driveFile(id)}, localDir.path());
+    ASSERT_TRUE(waitUntil([&] { return at(0).done > 0; }));
+    const QUuid saved = idAt(0);
+    restart();
+    ASSERT_EQ(model->restoredPrompt(), 1);
+
+    model.reset();
+    model = makeModel();
+    auto starting = model->initialize();
+    ASSERT_FALSE(model->restoredPrompt().has_value()) << "the start is still under way";
+    model->saveSessionNow();
+    QList<SavedTransfer> onDisk = TransferStore::load();
+    ASSERT_EQ(onDisk.size(), 1);
+    EXPECT_EQ(onDisk.first().id, saved);
+    // A transfer added meanwhile goes in beside the saved one, and a background save keeps both.
+    Transfer added = Transfer::waiting(u"added"_s);
+    added.source = local(u"added"_s);
+    added.parent = u"root"_s;
+    model->queue().append(added);
+    model->queue().changeCheckpoint(added.id, [&](UploadCheckpoint &c) {
+        c.reserved.insert(local(u"added/x"_s), u"ADDED"_s);
+    });
+    ASSERT_TRUE(waitUntil([&] { return sessionBytes().contains("ADDED"); }));
+    EXPECT_EQ(TransferStore::load().size(), 2);
+
+    runSync(std::move(starting));
+    EXPECT_EQ(model->restoredPrompt(), 1);
+    ASSERT_TRUE(model->queue().find(saved));
+    EXPECT_EQ(model->queue().find(saved)->state, State::Paused);
+    // Once restored, the queue is the whole truth again.
+    model->discardRestored();
+    model->queue().remove(added.id);
+    model->saveSessionNow();
+    EXPECT_FALSE(QFileInfo::exists(TransferStore::fileURL()));
+}
+
 TEST(SavedTransferRecord, EncodesAndDecodesEveryFieldAndRefusesRelativePaths)
 {
     UploadCheckpoint checkpoint;

@@ -226,6 +226,7 @@ QCoro::Task<> TransferRun::performDownload(SpeedTracker &tracker)
         total += item.file.bytes();
     const int n = int(items.size());
     update([&](Transfer &t) {
+        t.planning = false;
         t.total = total;
         t.totalFilesCount = std::max(n, 1);
         t.currentFileIndex = 1;
@@ -260,6 +261,7 @@ QCoro::Task<> TransferRun::performUpload(SpeedTracker &tracker)
 
     const int files = std::max(node.fileCount(), 1);
     update([&](Transfer &t) {
+        t.planning = false;
         t.total = node.bytes;
         t.totalFilesCount = files;
         t.currentFileIndex = 1;
