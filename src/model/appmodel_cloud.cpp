@@ -133,6 +133,14 @@ QCoro::Task<> AppModel::refreshCloud()
     setLoading(false);
 }
 
+QCoro::Task<> AppModel::refreshCloudAndAccount()
+{
+    QPointer<AppModel> self(this);
+    co_await refreshCloud();
+    if (self && m_connected)
+        co_await loadAccount();
+}
+
 QCoro::Task<> AppModel::refreshCloudThrottled()
 {
     const QDateTime now = Clock::current().now();
@@ -261,7 +269,7 @@ QCoro::Task<> AppModel::trashFiles(QList<DriveFile> files)
         co_return;
     if (outcome.failure)
         setError(outcome.failure);
-    co_await refreshCloud();
+    co_await refreshCloudAndAccount();
 }
 
 QCoro::Task<> AppModel::deleteDriveFilesPermanently(QList<DriveFile> files)
@@ -276,7 +284,7 @@ QCoro::Task<> AppModel::deleteDriveFilesPermanently(QList<DriveFile> files)
         setError(u"Không xoá được: "_s + *outcome.failure);
     else
         setToastMessage(u"Đã xoá vĩnh viễn "_s + QString::number(count) + u" mục"_s);
-    co_await refreshCloud();
+    co_await refreshCloudAndAccount();
 }
 
 void AppModel::openInBrowser(const DriveFile &file)

@@ -423,15 +423,9 @@ TEST_F(Window, ContextMenuOffersWhatTheSelectionAllows)
     findAction(one.get(), u"Xem trước"_s)->trigger();
     EXPECT_EQ(desktop.previewed, QStringList{root + u"/a.txt"_s});
 
-    pane->setCanUpload(true);
     model.setLocalSelection({root + u"/a.txt"_s, root + u"/b.txt"_s});
     std::unique_ptr<QMenu> two(pane->createContextMenu(&window));
     EXPECT_FALSE(findAction(two.get(), u"Xem trước"_s));
-    QStringList uploaded;
-    QObject::connect(pane, &LocalPane::uploadRequested, pane,
-                     [&](const QStringList &paths) { uploaded = paths; });
-    findAction(two.get(), u"Tải lên Google Drive"_s)->trigger();
-    EXPECT_EQ(uploaded, (QStringList{root + u"/a.txt"_s, root + u"/b.txt"_s}));
     findAction(two.get(), u"Hiện trong trình quản lý file"_s)->trigger();
     ASSERT_EQ(desktop.revealed.size(), 1);
     EXPECT_EQ(desktop.revealed.at(0), (QStringList{root + u"/a.txt"_s, root + u"/b.txt"_s}));
