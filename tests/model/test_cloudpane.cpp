@@ -223,6 +223,24 @@ TEST_F(CloudPane, ItemOperationsReportFailuresAndRelist)
     EXPECT_EQ(listings(), before + 3);
 }
 
+// Deleting frees quota on Drive: the window's figure follows without a restart, and "Làm mới"
+// fetches it again too.
+TEST_F(CloudPane, DeletionsAndRefreshReloadTheQuota)
+{
+    const QString big = emulator.createFile(account.email, u"big.bin"_s, QByteArray(3 << 20, 'b'));
+    auto model = signedInModel();
+    ASSERT_TRUE(model->quota().has_value());
+    const auto usage = [&] { return model->quota()->usage.value_or(QString()).toLongLong(); };
+    const qint64 before = usage();
+    EXPECT_GE(before, 3 << 20);
+    runSync(model->deleteDriveFilesPermanently({folder(big)}));
+    EXPECT_EQ(usage(), before - (3 << 20));
+
+    emulator.createFile(account.email, u"more.bin"_s, QByteArray(1 << 20, 'm'));
+    runSync(model->refreshCloudAndAccount());
+    EXPECT_EQ(usage(), before - (2 << 20));
+}
+
 TEST_F(CloudPane, OnlyGooglePagesOverHttpsAreOpened)
 {
     auto model = signedInModel();
