@@ -38,7 +38,7 @@ QJsonObject RequestRecord::toJson() const
     QJsonArray f;
     for (int id : faults)
         f.append(id);
-    return QJsonObject{{u"sequence"_s, sequence},
+    QJsonObject out{{u"sequence"_s, sequence},
                        {u"time"_s, time.toString(Qt::ISODateWithMs)},
                        {u"method"_s, method},
                        {u"target"_s, target},
@@ -50,6 +50,9 @@ QJsonObject RequestRecord::toJson() const
                        {u"status"_s, status},
                        {u"responseLength"_s, responseLength},
                        {u"faults"_s, f}};
+    if (!limit.isEmpty())
+        out.insert(u"limit"_s, limit);
+    return out;
 }
 
 QString RequestRecord::fingerprintOf(const QString &token)
