@@ -76,8 +76,8 @@ DriveEmulator::DriveEmulator(Options options)
     } else {
         d->loadSeed();
     }
-    d->server = std::make_unique<EmulatorServer>(*d->state, *d->store, d->faults, d->limits,
-                                                d->log);
+    d->server =
+        std::make_unique<EmulatorServer>(*d->state, *d->store, d->faults, d->limits, d->log);
     d->server->setAutoConsent(o.autoConsent);
     d->server->setVerbose(o.verbose);
     if (o.control)

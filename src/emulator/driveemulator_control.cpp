@@ -176,7 +176,8 @@ void DriveEmulator::installControl()
         }
         if (what == u"limits"_s) {
             const auto answer = [&] {
-                return ok(ex, {{u"settings"_s, limits().toJson()}, {u"counters"_s, limitCounters()}});
+                return ok(ex,
+                          {{u"settings"_s, limits().toJson()}, {u"counters"_s, limitCounters()}});
             };
             if (is("GET", 1))
                 return answer();

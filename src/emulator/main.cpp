@@ -55,8 +55,8 @@ int main(int argc, char **argv)
         u"limits"_s,
         u"Google's per-user limits as JSON (or @FILE), as POST /__control/limits takes them."_s,
         u"JSON"_s);
-    const QCommandLineOption writeRate(u"write-rate"_s,
-                                       u"Item creations a second per user (0: no limit)."_s, u"N"_s);
+    const QCommandLineOption writeRate(
+        u"write-rate"_s, u"Item creations a second per user (0: no limit)."_s, u"N"_s);
     const QCommandLineOption writeBurst(
         u"write-burst"_s, u"Item creations a user may make at once before the rate applies."_s,
         u"N"_s);

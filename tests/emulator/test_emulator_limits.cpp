@@ -79,12 +79,11 @@ protected:
 // Google's envelope, compared whole.
 QJsonObject envelope(int code, const QString &reason, const QString &message, bool withStatus)
 {
-    QJsonObject error{
-        {u"code"_s, code},
-        {u"message"_s, message},
-        {u"errors"_s, QJsonArray{QJsonObject{{u"domain"_s, u"usageLimits"_s},
-                                             {u"reason"_s, reason},
-                                             {u"message"_s, message}}}}};
+    QJsonObject error{{u"code"_s, code},
+                      {u"message"_s, message},
+                      {u"errors"_s, QJsonArray{QJsonObject{{u"domain"_s, u"usageLimits"_s},
+                                                           {u"reason"_s, reason},
+                                                           {u"message"_s, message}}}}};
     if (withStatus)
         error.insert(u"status"_s, code == 429 ? u"RESOURCE_EXHAUSTED"_s : u"PERMISSION_DENIED"_s);
     return QJsonObject{{u"error"_s, error}};
@@ -187,8 +186,7 @@ TEST_F(Limited, TheQueryBudgetCountsEveryCallInASlidingMinute)
     EXPECT_FALSE(startUpload(u"s.bin"_s, account.rootFolderId).isEmpty());
     auto refused = get(about);
     EXPECT_EQ(status(refused), 403);
-    EXPECT_EQ(json(refused),
-              envelope(403, u"rateLimitExceeded"_s, u"Rate Limit Exceeded"_s, true));
+    EXPECT_EQ(json(refused), envelope(403, u"rateLimitExceeded"_s, u"Rate Limit Exceeded"_s, true));
     EXPECT_EQ(refused->get_header_value("Retry-After"), "40") << "when the first call leaves";
 
     // Neither the token endpoint, nor the control API, nor a request without a token counts.
@@ -221,8 +219,7 @@ TEST_F(Limited, Backend429sComeWithOrWithoutRetryAfterAsJsonOrHtml)
     EXPECT_EQ(status(get(about)), 200);
     auto json429 = get(about);
     EXPECT_EQ(status(json429), 429);
-    EXPECT_EQ(json(json429),
-              envelope(429, u"rateLimitExceeded"_s, u"Rate Limit Exceeded"_s, true));
+    EXPECT_EQ(json(json429), envelope(429, u"rateLimitExceeded"_s, u"Rate Limit Exceeded"_s, true));
     EXPECT_EQ(json429->get_header_value("Retry-After"), "7");
 
     limits.backend429RetryAfter = -1;
@@ -270,8 +267,7 @@ TEST_F(Limited, TheDailyUploadCapRefusesTheDayAndResetsAfterIt)
     emu->advanceClock(23h);
     EXPECT_EQ(status(putChunk(session, data.mid(262144, 262144), 262144, u"*"_s)), 403);
     emu->advanceClock(1h);
-    EXPECT_EQ(status(putChunk(session, data.mid(262144), 262144,
-                              QString::number(data.size()))),
+    EXPECT_EQ(status(putChunk(session, data.mid(262144), 262144, QString::number(data.size()))),
               200);
     EXPECT_EQ(emu->content(emu->findChild(account.rootFolderId, u"big.bin"_s)), data);
 
@@ -285,13 +281,16 @@ TEST_F(Limited, TheDailyUploadCapRefusesTheDayAndResetsAfterIt)
 TEST_F(Limited, StorageQuotaGuardsEveryPathThatAddsBytes)
 {
     emu->setQuota(account.email, 1'000'000);
-    const QJsonObject full{{u"error"_s,
-                            QJsonObject{{u"code"_s, 403},
-                                        {u"message"_s, u"The user's Drive storage quota has been exceeded."_s},
-                                        {u"errors"_s, QJsonArray{QJsonObject{
-                                                          {u"domain"_s, u"global"_s},
-                                                          {u"reason"_s, u"storageQuotaExceeded"_s},
-                                                          {u"message"_s, u"The user's Drive storage quota has been exceeded."_s}}}}}}};
+    const QJsonObject full{
+        {u"error"_s,
+         QJsonObject{
+             {u"code"_s, 403},
+             {u"message"_s, u"The user's Drive storage quota has been exceeded."_s},
+             {u"errors"_s,
+              QJsonArray{QJsonObject{
+                  {u"domain"_s, u"global"_s},
+                  {u"reason"_s, u"storageQuotaExceeded"_s},
+                  {u"message"_s, u"The user's Drive storage quota has been exceeded."_s}}}}}}};
     const QByteArray tooMuch = pattern(1'000'001);
     EXPECT_EQ(json(uploadMedia(tooMuch)), full);
     EXPECT_EQ(json(uploadMultipart(tooMuch)), full);
@@ -335,6 +334,7 @@ TEST_F(Limited, TheControlApiChangesLimitsWhileTheyRun)
     EXPECT_EQ(emu->limits().writesPerSecond, 0);
     EXPECT_EQ(status(controlLimits("PATCH", {{u"writesPerSecnd"_s, 1}})), 400);
     EXPECT_EQ(status(controlLimits("PATCH", {{u"backend429Probability"_s, 2}})), 400);
+    EXPECT_EQ(status(controlLimits("PATCH", {{u"writesPerSecond"_s, 1e-9}})), 400);
     EXPECT_EQ(status(controlLimits("PATCH", {{u"writeRefusal"_s, u"slowDown"_s}})), 400);
     EXPECT_EQ(emu->limits().queriesPerMinute, 100);
     EXPECT_EQ(status(controlLimits("DELETE")), 200);

@@ -103,11 +103,12 @@ LimitSettings LimitSettings::patched(const QJsonObject &json) const
             throw std::invalid_argument("malformed number in limits");
         return d;
     };
-    static const QSet<QString> known{
-        u"writesPerSecond"_s,     u"writeBurst"_s,           u"writeRefusal"_s,
-        u"queriesPerMinute"_s,    u"queryRefusal"_s,         u"retryAfter"_s,
-        u"backend429Every"_s,     u"backend429Probability"_s, u"backend429RetryAfter"_s,
-        u"backend429Html"_s,      u"dailyUploadBytes"_s,     u"dailyUploadReason"_s};
+    static const QSet<QString> known{u"writesPerSecond"_s,      u"writeBurst"_s,
+                                     u"writeRefusal"_s,         u"queriesPerMinute"_s,
+                                     u"queryRefusal"_s,         u"retryAfter"_s,
+                                     u"backend429Every"_s,      u"backend429Probability"_s,
+                                     u"backend429RetryAfter"_s, u"backend429Html"_s,
+                                     u"dailyUploadBytes"_s,     u"dailyUploadReason"_s};
     for (auto it = json.begin(); it != json.end(); ++it)
         if (!known.contains(it.key()))
             throw std::invalid_argument("unknown limit: " + it.key().toStdString());
@@ -127,8 +128,9 @@ LimitSettings LimitSettings::patched(const QJsonObject &json) const
     s.dailyUploadBytes = integer(u"dailyUploadBytes"_s, dailyUploadBytes);
     s.dailyUploadReason = json.value(u"dailyUploadReason"_s).toString(dailyUploadReason);
 
-    // A rate this high would overflow the bucket's nanosecond arithmetic; none is meaningful.
-    if (s.writesPerSecond < 0 || s.writesPerSecond > 1e6 || s.writeBurst < 0 ||
+    // Rates outside these bounds would overflow the bucket's nanosecond arithmetic.
+    if (s.writesPerSecond < 0 || s.writesPerSecond > 1e6 ||
+        (s.writesPerSecond > 0 && s.writesPerSecond < 0.001) || s.writeBurst < 0 ||
         s.writeBurst > 1'000'000 || s.queriesPerMinute < 0 || s.queriesPerMinute > 10'000'000 ||
         s.backend429Every < 0 || s.backend429Probability < 0 || s.backend429Probability > 1 ||
         s.backend429RetryAfter > 86400 || s.dailyUploadBytes < 0)
@@ -225,7 +227,7 @@ std::optional<Limits::Kind> Limits::classify(const QString &method, const QStrin
         if (hasUploadId)
             return Kind::Upload;
         return method == u"POST"_s && path == u"/upload/drive/v3/files"_s ? Kind::Creation
-                                                                         : Kind::Query;
+                                                                          : Kind::Query;
     }
     if (!path.startsWith(u"/drive/v3/"_s))
         return std::nullopt;
@@ -298,8 +300,8 @@ std::optional<Limits::Refused> Limits::admit(const Request &request)
         while (!user.queries.empty() && user.queries.front() <= now - window)
             user.queries.pop_front();
         if (qsizetype(user.queries.size()) >= s.queriesPerMinute)
-            return refuse(budgetRefusal(s.queryRefusal, u"queryRate"_s,
-                                        user.queries.front() + window - now));
+            return refuse(
+                budgetRefusal(s.queryRefusal, u"queryRate"_s, user.queries.front() + window - now));
     }
 
     std::optional<std::chrono::nanoseconds> writeTat;
@@ -349,8 +351,7 @@ QJsonObject Limits::counters() const
     std::lock_guard lock(m_mutex);
     const auto now = nowLocked();
     QJsonObject refused;
-    for (const QString &name :
-         {u"queryRate"_s, u"writeRate"_s, u"backend429"_s, u"dailyUpload"_s})
+    for (const QString &name : {u"queryRate"_s, u"writeRate"_s, u"backend429"_s, u"dailyUpload"_s})
         refused.insert(name, m_refused.value(name));
     QJsonArray users;
     for (auto it = m_users.cbegin(); it != m_users.cend(); ++it) {
@@ -359,8 +360,7 @@ QJsonObject Limits::counters() const
         if (m_settings.writesPerSecond > 0) {
             const auto interval = writeInterval();
             const auto owed = std::max(u.writeTat, now) - now;
-            o.insert(u"writeTokens"_s,
-                     qint64((writeTolerance() + interval - owed) / interval));
+            o.insert(u"writeTokens"_s, qint64((writeTolerance() + interval - owed) / interval));
         }
         if (m_settings.queriesPerMinute > 0) {
             qint64 inWindow = 0;

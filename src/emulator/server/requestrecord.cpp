@@ -39,17 +39,17 @@ QJsonObject RequestRecord::toJson() const
     for (int id : faults)
         f.append(id);
     QJsonObject out{{u"sequence"_s, sequence},
-                       {u"time"_s, time.toString(Qt::ISODateWithMs)},
-                       {u"method"_s, method},
-                       {u"target"_s, target},
-                       {u"path"_s, path},
-                       {u"headers"_s, h},
-                       {u"hasAuthorization"_s, hasAuthorization},
-                       {u"tokenFingerprint"_s, tokenFingerprint},
-                       {u"bodyLength"_s, bodyLength},
-                       {u"status"_s, status},
-                       {u"responseLength"_s, responseLength},
-                       {u"faults"_s, f}};
+                    {u"time"_s, time.toString(Qt::ISODateWithMs)},
+                    {u"method"_s, method},
+                    {u"target"_s, target},
+                    {u"path"_s, path},
+                    {u"headers"_s, h},
+                    {u"hasAuthorization"_s, hasAuthorization},
+                    {u"tokenFingerprint"_s, tokenFingerprint},
+                    {u"bodyLength"_s, bodyLength},
+                    {u"status"_s, status},
+                    {u"responseLength"_s, responseLength},
+                    {u"faults"_s, f}};
     if (!limit.isEmpty())
         out.insert(u"limit"_s, limit);
     return out;
