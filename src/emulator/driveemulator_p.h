@@ -31,10 +31,13 @@ struct DriveEmulator::Private
 {
     explicit Private(Options o)
         : options(std::move(o))
+        , limits(options.limitClock)
     {
+        limits.setSettings(options.limits);
     }
 
     Options options;
+    Limits limits;
     std::unique_ptr<ContentStore> store;
     std::unique_ptr<EmulatorState> state;
     FaultInjector faults;

@@ -185,9 +185,9 @@ QDateTime EmulatorState::now() const
     return QDateTime::currentDateTimeUtc().addMSecs(m_clockOffsetMs.load());
 }
 
-void EmulatorState::advanceClock(qint64 seconds)
+void EmulatorState::advanceClock(std::chrono::milliseconds by)
 {
-    m_clockOffsetMs += seconds * 1000;
+    m_clockOffsetMs += by.count();
 }
 
 // ---- users, clients
