@@ -251,7 +251,7 @@ void save(const QList<SavedTransfer> &transfers, quint64 sequence)
         return;
     }
     if (!QDir().mkpath(folder)) {
-        logFailure(u"cannot create "_s + folder);
+        logFailure(u"không tạo được thư mục "_s + folder);
         return;
     }
     const QByteArray bytes = encode(transfers);
