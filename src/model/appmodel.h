@@ -474,6 +474,9 @@ private:
     bool m_loading = false;
     std::optional<QString> m_cloudLoadError;
     QUuid m_listVersion = QUuid::createUuid();
+    // Stops the listing in flight: a newer one or a sign-out replaces it, and a server that
+    // pages forever must not keep every replaced listing growing to its ceiling.
+    std::stop_source m_listingStop;
     std::optional<QDateTime> m_lastCloudRefresh; // missing: the distant past
 
     std::optional<DriveFile> m_sharingFile;
