@@ -286,7 +286,8 @@ public:
     // "Tải xuống…" for the Drive pane's selection.
     QCoro::Task<> downloadSelected();
     QCoro::Task<> downloadFile(DriveFile file);
-    // Where an item goes in folder; reserved holds the names the batch has taken.
+    // Where an item goes in folder; reserved holds the names the batch has taken. A file whose
+    // stamped part file lies at its natural name (an earlier download that failed) goes there.
     QCoro::Task<QString> downloadDestination(DriveFile file, QString folder,
                                              QSet<QString> *reserved);
     // Drive rows dropped on the local pane (dragging one of several selected rows takes all).
@@ -473,6 +474,8 @@ private:
     SortOption m_cloudSort;
     bool m_loading = false;
     std::optional<QString> m_cloudLoadError;
+    // Whether a new download of file may take over the part file at destination.
+    bool takesOverPart(const DriveFile &file, const QString &destination);
     QUuid m_listVersion = QUuid::createUuid();
     // Stops the listing in flight: a newer one or a sign-out replaces it, and a server that
     // pages forever must not keep every replaced listing growing to its ceiling.
