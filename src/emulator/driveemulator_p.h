@@ -15,6 +15,8 @@
 #include <QJsonDocument>
 #include <QSaveFile>
 
+#include <sys/stat.h>
+
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -85,7 +87,9 @@ struct DriveEmulator::Private
         const quint64 revision = state->revision();
         const QByteArray json = QJsonDocument(state->save()).toJson(QJsonDocument::Compact);
         QSaveFile file(statePath());
-        if (file.open(QIODevice::WriteOnly) && file.write(json) == json.size() && file.commit())
+        // The state holds the tokens it issued: the user's own, like every file of theirs.
+        if (file.open(QIODevice::WriteOnly) && ::fchmod(file.handle(), 0600) == 0 &&
+            file.write(json) == json.size() && file.commit())
             savedRevision = revision;
     }
 

@@ -293,7 +293,8 @@ public:
     // Whether downloadSelected() has anything to download: Google documents open in the browser.
     bool canDownloadSelection() const;
     QCoro::Task<> downloadFile(DriveFile file);
-    // Where an item goes in folder; reserved holds the names the batch has taken.
+    // Where an item goes in folder; reserved holds the names the batch has taken. A file whose
+    // stamped part file lies at its natural name (an earlier download that failed) goes there.
     QCoro::Task<QString> downloadDestination(DriveFile file, QString folder,
                                              QSet<QString> *reserved);
     // Drive rows dropped on the local pane (dragging one of several selected rows takes all).
@@ -482,7 +483,12 @@ private:
     SortOption m_cloudSort;
     bool m_loading = false;
     std::optional<QString> m_cloudLoadError;
+    // Whether a new download of file may take over the part file at destination.
+    bool takesOverPart(const DriveFile &file, const QString &destination);
     QUuid m_listVersion = QUuid::createUuid();
+    // Stops the listing in flight: a newer one or a sign-out replaces it, and a server that
+    // pages forever must not keep every replaced listing growing to its ceiling.
+    std::stop_source m_listingStop;
     std::optional<QDateTime> m_lastCloudRefresh; // missing: the distant past
 
     std::optional<DriveFile> m_sharingFile;

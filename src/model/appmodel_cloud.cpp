@@ -110,7 +110,12 @@ QCoro::Task<> AppModel::refreshCloud()
     publish(m_cloudLoadError, std::optional<QString>(), &AppModel::cloudLoadErrorChanged);
 
     const DriveClient client = drive();
-    const std::stop_token stop = m_lifetime.source.get_token();
+    m_listingStop.request_stop();
+    m_listingStop = std::stop_source();
+    std::stop_source listingStop = m_listingStop;
+    const std::stop_token stop = listingStop.get_token();
+    const std::stop_callback endsWithTheModel(
+        m_lifetime.source.get_token(), [listingStop]() mutable { listingStop.request_stop(); });
     const bool atRoot = m_crumbs.isEmpty();
     auto listing =
         m_location == DriveLocation::Team && atRoot

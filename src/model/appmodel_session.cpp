@@ -44,8 +44,10 @@ QList<SavedTransfer> AppModel::sessionSnapshot() const
 {
     QList<SavedTransfer> saved;
     for (const Transfer &t : m_queue->transfers()) {
+        // A failed transfer is kept too: after a restart ↻ retries it and "Bỏ" takes its part
+        // files away, where it would otherwise leave them on the disk for good.
         if (t.state == TransferState::Waiting || t.state == TransferState::Working
-            || t.state == TransferState::Paused)
+            || t.state == TransferState::Paused || t.state == TransferState::Failed)
             saved.append(SavedTransfer::from(t, m_queue->checkpoint(t.id)));
     }
     if (m_unrestored) {
@@ -133,10 +135,14 @@ void AppModel::restoreSession()
         if (record.checkpoint)
             m_queue->restoreCheckpoint(record.id, *record.checkpoint);
         m_queue->append(record.restored());
-        restored.insert(record.id);
+        // A failed one waits for the user's ↻, not for the prompt's "Tiếp tục".
+        if (!record.failure)
+            restored.insert(record.id);
     }
     m_queue->setRestoredIDs(restored);
     setShowTransfers(true);
+    if (restored.isEmpty())
+        return;
     if (m_autoResumeTransfers)
         resumeRestored();
     else

@@ -4,6 +4,7 @@
 #include "desktop.h"
 #include "drive/driveapierror.h"
 #include "drive/driveclient.h"
+#include "records/partialdownload.h"
 #include "records/uploadutilities.h"
 #include "stepoutcome.h"
 #include "transfer/transferqueue.h"
@@ -188,7 +189,39 @@ QCoro::Task<QString> AppModel::downloadDestination(DriveFile file, QString folde
             co_return natural;
         }
     }
+    if (!file.isFolder() && !reserved->contains(name) && takesOverPart(file, natural)) {
+        reserved->insert(name);
+        co_return natural;
+    }
     co_return UploadUtilities::availableDestination(file.name, folder, *reserved);
+}
+
+bool AppModel::takesOverPart(const DriveFile &file, const QString &destination)
+{
+    // Only a part file of this very version (its stamp) with no file in its place, and that no
+    // transfer still in the queue is about to write: a failed download of the same item into
+    // the same folder (after a full disk, say) then goes on from where it stopped instead of
+    // leaving its part file beside a second copy.
+    const QString part = UploadUtilities::partialURL(destination);
+    const QFileInfo info(part);
+    if (UploadUtilities::pathExists(destination) || !info.isFile() || info.isSymLink()
+        || PartialDownload::readStamp(part) != PartialDownload::stamp(file))
+        return false;
+    QList<QUuid> failed;
+    for (const Transfer &t : m_queue->transfers()) {
+        if (t.isUpload() || t.destination != destination)
+            continue;
+        if (t.state == TransferState::Failed)
+            failed.append(t.id);
+        else if (!isFinished(t.state))
+            return false;
+    }
+    // The new transfer takes the part file over: the failed one goes, without taking it along.
+    for (const QUuid &id : std::as_const(failed)) {
+        m_queue->removeCheckpoint(id);
+        m_queue->remove(id);
+    }
+    return true;
 }
 
 QCoro::Task<> AppModel::enqueueDownloads(QList<DriveFile> files, QString folder)

@@ -211,7 +211,7 @@ QCoro::Task<> TransferQueue::run(QUuid id)
             } catch (const std::exception &e) {
                 message = describe(e);
             } catch (...) {
-                message = u"Unknown failure"_s;
+                message = u"Đã xảy ra lỗi không rõ nguyên nhân. Hãy thử lại."_s;
             }
             if (cancelled) {
                 removePartials(copy);

@@ -218,8 +218,10 @@ QCoro::Task<> TransferRun::performDownload(SpeedTracker &tracker)
                                      : TransferDetail::preparingDownload();
     });
     auto walking = collectRemoteItems(m_drive, remote, destination, m_stop);
-    QList<RemoteItem> items = co_await walking;
+    RemoteTree tree = co_await walking;
     throwIfStopped(m_stop);
+    QList<RemoteItem> items = std::move(tree.files);
+    const QStringList emptyFolders = std::move(tree.emptyFolders);
 
     qint64 total = 0;
     for (const RemoteItem &item : std::as_const(items))
@@ -237,11 +239,11 @@ QCoro::Task<> TransferRun::performDownload(SpeedTracker &tracker)
             t.detail = TransferDetail::emptyFolder();
         }
     });
-    if (n == 0) {
-        if (remote.isFolder())
-            makeFolder(destination);
+    // Folders that no file makes on its way: made first, so a failed file leaves them too.
+    for (const QString &folder : emptyFolders)
+        makeFolder(folder);
+    if (n == 0)
         co_return;
-    }
 
     const QString displayRoot = m_transfer.sourcePath.isEmpty()
                                     ? u"/Drive của tôi/"_s + m_transfer.name
