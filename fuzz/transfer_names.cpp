@@ -5,6 +5,7 @@
 
 #include "records/uploadutilities.h"
 
+#include <QFile>
 #include <QSet>
 
 using namespace Tarnwick;
@@ -12,9 +13,15 @@ using namespace Tarnwick::Fuzz;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    // The first byte says how many of the first candidates are taken.
-    const int taken = takeSelector(data, size) % 8;
-    const QString name = QString::fromUtf8(bytesOf(data, size));
+    // The first byte says how many of the first candidates are taken (its low three bits) and
+    // whether the name is read as UTF-16 (bit 3), which can hold lone surrogates as Drive's JSON
+    // can.
+    const uint8_t selector = takeSelector(data, size);
+    const int taken = selector % 8;
+    const QString name = selector & 8
+                             ? QString::fromUtf16(reinterpret_cast<const char16_t *>(data),
+                                                  qsizetype(size / 2))
+                             : QString::fromUtf8(bytesOf(data, size));
     const QString folder = QStringLiteral("/dl");
 
     QSet<QString> reserved;
@@ -27,12 +34,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     check(!chosen.isEmpty() && chosen != QStringLiteral(".") && chosen != QStringLiteral(".."),
           "never empty, . or ..", chosen);
     check(!chosen.contains(u'/') && !chosen.contains(QChar(0)), "no / or NUL", chosen);
-    check(chosen.toUtf8().size() <= 255, "the name fits", chosen);
+    // Measured as the file system gets the name.
+    check(QFile::encodeName(chosen).size() <= 255, "the name fits", chosen);
     const QString part = UploadUtilities::partialURL(destination);
-    check(part.startsWith(QStringLiteral("/dl/.")) && part.mid(4).toUtf8().size() <= 255,
+    check(part.startsWith(QStringLiteral("/dl/.")) && QFile::encodeName(part.mid(4)).size() <= 255,
           "the part file fits beside it", part);
     check(reserved.contains(chosen), "the name is reserved for the batch", chosen);
-    // The name came from UTF-8, so it holds no lone surrogate unless a cut split a pair.
+    // No lone surrogate is left, and no cut split a pair.
     check(QString::fromUtf8(chosen.toUtf8()) == chosen, "cut between whole characters", chosen);
     return 0;
 }

@@ -42,6 +42,7 @@
 #include <QTimer>
 #include <QUrlQuery>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <cstdio>
@@ -281,12 +282,27 @@ std::unique_ptr<Emulator::DriveEmulator> startDemoDrive(Options &options)
             emulator = std::make_unique<Emulator::DriveEmulator>(emulated);
         }
     }
+    // Saved upload sessions name the Drive's address: the same port at every start lets them
+    // resume as they would against Google. Another program on it costs only those sessions.
+    QFile portFile(QDir(dataDir).filePath(u"port"_s));
+    quint16 port = 0;
+    if (portFile.open(QIODevice::ReadOnly))
+        port = quint16(std::clamp(portFile.readAll().trimmed().toInt(), 0, 65535));
+    portFile.close();
     try {
-        emulator->start();
+        try {
+            emulator->start(port);
+        } catch (const std::exception &) {
+            if (port == 0)
+                throw;
+            emulator->start(0);
+        }
     } catch (const std::exception &e) {
         std::fprintf(stderr, "tarnwick: the demo's emulated Drive did not start: %s\n", e.what());
         return nullptr;
     }
+    if (emulator->port() != port && portFile.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        portFile.write(QByteArray::number(emulator->port()));
     // A journey test needs transfers slow enough to be caught in flight.
     if (options.automation.enabled)
         throttleDemoDrive(*emulator, qEnvironmentVariableIntValue("TARNWICK_AUTOMATION_THROTTLE"));

@@ -76,7 +76,8 @@ DriveEmulator::DriveEmulator(Options options)
     } else {
         d->loadSeed();
     }
-    d->server = std::make_unique<EmulatorServer>(*d->state, *d->store, d->faults, d->log);
+    d->server =
+        std::make_unique<EmulatorServer>(*d->state, *d->store, d->faults, d->limits, d->log);
     d->server->setAutoConsent(o.autoConsent);
     d->server->setVerbose(o.verbose);
     if (o.control)
@@ -91,7 +92,12 @@ DriveEmulator::~DriveEmulator()
 
 void DriveEmulator::start()
 {
-    d->server->start(d->options.port);
+    start(d->options.port);
+}
+
+void DriveEmulator::start(quint16 port)
+{
+    d->server->start(port);
     d->save();
     d->startSaver();
 }
@@ -209,9 +215,10 @@ void DriveEmulator::setAccessTokenLifetime(std::chrono::seconds lifetime)
     d->state->applySettingsJson(QJsonObject{{u"accessTokenLifetime"_s, qint64(lifetime.count())}});
 }
 
-void DriveEmulator::advanceClock(std::chrono::seconds by)
+void DriveEmulator::advanceClock(std::chrono::milliseconds by)
 {
-    d->state->advanceClock(by.count());
+    d->state->advanceClock(by);
+    d->limits.advance(by);
 }
 QDateTime DriveEmulator::now() const
 {
@@ -416,6 +423,23 @@ QList<RequestRecord> DriveEmulator::requestLog(qint64 after) const
 void DriveEmulator::clearRequestLog()
 {
     d->log.clear();
+}
+
+void DriveEmulator::setLimits(const LimitSettings &limits)
+{
+    d->limits.setSettings(limits);
+}
+LimitSettings DriveEmulator::limits() const
+{
+    return d->limits.settings();
+}
+void DriveEmulator::resetLimits()
+{
+    d->limits.reset();
+}
+QJsonObject DriveEmulator::limitCounters() const
+{
+    return d->limits.counters();
 }
 
 QStringList DriveEmulator::uploadSessionIds() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "faults/faultrule.h"
+#include "faults/limits.h"
 #include "server/requestrecord.h"
 #include "testaccount.h"
 
@@ -47,6 +48,10 @@ public:
         bool autoConsent = false; // the authorization endpoint approves at once
         bool verbose = false;     // one line per request on stderr
         bool control = true;      // the /__control/ endpoints; off: they answer 404
+        LimitSettings limits;     // Google's per-user limits; all off by default
+        // The clock of the limits (buckets, windows, days); advanceClock() moves it too. Empty:
+        // the steady clock. Tests pass one that stands still, so time moves only when they say.
+        Limits::Clock limitClock;
     };
 
     struct Notification // a sharing e-mail the emulator "sent"
@@ -69,6 +74,8 @@ public:
     // Starts listening (throws std::runtime_error when the port is taken); stop() saves and
     // closes every connection.
     void start();
+    // Listens on port instead of the one in the options (0: any free port).
+    void start(quint16 port);
     void stop();
     bool isRunning() const;
     quint16 port() const;
@@ -97,8 +104,9 @@ public:
     bool revokeToken(const QString &token); // access or refresh token
     void revokeAllRefreshTokens();
     void setAccessTokenLifetime(std::chrono::seconds lifetime);
-    // The emulator's clock (token, code and session expiry) runs ahead by this much more.
-    void advanceClock(std::chrono::seconds by);
+    // The emulator's clock (token, code and session expiry, and the limits' clock) runs ahead by
+    // this much more.
+    void advanceClock(std::chrono::milliseconds by);
     QDateTime now() const;
 
     // ---- items (direct, without rights checks); parentId empty: the user's My Drive root
@@ -145,6 +153,15 @@ public:
     void setFaultRandomSeed(quint64 seed);
     QList<RequestRecord> requestLog(qint64 afterSequence = 0) const;
     void clearRequestLog();
+
+    // ---- Google's limits (see LimitSettings); refusals are in the log with their `limit`
+    void setLimits(const LimitSettings &limits); // buckets and windows keep their state
+    LimitSettings limits() const;
+    // Every limit off, every bucket, window, day and counter cleared.
+    void resetLimits();
+    // {"accepted","refused":{"queryRate","writeRate","backend429","dailyUpload"},"dayEndsInMs",
+    //  "users":[{"user","writeTokens","queriesInWindow","uploadedToday"}]}
+    QJsonObject limitCounters() const;
 
     // ---- uploads, listings, manifest, notifications
     QStringList uploadSessionIds() const;

@@ -166,10 +166,31 @@ void DriveEmulator::installControl()
             }
         }
         if (what == u"clock"_s) {
-            if (is("POST", 1))
-                advanceClock(std::chrono::seconds(number(body(ex).value(u"advanceSeconds"_s), 0)));
+            if (is("POST", 1)) {
+                const QJsonObject b = body(ex);
+                advanceClock(std::chrono::seconds(number(b.value(u"advanceSeconds"_s), 0)) +
+                             std::chrono::milliseconds(number(b.value(u"advanceMs"_s), 0)));
+            }
             if (method == u"POST"_s || method == u"GET"_s)
                 return ok(ex, {{u"now"_s, now().toString(Qt::ISODateWithMs)}});
+        }
+        if (what == u"limits"_s) {
+            const auto answer = [&] {
+                return ok(ex,
+                          {{u"settings"_s, limits().toJson()}, {u"counters"_s, limitCounters()}});
+            };
+            if (is("GET", 1))
+                return answer();
+            if (is("POST", 1) || is("PATCH", 1) || is("PUT", 1)) {
+                const QJsonObject b = body(ex);
+                // PUT states every limit (the rest off); POST and PATCH change the ones named.
+                setLimits((method == u"PUT"_s ? LimitSettings() : limits()).patched(b));
+                return answer();
+            }
+            if (is("DELETE", 1)) {
+                resetLimits();
+                return answer();
+            }
         }
         if (what == u"settings"_s) {
             if (is("PATCH", 1) || is("PUT", 1))

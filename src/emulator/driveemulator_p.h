@@ -15,6 +15,8 @@
 #include <QJsonDocument>
 #include <QSaveFile>
 
+#include <sys/stat.h>
+
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -31,10 +33,13 @@ struct DriveEmulator::Private
 {
     explicit Private(Options o)
         : options(std::move(o))
+        , limits(options.limitClock)
     {
+        limits.setSettings(options.limits);
     }
 
     Options options;
+    Limits limits;
     std::unique_ptr<ContentStore> store;
     std::unique_ptr<EmulatorState> state;
     FaultInjector faults;
@@ -82,7 +87,9 @@ struct DriveEmulator::Private
         const quint64 revision = state->revision();
         const QByteArray json = QJsonDocument(state->save()).toJson(QJsonDocument::Compact);
         QSaveFile file(statePath());
-        if (file.open(QIODevice::WriteOnly) && file.write(json) == json.size() && file.commit())
+        // The state holds the tokens it issued: the user's own, like every file of theirs.
+        if (file.open(QIODevice::WriteOnly) && ::fchmod(file.handle(), 0600) == 0 &&
+            file.write(json) == json.size() && file.commit())
             savedRevision = revision;
     }
 

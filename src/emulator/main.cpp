@@ -3,6 +3,9 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -48,7 +51,25 @@ int main(int argc, char **argv)
     const QCommandLineOption autoConsent(
         u"auto-consent"_s, u"The authorization endpoint approves at once and redirects."_s);
     const QCommandLineOption verbose(u"verbose"_s, u"Print one line per request on stderr."_s);
-    parser.addOptions({port, seed, dataDir, token, autoConsent, verbose});
+    const QCommandLineOption limits(
+        u"limits"_s,
+        u"Google's per-user limits as JSON (or @FILE), as POST /__control/limits takes them."_s,
+        u"JSON"_s);
+    const QCommandLineOption writeRate(
+        u"write-rate"_s, u"Item creations a second per user (0: no limit)."_s, u"N"_s);
+    const QCommandLineOption writeBurst(
+        u"write-burst"_s, u"Item creations a user may make at once before the rate applies."_s,
+        u"N"_s);
+    const QCommandLineOption queryRate(u"queries-per-minute"_s,
+                                       u"Requests a minute per user (0: no limit)."_s, u"N"_s);
+    const QCommandLineOption dailyUpload(u"daily-upload-bytes"_s,
+                                         u"Bytes a user may upload a day (0: no cap)."_s, u"N"_s);
+    const QCommandLineOption limitsClock(
+        u"limits-clock"_s,
+        u"steady (default) or manual: the limits' time moves only through POST /__control/clock."_s,
+        u"CLOCK"_s, u"steady"_s);
+    parser.addOptions({port, seed, dataDir, token, autoConsent, verbose, limits, writeRate,
+                       writeBurst, queryRate, dailyUpload, limitsClock});
     parser.process(app);
 
     bool portOk = false;
@@ -64,6 +85,38 @@ int main(int argc, char **argv)
     options.accessTokens = parser.values(token);
     options.autoConsent = parser.isSet(autoConsent);
     options.verbose = parser.isSet(verbose);
+    try {
+        QJsonObject json;
+        if (parser.isSet(limits)) {
+            QByteArray text = parser.value(limits).toUtf8();
+            if (text.startsWith('@')) {
+                QFile file(QString::fromUtf8(text.mid(1)));
+                if (!file.open(QIODevice::ReadOnly))
+                    throw std::invalid_argument("cannot read " + text.mid(1).toStdString());
+                text = file.readAll();
+            }
+            const QJsonDocument doc = QJsonDocument::fromJson(text);
+            if (!doc.isObject())
+                throw std::invalid_argument("--limits needs a JSON object");
+            json = doc.object();
+        }
+        const QList<QPair<const QCommandLineOption *, QString>> shortcuts{
+            {&writeRate, u"writesPerSecond"_s},
+            {&writeBurst, u"writeBurst"_s},
+            {&queryRate, u"queriesPerMinute"_s},
+            {&dailyUpload, u"dailyUploadBytes"_s}};
+        for (const auto &[option, key] : shortcuts)
+            if (parser.isSet(*option))
+                json.insert(key, parser.value(*option));
+        options.limits = options.limits.patched(json);
+        if (parser.value(limitsClock) == u"manual"_s)
+            options.limitClock = [] { return std::chrono::nanoseconds(0); };
+        else if (parser.value(limitsClock) != u"steady"_s)
+            throw std::invalid_argument("--limits-clock is steady or manual");
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "tarnwick-drive-emulator: %s\n", e.what());
+        return 2;
+    }
 
     std::unique_ptr<Tarnwick::Emulator::DriveEmulator> emulator;
     try {

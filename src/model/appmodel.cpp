@@ -5,6 +5,7 @@
 #include "auth/googleauth.h"
 #include "stepoutcome.h"
 #include "net/tarnwicknetwork.h"
+#include "transfer/savedtransfer.h"
 #include "transfer/transferqueue.h"
 
 #include <QPointer>
@@ -54,6 +55,9 @@ QCoro::Task<> AppModel::initialize()
         co_return;
     m_initialized = true;
     QPointer<AppModel> self(this);
+    // The keyring and the local folder may take long: a quit meanwhile must not empty the
+    // saved queue.
+    holdUnrestoredSession();
 
     auto restoring = settle(m_auth->restore());
     const StepOutcome<void> restored = co_await restoring;

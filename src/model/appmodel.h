@@ -204,6 +204,8 @@ public:
     // Lists the shown folder (nothing when signed out). Only the newest listing may publish its
     // items or error and end `loading`; the items stay on screen while it runs and when it fails.
     QCoro::Task<> refreshCloud();
+    // "Làm mới", and after deletions: the listing, then the account with its quota.
+    QCoro::Task<> refreshCloudAndAccount();
     // refreshCloud unless this path ran one less than 2 seconds ago (then nothing).
     QCoro::Task<> refreshCloudThrottled();
     // Navigation: each publishes its changes and starts a listing.
@@ -276,8 +278,11 @@ public:
     void enqueueUploads(QStringList paths);
     // The same into a given Drive folder, shown as cloudPath, without the pane's checks.
     void enqueueUploads(QStringList paths, QString parent, QString cloudPath);
-    // Lets the user pick files and folders to upload.
+    // Lets the user pick files to upload ("Tải lên…"), starting in the local pane's folder with
+    // its selected files picked.
     QCoro::Task<> chooseUpload();
+    // The same for one folder ("Tải thư mục lên…"): file pickers cannot take both at once.
+    QCoro::Task<> chooseUploadFolder();
 
     // Downloads: one waiting transfer per item into folder; Google documents open in the
     // browser instead. Names already taken in the folder get " 2", " 3"…; a Drive folder whose
@@ -285,8 +290,11 @@ public:
     QCoro::Task<> enqueueDownloads(QList<DriveFile> files, QString folder);
     // "Tải xuống…" for the Drive pane's selection.
     QCoro::Task<> downloadSelected();
+    // Whether downloadSelected() has anything to download: Google documents open in the browser.
+    bool canDownloadSelection() const;
     QCoro::Task<> downloadFile(DriveFile file);
-    // Where an item goes in folder; reserved holds the names the batch has taken.
+    // Where an item goes in folder; reserved holds the names the batch has taken. A file whose
+    // stamped part file lies at its natural name (an earlier download that failed) goes there.
     QCoro::Task<QString> downloadDestination(DriveFile file, QString folder,
                                              QSet<QString> *reserved);
     // Drive rows dropped on the local pane (dragging one of several selected rows takes all).
@@ -312,6 +320,8 @@ public:
     // Once at start: the saved transfers come back paused, then continue by themselves or the
     // restore prompt asks.
     void restoreSession();
+    // Reads the saved session ahead of its restore, so saves made meanwhile keep it.
+    void holdUnrestoredSession();
     // The restore prompt is shown for this many transfers while present.
     const std::optional<int> &restoredPrompt() const { return m_restoredPrompt; }
     // "Tiếp tục" (also auto-resume and after a sign-in): resumes the restored transfers, or asks
@@ -473,7 +483,12 @@ private:
     SortOption m_cloudSort;
     bool m_loading = false;
     std::optional<QString> m_cloudLoadError;
+    // Whether a new download of file may take over the part file at destination.
+    bool takesOverPart(const DriveFile &file, const QString &destination);
     QUuid m_listVersion = QUuid::createUuid();
+    // Stops the listing in flight: a newer one or a sign-out replaces it, and a server that
+    // pages forever must not keep every replaced listing growing to its ceiling.
+    std::stop_source m_listingStop;
     std::optional<QDateTime> m_lastCloudRefresh; // missing: the distant past
 
     std::optional<DriveFile> m_sharingFile;
@@ -486,6 +501,9 @@ private:
     std::optional<int> m_restoredPrompt;
     bool m_autoResumeTransfers = false;
     bool m_sessionSavePending = false;
+    // From the start of initialize() until restoreSession(): the saved transfers not yet back
+    // in the queue, kept by every save so a quit before the restore loses none of them.
+    std::optional<QList<SavedTransfer>> m_unrestored;
     bool m_backgroundSaveRunning = false;
     bool m_backgroundSaveAgain = false;
     QString m_linkToDownload;

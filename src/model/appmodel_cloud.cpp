@@ -110,7 +110,12 @@ QCoro::Task<> AppModel::refreshCloud()
     publish(m_cloudLoadError, std::optional<QString>(), &AppModel::cloudLoadErrorChanged);
 
     const DriveClient client = drive();
-    const std::stop_token stop = m_lifetime.source.get_token();
+    m_listingStop.request_stop();
+    m_listingStop = std::stop_source();
+    std::stop_source listingStop = m_listingStop;
+    const std::stop_token stop = listingStop.get_token();
+    const std::stop_callback endsWithTheModel(
+        m_lifetime.source.get_token(), [listingStop]() mutable { listingStop.request_stop(); });
     const bool atRoot = m_crumbs.isEmpty();
     auto listing =
         m_location == DriveLocation::Team && atRoot
@@ -131,6 +136,14 @@ QCoro::Task<> AppModel::refreshCloud()
         publish(m_cloudLoadError, listed.failure, &AppModel::cloudLoadErrorChanged);
     }
     setLoading(false);
+}
+
+QCoro::Task<> AppModel::refreshCloudAndAccount()
+{
+    QPointer<AppModel> self(this);
+    co_await refreshCloud();
+    if (self && m_connected)
+        co_await loadAccount();
 }
 
 QCoro::Task<> AppModel::refreshCloudThrottled()
@@ -261,7 +274,7 @@ QCoro::Task<> AppModel::trashFiles(QList<DriveFile> files)
         co_return;
     if (outcome.failure)
         setError(outcome.failure);
-    co_await refreshCloud();
+    co_await refreshCloudAndAccount();
 }
 
 QCoro::Task<> AppModel::deleteDriveFilesPermanently(QList<DriveFile> files)
@@ -276,7 +289,7 @@ QCoro::Task<> AppModel::deleteDriveFilesPermanently(QList<DriveFile> files)
         setError(u"Không xoá được: "_s + *outcome.failure);
     else
         setToastMessage(u"Đã xoá vĩnh viễn "_s + QString::number(count) + u" mục"_s);
-    co_await refreshCloud();
+    co_await refreshCloudAndAccount();
 }
 
 void AppModel::openInBrowser(const DriveFile &file)

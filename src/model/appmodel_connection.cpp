@@ -206,6 +206,7 @@ QCoro::Task<> AppModel::disconnect()
     publish(m_crumbs, QList<Crumb>(), &AppModel::crumbsChanged);
     resetAccount();
     m_listVersion = QUuid::createUuid();
+    m_listingStop.request_stop();
     // The listing that owned `loading` can no longer end it.
     setLoading(false);
 }

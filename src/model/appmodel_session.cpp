@@ -44,9 +44,20 @@ QList<SavedTransfer> AppModel::sessionSnapshot() const
 {
     QList<SavedTransfer> saved;
     for (const Transfer &t : m_queue->transfers()) {
+        // A failed transfer is kept too: after a restart ↻ retries it and "Bỏ" takes its part
+        // files away, where it would otherwise leave them on the disk for good.
         if (t.state == TransferState::Waiting || t.state == TransferState::Working
-            || t.state == TransferState::Paused)
+            || t.state == TransferState::Paused || t.state == TransferState::Failed)
             saved.append(SavedTransfer::from(t, m_queue->checkpoint(t.id)));
+    }
+    if (m_unrestored) {
+        for (const SavedTransfer &record : *m_unrestored) {
+            const bool inQueue = std::any_of(saved.cbegin(), saved.cend(), [&](const SavedTransfer &s) {
+                return s.id == record.id;
+            });
+            if (!inQueue && !m_queue->find(record.id))
+                saved.append(record);
+        }
     }
     return saved;
 }
@@ -104,9 +115,16 @@ void AppModel::flushSessionSave()
     saveSessionNow();
 }
 
+void AppModel::holdUnrestoredSession()
+{
+    if (!m_unrestored)
+        m_unrestored = TransferStore::load();
+}
+
 void AppModel::restoreSession()
 {
-    const QList<SavedTransfer> saved = TransferStore::load();
+    holdUnrestoredSession();
+    const QList<SavedTransfer> saved = *std::exchange(m_unrestored, std::nullopt);
     if (saved.isEmpty())
         return;
     QSet<QUuid> restored = m_queue->restoredIDs();
@@ -117,10 +135,14 @@ void AppModel::restoreSession()
         if (record.checkpoint)
             m_queue->restoreCheckpoint(record.id, *record.checkpoint);
         m_queue->append(record.restored());
-        restored.insert(record.id);
+        // A failed one waits for the user's ↻, not for the prompt's "Tiếp tục".
+        if (!record.failure)
+            restored.insert(record.id);
     }
     m_queue->setRestoredIDs(restored);
     setShowTransfers(true);
+    if (restored.isEmpty())
+        return;
     if (m_autoResumeTransfers)
         resumeRestored();
     else

@@ -2,7 +2,9 @@
 
 #include "async/async.h"
 #include "desktop.h"
+#include "drive/driveapierror.h"
 #include "drive/driveclient.h"
+#include "records/partialdownload.h"
 #include "records/uploadutilities.h"
 #include "stepoutcome.h"
 #include "transfer/transferqueue.h"
@@ -107,14 +109,42 @@ QCoro::Task<> AppModel::chooseUpload()
     QPointer<AppModel> self(this);
     Desktop::FilesRequest request;
     request.prompt = u"Tải lên"_s;
-    request.allowFolders = true;
+    request.message = u"Chọn file để tải lên Google Drive"_s;
     request.multiple = true;
     request.directory = m_localURL;
+    for (const LocalFile &file : std::as_const(m_localFiles)) {
+        if (!file.isFolder && m_localSelection.contains(file.url))
+            request.selected.append(file.url);
+    }
     auto choosing = m_desktop->chooseFiles(request);
     const QStringList chosen = co_await choosing;
     if (!self || chosen.isEmpty())
         co_return;
     enqueueUploads(chosen);
+}
+
+QCoro::Task<> AppModel::chooseUploadFolder()
+{
+    if (!canUpload()) {
+        setShowConnection(!m_connected);
+        co_return;
+    }
+    QPointer<AppModel> self(this);
+    Desktop::FolderRequest request;
+    request.prompt = u"Tải lên"_s;
+    request.message = u"Chọn thư mục để tải lên Google Drive"_s;
+    request.directory = m_localURL;
+    for (const LocalFile &file : std::as_const(m_localFiles)) {
+        if (file.isFolder && m_localSelection.contains(file.url)) {
+            request.selected = file.url;
+            break;
+        }
+    }
+    auto choosing = m_desktop->chooseFolder(request);
+    const std::optional<QString> chosen = co_await choosing;
+    if (!self || !chosen)
+        co_return;
+    enqueueUploads({*chosen});
 }
 
 // ---- downloads
@@ -159,13 +189,53 @@ QCoro::Task<QString> AppModel::downloadDestination(DriveFile file, QString folde
             co_return natural;
         }
     }
+    if (!file.isFolder() && !reserved->contains(name) && takesOverPart(file, natural)) {
+        reserved->insert(name);
+        co_return natural;
+    }
     co_return UploadUtilities::availableDestination(file.name, folder, *reserved);
+}
+
+bool AppModel::takesOverPart(const DriveFile &file, const QString &destination)
+{
+    // Only a part file of this very version (its stamp) with no file in its place, and that no
+    // transfer still in the queue is about to write: a failed download of the same item into
+    // the same folder (after a full disk, say) then goes on from where it stopped instead of
+    // leaving its part file beside a second copy.
+    const QString part = UploadUtilities::partialURL(destination);
+    const QFileInfo info(part);
+    if (UploadUtilities::pathExists(destination) || !info.isFile() || info.isSymLink()
+        || PartialDownload::readStamp(part) != PartialDownload::stamp(file))
+        return false;
+    QList<QUuid> failed;
+    for (const Transfer &t : m_queue->transfers()) {
+        if (t.isUpload() || t.destination != destination)
+            continue;
+        if (t.state == TransferState::Failed)
+            failed.append(t.id);
+        else if (!isFinished(t.state))
+            return false;
+    }
+    // The new transfer takes the part file over: the failed one goes, without taking it along.
+    for (const QUuid &id : std::as_const(failed)) {
+        m_queue->removeCheckpoint(id);
+        m_queue->remove(id);
+    }
+    return true;
 }
 
 QCoro::Task<> AppModel::enqueueDownloads(QList<DriveFile> files, QString folder)
 {
     QPointer<AppModel> self(this);
+    // Names that transfers still to write into this folder will take: a second drop of the same
+    // item must not share their destination and part file.
     QSet<QString> reserved;
+    const QString cleanFolder = QDir::cleanPath(folder);
+    for (const Transfer &t : m_queue->transfers()) {
+        if (!t.isUpload() && t.destination && !isFinished(t.state)
+            && QDir::cleanPath(QFileInfo(*t.destination).path()) == cleanFolder)
+            reserved.insert(lastPathComponent(*t.destination));
+    }
     bool appended = false;
     const QString cloudPath = currentCloudPath();
     for (const DriveFile &file : std::as_const(files)) {
@@ -184,6 +254,13 @@ QCoro::Task<> AppModel::enqueueDownloads(QList<DriveFile> files, QString folder)
         setShowTransfers(true);
         m_queue->startWorker();
     }
+}
+
+bool AppModel::canDownloadSelection() const
+{
+    return std::any_of(m_cloudFiles.cbegin(), m_cloudFiles.cend(), [this](const DriveFile &file) {
+        return m_cloudSelection.contains(file.id) && downloadable(file);
+    });
 }
 
 QCoro::Task<> AppModel::downloadSelected()
@@ -312,8 +389,20 @@ QCoro::Task<> AppModel::downloadFromDriveID(QString id, std::optional<QString> d
     }
     QPointer<AppModel> self(this);
     setLoading(true);
-    auto looking = settle(drive().file(id));
-    const StepOutcome<DriveFile> found = co_await looking;
+    StepOutcome<DriveFile> found;
+    try {
+        auto looking = drive().file(id);
+        found.value = co_await looking;
+    } catch (const Cancelled &) {
+    } catch (const DriveAPIError &e) {
+        // Drive's generic "not there" also speaks of upload sessions, which a link never has.
+        found.failure = e.status() == 404
+                            ? u"Không tìm thấy file hoặc thư mục của liên kết này. Có thể nó đã bị "
+                              "xoá, hoặc tài khoản đang kết nối không được chia sẻ."_s
+                            : describe(e);
+    } catch (const std::exception &e) {
+        found.failure = describe(e);
+    }
     if (!self)
         co_return;
     if (!found.done()) {

@@ -23,6 +23,7 @@ public:
         QString prompt;                   // the confirm button's text
         QString message;                  // what the user is asked to pick
         std::optional<QString> directory; // where the picker starts
+        std::optional<QString> selected;  // a folder of directory selected when it opens
         bool operator==(const FolderRequest &) const = default;
     };
 
@@ -36,6 +37,8 @@ public:
         std::optional<QString> directory;
         // Only files of these MIME types can be picked; empty: any file.
         QStringList mimeTypes;
+        // Entries of directory selected when the picker opens.
+        QStringList selected;
         bool operator==(const FilesRequest &) const = default;
     };
 

@@ -145,6 +145,30 @@ TEST(AvailableDestination, cleansTheNameAndKeepsItInsideTheFolder)
     EXPECT_EQ(availableDestination(u"x"_s, u"/dl/"_s, reserved, nothing), u"/dl/x"_s);
 }
 
+// Drive's JSON keeps lone surrogates; the file system gets each as U+FFFD in 3 bytes. The name and
+// its part file are measured as they reach the disk.
+TEST(AvailableDestination, loneSurrogatesAreMeasuredAsTheFileSystemGetsThem)
+{
+    using UploadUtilities::availableDestination;
+    const auto nothing = [](const QString &) { return false; };
+    const QChar lone(char16_t(0xDFDF));
+    for (const auto &[letters, surrogates] : {std::pair{236, 4}, std::pair{230, 10}}) {
+        SCOPED_TRACE(surrogates);
+        const QString name = QString(letters, u'a') + QString(surrogates, lone);
+        QSet<QString> reserved;
+        const QString chosen = availableDestination(name, u"/dl"_s, reserved, nothing);
+        const QString file = chosen.mid(4);
+        EXPECT_LE(QFile::encodeName(file).size(), 240);
+        EXPECT_LE(QFile::encodeName(UploadUtilities::partialURL(chosen).mid(4)).size(), 255);
+        EXPECT_EQ(QString::fromUtf8(QFile::encodeName(file)), file);
+        EXPECT_TRUE(file.startsWith(QString(letters, u'a')));
+        EXPECT_TRUE(file.contains(QChar::ReplacementCharacter));
+    }
+    // A whole pair stays as it is.
+    QSet<QString> reserved;
+    EXPECT_EQ(availableDestination(u"a😀b"_s, u"/dl"_s, reserved, nothing), u"/dl/a😀b"_s);
+}
+
 TEST(AvailableDestination, numbersTakenNamesBeforeTheExtension)
 {
     using UploadUtilities::availableDestination;

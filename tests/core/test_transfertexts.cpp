@@ -148,6 +148,17 @@ TEST(DisplayText, invisibleControlsBecomeVisibleSoNoExtensionIsDisguised)
         EXPECT_EQ(shown(name), name);
 }
 
+TEST(DisplayText, messagesKeepTheirLineBreaksButNotTheControlsOfWhatTheyQuote)
+{
+    using DisplayText::message;
+    EXPECT_EQ(message(u"Dòng một\nDòng hai"_s), u"Dòng một\nDòng hai"_s);
+    EXPECT_EQ(message(u"Không tải được rlo\u202Etxt.exe\n\tlý do"_s),
+              u"Không tải được rlo[U+202E]txt.exe\n[U+0009]lý do"_s);
+    const QString huge = QString(5000, u'x') + u"\n\u202E"_s;
+    EXPECT_EQ(message(huge).size(), DisplayText::messageLimit + 7);
+    EXPECT_TRUE(message(huge).endsWith(u"x\n[U+202E]"_s));
+}
+
 TEST(DisplayText, longNamesKeepTheirStartAndExtensionAroundAnEllipsis)
 {
     using DisplayText::shown;

@@ -68,6 +68,7 @@ struct ErrorCase
     FaultRule rule;
     QString message;
     bool retryable;
+    QString detail = {};
 };
 
 FaultRule withBody(int status, const QByteArray &body)
@@ -77,9 +78,11 @@ FaultRule withBody(int status, const QByteArray &body)
     return rule;
 }
 
+// The message is Vietnamese whatever Google wrote; Google's text is kept only as the detail.
 TEST_F(DriveRequests, ErrorAnswersBecomeTheUsersMessageAndRetryableFlag)
 {
-    const QString noRights = u"Không có quyền thực hiện thao tác này. "_s;
+    const QString noRights =
+        u"Không có quyền thực hiện thao tác này. Kiểm tra quyền thư mục và Google Drive API."_s;
     const QString rateLimited = u"Google đang giới hạn lượt truy cập. Hãy thử lại sau."_s;
     const QString busy = u"Google đang bận. Tarnwick sẽ thử tải lên lại sau."_s;
     const QString gone = u"File hoặc thư mục không còn tồn tại, hoặc phiên tải lên đã hết hạn."_s;
@@ -88,42 +91,44 @@ TEST_F(DriveRequests, ErrorAnswersBecomeTheUsersMessageAndRetryableFlag)
     const QList<ErrorCase> cases{
         {"403 per-user rate limit",
          FaultRule::respondError(403, u"userRateLimitExceeded"_s, u"User rate limit exceeded."_s),
-         rateLimited, true},
+         rateLimited, true, u"User rate limit exceeded."_s},
         {"403 rate limit",
          FaultRule::respondError(403, u"rateLimitExceeded"_s, u"Rate limit exceeded."_s),
-         rateLimited, true},
+         rateLimited, true, u"Rate limit exceeded."_s},
         {"403 other reason",
          FaultRule::respondError(403, u"insufficientFilePermissions"_s,
                                  u"The user does not have sufficient permissions for this file."_s),
-         noRights + u"The user does not have sufficient permissions for this file."_s, false},
-        {"403 HTML", FaultRule::respondHtml(403),
-         noRights + u"Kiểm tra quyền thư mục và Google Drive API."_s, false},
+         noRights, false, u"The user does not have sufficient permissions for this file."_s},
+        {"403 HTML", FaultRule::respondHtml(403), noRights, false},
         {"403 rate limit in a later entry",
          withBody(403, R"({"error":{"errors":[{"domain":"global"},)"
                        R"({"reason":"userRateLimitExceeded"}]}})"),
          rateLimited, true},
         {"429 with its own message",
-         FaultRule::respondError(429, u"rateLimitExceeded"_s, u"Too Many Requests"_s), busy, true},
+         FaultRule::respondError(429, u"rateLimitExceeded"_s, u"Too Many Requests"_s), busy, true,
+         u"Too Many Requests"_s},
         {"429 HTML", FaultRule::respondHtml(429), busy, true},
-        {"404", FaultRule::respondError(404, u"notFound"_s, u"File not found: x."_s), gone, false},
+        {"404", FaultRule::respondError(404, u"notFound"_s, u"File not found: x."_s), gone, false,
+         u"File not found: x."_s},
+        {"410", FaultRule::respondError(410, u"gone"_s, u"Gone"_s), gone, false, u"Gone"_s},
         {"404 with a rate-limit reason",
          FaultRule::respondError(404, u"rateLimitExceeded"_s, u"Rate limit exceeded."_s), gone,
-         true},
+         true, u"Rate limit exceeded."_s},
         {"503 HTML", FaultRule::respondHtml(503), u"Không kết nối được Google Drive (503)."_s,
          true},
         {"500 with a message",
-         withBody(500, R"({"error":{"code":500,"message":"Internal Error"}})"), u"Internal Error"_s,
-         true},
+         withBody(500, R"({"error":{"code":500,"message":"Internal Error"}})"),
+         u"Không kết nối được Google Drive (500)."_s, true, u"Internal Error"_s},
         {"400 with a message", FaultRule::respondError(400, u"invalid"_s, u"Invalid Value"_s),
-         u"Invalid Value"_s, false},
+         u"Google Drive không nhận yêu cầu này (400)."_s, false, u"Invalid Value"_s},
         {"409 with Google's message",
          FaultRule::respondError(409, u"duplicate"_s,
                                  u"A file already exists with the provided ID."_s),
-         conflict, false},
+         conflict, false, u"A file already exists with the provided ID."_s},
         {"409 with an empty message", withBody(409, R"({"error":{"message":""}})"), conflict,
          false},
         {"400 OAuth-style error", withBody(400, R"({"error":"invalid_grant"})"),
-         u"Không kết nối được Google Drive (400)."_s, false},
+         u"Google Drive không nhận yêu cầu này (400)."_s, false},
         {"502 JSON without an object", withBody(502, "[1,2]"),
          u"Không kết nối được Google Drive (502)."_s, true},
     };
@@ -136,6 +141,7 @@ TEST_F(DriveRequests, ErrorAnswersBecomeTheUsersMessageAndRetryableFlag)
         EXPECT_EQ(error.status(), c.rule.status);
         EXPECT_EQ(error.message(), c.message);
         EXPECT_EQ(error.retryable(), c.retryable);
+        EXPECT_EQ(error.detail(), c.detail);
         EXPECT_EQ(requests().size(), 1); // only a 401 is retried here
     }
 }

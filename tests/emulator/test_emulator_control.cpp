@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -153,6 +154,10 @@ TEST(EmulatorPersistence, StateSurvivesARestart)
         emu.stop();
     }
     ASSERT_TRUE(QFile::exists(dir.filePath(u"state.json"_s)));
+    // It holds the tokens it issued: for the user's eyes only.
+    EXPECT_EQ(QFileInfo(dir.filePath(u"state.json"_s)).permissions(),
+              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser |
+                  QFileDevice::WriteUser);
     DriveEmulator again(options);
     again.start();
     ASSERT_TRUE(again.exists(fileId));

@@ -3,6 +3,11 @@
 #include "emulatorfixture.h"
 
 #include <QCryptographicHash>
+#include <QJsonDocument>
+
+#include <atomic>
+#include <thread>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 using namespace Tarnwick::Emulator;
@@ -311,4 +316,89 @@ TEST_F(Uploads, DeclaredLengthAndSimpleMediaUploads)
     EXPECT_EQ(at(json(media), "name").toString(), u"Untitled"_s);
     EXPECT_EQ(at(json(media), "mimeType").toString(), u"image/png"_s);
     EXPECT_EQ(at(json(media), "size").toString(), u"4096"_s);
+}
+
+// Items of one size deleted and made again by several clients at once, each with bytes of its
+// own: the checksum of every answer is that of the item's own bytes, never one kept from an item
+// deleted just before or taken before the last chunk landed.
+TEST_F(Uploads, ChecksumsStayTrueWhileSameSizedItemsAreDeletedAndMadeAgainAtOnce)
+{
+    constexpr int workers = 6;
+    constexpr int rounds = 5;
+    constexpr qint64 size = 3 * 262144 + 1000;
+    const std::string bearer = "Bearer " + account.accessToken.toStdString();
+    const std::string metadata =
+        R"({"name":"same.bin","parents":[")" + account.rootFolderId.toStdString() + R"("]})";
+    std::atomic<int> wrong{0};
+    std::atomic<int> failed{0};
+    std::atomic<int> checked{0};
+    std::vector<std::thread> threads;
+    for (int w = 0; w < workers; ++w) {
+        threads.emplace_back([&, w] {
+            httplib::Client c("127.0.0.1", emu->port());
+            const httplib::Headers headers{{"Authorization", bearer}};
+            for (int r = 0; r < rounds; ++r) {
+                const QByteArray data =
+                    DriveEmulator::generatedBytes(quint64(1000 * (w + 1) + r), 0, size);
+                const std::string expected = md5(data).toStdString();
+                httplib::Headers open = headers;
+                open.emplace("X-Upload-Content-Length", std::to_string(size));
+                auto opened = c.Post("/upload/drive/v3/files?uploadType=resumable"
+                                     "&fields=id,size,md5Checksum",
+                                     open, metadata, "application/json; charset=utf-8");
+                if (!opened || opened->status != 200) {
+                    ++failed;
+                    return;
+                }
+                const std::string location = opened->get_header_value("Location");
+                const std::string session = location.substr(location.find("/upload/"));
+                int lastStatus = 0;
+                std::string lastBody;
+                for (qint64 offset = 0; offset < size; offset += 262144) {
+                    const qint64 length = std::min<qint64>(262144, size - offset);
+                    httplib::Headers chunk = headers;
+                    chunk.emplace("Content-Range", "bytes " + std::to_string(offset) + '-' +
+                                                       std::to_string(offset + length - 1) + '/' +
+                                                       std::to_string(size));
+                    auto sent = c.Put(session, chunk, data.constData() + offset,
+                                      size_t(length), "application/octet-stream");
+                    if (!sent) {
+                        ++failed;
+                        return;
+                    }
+                    lastStatus = sent->status;
+                    lastBody = sent->body;
+                }
+                if (lastStatus != 200) {
+                    ++failed;
+                    return;
+                }
+                const QJsonObject item =
+                    QJsonDocument::fromJson(QByteArray::fromStdString(lastBody)).object();
+                const std::string id = item.value(u"id"_s).toString().toStdString();
+                if (item.value(u"md5Checksum"_s).toString().toStdString() != expected)
+                    ++wrong;
+                auto meta = c.Get("/drive/v3/files/" + id + "?fields=size,md5Checksum", headers);
+                if (!meta || QJsonDocument::fromJson(QByteArray::fromStdString(meta->body))
+                                     .object()
+                                     .value(u"md5Checksum"_s)
+                                     .toString()
+                                     .toStdString() != expected)
+                    ++wrong;
+                auto media = c.Get("/drive/v3/files/" + id + "?alt=media", headers);
+                if (!media || QByteArray::fromStdString(media->body) != data)
+                    ++wrong;
+                auto gone = c.Delete("/drive/v3/files/" + id, headers);
+                if (!gone || gone->status != 204)
+                    ++failed;
+                ++checked;
+            }
+        });
+    }
+    for (std::thread &t : threads)
+        t.join();
+    EXPECT_EQ(failed.load(), 0);
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_EQ(checked.load(), workers * rounds);
+    EXPECT_TRUE(emu->childIds(account.rootFolderId).isEmpty());
 }

@@ -1,12 +1,16 @@
 // The emulator's own parsers and generators, without a server.
 #include "api/apierror.h"
 #include "api/fieldselection.h"
+#include "state/contentblob.h"
 #include "state/generatedcontent.h"
 #include "api/jsonvalues.h"
 #include "api/naturalorder.h"
 #include "state/pngimage.h"
 #include "api/searchquery.h"
 
+#include <QCryptographicHash>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTimeZone>
 #include <QtEndian>
 
@@ -227,3 +231,23 @@ TEST(PngImageTest, ThumbnailsAreWellFormedPngs)
     EXPECT_EQ(quint32(qUncompress(zlib).size()), expected);
     EXPECT_TRUE(png.endsWith(QByteArray("IEND\xae\x42\x60\x82", 8)));
 }
+
+// A checksum is of the whole content or none: a read that falls short (the file not all there
+// yet) must not leave the digest of a prefix behind for every later answer.
+TEST(ContentBlobs, ADigestOfAShortReadIsNeitherGivenNorKept)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"blob.bin"_s);
+    const QByteArray whole(100'000, 'w');
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(whole.left(40'000));
+    file.flush();
+    const Blob blob = ContentBlob::stored(path, whole.size(), false);
+    EXPECT_TRUE(blob->md5Hex().isEmpty());
+    file.write(whole.mid(40'000));
+    file.close();
+    EXPECT_EQ(blob->md5Hex(),
+              QString::fromLatin1(QCryptographicHash::hash(whole, QCryptographicHash::Md5).toHex()));
+}
+

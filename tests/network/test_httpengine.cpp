@@ -723,7 +723,7 @@ TEST(HttpErrors, certificateTheSystemDoesNotTrustIsRefused)
     thread.join();
 }
 
-TEST(HttpErrors, diskFullInAFileSinkEndsTheRequestWithTheSystemText)
+TEST(HttpErrors, diskFullInAFileSinkEndsTheRequestWithTheFullDiskMessage)
 {
     FullDisk disk(1 << 20);
     const QString target = disk.file();
@@ -736,7 +736,7 @@ TEST(HttpErrors, diskFullInAFileSinkEndsTheRequestWithTheSystemText)
         FAIL() << "a download into a full disk succeeded";
     } catch (const SystemError &e) {
         EXPECT_EQ(e.code(), ENOSPC);
-        EXPECT_EQ(e.description(), QString::fromLocal8Bit(std::strerror(ENOSPC)));
+        EXPECT_EQ(e.description(), SystemError::fullDiskMessage());
     }
     EXPECT_EQ(engine().requestsInFlight(), 0);
     if (disk.mounted()) {

@@ -131,6 +131,27 @@ TEST_F(Planning, GoogleDocumentsOpenInTheBrowserAndStayOutOfFolderWalks)
     EXPECT_EQ(localTree(local(u"Mixed"_s)).size(), 4); // sub and its three files
 }
 
+// Folders that hold no file are made on disk too, at any depth, as an upload makes them on Drive.
+TEST_F(Planning, EmptyFoldersInsideADownloadedTreeAreMade)
+{
+    const QString tree = emulator.createFolder(account.email, u"Cây"_s);
+    emulator.createFolder(account.email, u"trống"_s, tree);
+    const QString nested = emulator.createFolder(account.email, u"lồng"_s, tree);
+    emulator.createFolder(account.email, u"sâu"_s, nested);
+    const QString docs = emulator.createFolder(account.email, u"chỉ tài liệu"_s, tree);
+    emulator.createGoogleDocument(account.email, u"Ghi chú"_s, docs);
+    const QString full = emulator.createFolder(account.email, u"đầy"_s, tree);
+    emulator.createFile(account.email, u"a.bin"_s, bytes(1000, 4), full);
+
+    download({driveFile(tree)}, localDir.path());
+    ASSERT_TRUE(allFinished());
+    EXPECT_EQ(at(0).state, State::Done);
+    for (const QString &folder : {u"Cây/trống"_s, u"Cây/lồng/sâu"_s, u"Cây/chỉ tài liệu"_s})
+        EXPECT_TRUE(QFileInfo(local(folder)).isDir()) << folder.toStdString();
+    EXPECT_EQ(QFileInfo(local(u"Cây/đầy/a.bin"_s)).size(), 1000);
+    EXPECT_EQ(localTree(local(u"Cây"_s)).size(), 6); // five folders and the file
+}
+
 TEST_F(Planning, HostileDriveNamesLandInsideTheDestinationEachInAFileOfItsOwn)
 {
     const QString root = emulator.createFolder(account.email, u"Hostile"_s);
@@ -270,7 +291,10 @@ TEST_F(Planning, LinkDownloadsFindTheItemOrSayWhy)
     EXPECT_EQ(model->localURL(), local(u"to"_s));
 
     runSync(model->downloadFromDriveID(u"doesNotExist123456789012345"_s, local(u"to"_s)));
-    EXPECT_TRUE(model->error().has_value());
+    ASSERT_TRUE(model->error().has_value());
+    // A link names no upload, so its "not found" speaks of the link alone.
+    EXPECT_FALSE(model->error()->contains(u"tải lên"_s)) << model->error()->toStdString();
+    EXPECT_TRUE(model->error()->startsWith(u"Không tìm thấy file hoặc thư mục của liên kết này"_s));
     EXPECT_TRUE(waitUntil([&] { return !model->loading(); }));
 }
 

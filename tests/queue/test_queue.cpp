@@ -537,3 +537,99 @@ TEST_F(Queue, UpdatesFindTheirRowAfterRemovalsShiftTheList)
     EXPECT_EQ(queue.find(ids[0]), nullptr);
     EXPECT_EQ(queue.indexOf(ids[6]), -1);
 }
+
+// A double click on the row's pause button lands its second click on "Tiếp tục" before the
+// paused run has ended: the next run waits for it, and the old run neither takes the new run's
+// stop handle nor cleans up after it as if cancelled.
+TEST_F(Queue, ResumeBeforeThePausedRunEndsWaitsForItAndKeepsPauseAndPartFiles)
+{
+    const qint64 size = 3 << 20;
+    const QString id = emulator.createFile(account.email, u"twice.bin"_s, bytes(size, 7));
+    const int throttle = throttleMedia(id, 1024 * 1024);
+    download({driveFile(id)}, localDir.path());
+    const QUuid transferId = idAt(0);
+    ASSERT_TRUE(waitUntil([&] { return transfer(transferId)->done >= 256 * 1024; }));
+    const QString part = UploadUtilities::partialURL(local(u"twice.bin"_s));
+
+    model->pauseTransfer(transferId);
+    model->resumeTransfer(transferId);
+    EXPECT_EQ(model->queue().activeRuns(), 1); // the paused run is still winding down
+    EXPECT_EQ(at(0).state, State::Waiting);
+    ASSERT_TRUE(waitUntil([&] { return at(0).state == State::Working && transfer(transferId)->done > 0
+                                       && model->queue().activeRuns() == 1; }));
+    EXPECT_TRUE(QFileInfo::exists(part));
+    EXPECT_NE(at(0).detail, u"Đã hủy");
+
+    // Pause still reaches the run that moves the bytes.
+    model->pauseTransfer(transferId);
+    ASSERT_TRUE(waitUntil([&] { return model->queue().activeRuns() == 0; }));
+    EXPECT_EQ(at(0).state, State::Paused);
+    const qint64 kept = QFileInfo(part).size();
+    EXPECT_GT(kept, 0);
+    QTest::qWait(200);
+    EXPECT_EQ(QFileInfo(part).size(), kept);
+
+    emulator.removeFault(throttle);
+    model->resumeTransfer(transferId);
+    ASSERT_TRUE(reaches(transferId, State::Done));
+    EXPECT_EQ(sha256OfFile(local(u"twice.bin"_s)), emulator.contentSha256(id));
+    EXPECT_EQ(mediaRequests(id).last().header(u"range"_s), u"bytes=%1-"_s.arg(kept));
+}
+
+// The same for an upload: the checkpoint survives, so the folders are made once.
+TEST_F(Queue, ResumeOfAFolderUploadBeforeItsRunEndsKeepsTheCheckpointAndMakesFoldersOnce)
+{
+    const QString root = local(u"Album"_s);
+    for (int i = 0; i < 12; ++i)
+        writeFile(root + u"/d%1/f%2.bin"_s.arg(i % 3).arg(i), bytes(200000, quint64(i)));
+    FaultRule slow = FaultRule::throttle(1024 * 1024, u"POST"_s, u"^/upload/"_s);
+    slow.times = 0;
+    const int rule = emulator.addFault(slow);
+    upload({root});
+    const QUuid id = idAt(0);
+    ASSERT_TRUE(waitUntil([&] { return transfer(id)->currentFileIndex >= 3; }));
+    model->pauseTransfer(id);
+    model->resumeTransfer(id);
+    ASSERT_TRUE(waitUntil([&] { return at(0).state == State::Working && at(0).total > 0; }));
+    ASSERT_TRUE(model->queue().checkpoint(id).has_value());
+    emulator.removeFault(rule);
+    ASSERT_TRUE(reaches(id, State::Done));
+    EXPECT_EQ(requests(u"POST"_s, u"^/drive/v3/files$"_s).size(), 4); // Album, d0, d1, d2
+    const QString album = emulator.findChild(emulator.rootFolderId(account.email), u"Album"_s);
+    EXPECT_EQ(driveTree(album), localTree(root));
+}
+
+// A run's sub-rows belong to that run: a resumed run starts with none of the last one's files.
+TEST_F(Queue, ARunStartsWithoutTheSubRowsOfTheRunBefore)
+{
+    const QString folder = driveFolder(u"Rows"_s, 6, 600000);
+    for (const QString &file : std::as_const(fileIds))
+        throttleMedia(file, 256 * 1024);
+    download({driveFile(folder)}, localDir.path());
+    const QUuid id = idAt(0);
+    ASSERT_TRUE(waitUntil([&] { return transfer(id)->activeWorkers.size() == 3; }));
+    model->pauseTransfer(id);
+    ASSERT_TRUE(waitUntil([&] { return model->queue().activeRuns() == 0; }));
+    model->resumeTransfer(id);
+    EXPECT_EQ(at(0).state, State::Working);
+    EXPECT_TRUE(at(0).activeWorkers.isEmpty());
+    EXPECT_TRUE(at(0).preparing());
+    model->cancelTransfer(id);
+    ASSERT_TRUE(waitUntil([&] { return model->queue().activeRuns() == 0; }));
+}
+
+// Two drops of one Drive file into one folder: each gets its own name and part file.
+TEST_F(Queue, TwoDropsOfOneFileIntoOneFolderGetTheirOwnDestinations)
+{
+    const QString id = emulator.createFile(account.email, u"clip.bin"_s, bytes(2 << 20, 5));
+    const int throttle = throttleMedia(id, 1024 * 1024);
+    download({driveFile(id)}, localDir.path());
+    download({driveFile(id)}, localDir.path());
+    ASSERT_EQ(model->transfers().size(), 2);
+    EXPECT_EQ(*at(0).destination, local(u"clip.bin"_s));
+    EXPECT_EQ(*at(1).destination, local(u"clip 2.bin"_s));
+    emulator.removeFault(throttle);
+    ASSERT_TRUE(allFinished());
+    EXPECT_EQ(sha256OfFile(local(u"clip.bin"_s)), emulator.contentSha256(id));
+    EXPECT_EQ(sha256OfFile(local(u"clip 2.bin"_s)), emulator.contentSha256(id));
+}

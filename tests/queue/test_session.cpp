@@ -6,15 +6,19 @@
 
 #include "async/runsync.h"
 #include "drive/decodingerror.h"
+#include "records/errors.h"
 #include "records/uploadutilities.h"
 #include "transfer/savedtransfer.h"
 #include "transfer/transferqueue.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 #include <QTimeZone>
+
+#include <sys/mount.h>
 
 using namespace Qt::StringLiterals;
 using namespace Tarnwick;
@@ -163,7 +167,7 @@ TEST_F(Session, CheckpointsComeBackSoAResumedFolderUploadMakesNoSecondFolder)
     EXPECT_EQ(requests(u"POST"_s, u"^/drive/v3/files$"_s).size(), folders);
 }
 
-TEST_F(Session, AnUnreadableSessionFileIsKeptAsideAndAFailedTransferDoesNotComeBack)
+TEST_F(Session, AnUnreadableSessionFileIsKeptAsideAndAFailedTransferComesBackFailed)
 {
     model.reset();
     QDir().mkpath(QFileInfo(TransferStore::fileURL()).path());
@@ -184,6 +188,15 @@ TEST_F(Session, AnUnreadableSessionFileIsKeptAsideAndAFailedTransferDoesNotComeB
     emulator.addFault(refuse);
     download({driveFile(id)}, localDir.path());
     ASSERT_TRUE(reaches(idAt(0), State::Failed));
+    const Transfer failed = at(0);
+    restart();
+    ASSERT_EQ(model->transfers().size(), 1);
+    EXPECT_EQ(at(0).id, failed.id);
+    EXPECT_EQ(at(0).state, State::Failed);
+    EXPECT_EQ(at(0).detail, failed.detail);
+    EXPECT_FALSE(model->restoredPrompt().has_value());
+    // Removed, it is gone from the file too.
+    model->cancelTransfer(failed.id);
     restart();
     EXPECT_TRUE(model->transfers().isEmpty());
 }
@@ -292,6 +305,48 @@ TEST_F(Session, AQuitWritesAWaitingSaveButNeverEmptiesASessionNotYetRestored)
     EXPECT_FALSE(QFileInfo::exists(TransferStore::fileURL()));
 }
 
+// The shell saves on quit and on logout, which may come while the start still waits for the
+// keyring or a slow local folder: the saved transfers are not in the queue yet and must stay.
+TEST_F(Session, AQuitOrCheckpointSaveBeforeTheRestoreKeepsEverySavedTransfer)
+{
+    const QString id = emulator.createFile(account.email, u"kept.bin"_s, bytes(1 << 20, 8));
+    throttleMedia(id, 256 * 1024);
+    download({driveFile(id)}, localDir.path());
+    ASSERT_TRUE(waitUntil([&] { return at(0).done > 0; }));
+    const QUuid saved = idAt(0);
+    restart();
+    ASSERT_EQ(model->restoredPrompt(), 1);
+
+    model.reset();
+    model = makeModel();
+    auto starting = model->initialize();
+    ASSERT_FALSE(model->restoredPrompt().has_value()) << "the start is still under way";
+    model->saveSessionNow();
+    QList<SavedTransfer> onDisk = TransferStore::load();
+    ASSERT_EQ(onDisk.size(), 1);
+    EXPECT_EQ(onDisk.first().id, saved);
+    // A transfer added meanwhile goes in beside the saved one, and a background save keeps both.
+    Transfer added = Transfer::waiting(u"added"_s);
+    added.source = local(u"added"_s);
+    added.parent = u"root"_s;
+    model->queue().append(added);
+    model->queue().changeCheckpoint(added.id, [&](UploadCheckpoint &c) {
+        c.reserved.insert(local(u"added/x"_s), u"ADDED"_s);
+    });
+    ASSERT_TRUE(waitUntil([&] { return sessionBytes().contains("ADDED"); }));
+    EXPECT_EQ(TransferStore::load().size(), 2);
+
+    runSync(std::move(starting));
+    EXPECT_EQ(model->restoredPrompt(), 1);
+    ASSERT_TRUE(model->queue().find(saved));
+    EXPECT_EQ(model->queue().find(saved)->state, State::Paused);
+    // Once restored, the queue is the whole truth again.
+    model->discardRestored();
+    model->queue().remove(added.id);
+    model->saveSessionNow();
+    EXPECT_FALSE(QFileInfo::exists(TransferStore::fileURL()));
+}
+
 TEST(SavedTransferRecord, EncodesAndDecodesEveryFieldAndRefusesRelativePaths)
 {
     UploadCheckpoint checkpoint;
@@ -320,6 +375,74 @@ TEST(SavedTransferRecord, EncodesAndDecodesEveryFieldAndRefusesRelativePaths)
     QJsonObject missing = saved.toJson();
     missing.remove(u"paused"_s);
     EXPECT_THROW(SavedTransfer::fromJson(missing), DecodingError);
+}
+
+// A download that fills the disk: it says so in Vietnamese, comes back failed after a restart
+// with its part file, ↻ finishes it from there once room is made, and "Bỏ" takes the part file
+// away. Asked for again, the same item takes its stamped part file over instead of a new name.
+TEST_F(Session, ADownloadThatFillsTheDiskComesBackFailedForRetryOrDiscard)
+{
+    const QString small = local(u"nho"_s);
+    QDir().mkpath(small);
+    if (::mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", 0, "size=2097152") != 0)
+        GTEST_SKIP() << "mounting a small tmpfs needs root";
+    struct Unmount
+    {
+        QString at;
+        ~Unmount() { ::umount2(QFile::encodeName(at).constData(), MNT_DETACH); }
+    } unmount{small};
+
+    const QString id = emulator.createFile(account.email, u"phim.mkv"_s, bytes(3 << 20, 31));
+    const QString target = small + u"/phim.mkv"_s;
+    const QString part = UploadUtilities::partialURL(target);
+    download({driveFile(id)}, small);
+    ASSERT_TRUE(reaches(idAt(0), State::Failed));
+    EXPECT_EQ(at(0).detail, u"phim.mkv: "_s + SystemError::fullDiskMessage());
+    ASSERT_TRUE(QFileInfo(part).size() > 0);
+
+    // Back after a restart, failed, with no prompt: nothing in it resumes by itself.
+    restart();
+    ASSERT_EQ(model->transfers().size(), 1);
+    EXPECT_EQ(at(0).state, State::Failed);
+    EXPECT_EQ(at(0).detail, u"phim.mkv: "_s + SystemError::fullDiskMessage());
+    EXPECT_FALSE(model->restoredPrompt().has_value());
+
+    // Room is made; ↻ goes on from the part file.
+    ASSERT_EQ(::mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", MS_REMOUNT,
+                      "size=8388608"), 0);
+    const qint64 kept = QFileInfo(part).size();
+    model->resumeTransfer(idAt(0));
+    ASSERT_TRUE(reaches(idAt(0), State::Done));
+    EXPECT_EQ(sha256OfFile(target), emulator.contentSha256(id));
+    EXPECT_EQ(mediaRequests(id).last().header(u"range"_s), u"bytes=%1-"_s.arg(kept));
+    model->clearFinished();
+    QFile::remove(target);
+
+    // Full again: "Bỏ" after a restart takes the part file away.
+    ASSERT_EQ(::mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", MS_REMOUNT,
+                      "size=2097152"), 0);
+    download({driveFile(id)}, small);
+    ASSERT_TRUE(reaches(idAt(0), State::Failed));
+    restart();
+    ASSERT_TRUE(QFileInfo::exists(part));
+    model->cancelTransfer(idAt(0));
+    EXPECT_TRUE(model->transfers().isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(part));
+
+    // Full once more: asked for again, the item lands under its own name, from its part file, and
+    // the failed row gives way to the new one.
+    download({driveFile(id)}, small);
+    ASSERT_TRUE(reaches(idAt(0), State::Failed));
+    ASSERT_EQ(::mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", MS_REMOUNT,
+                      "size=8388608"), 0);
+    const qint64 again = QFileInfo(part).size();
+    download({driveFile(id)}, small);
+    ASSERT_EQ(model->transfers().size(), 1);
+    EXPECT_EQ(at(0).destination, target);
+    ASSERT_TRUE(reaches(idAt(0), State::Done));
+    EXPECT_EQ(sha256OfFile(target), emulator.contentSha256(id));
+    EXPECT_FALSE(QFileInfo::exists(small + u"/phim 2.mkv"_s));
+    EXPECT_EQ(mediaRequests(id).last().header(u"range"_s), u"bytes=%1-"_s.arg(again));
 }
 
 } // namespace

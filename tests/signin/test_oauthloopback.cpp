@@ -24,8 +24,10 @@ struct Listening
     int opened = 0;
     std::shared_ptr<Captured<OAuthLoopback::Result>> outcome;
 
-    Listening()
+    explicit Listening(std::optional<QString> state = {})
     {
+        if (state)
+            loopback->expectState(*state);
         outcome = start(loopback->receive([this](const QString &uri) {
             redirect = uri;
             ++opened;
@@ -108,6 +110,32 @@ TEST(OAuthLoopback, ErrorRedirectIsAcceptedLikeAnyCallback)
     l.expectAnswered(l.callback("/oauth/callback?error=access_denied&state=x"));
     ASSERT_TRUE(l.outcome->value);
     EXPECT_EQ(l.outcome->value->url.query(), u"error=access_denied&state=x"_s);
+}
+
+// Anyone on the machine can reach the port: a callback with another state (or none) is refused
+// with an error page and the sign-in goes on waiting for its own.
+TEST(OAuthLoopback, CallbacksWithAnotherStateAreRefusedAndTheRightOneStillEndsTheWait)
+{
+    Listening l(u"good-state"_s);
+    for (const QByteArray target :
+         {"/oauth/callback?code=evil&state=bad"_ba, "/oauth/callback?code=evil"_ba,
+          "/oauth/callback?code=evil&state=good-state&state=bad"_ba,
+          "/oauth/callback?error=access_denied&state=good"_ba}) {
+        RawClient client(l.port());
+        ASSERT_TRUE(client.connected());
+        client.send(l.callback(target));
+        EXPECT_TRUE(client.waitClosed()) << target.constData();
+        EXPECT_EQ(client.received(), OAuthLoopback::rejectedAnswer()) << target.constData();
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(l.outcome->done) << target.constData();
+        EXPECT_TRUE(l.loopback->waiting());
+    }
+    EXPECT_TRUE(OAuthLoopback::rejectedAnswer().startsWith("HTTP/1.1 400 Bad Request\r\n"));
+
+    const QByteArray answer = l.expectAnswered(l.callback("/oauth/callback?code=ok&state=good-state"));
+    EXPECT_EQ(answer, OAuthLoopback::answer());
+    ASSERT_TRUE(l.outcome->value);
+    EXPECT_EQ(l.outcome->value->url.query(), u"code=ok&state=good-state"_s);
 }
 
 TEST(OAuthLoopback, IconRequestIsClosedAndALaterCallbackStillSucceeds)

@@ -313,30 +313,47 @@ TEST_F(Downloads, AnswerShorterThanTheRecordKeepsThePartFileForLater)
 
 TEST_F(Downloads, DroppedConnectionsAreRetriedAfterGrowingWaitsAndResumeWhereTheyBroke)
 {
+    // Breaks before any byte arrives: the waits grow and the sixth try still may succeed.
     const DriveFile file = remote(8 * MiB);
     const QString target = path(u"video.mp4"_s);
-    FaultRule reset = FaultRule::resetResponseAfter(MiB, u"GET"_s);
+    FaultRule reset = FaultRule::resetResponseAfter(0, u"GET"_s);
     reset.times = 5;
     emulator.addFault(reset);
     run(client.download(file, target, recorder()));
     EXPECT_EQ(waits(), QList<std::chrono::milliseconds>({2s, 4s, 8s, 16s, 16s}));
-    const QStringList asked = ranges();
-    ASSERT_EQ(asked.size(), 6);
-    EXPECT_EQ(asked[0], QString());
-    for (int i = 1; i < 6; ++i)
-        EXPECT_TRUE(asked[i].startsWith(u"bytes="_s)) << asked[i].toStdString();
+    EXPECT_EQ(mediaRequests().size(), 6);
     expectWhole(target, file.bytes());
 
-    // A sixth break ends the download with the network's error; what arrived stays for later.
+    // A sixth break without progress ends the download with the network's (Vietnamese) error.
     clearRequests();
     clock.clearRequestedDelays();
     const QString other = path(u"other.mp4"_s);
     reset.times = 6;
     emulator.addFault(reset);
-    failure<NetworkError>(client.download(file, other, {}));
+    const NetworkError cut = failure<NetworkError>(client.download(file, other, {}));
+    EXPECT_EQ(cut.description(), u"Kết nối mạng bị ngắt giữa chừng. Hãy thử lại."_s);
     EXPECT_EQ(waits().size(), 5);
-    EXPECT_GT(QFileInfo(UploadUtilities::partialURL(other)).size(), 0);
     EXPECT_FALSE(QFileInfo::exists(other));
+}
+
+// A break after bytes arrived is progress: the count of attempts starts again, as an upload's
+// does, so a download over a poor line is not failed while it moves.
+TEST_F(Downloads, BreaksAfterProgressStartTheAttemptCountAgain)
+{
+    const DriveFile file = remote(10 * MiB);
+    const QString target = path(u"video.mp4"_s);
+    FaultRule reset = FaultRule::resetResponseAfter(MiB, u"GET"_s);
+    reset.times = 9;
+    emulator.addFault(reset);
+    run(client.download(file, target, recorder()));
+    EXPECT_EQ(waits(), QList<std::chrono::milliseconds>(9, 2s));
+    const QStringList asked = ranges();
+    ASSERT_EQ(asked.size(), 10);
+    EXPECT_EQ(asked[0], QString());
+    for (int i = 1; i < asked.size(); ++i)
+        EXPECT_TRUE(asked[i].startsWith(u"bytes="_s)) << asked[i].toStdString();
+    expectWhole(target, file.bytes());
+    EXPECT_TRUE(progressIsMonotonic());
 }
 
 // The 401 retry, the 416 restarts and the network retries draw on one budget of six attempts, so a
@@ -361,7 +378,7 @@ TEST_F(Downloads, AttemptsOfEveryKindShareOneCap)
     clearRequests();
     FaultRule expire = FaultRule::expireToken(u"GET"_s);
     emulator.addFault(expire);
-    FaultRule reset = FaultRule::resetResponseAfter(64 * 1024, u"GET"_s);
+    FaultRule reset = FaultRule::resetResponseAfter(0, u"GET"_s);
     reset.times = 4;
     reset.skip = 1;
     emulator.addFault(reset);
@@ -431,6 +448,34 @@ TEST_F(Downloads, OtherErrorsAreNotRetried)
     EXPECT_EQ(busy.message(), u"Google đang bận. Tarnwick sẽ thử tải lên lại sau."_s);
     EXPECT_EQ(mediaRequests().size(), 1);
     EXPECT_TRUE(waits().isEmpty());
+}
+
+// Another user who may write in a shared download folder swaps a link to one of the user's files
+// in place of the part file just before the resumed attempt: the bytes never go through it.
+TEST_F(Downloads, ALinkPlantedInPlaceOfThePartFileIsNeverWrittenThrough)
+{
+    const DriveFile file = remote(4 * MiB, 5);
+    const QString target = path(u"video.mp4"_s);
+    const QString part = UploadUtilities::partialURL(target);
+    leavePart(file, target, MiB, 5);
+    const QByteArray precious = contents(2 * MiB, 77);
+    const QString victim = Testing::writeFile(path(u"luan-van.docx"_s), precious);
+    PartialDownload::mark(victim, PartialDownload::stamp(file));
+
+    bool planted = false;
+    auto plant = [&](qint64 done, qint64) {
+        if (planted || done != MiB)
+            return;
+        planted = true;
+        ASSERT_TRUE(QFile::remove(part));
+        ASSERT_TRUE(QFile::link(victim, part));
+    };
+    run(client.download(file, target, plant));
+    ASSERT_TRUE(planted);
+    EXPECT_EQ(sha256OfFile(victim), sha256(precious));
+    EXPECT_TRUE(QFileInfo(victim).isFile() && !QFileInfo(victim).isSymLink());
+    expectWhole(target, file.bytes(), 5);
+    EXPECT_FALSE(QFileInfo(target).isSymLink());
 }
 
 // A destination folder on a file system too small for the file.

@@ -185,7 +185,8 @@ TEST_F(Retries, ARequestFailingEveryTimeEndsWithItsErrorAfterSixAttempts)
     answer(FaultRule::respondError(403, u"insufficientFilePermissions"_s, u"No."_s), u"GET"_s,
            filesPath);
     EXPECT_EQ(failure<DriveAPIError>(client.list(folder, false)).message(),
-              u"Không có quyền thực hiện thao tác này. No."_s);
+              u"Không có quyền thực hiện thao tác này. Kiểm tra quyền thư mục và Google Drive "
+              "API."_s);
     EXPECT_EQ(failure<DriveAPIError>(client.file(u"missing"_s)).status(), 404);
     answerOnce(200, R"({"ids":[17]})");
     failure<DecodingError>(client.generateIds(1));

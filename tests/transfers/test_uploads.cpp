@@ -303,7 +303,8 @@ TEST_F(Uploads, FailuresThatRetryingCannotFixEndAtOnce)
     const QString local = Testing::writeFile(path(u"f.bin"_s), contents(6 * MiB, 8));
     onPut(FaultRule::respondError(403, u"insufficientFilePermissions"_s, u"No."_s), 0);
     const DriveAPIError denied = failure<DriveAPIError>(client.upload(local, folder, {}, {}, {}));
-    EXPECT_EQ(denied.message(), u"Không có quyền thực hiện thao tác này. No."_s);
+    EXPECT_EQ(denied.message(), u"Không có quyền thực hiện thao tác này. Kiểm tra quyền thư mục "
+                                "và Google Drive API."_s);
     EXPECT_TRUE(waits().isEmpty());
     EXPECT_EQ(contentRanges().size(), 1);
 
@@ -325,12 +326,6 @@ TEST_F(Uploads, FailuresThatRetryingCannotFixEndAtOnce)
     emulator.addFault(down);
     failure<DriveAPIError>(client.upload(local, folder, {}, {}, {}));
     EXPECT_EQ(waits(), QList<std::chrono::milliseconds>({2s, 4s, 8s, 16s, 16s}));
-
-    // A server that kept nothing of a chunk.
-    emulator.clearFaults();
-    onPut(FaultRule::keepFewer(0), 0);
-    EXPECT_EQ(failure<TarnwickError>(client.upload(local, folder, {}, {}, {})).message(),
-              u"Google chưa xác nhận hoàn tất file. Hãy thử lại."_s);
 
     const QString link = path(u"link"_s);
     QFile::link(local, link);
@@ -429,6 +424,75 @@ TEST_F(Uploads, SurvivesResetsShortKeepsAndAnExpiredToken)
         contentRanges().mid(3),
         QStringList({u"bytes *"_s + total, u"bytes 11534336-19922943"_s + total,
                      u"bytes 15728640-20983864"_s + total, u"bytes 15728640-20983864"_s + total}));
+}
+
+// A 308 whose Range shows that Google kept none of the chunk: the chunk goes again from what the
+// Range confirms, counted as a network retry; only a chunk that is never kept ends the upload.
+TEST_F(Uploads, AChunkGoogleKeptNoneOfIsSentAgainFromTheConfirmedByte)
+{
+    const QByteArray bytes = contents(20 * MiB, 21);
+    onPut(FaultRule::keepFewer(0), 1);
+    uploadBytes(u"none.bin"_s, bytes);
+    const QString total = u"/20971520"_s;
+    EXPECT_EQ(contentRanges(),
+              QStringList({u"bytes 0-8388607"_s + total, u"bytes 8388608-16777215"_s + total,
+                           u"bytes 8388608-16777215"_s + total,
+                           u"bytes 16777216-20971519"_s + total}));
+    EXPECT_EQ(waits(), QList<std::chrono::milliseconds>{2s});
+    EXPECT_TRUE(progressIsMonotonic());
+
+    // Kept nothing six times in a row: the upload ends after the five waits.
+    clearRequests();
+    clock.clearRequestedDelays();
+    FaultRule never = FaultRule::keepFewer(0);
+    never.times = 0;
+    onPut(never, 0);
+    const QString local = Testing::writeFile(path(u"never.bin"_s), contents(9 * MiB, 22));
+    EXPECT_EQ(failure<TarnwickError>(client.upload(local, folder, {}, {}, {})).message(),
+              u"Google chưa xác nhận hoàn tất file. Hãy thử lại."_s);
+    EXPECT_EQ(waits(), QList<std::chrono::milliseconds>({2s, 4s, 8s, 16s, 16s}));
+    EXPECT_EQ(contentRanges().size(), 6);
+}
+
+// A session that Google forgets midway (404 or 410) is replaced once by a new session from byte
+// 0; with a reserved ID the file is still made once. A second loss ends the upload in Vietnamese.
+TEST_F(Uploads, ASessionLostMidwayStartsOnceMoreWithANewSession)
+{
+    for (const int status : {404, 410}) {
+        SCOPED_TRACE(status);
+        emulator.clearFaults();
+        clearRequests();
+        sessions.clear();
+        const QString id = run(client.generateIds(1)).value(0);
+        const QString parent = emulator.createFolder(account.email, u"mới %1"_s.arg(status));
+        const QByteArray bytes = contents(20 * MiB, 23);
+        const QString local = Testing::writeFile(path(u"lost.bin"_s), bytes);
+        FaultRule lost = FaultRule::expireSession(u"PUT"_s, u"^/upload/"_s);
+        lost.status = status;
+        lost.skip = 1;
+        emulator.addFault(lost);
+        const DriveFile item = run(client.upload(local, parent, {}, keepSession(), {}, {}, id));
+        EXPECT_EQ(item.id, id);
+        EXPECT_EQ(sessions.size(), 2);
+        EXPECT_NE(sessions[0].url, sessions[1].url);
+        EXPECT_EQ(emulator.childIds(parent), QStringList{id});
+        EXPECT_EQ(emulator.contentSha256(id), sha256(bytes));
+        EXPECT_EQ(contentRanges().value(2).section(u'/', 0, 0), u"bytes 0-8388607"_s);
+
+        // Lost again after the new start: the upload ends with the session's message.
+        emulator.clearFaults();
+        sessions.clear();
+        lost.skip = 0;
+        lost.times = 0;
+        emulator.addFault(lost);
+        const DriveAPIError gone = failure<DriveAPIError>(
+            client.upload(local, parent, {}, keepSession(), {}, {}, run(client.generateIds(1)).value(0)));
+        EXPECT_EQ(gone.status(), status);
+        EXPECT_EQ(gone.message(),
+                  u"File hoặc thư mục không còn tồn tại, hoặc phiên tải lên đã hết hạn."_s);
+        EXPECT_EQ(sessions.size(), 2);
+        EXPECT_EQ(emulator.childIds(parent), QStringList{id});
+    }
 }
 
 TEST_F(Uploads, FileShrinkingWhileSentFailsWithTheChangedFileMessage)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Starts the demo three times over the same settings, data and keychain item: every start opens
-# signed in and without an error, and the emulated Drive keeps its data between starts.
+# signed in and without an error, and the emulated Drive keeps its data and its address between
+# starts (saved upload sessions name that address).
 #   demo-restarts.sh TARNWICK ARTIFACTS
 set -euo pipefail
 tarnwick=$1
@@ -20,7 +21,14 @@ for run in 1 2 3; do
   fi
   [ -s "$home/data/Tarnwick/Tarnwick Demo/demo-drive/state.json" ] || {
     echo "the demo's Drive kept no state after start $run" >&2; exit 1; }
+  port=$(cat "$home/data/Tarnwick/Tarnwick Demo/demo-drive/port")
+  if [ "$run" = 1 ]; then
+    first_port=$port
+  elif [ "$port" != "$first_port" ]; then
+    echo "the demo's Drive moved from port $first_port to $port at start $run" >&2; exit 1
+  fi
 done
+echo "the demo's Drive stayed on port $first_port"
 # A saved state the Drive cannot read is started afresh, and so are the tokens: still no error.
 echo 'not json' > "$home/data/Tarnwick/Tarnwick Demo/demo-drive/state.json"
 out=$("$tarnwick" --demo --screenshot "$artifacts/demo-start-damaged.png" 2>"$home/stderr-4")

@@ -38,7 +38,7 @@ QByteArray readAll(const QString &path)
 QAction *menuEntry(MainWindow &window, const QString &menuTitle, const QString &text)
 {
     for (QAction *top : window.menuBar()->actions()) {
-        if (top->text() != menuTitle || !top->menu())
+        if (top->text().remove(u'&') != menuTitle || !top->menu())
             continue;
         for (QAction *action : top->menu()->actions()) {
             if (action->text() == text)

@@ -20,6 +20,7 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
@@ -197,6 +198,27 @@ TEST(Preview, DesktopShowsItsOwnWindowForText)
         [&] { return desktop.previewWindow() && desktop.previewWindow()->isVisible(); }));
     EXPECT_EQ(desktop.previewWindow()->path(), path);
     EXPECT_EQ(desktop.previewWindow()->windowTitle(), u"notes.txt"_s);
+}
+
+// A tall picture opened from a window lands centred over it and whole on the screen.
+TEST(Preview, OpensOverItsWindowAndWholeOnTheScreen)
+{
+    QWidget owner;
+    const QRect area = owner.screen()->availableGeometry();
+    owner.setGeometry(QRect(area.left() + area.width() / 4, area.top() + area.height() / 4,
+                            area.width() / 2, area.height() / 2));
+    owner.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&owner));
+    auto *window = new Tarnwick::PreviewWindow(&owner);
+    Tarnwick::PreviewWindow::Content tall;
+    tall.image = QImage(900, 4000, QImage::Format_RGB32);
+    tall.image.fill(Qt::green);
+    window->showContent(u"/tmp/tall.png"_s, tall);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(area.contains(window->geometry())) << window->geometry().y() << "+"
+                                                  << window->geometry().height();
+    EXPECT_LE((window->geometry().center() - owner.geometry().center()).manhattanLength(), 40);
+    window->close();
 }
 
 TEST(DesktopServices, FolderPickerAnswersWithTheChosenFolderOrNothing)

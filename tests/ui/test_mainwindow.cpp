@@ -34,6 +34,8 @@
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
+#include <QMimeData>
+#include <QDragEnterEvent>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
@@ -144,6 +146,15 @@ TEST_F(Window, OpensInTheFirstUseStateWithDriveNotConnected)
     EXPECT_EQ(window.windowStatusBar()->textLabel()->text(), u"Sẵn sàng"_s);
     EXPECT_TRUE(window.windowStatusBar()->queueButton()->isVisible());
     saveShot(&window, u"window-first-use.png"_s);
+
+    // The application's own texts read as written: their line breaks are line breaks, never the
+    // escapes that controls inside names from outside get.
+    for (const QLabel *label : window.findChildren<QLabel *>()) {
+        if (label->isVisibleTo(&window))
+            EXPECT_FALSE(label->text().contains(u"[U+"_s)) << qPrintable(label->text());
+    }
+    EXPECT_EQ(pane->firstUseView()->textLabel()->text(),
+              u"Chọn thư mục ảnh, tài liệu hoặc\nbất cứ nơi nào anh muốn làm việc."_s);
 
     // The first-use button asks for a folder with the fixed texts.
     QTest::mouseClick(pane->firstUseView()->button(), Qt::LeftButton);
@@ -304,6 +315,16 @@ TEST_F(Window, KeysPreviewOpenAndDoNothingWithoutASelection)
     EXPECT_TRUE(desktop.previewed.isEmpty());
     EXPECT_TRUE(desktop.alerts.isEmpty());
 
+    // The first arrow with nothing selected picks the first row (folders first: Docs), and Up
+    // from nothing the last one.
+    QTest::keyClick(view, Qt::Key_Down);
+    ASSERT_TRUE(waitUntil([&] { return model.localSelection().size() == 1; }));
+    EXPECT_EQ(model.localSelection(), QSet<QString>{root + u"/Docs"_s});
+    model.setLocalSelection({});
+    QTest::keyClick(view, Qt::Key_Up);
+    ASSERT_TRUE(waitUntil([&] { return model.localSelection().size() == 1; }));
+    EXPECT_EQ(model.localSelection(), QSet<QString>{root + u"/photo.png"_s});
+
     model.setLocalSelection({root + u"/a.txt"_s});
     QTest::keyClick(view, Qt::Key_Space);
     EXPECT_EQ(desktop.previewed, QStringList{root + u"/a.txt"_s});
@@ -423,15 +444,9 @@ TEST_F(Window, ContextMenuOffersWhatTheSelectionAllows)
     findAction(one.get(), u"Xem trước"_s)->trigger();
     EXPECT_EQ(desktop.previewed, QStringList{root + u"/a.txt"_s});
 
-    pane->setCanUpload(true);
     model.setLocalSelection({root + u"/a.txt"_s, root + u"/b.txt"_s});
     std::unique_ptr<QMenu> two(pane->createContextMenu(&window));
     EXPECT_FALSE(findAction(two.get(), u"Xem trước"_s));
-    QStringList uploaded;
-    QObject::connect(pane, &LocalPane::uploadRequested, pane,
-                     [&](const QStringList &paths) { uploaded = paths; });
-    findAction(two.get(), u"Tải lên Google Drive"_s)->trigger();
-    EXPECT_EQ(uploaded, (QStringList{root + u"/a.txt"_s, root + u"/b.txt"_s}));
     findAction(two.get(), u"Hiện trong trình quản lý file"_s)->trigger();
     ASSERT_EQ(desktop.revealed.size(), 1);
     EXPECT_EQ(desktop.revealed.at(0), (QStringList{root + u"/a.txt"_s, root + u"/b.txt"_s}));
@@ -613,3 +628,47 @@ TEST_F(Window, HugeFolderKeepsTheWindowResponsive)
 }
 
 } // namespace
+
+namespace {
+// The spread of brightness over a band of a picture: text drawn in it makes a wide spread.
+int brightnessSpread(const QImage &image, const QRect &band)
+{
+    int low = 255;
+    int high = 0;
+    for (int y = band.top(); y <= band.bottom(); ++y)
+        for (int x = band.left(); x <= band.right(); ++x) {
+            const int gray = qGray(image.pixel(x, y));
+            low = std::min(low, gray);
+            high = std::max(high, gray);
+        }
+    return high - low;
+}
+} // namespace
+
+// The drop hint sits on a surface of its own: the file names under it fade instead of running
+// through its text.
+TEST_F(Window, TheDropHintDimsTheRowsUnderIt)
+{
+    ScriptedDesktop desktop;
+    AppModel model(&desktop);
+    MainWindow window(&model);
+    open(model, window);
+    LocalPane *pane = window.localPane();
+    LocalFileView *view = pane->view();
+    const QRect firstRow = view->visualRect(view->model()->index(0, 0));
+    const QRect band(view->viewport()->mapTo(pane, firstRow.topLeft()) + QPoint(40, 4),
+                     QSize(std::min(firstRow.width(), 120), firstRow.height() - 8));
+    const int before = brightnessSpread(pane->grab().toImage(), band);
+    EXPECT_GT(before, 80) << "the row's name is drawn there";
+
+    QMimeData link;
+    link.setText(u"https://drive.google.com/file/d/1AbCdEfGhIjKlMnOpQrStUvWxYz012345/view"_s);
+    QDragEnterEvent enter(band.center(), Qt::CopyAction, &link, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(pane, &enter);
+    ASSERT_TRUE(enter.isAccepted());
+    const QImage hinted = pane->grab().toImage();
+    hinted.save(artifactDir() + u"/drop-hint.png"_s);
+    EXPECT_LT(brightnessSpread(hinted, band), 40);
+    QDragLeaveEvent leave;
+    QCoreApplication::sendEvent(pane, &leave);
+}

@@ -18,6 +18,8 @@
 #include "transfer/transferqueue.h"
 
 #include <QAbstractItemModelTester>
+#include <QHeaderView>
+#include <QScrollBar>
 #include <QElapsedTimer>
 #include <QHelpEvent>
 #include <QLabel>
@@ -298,9 +300,11 @@ TEST_F(QueuePanel, HeightStaysBetweenLimitsAndIsStoredAtOnce)
     {
         TransferQueuePanel panel(model.get());
         show(panel);
-        // A fresh installation shows 170 points.
-        EXPECT_EQ(panel.queueHeight(), 170);
-        EXPECT_EQ(panel.height(), 170);
+        // A fresh installation shows four transfer rows.
+        EXPECT_EQ(panel.queueHeight(), 240);
+        EXPECT_EQ(panel.height(), 240);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        EXPECT_GE(panel.view()->viewport()->height(), 4 * TransferRowDelegate::rowHeight);
 
         drag(panel, -500, false);
         EXPECT_EQ(panel.queueHeight(), 640);
@@ -321,11 +325,11 @@ TEST_F(QueuePanel, HeightStaysBetweenLimitsAndIsStoredAtOnce)
     // The next panel starts from the stored height; stored nonsense falls back or is clamped.
     EXPECT_EQ(TransferQueuePanel(model.get()).queueHeight(), 100);
     settingsStore.setValue(TransferQueuePanel::heightKey, u"tall"_s);
-    EXPECT_EQ(TransferQueuePanel(model.get()).queueHeight(), 170);
+    EXPECT_EQ(TransferQueuePanel(model.get()).queueHeight(), 240);
     settingsStore.setValue(TransferQueuePanel::heightKey, 9000);
     EXPECT_EQ(TransferQueuePanel(model.get()).queueHeight(), 640);
     settingsStore.setValue(TransferQueuePanel::heightKey, u"nan"_s);
-    EXPECT_EQ(TransferQueuePanel(model.get()).queueHeight(), 170);
+    EXPECT_EQ(TransferQueuePanel(model.get()).queueHeight(), 240);
     EXPECT_EQ(TransferQueuePanel::clampHeight(64.5), 64.5);
     EXPECT_EQ(TransferQueuePanel::clampHeight(-3), 64);
 }
@@ -561,7 +565,7 @@ TEST_F(QueuePanel, StatusLineAndBadgeFollowTheTransfers)
     // The window holds the panel only while the queue is shown.
     model->setShowTransfers(true);
     EXPECT_TRUE(window.queuePanel()->isVisible());
-    EXPECT_EQ(window.queuePanel()->height(), 170);
+    EXPECT_EQ(window.queuePanel()->height(), 240);
 }
 
 TEST(QueueTexts, WorkingWithoutSpeedAndTheOtherCellTexts)
@@ -619,3 +623,95 @@ TEST(QueueTexts, WorkingWithoutSpeedAndTheOtherCellTexts)
 }
 
 } // namespace
+
+namespace {
+
+// The width the status column needs for a state text: its icon, the gap and both paddings.
+int statusColumnNeeds(const QFontMetrics &metrics, const QString &text)
+{
+    return metrics.horizontalAdvance(text) + 14 + 5 + 12;
+}
+
+} // namespace
+
+// A failed transfer says why in its row, a scanning folder says it is preparing instead of
+// showing a full bar, and the status line points at the failure instead of "Sẵn sàng".
+TEST_F(QueuePanel, AFailedRowSaysWhyAndAScanningFolderShowsNoPercentage)
+{
+    MainWindow window(model.get());
+    window.resize(1320, 840);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    TransferQueuePanel &panel = *window.queuePanel();
+
+    download({refusedFile(u"hỏng.bin"_s)}, localDir.path());
+    const QUuid failed = idAt(0);
+    ASSERT_TRUE(reaches(failed, State::Failed));
+    const QueueTexts::SubLine why = QueueTexts::subLine(at(0));
+    EXPECT_FALSE(why.text.isEmpty());
+    EXPECT_EQ(why.text, at(0).detail);
+    EXPECT_EQ(why.color, QueueTexts::orange());
+    ASSERT_TRUE(waitUntil([&] {
+        return window.windowStatusBar()->textLabel()->text()
+               == u"1 tác vụ bị lỗi · xem lý do trong hàng đợi";
+    }));
+
+    // A folder whose listing is slow stays "preparing" until its files are counted.
+    const QString folder = driveFolder(u"Chậm"_s, 3, 1000);
+    const int slow = emulator.addFault(
+        Emulator::FaultRule::delayBy(std::chrono::milliseconds(1500), u"GET"_s, u"^/drive/v3/files$"_s));
+    download({driveFile(folder)}, localDir.path());
+    const QUuid scanning = idAt(1);
+    ASSERT_TRUE(waitUntil([&] { return transfer(scanning)->state == State::Working; }));
+    EXPECT_TRUE(transfer(scanning)->preparing());
+    EXPECT_EQ(text(row(panel, scanning, Column::ProgressColumn)), u"Đang chuẩn bị…");
+    EXPECT_EQ(QueueTexts::activity(model->transfers()).text, u"Đang tải xuống (đang chuẩn bị…)");
+    save(window, u"queue-failed-and-preparing.png"_s);
+    emulator.removeFault(slow);
+    ASSERT_TRUE(reaches(scanning, State::Done));
+    EXPECT_FALSE(transfer(scanning)->preparing());
+    EXPECT_EQ(text(row(panel, scanning, Column::ProgressColumn)), u"100%");
+}
+
+// At the window's smallest size every column is in sight and no state text is cut; a new
+// transfer below the visible rows is scrolled into view; the handle never stores more height
+// than the window has room for.
+TEST_F(QueuePanel, AtTheSmallestWindowEveryColumnShowsAndNewRowsComeIntoView)
+{
+    MainWindow window(model.get());
+    window.resize(window.minimumSize());
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    model->setShowTransfers(true);
+    TransferQueuePanel &panel = *window.queuePanel();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    TransferQueueView *view = panel.view();
+    ASSERT_TRUE(waitUntil([&] {
+        return view->header()->sectionPosition(Column::ButtonsColumn)
+                   + view->header()->sectionSize(Column::ButtonsColumn)
+               <= view->viewport()->width();
+    })) << "the last column ends beyond the view";
+    EXPECT_FALSE(view->horizontalScrollBar()->isVisible());
+    for (const QString &state : {u"Tạm dừng"_s, u"Đang chạy"_s, u"Hoàn tất"_s})
+        EXPECT_GE(view->header()->sectionSize(Column::StatusColumn),
+                  statusColumnNeeds(view->fontMetrics(), state))
+            << state.toStdString();
+
+    for (int i = 0; i < 8; ++i)
+        download({slowFile(u"f%1.bin"_s.arg(i))}, localDir.path());
+    const QModelIndex last = row(panel, idAt(7));
+    ASSERT_TRUE(waitUntil([&] {
+        const QRect rect = view->visualRect(last);
+        return rect.isValid() && view->viewport()->rect().intersected(rect).height() >= rect.height() - 2;
+    }));
+    save(window, u"queue-smallest-window.png"_s);
+
+    // Dragging far up stops where the window has room, and dragging down answers at once.
+    drag(panel, -2000);
+    const int top = panel.height();
+    EXPECT_LE(top, panel.room());
+    EXPECT_LT(top, int(TransferQueuePanel::maximumHeight));
+    EXPECT_EQ(QSettings().value(TransferQueuePanel::heightKey).toDouble(), top);
+    drag(panel, 40);
+    EXPECT_EQ(panel.height(), top - 40);
+}

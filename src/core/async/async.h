@@ -114,7 +114,7 @@ QCoro::Task<> runDetached(QCoro::Task<T> task, std::function<void(const std::exc
             onError(e);
     } catch (...) {
         if (onError)
-            onError(TarnwickError(QStringLiteral("Unknown failure")));
+            onError(TarnwickError(QStringLiteral("Đã xảy ra lỗi không rõ nguyên nhân. Hãy thử lại.")));
     }
 }
 } // namespace Detail

@@ -256,6 +256,8 @@ QCoro::Task<> GoogleAuth::login(std::function<void(const QUrl &)> openBrowser, s
         throw TarnwickError(notConfiguredMessage());
     const OAuthConfiguration configuration = *m_configuration;
     const QUuid generation = m_generation;
+    // Outlives this object: a grant that cannot be stored is revoked even after it is gone.
+    HttpEngine &session = m_session;
 
     std::array<quint32, 16> random;
     QRandomGenerator::system()->fillRange(random.data(), random.size());
@@ -267,6 +269,7 @@ QCoro::Task<> GoogleAuth::login(std::function<void(const QUrl &)> openBrowser, s
     if (m_callback)
         m_callback->cancel();
     OAuthLoopback *loopback = new OAuthLoopback(this);
+    loopback->expectState(state);
     m_callback = loopback;
     struct ClearCallback
     {
@@ -316,7 +319,20 @@ QCoro::Task<> GoogleAuth::login(std::function<void(const QUrl &)> openBrowser, s
     ensureAlive(life);
     if (m_generation != generation)
         throw Cancelled();
-    co_await m_keychain.save(tokens.toJsonBytes(), KeychainStore::tokensAccount());
+    std::optional<QString> unsaved;
+    try {
+        co_await m_keychain.save(tokens.toJsonBytes(), KeychainStore::tokensAccount());
+    } catch (const std::exception &e) {
+        unsaved = describe(e);
+    }
+    if (unsaved) {
+        // A grant that cannot be kept is ended at once (revoking the refresh token ends the access
+        // token too): none stays alive at Google that the user cannot see or sign out of.
+        auto revoking = revoke(session, tokens.refreshToken.value_or(tokens.accessToken));
+        co_await revoking;
+        throw TarnwickError(*unsaved + u" Tarnwick đã huỷ quyền Google vừa cấp; hãy mở khoá kho "
+                                       "mật khẩu rồi đăng nhập lại."_s);
+    }
     ensureAlive(life);
     m_tokens = tokens;
     setConnected(true);

@@ -30,6 +30,18 @@ QByteArray OAuthLoopback::answer()
            "\r\nConnection: close\r\nCache-Control: no-store\r\n\r\n"_ba + body;
 }
 
+QByteArray OAuthLoopback::rejectedAnswer()
+{
+    const QByteArray body =
+        "<!doctype html><meta charset='utf-8'><title>Tarnwick</title><body style='font:18px "
+        "system-ui;padding:64px;background:#101923;color:#fff'><h1>Tarnwick</h1><p>Yeu cau nay "
+        "khong thuoc lan dang nhap dang cho. Hay quay lai Tarnwick.</p></body>"_ba;
+    return "HTTP/1.1 400 Bad Request\r\nContent-Type: text/html; charset=utf-8\r\n"
+           "Content-Length: "_ba +
+           QByteArray::number(body.size()) +
+           "\r\nConnection: close\r\nCache-Control: no-store\r\n\r\n"_ba + body;
+}
+
 QString OAuthLoopback::timeoutMessage()
 {
     return u"Hết thời gian chờ đăng nhập (15 phút). Hãy bấm Đăng nhập Google lại và hoàn tất trong "
@@ -238,8 +250,17 @@ void OAuthLoopback::respond(Connection *connection, const QString &target)
     connection->reading = false;
     if (connection->deadline)
         connection->deadline->stop();
-    connection->answered = url;
     QTcpSocket *socket = connection->socket;
+    // Checked here, not after the wait: a callback with a foreign state must not end a sign-in
+    // in progress.
+    if (m_expectedState && !OAuthUtilities::carriesState(url, *m_expectedState)) {
+        if (socket->write(rejectedAnswer()) < 0)
+            drop(connection);
+        else
+            socket->disconnectFromHost();
+        return;
+    }
+    connection->answered = url;
     if (socket->write(answer()) < 0) {
         answerSent(connection);
         return;

@@ -24,7 +24,8 @@ namespace Tarnwick {
 // The one-shot web server that receives the browser's OAuth redirect on 127.0.0.1.
 //
 // receive() listens on a port the system picks, hands the redirect URI to its caller, and waits
-// for exactly one well-formed "GET /oauth/callback?…" request. That request is answered with a
+// for exactly one well-formed "GET /oauth/callback?…" request (with the expected state, when one
+// is set). That request is answered with a
 // small page and its URL becomes the result. Other requests (a browser's icon request, a foreign
 // path, an oversized or malformed head, a connection that has not sent its whole head within
 // requestLimit) only close their own connection. The wait ends after
@@ -69,6 +70,12 @@ public:
     // outcome. A failure to listen is a SystemError; the timeout is a TarnwickError; an
     // exception thrown by open ends the wait with that exception. Call at most once.
     QCoro::Task<Result> receive(std::function<void(const QString &redirect)> open);
+
+    // Only a callback carrying this state ends the wait; one with another state (anyone on the
+    // machine may send one) is answered with rejectedAnswer() and the wait goes on. Call before
+    // receive(); without it any callback is accepted.
+    void expectState(QString state) { m_expectedState = std::move(state); }
+    static QByteArray rejectedAnswer();
 
     // Delivers an outcome to the waiting receive() and closes the listener and every
     // connection. Ignored once an outcome was delivered, or before receive().
@@ -121,6 +128,7 @@ private:
     QTimer *m_timeout = nullptr;
     std::vector<std::unique_ptr<Connection>> m_connections;
     QString m_redirect;
+    std::optional<QString> m_expectedState;
 };
 
 } // namespace Tarnwick

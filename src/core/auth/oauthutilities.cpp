@@ -142,6 +142,18 @@ LoopbackRequest readLoopbackRequest(const QByteArray &bytes)
     return {LoopbackRequest::Kind::Callback, pieces[1]};
 }
 
+bool carriesState(const QUrl &url, const QString &expectedState)
+{
+    const QList<QueryItem> items = queryItems(url);
+    const auto states = std::count_if(items.cbegin(), items.cend(), [](const QueryItem &item) {
+        return item.name == "state"_L1;
+    });
+    const auto state = std::find_if(items.cbegin(), items.cend(), [](const QueryItem &item) {
+        return item.name == "state"_L1;
+    });
+    return states == 1 && state->value == expectedState;
+}
+
 QString authorizationCode(const QUrl &url, const QString &expectedState)
 {
     const QList<QueryItem> items = queryItems(url);
@@ -150,11 +162,7 @@ QString authorizationCode(const QUrl &url, const QString &expectedState)
                             [name](const QueryItem &item) { return item.name == name; });
     };
 
-    const auto states = std::count_if(items.cbegin(), items.cend(), [](const QueryItem &item) {
-        return item.name == "state"_L1;
-    });
-    const auto state = named("state"_L1);
-    if (states != 1 || state->value != expectedState)
+    if (!carriesState(url, expectedState))
         throw TarnwickError(u"Phiên đăng nhập không khớp. Hãy kết nối lại."_s);
 
     if (const auto error = named("error"_L1); error != items.cend()) {

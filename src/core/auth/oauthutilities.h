@@ -43,6 +43,8 @@ LoopbackRequest readLoopbackRequest(const QByteArray &bytes);
 // error redirect is only believed with the right state), when it carries an "error", or when
 // "code" is missing or empty.
 QString authorizationCode(const QUrl &url, const QString &expectedState);
+// Whether the redirect carries exactly one "state", equal to expectedState.
+bool carriesState(const QUrl &url, const QString &expectedState);
 
 // The user's message for an error code of the authorization redirect, with " Google báo: " and
 // detail appended when detail is present and not empty.

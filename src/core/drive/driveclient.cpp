@@ -114,26 +114,27 @@ DriveAPIError DriveClient::apiError(const QByteArray &data, int status)
         }
     }
 
+    // Google's text is English: it stays in the detail, and the message says in Vietnamese what
+    // the status means.
     QString message;
     if (status == 401)
         message = u"Phiên Google đã hết hạn. Hãy kết nối lại."_s;
     else if (status == 429)
         message = u"Google đang bận. Tarnwick sẽ thử tải lên lại sau."_s;
-    else if (status == 404)
+    else if (status == 404 || status == 410)
         message = u"File hoặc thư mục không còn tồn tại, hoặc phiên tải lên đã hết hạn."_s;
-    // Google's text for a conflict is English and names an ID the user never saw.
     else if (status == 409)
         message = u"Mục này vừa thay đổi hoặc đã có trên Google Drive. Hãy làm mới rồi thử lại."_s;
     else if (status == 403 && rateLimited)
         message = u"Google đang giới hạn lượt truy cập. Hãy thử lại sau."_s;
     else if (status == 403)
-        message = u"Không có quyền thực hiện thao tác này. "_s +
-                  googleMessage.value_or(u"Kiểm tra quyền thư mục và Google Drive API."_s);
-    else if (googleMessage)
-        message = *googleMessage;
+        message = u"Không có quyền thực hiện thao tác này. Kiểm tra quyền thư mục và Google Drive API."_s;
+    else if (status >= 400 && status < 500)
+        message = u"Google Drive không nhận yêu cầu này (%1)."_s.arg(status);
     else
         message = u"Không kết nối được Google Drive (%1)."_s.arg(status);
-    return DriveAPIError(status, message, status == 429 || status >= 500 || rateLimited);
+    return DriveAPIError(status, message, status == 429 || status >= 500 || rateLimited,
+                         googleMessage.value_or(QString()));
 }
 
 HttpRequest DriveClient::apiRequest(QByteArray method, const QString &path, const Query &query)

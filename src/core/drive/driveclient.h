@@ -260,10 +260,12 @@ private:
     QCoro::Task<DriveFile> uploadMultipart(QString file, QString parent, qint64 total, QString mime,
                                            QString id, Progress progress,
                                            std::stop_token stop) const;
+    // Opens a session and sends the file; when Google forgets the session midway (404, 410) and
+    // mayRestart, opens one new session and sends again from byte 0.
     QCoro::Task<DriveFile> uploadResumable(QString file, QString parent, qint64 total, QString mime,
                                            QDateTime modified, QString id,
                                            SessionHandler onSession, Progress progress,
-                                           std::stop_token stop) const;
+                                           bool mayRestart, std::stop_token stop) const;
     // Missing when the session is gone or untrusted and the caller must start over.
     QCoro::Task<std::optional<DriveFile>> continueResumable(UploadSession session, QString file,
                                                             qint64 total, Progress progress,

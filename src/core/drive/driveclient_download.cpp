@@ -17,6 +17,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -61,23 +62,102 @@ void makeParentFolders(const QString &path)
         throw SystemError(QString::fromLocal8Bit(error.message()), error.value());
 }
 
+// A folder opened once, so that every step on the part file inside it goes through the same
+// folder whatever is renamed or linked in its place meanwhile.
+class FolderHandle final
+{
+public:
+    explicit FolderHandle(const QString &folder)
+        : m_fd(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    {
+    }
+    ~FolderHandle()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    FolderHandle(const FolderHandle &) = delete;
+    FolderHandle &operator=(const FolderHandle &) = delete;
+    int fd() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+QByteArray encodedName(const QString &path)
+{
+    return QFile::encodeName(QFileInfo(path).fileName());
+}
+
+// The stamp on an open part file.
+std::optional<QString> readStamp(int fd)
+{
+    char value[1024];
+    const ssize_t size = ::fgetxattr(fd, PartialDownload::attributeName, value, sizeof value);
+    if (size < 0)
+        return std::nullopt;
+    return QString::fromUtf8(value, qsizetype(size));
+}
+
+// Worker thread: the part file kept for a resume, opened for appending right after `offset`. The
+// file is opened once, relative to its folder and never through a symbolic link, and checked,
+// cut back and written through that one descriptor: a link planted in its place between two
+// attempts can never lead the bytes into another file. -1 when it cannot be used.
+int openKeptPart(const FolderHandle &folder, const QByteArray &name, const QString &stamp,
+                 qint64 offset)
+{
+    if (folder.fd() < 0)
+        return -1;
+    const int fd = ::openat(folder.fd(), name.constData(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return -1;
+    struct stat info;
+    const bool usable = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1 &&
+                        info.st_size >= offset && readStamp(fd) == stamp &&
+                        (info.st_size == offset || ::ftruncate(fd, off_t(offset)) == 0);
+    if (!usable) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Worker thread: a new, empty part file, stamped. Whatever stood at its name (a stale part file,
+// a planted link) is removed first, and O_EXCL makes sure the file is our own new one.
+int createPart(const FolderHandle &folder, const QByteArray &name, const QString &stamp)
+{
+    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW;
+    int fd = -1;
+    if (folder.fd() >= 0) {
+        ::unlinkat(folder.fd(), name.constData(), 0);
+        fd = ::openat(folder.fd(), name.constData(), flags, 0644);
+    }
+    if (fd < 0) {
+        if (errno == ENOSPC || errno == EDQUOT)
+            throw SystemError::fromErrno(errno);
+        throw TarnwickError(u"Không ghi được file vào thư mục đích."_s);
+    }
+    PartialDownload::mark(fd, stamp);
+    return fd;
+}
+
 // Worker thread: where the body of an answer goes.
 std::unique_ptr<HttpSink> partFileSink(const HttpResponse &head, const QString &part,
                                        const QString &stamp, qint64 offset, qint64 expected)
 {
+    const QString folderPath = QFileInfo(part).absolutePath();
+    const QByteArray name = encodedName(part);
     if (head.status == 206) {
         const bool hasRange = head.hasHeader("Content-Range");
         const auto range = ContentRange::parse(head.header("Content-Range"));
         const bool sameSize = range && (expected <= 0 || range->total == expected);
         if (offset > 0 && sameSize && range->first == offset) {
             // Resumed bytes go right after the kept ones, never anywhere else.
-            const QByteArray path = QFile::encodeName(part);
-            struct stat info;
-            if (::stat(path.constData(), &info) != 0 || info.st_size < offset)
+            const FolderHandle folder(folderPath);
+            const int fd = openKeptPart(folder, name, stamp, offset);
+            if (fd < 0)
                 throw UnusableRange();
-            if (info.st_size > offset && ::truncate(path.constData(), off_t(offset)) != 0)
-                throw SystemError::fromErrno(errno);
-            auto sink = std::make_unique<HttpFileSink>(part, HttpFileSink::Mode::Append);
+            auto sink = std::make_unique<HttpFileSink>(fd);
             if (sink->startOffset() != offset)
                 throw UnusableRange();
             return sink;
@@ -89,20 +169,14 @@ std::unique_ptr<HttpSink> partFileSink(const HttpResponse &head, const QString &
         if (!fromStart)
             throw UnusableRange();
     }
-    removeFile(part);
-    std::unique_ptr<HttpFileSink> sink;
-    for (int attempt = 0; !sink; ++attempt) {
-        try {
-            sink = std::make_unique<HttpFileSink>(part, HttpFileSink::Mode::Truncate);
-        } catch (const SystemError &e) {
-            if (e.code() != ENOENT || attempt > 0)
-                throw TarnwickError(u"Không ghi được file vào thư mục đích."_s);
-            // The first file of a folder makes the folder.
-            makeParentFolders(part);
-        }
+    std::optional<FolderHandle> folder;
+    folder.emplace(folderPath);
+    // The first file of a folder makes the folder.
+    if (folder->fd() < 0 && errno == ENOENT) {
+        makeParentFolders(part);
+        folder.emplace(folderPath);
     }
-    PartialDownload::mark(sink->descriptor(), stamp);
-    return sink;
+    return std::make_unique<HttpFileSink>(createPart(*folder, name, stamp));
 }
 
 // Background thread: a part file left for a later resume holds on disk every byte its length
@@ -135,14 +209,23 @@ int startWriting(const QString &part)
 void moveIntoPlace(const QString &part, const QString &destination, int fd, bool stamped = true,
                    const QString &stamp = {})
 {
-    const QByteArray from = QFile::encodeName(part);
+    // Both names are taken in one folder opened once: the part file sits beside its destination.
+    const FolderHandle folder(QFileInfo(destination).absolutePath());
+    if (folder.fd() < 0) {
+        const int err = errno;
+        if (fd >= 0)
+            ::close(fd);
+        throw SystemError::fromErrno(err);
+    }
+    const QByteArray from = encodedName(part);
     if (fd < 0)
-        fd = ::open(from.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        fd = ::openat(folder.fd(), from.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0)
         throw SystemError::fromErrno(errno);
     // Without the flush a crash soon after the rename could leave a destination with holes.
     if (::fsync(fd) != 0 ||
-        ::rename(from.constData(), QFile::encodeName(destination).constData()) != 0) {
+        ::renameat(folder.fd(), from.constData(), folder.fd(),
+                   encodedName(destination).constData()) != 0) {
         const int err = errno;
         if (!stamped)
             PartialDownload::mark(fd, stamp);
@@ -321,8 +404,13 @@ QCoro::Task<DriveClient::DownloadedPart> DriveClient::fillPart(DriveFile file, Q
                     removeFile(part);
                     offset = 0;
                 } else if (network && attempt < maxAttempts) {
+                    // The part file keeps what arrived before the break. An attempt that moved
+                    // the download on starts the count again, as an upload's does: a long
+                    // download over a poor line fails only when it stops moving.
+                    const qint64 kept = PartialDownload::resumableOffset(part, stamp, expected);
+                    if (kept > offset)
+                        attempt = 1;
                     co_await sleepFor(retryWait(attempt - 1), stop);
-                    // The part file keeps what arrived before the break.
                     offset = PartialDownload::resumableOffset(part, stamp, expected);
                 } else {
                     std::rethrow_exception(failure);
@@ -338,7 +426,7 @@ QCoro::Task<DriveClient::DownloadedPart> DriveClient::fillPart(DriveFile file, Q
         filled.size = filled.bytes->size();
     } else {
         struct stat info;
-        if (::stat(QFile::encodeName(part).constData(), &info) != 0)
+        if (::lstat(QFile::encodeName(part).constData(), &info) != 0)
             throw SystemError::fromErrno(errno);
         filled.size = qint64(info.st_size);
     }

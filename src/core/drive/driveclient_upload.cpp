@@ -107,6 +107,18 @@ std::optional<QString> rangeOf(const HttpResponse &response)
     return QString::fromLatin1(response.header("Range"));
 }
 
+// Google no longer knows the upload session.
+bool isSessionGone(const std::exception_ptr &failure)
+{
+    try {
+        std::rethrow_exception(failure);
+    } catch (const DriveAPIError &e) {
+        return e.status() == 404 || e.status() == 410;
+    } catch (...) {
+        return false;
+    }
+}
+
 QByteArray contentRange(qint64 first, qint64 last, qint64 total)
 {
     return "bytes " + QByteArray::number(first) + '-' + QByteArray::number(last) + '/' +
@@ -161,9 +173,23 @@ QCoro::Task<DriveFile> DriveClient::uploadAnyForm(QString file, QString parent,
                                                   qint64 size, QDateTime modified, QString id,
                                                   std::stop_token stop) const
 {
+    // A session Google forgets while bytes go up (404, 410) is replaced by a new one once per
+    // file; a saved session found gone before anything is sent does not count.
+    bool mayRestart = true;
     if (resume && resume->size == size && resume->modified == modified && size > 0) {
-        const std::optional<DriveFile> done =
-            co_await continueResumable(*resume, file, size, forwardOnly(progress), stop);
+        std::optional<DriveFile> done;
+        std::exception_ptr failure;
+        try {
+            done = co_await continueResumable(*resume, file, size, forwardOnly(progress), stop);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (failure) {
+            throwIfStopped(stop);
+            if (!isSessionGone(failure))
+                std::rethrow_exception(failure);
+            mayRestart = false;
+        }
         if (done)
             co_return *done;
     }
@@ -182,7 +208,7 @@ QCoro::Task<DriveFile> DriveClient::uploadAnyForm(QString file, QString parent,
             std::rethrow_exception(failure);
     }
     co_return co_await uploadResumable(file, parent, size, mime, modified, id, onSession,
-                                       forwardOnly(progress), stop);
+                                       forwardOnly(progress), mayRestart, stop);
 }
 
 QCoro::Task<DriveFile> DriveClient::uploadMultipart(QString file, QString parent, qint64 total,
@@ -219,26 +245,39 @@ QCoro::Task<DriveFile> DriveClient::uploadMultipart(QString file, QString parent
 QCoro::Task<DriveFile> DriveClient::uploadResumable(QString file, QString parent, qint64 total,
                                                     QString mime, QDateTime modified, QString id,
                                                     SessionHandler onSession, Progress progress,
-                                                    std::stop_token stop) const
+                                                    bool mayRestart, std::stop_token stop) const
 {
-    HttpRequest request =
-        apiRequest("POST", u"/upload/drive/v3/files"_s, uploadQuery(u"resumable"_s));
-    request.headers.emplaceBack("Content-Type", "application/json; charset=utf-8");
-    request.headers.emplaceBack("X-Upload-Content-Type", mime.toUtf8());
-    request.headers.emplaceBack("X-Upload-Content-Length", QByteArray::number(total));
-    request.body = HttpBody::fromBytes(metadataJson(file, parent, id));
-    // An open sent twice leaves one unused session behind, never a second item: the item is made
-    // only when its last byte arrives.
-    const HttpResponse opened = co_await retrying(std::move(request), defaultAccepted(), stop);
+    for (;;) {
+        HttpRequest request =
+            apiRequest("POST", u"/upload/drive/v3/files"_s, uploadQuery(u"resumable"_s));
+        request.headers.emplaceBack("Content-Type", "application/json; charset=utf-8");
+        request.headers.emplaceBack("X-Upload-Content-Type", mime.toUtf8());
+        request.headers.emplaceBack("X-Upload-Content-Length", QByteArray::number(total));
+        request.body = HttpBody::fromBytes(metadataJson(file, parent, id));
+        // An open sent twice leaves one unused session behind, never a second item: the item is
+        // made only when its last byte arrives.
+        const HttpResponse opened = co_await retrying(std::move(request), defaultAccepted(), stop);
 
-    // The session URL will carry the token: only the configured API endpoint may have it.
-    const QUrl location(QString::fromUtf8(opened.header("Location")), QUrl::StrictMode);
-    if (!opened.hasHeader("Location") || location.isRelative() ||
-        !Endpoints::current().isApiEndpoint(location))
-        throw TarnwickError(u"Google chưa tạo được phiên tải lên hợp lệ."_s);
-    if (onSession)
-        onSession(UploadSession{location, total, modified});
-    co_return co_await sendResumable(location, file, total, mime, 0, progress, stop);
+        // The session URL will carry the token: only the configured API endpoint may have it.
+        const QUrl location(QString::fromUtf8(opened.header("Location")), QUrl::StrictMode);
+        if (!opened.hasHeader("Location") || location.isRelative() ||
+            !Endpoints::current().isApiEndpoint(location))
+            throw TarnwickError(u"Google chưa tạo được phiên tải lên hợp lệ."_s);
+        if (onSession)
+            onSession(UploadSession{location, total, modified});
+        std::exception_ptr failure;
+        try {
+            co_return co_await sendResumable(location, file, total, mime, 0, progress, stop);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        throwIfStopped(stop);
+        // Google's documented recovery for a session it no longer knows is a new session from
+        // the first byte. A reserved ID keeps the new one from making a second item.
+        if (!mayRestart || !isSessionGone(failure))
+            std::rethrow_exception(failure);
+        mayRestart = false;
+    }
 }
 
 QCoro::Task<std::optional<DriveFile>> DriveClient::continueResumable(UploadSession session,
@@ -306,8 +345,18 @@ QCoro::Task<DriveFile> DriveClient::sendResumable(QUrl url, QString file, qint64
             if (response.status == 200 || response.status == 201)
                 co_return DriveFile::fromJsonBytes(response.body);
             const qint64 confirmed = UploadUtilities::confirmedOffset(rangeOf(response), total);
-            if (confirmed <= offset || confirmed >= total)
+            if (confirmed >= total)
                 throw TarnwickError(u"Google chưa xác nhận hoàn tất file. Hãy thử lại."_s);
+            if (confirmed <= offset) {
+                // Google kept none of the chunk ("do not assume that the server received all
+                // bytes sent"): send again from what it confirms, as after a network failure.
+                if (counter > lastRetry)
+                    throw TarnwickError(u"Google chưa xác nhận hoàn tất file. Hãy thử lại."_s);
+                co_await sleepFor(retryWait(counter), stop);
+                offset = confirmed;
+                ++counter;
+                continue;
+            }
             if (progress)
                 progress(confirmed, total);
             throwIfStopped(stop);

@@ -16,11 +16,25 @@ namespace Tarnwick {
 
 HttpFileSink::HttpFileSink(const QString &path, Mode mode)
 {
-    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (mode == Mode::Truncate ? O_TRUNC : 0);
+    const int flags =
+        O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (mode == Mode::Truncate ? O_TRUNC : 0);
     m_fd = ::open(QFile::encodeName(path).constData(), flags, 0644);
     if (m_fd < 0)
         throw SystemError::fromErrno(errno);
     const off_t end = mode == Mode::Truncate ? 0 : ::lseek(m_fd, 0, SEEK_END);
+    if (end < 0) {
+        const int err = errno;
+        ::close(m_fd);
+        m_fd = -1;
+        throw SystemError::fromErrno(err);
+    }
+    m_startOffset = m_end = m_started = m_released = end;
+}
+
+HttpFileSink::HttpFileSink(int descriptor)
+    : m_fd(descriptor)
+{
+    const off_t end = ::lseek(m_fd, 0, SEEK_END);
     if (end < 0) {
         const int err = errno;
         ::close(m_fd);

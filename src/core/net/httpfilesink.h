@@ -24,8 +24,12 @@ public:
     static constexpr qint64 directSize = 64 << 10;
     static constexpr qint64 writeBehind = 8 << 20;
 
-    // Opens (creating with mode 0644 when missing) the file; throws SystemError.
+    // Opens (creating with mode 0644 when missing) the file, never through a symbolic link;
+    // throws SystemError.
     HttpFileSink(const QString &path, Mode mode);
+    // Takes over an open file descriptor and appends after its present end; throws SystemError
+    // (the descriptor is closed then too).
+    explicit HttpFileSink(int descriptor);
     ~HttpFileSink() override;
     HttpFileSink(const HttpFileSink &) = delete;
     HttpFileSink &operator=(const HttpFileSink &) = delete;

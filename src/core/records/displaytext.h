@@ -31,5 +31,10 @@ QString neutralised(QStringView text);
 // is only ever copied, never shown.
 QString shown(const QString &text, qsizetype limit = nameLimit);
 
+// A message that may quote outside text (a name, a server's answer): as shown(), except that its
+// line breaks stay line breaks, since they are the message's own layout. The application's own
+// fixed texts need neither: they are shown as they are.
+QString message(const QString &text, qsizetype limit = messageLimit);
+
 } // namespace DisplayText
 } // namespace Tarnwick

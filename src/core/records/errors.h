@@ -43,8 +43,9 @@ public:
         , m_code(code)
     {
     }
-    // Wraps errno with strerror's text.
+    // Wraps errno with strerror's text; a full disk (or quota) gets fullDiskMessage() instead.
     static SystemError fromErrno(int err);
+    static QString fullDiskMessage();
     QString description() const override { return m_description; }
     int code() const { return m_code; }
 

@@ -133,7 +133,7 @@ QList<qsizetype> SortOption::order(const QList<Row> &rows) const
         case Key::Name: r = a.name.compare(b.name); break;
         case Key::Modified: r = three(a.modified, b.modified); break;
         case Key::Size: r = three(a.size, b.size); break;
-        case Key::Kind: r = a.kind.compare(b.kind); break;
+        case Key::Kind: r = a.kind->compare(*b.kind); break;
         }
         if (r != 0)
             return ascending ? r < 0 : r > 0;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <future>
 #include <optional>
 
 namespace Tarnwick {
@@ -61,10 +62,11 @@ struct SortOption
                     SizeFn size) const;
 
 private:
+    static constexpr qsizetype parallelFrom = 5000;
     struct Row
     {
         QCollatorSortKey name;
-        QCollatorSortKey kind;
+        std::optional<QCollatorSortKey> kind; // only when sorting by kind: a key costs a collation
         qint64 modified;
         qint64 size;
         bool folder;
@@ -76,17 +78,32 @@ template<class T, class NameFn, class FolderFn, class ModifiedFn, class SizeFn>
 QList<T> SortOption::sorted(const QList<T> &items, NameFn name, FolderFn isFolder,
                             ModifiedFn modified, SizeFn size) const
 {
-    const NameCollator &collator = NameCollator::forThisThread();
+    const auto build = [&](qsizetype from, qsizetype to) {
+        const NameCollator &collator = NameCollator::forThisThread();
+        QList<Row> rows;
+        rows.reserve(to - from);
+        for (qsizetype i = from; i < to; ++i) {
+            const T &item = items.at(i);
+            const QString n = name(item);
+            const bool folder = isFolder(item);
+            const QDateTime m = modified(item);
+            rows.append(Row{collator.sortKey(n),
+                            key == Key::Kind ? std::optional(collator.sortKey(kind(n, folder)))
+                                             : std::nullopt,
+                            m.isValid() ? m.toMSecsSinceEpoch() : std::numeric_limits<qint64>::min(),
+                            qint64(size(item)), folder});
+        }
+        return rows;
+    };
+    // A collation key is the costly part: a big folder's keys are made on two threads.
+    const qsizetype count = items.size();
     QList<Row> rows;
-    rows.reserve(items.size());
-    for (const T &item : items) {
-        const QString n = name(item);
-        const bool folder = isFolder(item);
-        const QDateTime m = modified(item);
-        rows.append(Row{collator.sortKey(n),
-                        collator.sortKey(key == Key::Kind ? kind(n, folder) : QString()),
-                        m.isValid() ? m.toMSecsSinceEpoch() : std::numeric_limits<qint64>::min(),
-                        qint64(size(item)), folder});
+    if (count >= parallelFrom) {
+        auto second = std::async(std::launch::async, build, count / 2, count);
+        rows = build(0, count / 2);
+        rows.append(second.get());
+    } else {
+        rows = build(0, count);
     }
     QList<T> result;
     result.reserve(items.size());

@@ -27,6 +27,19 @@ QString joinPath(const QString &folder, const QString &name)
     return folder.endsWith(u'/') ? folder + name : folder + u'/' + name;
 }
 
+QString withoutLoneSurrogates(const QString &text)
+{
+    QString out = text;
+    for (qsizetype at = 0; at < out.size(); ++at) {
+        const QChar c = out.at(at);
+        if (c.isHighSurrogate() && at + 1 < out.size() && out.at(at + 1).isLowSurrogate())
+            ++at;
+        else if (c.isSurrogate())
+            out[at] = QChar::ReplacementCharacter;
+    }
+    return out;
+}
+
 // Splits a file name into stem and extension (without the dot). A name whose only dots lead
 // (".bashrc") or end it ("notes.") has no extension.
 std::pair<QString, QString> splitExtension(const QString &name)
@@ -121,7 +134,9 @@ bool pathExists(const QString &path)
 QString availableDestination(const QString &name, const QString &folder, QSet<QString> &reserved,
                              const std::function<bool(const QString &)> &exists)
 {
-    QString clean = name;
+    // Measured as the file system gets it: the path reaches it through QFile::encodeName, which
+    // writes a lone surrogate (JSON keeps them) as U+FFFD in 3 bytes.
+    QString clean = withoutLoneSurrogates(name);
     clean.replace(u'/', u'-').replace(u':', u'-').remove(QChar(0));
     clean = clean.trimmed();
     if (clean.isEmpty() || clean == "."_L1 || clean == ".."_L1)

@@ -17,10 +17,11 @@ using namespace Qt::StringLiterals;
 namespace Tarnwick::Emulator {
 
 EmulatorServer::EmulatorServer(EmulatorState &state, const ContentStore &store,
-                               FaultInjector &faults, RequestLog &log)
+                               FaultInjector &faults, Limits &limits, RequestLog &log)
     : m_state(state)
     , m_store(store)
     , m_faults(faults)
+    , m_limits(limits)
     , m_log(log)
 {
 }
@@ -207,10 +208,52 @@ void EmulatorServer::handle(const httplib::Request &request, httplib::Response &
         }
     }
 
+    // Google's limits look at requests a user makes; a request without a valid token answers
+    // 401 and spends no one's budget.
+    std::optional<Limits::Refused> refused;
+    QString limitedUser;
+    bool countsUploadBytes = false;
+    if (!before && m_limits.active()) {
+        const auto kind = Limits::classify(ex.method(), ex.path(), ex.hasParam("upload_id"));
+        if (kind) {
+            try {
+                limitedUser = m_state.authenticate(authorization).email;
+            } catch (const ApiError &) {
+            }
+        }
+        if (!limitedUser.isEmpty()) {
+            Limits::Request lr{limitedUser, *kind, -1};
+            const auto announced = [&](const char *name) {
+                bool ok = false;
+                const qint64 n = ex.header(name).toLongLong(&ok);
+                return ok && n >= 0 ? n : qint64(-1);
+            };
+            const bool uploadHost = ex.path().startsWith(u"/upload/"_s);
+            if (*kind == Limits::Kind::Upload) {
+                lr.uploadBytes = announced("Content-Length");
+                countsUploadBytes = true;
+            } else if (*kind == Limits::Kind::Creation && uploadHost) {
+                // A session's open announces the upload; its bytes count as its chunks land.
+                if (ex.param("uploadType") == u"resumable"_s) {
+                    lr.uploadBytes = announced("X-Upload-Content-Length");
+                } else {
+                    lr.uploadBytes = announced("Content-Length");
+                    countsUploadBytes = true;
+                }
+            }
+            refused = m_limits.admit(lr);
+            if (refused)
+                record.limit = refused->limit;
+        }
+    }
+
     if (!connection || !connection->isReset()) {
         if (before) {
             ex.drain();
             respondFault(ex, *before);
+        } else if (refused) {
+            ex.drain();
+            respondLimit(ex, *refused);
         } else {
             try {
                 route(ex);
@@ -222,6 +265,9 @@ void EmulatorServer::handle(const httplib::Request &request, httplib::Response &
                 ex.error(ApiError(500, u"backendError"_s, u"Backend Error"_s), modernErrors(ex));
             }
             ex.drain();
+            const int status = ex.response.status;
+            if (countsUploadBytes && (status == 200 || status == 201 || status == 308))
+                m_limits.uploaded(limitedUser, ex.bodyBytes());
             if (after)
                 respondFault(ex, *after);
         }
@@ -293,6 +339,16 @@ void EmulatorServer::respondFault(Exchange &ex, const FaultRule &rule)
     }
     for (const auto &[name, value] : rule.headers)
         ex.response.set_header(name.toStdString(), value.toStdString());
+}
+
+void EmulatorServer::respondLimit(Exchange &ex, const Limits::Refused &refused)
+{
+    if (refused.html.isEmpty())
+        ex.error(refused.error, modernErrors(ex));
+    else
+        ex.send(refused.error.status, refused.html, u"text/html; charset=UTF-8"_s);
+    if (refused.retryAfterSeconds)
+        ex.response.set_header("Retry-After", std::to_string(*refused.retryAfterSeconds));
 }
 
 void EmulatorServer::route(Exchange &ex)

@@ -2,6 +2,7 @@
 
 #include "state/emulatorstate.h"
 #include "faults/faultrule.h"
+#include "faults/limits.h"
 
 #include <httplib.h>
 
@@ -32,7 +33,7 @@ public:
     using ControlHandler = std::function<void(Exchange &)>;
 
     EmulatorServer(EmulatorState &state, const ContentStore &store, FaultInjector &faults,
-                   RequestLog &log);
+                   Limits &limits, RequestLog &log);
     ~EmulatorServer();
     EmulatorServer(const EmulatorServer &) = delete;
     EmulatorServer &operator=(const EmulatorServer &) = delete;
@@ -56,6 +57,7 @@ private:
                 const httplib::ContentReader *reader);
     void route(Exchange &ex);
     void respondFault(Exchange &ex, const FaultRule &rule);
+    void respondLimit(Exchange &ex, const Limits::Refused &refused);
     bool modernErrors(const Exchange &ex) const;
     EmulatorState::Caller caller(Exchange &ex) const;
     std::optional<FieldSelection> fields(const Exchange &ex, const FieldSchema &schema) const;
@@ -86,6 +88,7 @@ private:
     EmulatorState &m_state;
     const ContentStore &m_store;
     FaultInjector &m_faults;
+    Limits &m_limits;
     RequestLog &m_log;
     std::unique_ptr<HttpServer> m_http;
     std::unique_ptr<std::thread> m_thread;

@@ -38,18 +38,21 @@ QJsonObject RequestRecord::toJson() const
     QJsonArray f;
     for (int id : faults)
         f.append(id);
-    return QJsonObject{{u"sequence"_s, sequence},
-                       {u"time"_s, time.toString(Qt::ISODateWithMs)},
-                       {u"method"_s, method},
-                       {u"target"_s, target},
-                       {u"path"_s, path},
-                       {u"headers"_s, h},
-                       {u"hasAuthorization"_s, hasAuthorization},
-                       {u"tokenFingerprint"_s, tokenFingerprint},
-                       {u"bodyLength"_s, bodyLength},
-                       {u"status"_s, status},
-                       {u"responseLength"_s, responseLength},
-                       {u"faults"_s, f}};
+    QJsonObject out{{u"sequence"_s, sequence},
+                    {u"time"_s, time.toString(Qt::ISODateWithMs)},
+                    {u"method"_s, method},
+                    {u"target"_s, target},
+                    {u"path"_s, path},
+                    {u"headers"_s, h},
+                    {u"hasAuthorization"_s, hasAuthorization},
+                    {u"tokenFingerprint"_s, tokenFingerprint},
+                    {u"bodyLength"_s, bodyLength},
+                    {u"status"_s, status},
+                    {u"responseLength"_s, responseLength},
+                    {u"faults"_s, f}};
+    if (!limit.isEmpty())
+        out.insert(u"limit"_s, limit);
+    return out;
 }
 
 QString RequestRecord::fingerprintOf(const QString &token)

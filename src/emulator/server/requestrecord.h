@@ -24,6 +24,7 @@ struct RequestRecord
     int status = 0;            // status answered (0: the connection was reset first)
     qint64 responseLength = 0; // response body length announced
     QList<int> faults;         // ids of the fault rules that fired
+    QString limit;             // the limit that refused it (Limits::Refused::limit), if any
 
     QString header(const QString &name) const { return headers.value(name.toLower()); }
     // The decoded value of a query parameter (empty when absent).

@@ -35,7 +35,7 @@ ContentBlob::~ContentBlob()
         QFile::remove(m_path);
 }
 
-template<typename Hash> void ContentBlob::feed(Hash &&add) const
+template<typename Hash> qint64 ContentBlob::feed(Hash &&add) const
 {
     BlobReader reader(
         std::shared_ptr<const ContentBlob>(std::shared_ptr<const ContentBlob>{}, this));
@@ -49,6 +49,7 @@ template<typename Hash> void ContentBlob::feed(Hash &&add) const
         add(QByteArrayView(buffer.constData(), n));
         offset += n;
     }
+    return offset;
 }
 
 QString ContentBlob::cachedDigest(QCryptographicHash::Algorithm algorithm, QString &cache) const
@@ -56,7 +57,9 @@ QString ContentBlob::cachedDigest(QCryptographicHash::Algorithm algorithm, QStri
     std::lock_guard lock(m_md5Mutex);
     if (cache.isEmpty()) {
         QCryptographicHash hash(algorithm);
-        feed([&](QByteArrayView bytes) { hash.addData(bytes); });
+        // A read that fell short gives no digest rather than one of a prefix, kept for good.
+        if (feed([&](QByteArrayView bytes) { hash.addData(bytes); }) != m_size)
+            return {};
         cache = QString::fromLatin1(hash.result().toHex());
     }
     return cache;

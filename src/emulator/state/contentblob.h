@@ -45,7 +45,8 @@ public:
     QByteArray readAll() const;
 
 private:
-    template<typename Hash> void feed(Hash &&add) const;
+    // Feeds the bytes in order; returns how many were read (fewer than size() after an error).
+    template<typename Hash> qint64 feed(Hash &&add) const;
     // The digest held in cache, computed into it first when empty.
     QString cachedDigest(QCryptographicHash::Algorithm algorithm, QString &cache) const;
 

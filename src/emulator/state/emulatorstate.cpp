@@ -185,9 +185,9 @@ QDateTime EmulatorState::now() const
     return QDateTime::currentDateTimeUtc().addMSecs(m_clockOffsetMs.load());
 }
 
-void EmulatorState::advanceClock(qint64 seconds)
+void EmulatorState::advanceClock(std::chrono::milliseconds by)
 {
-    m_clockOffsetMs += seconds * 1000;
+    m_clockOffsetMs += by.count();
 }
 
 // ---- users, clients
@@ -691,8 +691,9 @@ QJsonObject EmulatorState::capabilities(const Item &item, Role role,
     const bool canDelete = !isRoot && (inDrive ? role >= Role::Organizer : role == Role::Owner);
     const bool canShare =
         inDrive ? writer : (role == Role::Owner || (writer && item.writersCanShare));
-    const bool canDownload =
-        reader && !folder && !item.isGoogleType() && (!item.copyRequiresWriterPermission || writer);
+    // Google reports folders as downloadable: a client fetches their files one by one.
+    const bool canDownload = reader && (folder || !item.isGoogleType())
+                             && (!item.copyRequiresWriterPermission || writer);
     QHash<QString, bool> c;
     for (const QString &name : Schemas::fileCapabilityNames())
         c.insert(name, false);

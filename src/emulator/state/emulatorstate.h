@@ -12,6 +12,7 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -220,7 +221,7 @@ public:
 
     // ---- clock: real UTC time plus an offset tests can advance
     QDateTime now() const;
-    void advanceClock(qint64 seconds);
+    void advanceClock(std::chrono::milliseconds by);
 
     // ---- users, clients, tokens
     void addUser(const User &user);

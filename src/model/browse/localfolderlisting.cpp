@@ -13,6 +13,8 @@
 
 namespace Tarnwick {
 
+const SortOption LocalFolderListing::order{SortOption::Key::Name, true, true};
+
 namespace {
 
 QString childPath(const QString &folder, const QString &name)
@@ -59,15 +61,16 @@ LocalFolderListing LocalFolderListing::read(const QString &folder)
         if (S_ISLNK(st.st_mode))
             continue;
         const bool isFolder = S_ISDIR(st.st_mode);
-        files.append(LocalFile{childPath(folder, QFile::decodeName(entry->d_name)), isFolder,
+        // Names on Linux are UTF-8 bytes; fromUtf8 reads 100,000 of them far faster than the
+        // locale decoder, with the same replacement of bytes that are not UTF-8.
+        files.append(LocalFile{childPath(folder, QString::fromUtf8(entry->d_name)), isFolder,
                                isFolder ? 0 : qint64(st.st_size), modificationTime(st)});
     }
     closedir(dir);
     if (result.failure)
         return result;
 
-    const SortOption listingOrder{SortOption::Key::Name, true, true};
-    result.files = listingOrder.sorted(
+    result.files = order.sorted(
         files, [](const LocalFile &f) { return f.name(); },
         [](const LocalFile &f) { return f.isFolder; },
         [](const LocalFile &f) { return f.modifiedSort(); },

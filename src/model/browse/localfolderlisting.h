@@ -1,6 +1,7 @@
 #pragma once
 
 #include "browse/localfile.h"
+#include "records/sortoption.h"
 
 #include <QList>
 #include <QString>
@@ -22,6 +23,8 @@ struct LocalFolderListing
 
     bool operator==(const LocalFolderListing &) const = default;
 
+    // The order of `files`: folders first, then by name.
+    static const SortOption order;
     static LocalFolderListing read(const QString &folder);
 };
 

@@ -55,15 +55,15 @@ QStringList localNames(const QList<DriveFile> &children)
     return names;
 }
 
-QCoro::Task<QList<RemoteItem>> collectRemoteItems(DriveClient drive, DriveFile file, QString target,
-                                                  std::stop_token stop)
+QCoro::Task<RemoteTree> collectRemoteItems(DriveClient drive, DriveFile file, QString target,
+                                           std::stop_token stop)
 {
     if (!file.isFolder())
-        co_return QList<RemoteItem>{RemoteItem{file, target}};
+        co_return RemoteTree{{RemoteItem{file, target}}, {}};
     // Folders are listed in the order they are found, a few at once: the next listing goes out
     // as soon as the oldest answer is in, and answers are taken in the order they were asked
     // for, so the plan does not depend on which came first.
-    QList<RemoteItem> result;
+    RemoteTree result;
     std::deque<std::pair<DriveFile, QString>> waiting{{file, target}};
     std::deque<std::pair<QString, QCoro::Task<QList<DriveFile>>>> listing;
     std::exception_ptr failure;
@@ -88,14 +88,21 @@ QCoro::Task<QList<RemoteItem>> collectRemoteItems(DriveClient drive, DriveFile f
         if (failure)
             continue;
         const QStringList names = localNames(children);
+        bool makesItself = false;
         for (qsizetype i = 0; i < children.size(); ++i) {
             const DriveFile &child = children[i];
             const QString path = local + u'/' + names[i];
-            if (child.isFolder())
+            if (child.isFolder()) {
                 waiting.emplace_back(child, path);
-            else if (!child.isGoogleDocument())
-                result.append(RemoteItem{child, path});
+                makesItself = true;
+            } else if (!child.isGoogleDocument()) {
+                result.files.append(RemoteItem{child, path});
+                makesItself = true;
+            }
         }
+        // A folder with a file or a subfolder is made on the way to them.
+        if (!makesItself)
+            result.emptyFolders.append(local);
     }
     if (failure)
         std::rethrow_exception(failure);

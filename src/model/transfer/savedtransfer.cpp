@@ -100,7 +100,10 @@ SavedTransfer SavedTransfer::from(const Transfer &transfer, std::optional<Upload
                          transfer.state == TransferState::Paused,
                          transfer.done,
                          transfer.total,
-                         std::move(checkpoint)};
+                         std::move(checkpoint),
+                         transfer.state == TransferState::Failed
+                             ? std::optional<QString>(transfer.detail)
+                             : std::nullopt};
 }
 
 Transfer SavedTransfer::restored() const
@@ -118,6 +121,10 @@ Transfer SavedTransfer::restored() const
     t.done = done;
     t.total = total;
     t.detail = TransferDetail::restored();
+    if (failure) {
+        t.state = TransferState::Failed;
+        t.detail = *failure;
+    }
     return t;
 }
 
@@ -139,6 +146,8 @@ QJsonObject SavedTransfer::toJson() const
         object.insert(u"destination"_s, *destination);
     if (checkpoint)
         object.insert(u"checkpoint"_s, checkpoint->toJson());
+    if (failure)
+        object.insert(u"failure"_s, *failure);
     return object;
 }
 
@@ -163,6 +172,7 @@ SavedTransfer SavedTransfer::fromJson(const QJsonObject &object)
     if (const auto checkpoint = read.optionalValue("checkpoint"_L1))
         saved.checkpoint =
             UploadCheckpoint::fromJson(JsonReader::asObject(*checkpoint, "UploadCheckpoint"_L1));
+    saved.failure = read.optionalString("failure"_L1);
     // Paths come back from a file anyone with the user's rights may edit: only absolute ones.
     const auto absolute = [](const std::optional<QString> &path) {
         return !path || QDir::isAbsolutePath(*path);
@@ -251,7 +261,7 @@ void save(const QList<SavedTransfer> &transfers, quint64 sequence)
         return;
     }
     if (!QDir().mkpath(folder)) {
-        logFailure(u"cannot create "_s + folder);
+        logFailure(u"không tạo được thư mục "_s + folder);
         return;
     }
     const QByteArray bytes = encode(transfers);

@@ -29,11 +29,14 @@ struct SavedTransfer
     qint64 done = 0;
     qint64 total = 0;
     std::optional<UploadCheckpoint> checkpoint;
+    // Present for a failed transfer: its message. It comes back failed, for ↻ or "Bỏ".
+    std::optional<QString> failure;
 
     bool operator==(const SavedTransfer &) const = default;
 
     static SavedTransfer from(const Transfer &transfer, std::optional<UploadCheckpoint> checkpoint);
-    // The transfer as it comes back at start: paused, "Chưa xong từ lần trước".
+    // The transfer as it comes back at start: paused, "Chưa xong từ lần trước"; a failed one
+    // failed, with its message.
     Transfer restored() const;
 
     QJsonObject toJson() const;

@@ -38,6 +38,9 @@ int Transfer::percentage() const
 {
     if (total > 0)
         return clampedPercent(double(done) / double(total));
+    // Before its files are counted, "file 1 of 1" is no progress at all.
+    if (preparing())
+        return 0;
     if (totalFilesCount > 0 && currentFileIndex > 0)
         return clampedPercent(double(currentFileIndex) / double(totalFilesCount));
     return 0;

@@ -68,12 +68,15 @@ struct Transfer
     QString detail;
     std::optional<QDateTime> started;
     QList<ActiveWorkerItem> activeWorkers; // sorted by worker id
+    bool planning = false; // a run started and has not counted its files yet
 
     bool operator==(const Transfer &) const = default;
 
     bool isUpload() const { return source.has_value(); }
     // 0…100: bytes when the total is known, else the file position.
     int percentage() const;
+    // Working but still scanning or walking its tree: there is no percentage to show yet.
+    bool preparing() const { return state == TransferState::Working && planning; }
     TransferEnd displaySource() const;
     TransferEnd displayDestination() const;
 

@@ -26,8 +26,8 @@ TransferQueue::TransferQueue(AppModel &model, QObject *parent)
 
 TransferQueue::~TransferQueue()
 {
-    for (std::stop_source &stop : m_runningTasks)
-        stop.request_stop();
+    for (RunHandle &handle : m_runningTasks)
+        handle.stop.request_stop();
 }
 
 const Transfer *TransferQueue::find(const QUuid &id) const
@@ -114,8 +114,8 @@ void TransferQueue::remove(const QUuid &id)
 void TransferQueue::startWorker()
 {
     while (m_activeRuns < maxRuns) {
-        auto next = std::find_if(m_transfers.begin(), m_transfers.end(), [](const Transfer &t) {
-            return t.state == TransferState::Waiting;
+        auto next = std::find_if(m_transfers.begin(), m_transfers.end(), [this](const Transfer &t) {
+            return t.state == TransferState::Waiting && !m_runningTasks.contains(t.id);
         });
         if (next == m_transfers.end())
             return;
@@ -124,6 +124,10 @@ void TransferQueue::startWorker()
             t.state = TransferState::Working;
             t.started = Clock::current().now();
             t.detail = TransferDetail::preparing();
+            t.planning = true;
+            // The new run's workers may take other slots: the last run's files are not in
+            // flight any more.
+            t.activeWorkers.clear();
         });
         ++m_activeRuns;
         detach(runSlot(id), {});
@@ -158,7 +162,7 @@ QCoro::Task<> TransferQueue::run(QUuid id)
         co_return;
     const Transfer copy = *found;
     std::stop_source stop;
-    m_runningTasks.insert(id, stop);
+    m_runningTasks.insert(id, RunHandle{stop});
     QPointer<TransferQueue> self(this);
 
     std::exception_ptr error;
@@ -171,7 +175,11 @@ QCoro::Task<> TransferQueue::run(QUuid id)
     }
     if (!self)
         co_return;
-    m_runningTasks.remove(id);
+    bool pausing = false;
+    if (auto own = m_runningTasks.find(id); own != m_runningTasks.end() && own->stop == stop) {
+        pausing = own->pausing;
+        m_runningTasks.erase(own);
+    }
 
     if (!error) {
         m_checkpoints.remove(id);
@@ -188,9 +196,12 @@ QCoro::Task<> TransferQueue::run(QUuid id)
         emit transferCompleted(id);
     } else {
         const Transfer *now = find(id);
-        if (now && now->state == TransferState::Paused) {
-            // The user paused it: part files, checkpoint and progress stay for the resume.
-        } else {
+        // Paused by the user, and maybe resumed already: part files, checkpoint and progress
+        // stay for the next run.
+        const bool keep = now
+                          && (now->state == TransferState::Paused
+                              || (pausing && now->state == TransferState::Waiting));
+        if (!keep) {
             bool cancelled = stop.stop_requested();
             QString message;
             try {
@@ -200,7 +211,7 @@ QCoro::Task<> TransferQueue::run(QUuid id)
             } catch (const std::exception &e) {
                 message = describe(e);
             } catch (...) {
-                message = u"Unknown failure"_s;
+                message = u"Đã xảy ra lỗi không rõ nguyên nhân. Hãy thử lại."_s;
             }
             if (cancelled) {
                 removePartials(copy);
@@ -251,8 +262,10 @@ void TransferQueue::pauseTransfer(const QUuid &id)
         t.detail = TransferDetail::paused();
         t.speed = 0;
     });
-    if (auto task = m_runningTasks.find(id); task != m_runningTasks.end())
-        task->request_stop();
+    if (auto task = m_runningTasks.find(id); task != m_runningTasks.end()) {
+        task->pausing = true;
+        task->stop.request_stop();
+    }
 }
 
 void TransferQueue::resumeTransfer(const QUuid &id)
@@ -298,8 +311,10 @@ void TransferQueue::cancelTransfer(const QUuid &id)
         removeAt(row);
         return;
     case TransferState::Working:
-        if (auto task = m_runningTasks.find(id); task != m_runningTasks.end())
-            task->request_stop();
+        if (auto task = m_runningTasks.find(id); task != m_runningTasks.end()) {
+            task->pausing = false;
+            task->stop.request_stop();
+        }
         return;
     case TransferState::Waiting:
     case TransferState::Paused:

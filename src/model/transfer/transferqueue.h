@@ -125,7 +125,14 @@ private:
     QList<Transfer> m_transfers;
     mutable QHash<QUuid, qsizetype> m_rows; // row hints for indexOf, verified before use
     int m_activeRuns = 0;
-    QHash<QUuid, std::stop_source> m_runningTasks;
+    // One entry per run in flight, removed by that run alone when it ends. A transfer resumed
+    // while its last run still winds down waits for that end before it starts again.
+    struct RunHandle
+    {
+        std::stop_source stop;
+        bool pausing = false; // stopped by a pause: what it did stays for the resume
+    };
+    QHash<QUuid, RunHandle> m_runningTasks;
     QHash<QUuid, UploadCheckpoint> m_checkpoints;
     QSet<QUuid> m_restoredIDs;
 };

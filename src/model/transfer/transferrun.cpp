@@ -218,14 +218,17 @@ QCoro::Task<> TransferRun::performDownload(SpeedTracker &tracker)
                                      : TransferDetail::preparingDownload();
     });
     auto walking = collectRemoteItems(m_drive, remote, destination, m_stop);
-    QList<RemoteItem> items = co_await walking;
+    RemoteTree tree = co_await walking;
     throwIfStopped(m_stop);
+    QList<RemoteItem> items = std::move(tree.files);
+    const QStringList emptyFolders = std::move(tree.emptyFolders);
 
     qint64 total = 0;
     for (const RemoteItem &item : std::as_const(items))
         total += item.file.bytes();
     const int n = int(items.size());
     update([&](Transfer &t) {
+        t.planning = false;
         t.total = total;
         t.totalFilesCount = std::max(n, 1);
         t.currentFileIndex = 1;
@@ -236,11 +239,11 @@ QCoro::Task<> TransferRun::performDownload(SpeedTracker &tracker)
             t.detail = TransferDetail::emptyFolder();
         }
     });
-    if (n == 0) {
-        if (remote.isFolder())
-            makeFolder(destination);
+    // Folders that no file makes on its way: made first, so a failed file leaves them too.
+    for (const QString &folder : emptyFolders)
+        makeFolder(folder);
+    if (n == 0)
         co_return;
-    }
 
     const QString displayRoot = m_transfer.sourcePath.isEmpty()
                                     ? u"/Drive của tôi/"_s + m_transfer.name
@@ -260,6 +263,7 @@ QCoro::Task<> TransferRun::performUpload(SpeedTracker &tracker)
 
     const int files = std::max(node.fileCount(), 1);
     update([&](Transfer &t) {
+        t.planning = false;
         t.total = node.bytes;
         t.totalFilesCount = files;
         t.currentFileIndex = 1;

@@ -108,7 +108,7 @@ QPushButton, QToolButton { border: 1px solid @line; border-radius: 6px; padding:
 QPushButton:hover, QToolButton:hover { background: rgba(255, 255, 255, 0.09); }
 QPushButton:pressed, QToolButton:pressed { background: rgba(255, 255, 255, 0.14); }
 QPushButton:disabled, QToolButton:disabled { color: @disabled; background: transparent; }
-QToolButton::menu-indicator { image: none; width: 0; }
+QToolButton::menu-indicator, QPushButton::menu-indicator { image: none; width: 0; }
 QFileDialog QToolButton { padding: 2px; }
 QPushButton[primary="true"] { background: @teal; color: @background; border: none; font-weight: 600;
     padding: 6px 16px; }

@@ -90,6 +90,8 @@ QCoro::Task<std::optional<QString>> QtDesktop::chooseFolder(FolderRequest reques
     dialog->setFileMode(QFileDialog::Directory);
     dialog->setOption(QFileDialog::ShowDirsOnly);
     dialog->setLabelText(QFileDialog::Accept, request.prompt);
+    if (request.selected)
+        dialog->selectFile(QFileInfo(*request.selected).fileName());
     auto picking = pickedIn(dialog);
     const QStringList picked = co_await picking;
     co_return picked.isEmpty() ? std::nullopt : std::optional(picked.constFirst());
@@ -102,6 +104,14 @@ QCoro::Task<QStringList> QtDesktop::chooseFiles(FilesRequest request)
     if (!request.mimeTypes.isEmpty())
         dialog->setMimeTypeFilters(request.mimeTypes);
     dialog->setLabelText(QFileDialog::Accept, request.prompt);
+    // Several names go in as the dialog's own quoted list.
+    QStringList names;
+    for (const QString &path : std::as_const(request.selected))
+        names.append(QFileInfo(path).fileName());
+    if (names.size() == 1)
+        dialog->selectFile(names.constFirst());
+    else if (names.size() > 1)
+        dialog->selectFile(u'"' + names.join(u"\" \""_s) + u'"');
     auto picking = pickedIn(dialog);
     co_return co_await picking;
 }
@@ -124,8 +134,8 @@ QCoro::Task<int> QtDesktop::ask(Alert alert)
     box->setWindowTitle(u"Tarnwick"_s);
     // Alerts quote names and a server's words: plain text, never markup.
     box->setTextFormat(Qt::PlainText);
-    box->setText(DisplayText::shown(alert.title, DisplayText::messageLimit));
-    box->setInformativeText(DisplayText::shown(alert.message, DisplayText::messageLimit));
+    box->setText(DisplayText::message(alert.title));
+    box->setInformativeText(DisplayText::message(alert.message));
     if (auto *informative = box->findChild<QLabel *>(u"qt_msgbox_informativelabel"_s))
         informative->setTextFormat(Qt::PlainText);
     box->setWindowModality(m_window ? Qt::WindowModal : Qt::ApplicationModal);
@@ -197,7 +207,7 @@ void QtDesktop::postNotification(const Notification &notification)
     QVariantMap hints{{u"sound-name"_s, u"complete"_s}, {u"desktop-entry"_s, entry}};
     // A body quotes names: a server that reads markup in it (or one that has not said yet) gets
     // it escaped, so a name never turns into a picture or a link.
-    QString body = DisplayText::shown(notification.body, DisplayText::messageLimit);
+    QString body = DisplayText::message(notification.body);
     if (m_bodyMarkup.value_or(true))
         body = body.toHtmlEscaped();
     call << u"Tarnwick"_s << uint(0) << entry << notification.title << body << actions << hints

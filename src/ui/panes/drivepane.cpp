@@ -147,7 +147,7 @@ DrivePane::DrivePane(AppModel *model, QWidget *parent, DriveThumbnailCache *thum
     });
     connect(m_refresh, &QToolButton::clicked, this, [this] {
         if (m_model)
-            m_model->refreshCloud();
+            m_model->refreshCloudAndAccount();
     });
     connect(m_back, &QToolButton::clicked, this, [this] {
         if (m_model)
@@ -302,7 +302,7 @@ void DrivePane::updatePage()
         return;
     }
     if (m_model->cloudLoadError()) {
-        m_loadError->setText(*m_model->cloudLoadError());
+        m_loadError->setText(DisplayText::message(*m_model->cloudLoadError()));
         m_pages->setCurrentWidget(m_loadError);
         return;
     }

@@ -4,7 +4,6 @@
 #include "common/palette.h"
 #include "common/wrappinglabel.h"
 
-#include "records/displaytext.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -56,13 +55,14 @@ void EmptyStateView::setSymbol(const QString &name)
 void EmptyStateView::setTitle(const QString &title)
 {
     m_title->setTextFormat(Qt::PlainText);
-    m_title->setText(DisplayText::shown(title, DisplayText::messageLimit));
+    m_title->setText(title);
 }
 
 void EmptyStateView::setText(const QString &text)
 {
-    // Error texts from the network can be of any length: they wrap and never widen the pane.
-    m_text->setFullText(DisplayText::shown(text, DisplayText::messageLimit));
+    // The application's own texts: a caller showing text from outside escapes it first. Error
+    // texts from the network can be of any length: they wrap and never widen the pane.
+    m_text->setFullText(text);
 }
 
 QLabel *EmptyStateView::textLabel() const

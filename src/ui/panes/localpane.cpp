@@ -166,11 +166,6 @@ LocalPane::~LocalPane()
     m_stop.request_stop();
 }
 
-void LocalPane::setCanUpload(bool canUpload)
-{
-    m_canUpload = canUpload;
-}
-
 bool LocalPane::rowsCurrent() const
 {
     return !m_rowsTimer->isActive() && m_rowsShown == m_rowsPass;
@@ -361,7 +356,8 @@ QMenu *LocalPane::createContextMenu(QWidget *parent)
 
     QAction *upload = menu->addAction(u"Tải lên Google Drive"_s, this,
                                       [this, paths] { emit uploadRequested(paths); });
-    upload->setEnabled(!selection.isEmpty() && m_canUpload);
+    // Offered while the Drive pane shows a folder that takes uploads.
+    upload->setEnabled(!selection.isEmpty() && model && model->canUpload());
 
     QAction *reveal = menu->addAction(u"Hiện trong trình quản lý file"_s, this, [model, paths] {
         if (model)

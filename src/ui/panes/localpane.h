@@ -41,9 +41,6 @@ public:
     explicit LocalPane(AppModel *model, QWidget *parent = nullptr);
     ~LocalPane() override;
 
-    // Uploads from the pane are offered while the Drive pane shows a folder that takes them.
-    void setCanUpload(bool canUpload);
-
     // The context menu for the current selection (built fresh each time).
     QMenu *createContextMenu(QWidget *parent);
     // Asks before moving the entries to the trash, then trashes them.
@@ -89,7 +86,6 @@ private:
     void showContextMenu(const QPoint &position);
 
     QPointer<AppModel> m_model;
-    bool m_canUpload = false;
 
     LocalFileTableModel *m_rows;
     LocalFileView *m_view;

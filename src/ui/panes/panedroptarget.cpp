@@ -27,12 +27,16 @@ PaneDropTarget::PaneDropTarget(QWidget *pane, QString hint, Accepts accepts, Dro
     // Drops land on the pane, not on the hint drawn over it.
     m_overlay->setAttribute(Qt::WA_TransparentForMouseEvents);
     const QColor teal = Palette::teal();
+    // The pane's own background, tinted teal and nearly opaque: the rows under the hint dim
+    // away instead of running through its text.
+    const QColor base = Palette::background();
+    const auto mix = [&](int a, int b) { return (a * 88 + b * 12) / 100; };
     m_overlay->setStyleSheet(
-        u"QLabel#dropHint { border: 2px solid %1; border-radius: 10px; background: rgba(%2, %3, %4, 28);"
+        u"QLabel#dropHint { border: 2px solid %1; border-radius: 10px; background: rgba(%2, %3, %4, 235);"
         " color: %1; font-weight: 600; padding: 24px; }"_s.arg(teal.name())
-            .arg(teal.red())
-            .arg(teal.green())
-            .arg(teal.blue()));
+            .arg(mix(base.red(), teal.red()))
+            .arg(mix(base.green(), teal.green()))
+            .arg(mix(base.blue(), teal.blue())));
     m_overlay->hide();
 }
 

@@ -69,6 +69,21 @@ QString currentFileLine(const Transfer &t)
            QString::number(t.totalFilesCount) + u')';
 }
 
+SubLine subLine(const Transfer &t)
+{
+    if (t.state == TransferState::Failed && !t.detail.isEmpty())
+        return {u"exclamationmark.triangle.fill"_s, t.detail, orange()};
+    const QString current = currentFileLine(t);
+    if (current.isEmpty())
+        return {};
+    return {u"arrow.turn.down.right"_s, current, Palette::teal()};
+}
+
+QString progressText(const Transfer &t)
+{
+    return t.preparing() ? u"Đang chuẩn bị…"_s : QString::number(t.percentage()) + u'%';
+}
+
 QString sizeText(const Transfer &t)
 {
     return DiskSpaceUtilities::formatTransferSize(t.done, t.total);
@@ -196,18 +211,22 @@ Activity activity(const QList<Transfer> &transfers)
     Activity out;
     const Transfer *working = nullptr;
     bool paused = false;
+    int failed = 0;
     for (const Transfer &t : transfers) {
         if (t.state == TransferState::Working || t.state == TransferState::Waiting)
             ++out.pending;
         if (t.state == TransferState::Working && !working)
             working = &t;
         paused |= t.state == TransferState::Paused;
+        failed += t.state == TransferState::Failed ? 1 : 0;
     }
     out.active = out.pending > 0;
     if (working) {
         // The pieces stand apart by one space, as the window's other running texts do.
-        QStringList pieces{(working->isUpload() ? u"Đang tải lên"_s : u"Đang tải xuống"_s) +
-                           u" ("_s + QString::number(working->percentage()) + u"%)"_s};
+        QStringList pieces{(working->isUpload() ? u"Đang tải lên"_s : u"Đang tải xuống"_s)
+                           + (working->preparing()
+                                  ? u" (đang chuẩn bị…)"_s
+                                  : u" ("_s + QString::number(working->percentage()) + u"%)"_s)};
         if (working->totalFilesCount >= 2)
             pieces.append(u"· File "_s + QString::number(working->currentFileIndex) + u'/' +
                           QString::number(working->totalFilesCount));
@@ -218,6 +237,10 @@ Activity activity(const QList<Transfer> &transfers)
     } else if (paused) {
         out.text = u"Tác vụ đang tạm dừng"_s;
         out.color = yellow();
+    } else if (failed > 0 && out.pending == 0) {
+        // The reason stands in the row; the bar says where to look.
+        out.text = QString::number(failed) + u" tác vụ bị lỗi · xem lý do trong hàng đợi"_s;
+        out.color = orange();
     } else {
         out.text = out.pending == 0 ? u"Sẵn sàng"_s : u"Đang truyền file"_s;
     }

@@ -33,6 +33,16 @@ QString directionSymbol(const Transfer &t);
 QString endSymbol(const Transfer &t, const TransferEnd &end);
 // "name (3/12)" for a transfer of several files; empty for one file.
 QString currentFileLine(const Transfer &t);
+// The second line under the source: why a failed transfer failed, else the current file line.
+struct SubLine
+{
+    QString symbol;
+    QString text;
+    QColor color;
+};
+SubLine subLine(const Transfer &t);
+// The progress cell's text: the percentage, or "Đang chuẩn bị…" while there is none yet.
+QString progressText(const Transfer &t);
 
 QString sizeText(const Transfer &t);
 QString speedText(const Transfer &t);

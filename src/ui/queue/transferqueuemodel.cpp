@@ -132,8 +132,8 @@ QVariant TransferQueueModel::data(const QModelIndex &index, int role) const
         if (role == Qt::ToolTipRole)
             return text.isEmpty() ? QVariant()
                                   : QVariant(Qt::convertFromPlainText(
-                                        DisplayText::shown(text, DisplayText::messageLimit)));
-        return DisplayText::shown(text, DisplayText::messageLimit);
+                                        DisplayText::message(text)));
+        return DisplayText::message(text);
     };
     const Transfer *t = transfer(index);
     if (!t)
@@ -172,7 +172,7 @@ QVariant TransferQueueModel::data(const QModelIndex &index, int role) const
     case SizeColumn:
         return QueueTexts::sizeText(*t);
     case ProgressColumn:
-        return QString::number(t->percentage()) + u'%';
+        return QueueTexts::progressText(*t);
     case SpeedColumn:
         return QueueTexts::speedText(*t);
     case RemainingColumn:

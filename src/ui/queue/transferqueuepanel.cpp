@@ -79,8 +79,10 @@ TransferQueuePanel::TransferQueuePanel(AppModel *model, QWidget *parent)
     column->addWidget(m_view, 1);
 
     connect(m_handle, &QueueResizeHandle::dragged, this, [this](double translation) {
+        // From what is shown: a stored height the window has no room for is not where the
+        // handle is.
         if (!m_dragStartHeight)
-            m_dragStartHeight = m_height;
+            m_dragStartHeight = height();
         // Dragging up grows the panel.
         setQueueHeight(*m_dragStartHeight - translation);
     });
@@ -122,7 +124,7 @@ TransferQueuePanel::TransferQueuePanel(AppModel *model, QWidget *parent)
     bool stored = false;
     const double height = QSettings().value(heightKey).toDouble(&stored);
     m_height = clampHeight(stored ? height : defaultHeight);
-    setFixedHeight(qRound(m_height));
+    applyHeight();
     updateHeader();
 }
 
@@ -130,9 +132,22 @@ TransferQueuePanel::~TransferQueuePanel() = default;
 
 void TransferQueuePanel::setQueueHeight(double height)
 {
-    m_height = clampHeight(height);
+    m_height = clampHeight(std::min(height, double(m_room)));
     QSettings().setValue(heightKey, m_height);
-    setFixedHeight(qRound(m_height));
+    applyHeight();
+}
+
+void TransferQueuePanel::setRoom(int room)
+{
+    m_room = std::max(room, int(minimumHeight));
+    applyHeight();
+}
+
+void TransferQueuePanel::applyHeight()
+{
+    const int shown = qRound(std::min(m_height, double(m_room)));
+    if (height() != shown || QWidget::minimumHeight() != shown)
+        setFixedHeight(shown);
 }
 
 void TransferQueuePanel::updateHeader()

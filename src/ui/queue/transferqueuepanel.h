@@ -1,5 +1,7 @@
 #pragma once
 
+#include <limits>
+
 #include <QFrame>
 #include <QPointer>
 
@@ -25,7 +27,8 @@ class TransferQueuePanel final : public QFrame
     Q_DISABLE_COPY_MOVE(TransferQueuePanel)
 
 public:
-    static constexpr double defaultHeight = 170;
+    // Room for four transfer rows under the headers.
+    static constexpr double defaultHeight = 240;
     static constexpr double minimumHeight = 64;
     static constexpr double maximumHeight = 640;
     static const QString heightKey;
@@ -36,8 +39,12 @@ public:
     ~TransferQueuePanel() override;
 
     double queueHeight() const { return m_height; }
-    // Clamps, applies and stores at once.
+    // Clamps (also to the room the window has), applies and stores at once.
     void setQueueHeight(double height);
+    // The most the window can give the panel now. The stored height stays the user's: a window
+    // made taller again shows it whole.
+    void setRoom(int room);
+    int room() const { return m_room; }
     bool isDragging() const { return m_dragStartHeight.has_value(); }
 
     QueueResizeHandle *handle() const { return m_handle; }
@@ -50,9 +57,11 @@ public:
 
 private:
     void updateHeader();
+    void applyHeight();
 
     QPointer<AppModel> m_appModel;
     double m_height = defaultHeight;
+    int m_room = std::numeric_limits<int>::max();
     std::optional<double> m_dragStartHeight;
     QueueResizeHandle *m_handle;
     QLabel *m_title;

@@ -4,6 +4,8 @@
 #include "queue/transferrowdelegate.h"
 
 #include <QHeaderView>
+
+#include <algorithm>
 #include <QTimer>
 
 using namespace Qt::StringLiterals;
@@ -57,8 +59,48 @@ TransferQueueView::TransferQueueView(TransferQueueModel *model, QWidget *parent)
                     return;
                 for (int row = first; row <= last; ++row)
                     setExpanded(m_model->index(row, 0), true);
+                // A new transfer is what the user just asked for: bring it into sight once the
+                // view has laid its rows out.
+                QTimer::singleShot(0, this, [this, row = QPersistentModelIndex(m_model->index(last, 0))] {
+                    if (row.isValid())
+                        scrollTo(row, QAbstractItemView::EnsureVisible);
+                });
             });
     connect(model, &QAbstractItemModel::modelReset, this, &QTreeView::expandAll);
+}
+
+void TransferQueueView::resizeEvent(QResizeEvent *event)
+{
+    QTreeView::resizeEvent(event);
+    fitColumns();
+}
+
+void TransferQueueView::fitColumns()
+{
+    using Column = TransferQueueModel::Column;
+    QList<int> widths;
+    for (int column = 0; column < TransferQueueModel::ColumnCount; ++column)
+        widths.append(TransferQueueModel::columnWidth(column));
+    // Icon, gap and both paddings around the widest state text.
+    int status = 0;
+    for (const QString &text : {u"Đang chạy"_s, u"Tạm dừng"_s, u"Hoàn tất"_s, u"Đang chờ"_s,
+                                u"Đã hủy"_s, u"Lỗi"_s, u"100%"_s})
+        status = std::max(status, fontMetrics().horizontalAdvance(text));
+    widths[Column::StatusColumn] = std::max(widths[Column::StatusColumn], status + 14 + 5 + 12 + 2);
+    widths[Column::ProgressColumn] = std::max(
+        widths[Column::ProgressColumn], fontMetrics().horizontalAdvance(u"Đang chuẩn bị…"_s) + 12 + 2);
+    int fixed = 0;
+    for (int column = 0; column < TransferQueueModel::ColumnCount; ++column)
+        if (column != Column::SourceColumn && column != Column::DestinationColumn)
+            fixed += widths[column];
+    const int natural = widths[Column::SourceColumn] + widths[Column::DestinationColumn];
+    const int room = std::max(viewport()->width() - fixed, 160);
+    const int source = std::max(80, room * widths[Column::SourceColumn] / natural);
+    widths[Column::SourceColumn] = source;
+    widths[Column::DestinationColumn] = std::max(80, room - source);
+    for (int column = 0; column < TransferQueueModel::ColumnCount; ++column)
+        if (header()->sectionSize(column) != widths[column])
+            header()->resizeSection(column, widths[column]);
 }
 
 void TransferQueueView::dataChanged(const QModelIndex &, const QModelIndex &, const QList<int> &)

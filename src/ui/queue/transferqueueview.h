@@ -23,6 +23,10 @@ public:
     TransferRowDelegate *rowDelegate() const { return m_delegate; }
     // Changed rows are repainted together at most this often.
     static constexpr int repaintIntervalMs = 100;
+    // The columns at their widths, the status column wide enough for its longest text, and the
+    // source and destination sharing what is left of the view's width (never under 80 each),
+    // so the last columns stay in sight without a horizontal scroll bar.
+    void fitColumns();
 
 protected:
     // Progress changes rows hundreds of times a second, and the base view repaints the whole
@@ -30,6 +34,7 @@ protected:
     // heights follow the row's kind, never its data, so nothing else needs redoing.
     void dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight,
                      const QList<int> &roles = {}) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     TransferQueueModel *m_model;

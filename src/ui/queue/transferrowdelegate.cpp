@@ -7,6 +7,7 @@
 
 #include "async/clock.h"
 #include "records/diskspaceutilities.h"
+#include "records/displaytext.h"
 
 #include <QAbstractItemView>
 #include <QHelpEvent>
@@ -114,15 +115,18 @@ void paintTransferCell(const Ink &ink, const QRect &cell, int column, const Tran
         break;
     case Column::SourceColumn: {
         const TransferEnd end = t.displaySource();
-        const QString current = QueueTexts::currentFileLine(t);
-        if (current.isEmpty()) {
+        const QueueTexts::SubLine sub = QueueTexts::subLine(t);
+        if (sub.text.isEmpty()) {
             ink.iconText(cell, QueueTexts::endSymbol(t, end), end.path, muted, text, false,
                          Qt::ElideMiddle);
         } else {
             ink.iconText(topHalf(cell), QueueTexts::endSymbol(t, end), end.path, muted, text, false,
                          Qt::ElideMiddle);
-            ink.iconText(bottomHalf(cell).adjusted(4, 0, 0, 0), u"arrow.turn.down.right"_s,
-                         current, Palette::teal(), muted, true, Qt::ElideMiddle);
+            // A failure's reason reads from its start; a file line keeps its name's both ends.
+            const bool reason = t.state == TransferState::Failed;
+            ink.iconText(bottomHalf(cell).adjusted(4, 0, 0, 0), sub.symbol,
+                         DisplayText::message(sub.text), sub.color, reason ? sub.color : muted,
+                         true, reason ? Qt::ElideRight : Qt::ElideMiddle);
         }
         break;
     }
@@ -141,6 +145,10 @@ void paintTransferCell(const Ink &ink, const QRect &cell, int column, const Tran
         ink.text(cell, QueueTexts::sizeText(t), text, true);
         break;
     case Column::ProgressColumn: {
+        if (t.preparing()) {
+            ink.text(cell, QueueTexts::progressText(t), muted, true);
+            break;
+        }
         const int percent = t.percentage();
         const int label = ink.smallMetrics.horizontalAdvance(u"100%"_s) + 4;
         const QRectF bar(cell.left(), cell.center().y() - 1.5, cell.width() - label, 5);

@@ -317,8 +317,7 @@ void ConnectionView::update()
     m_states->setCurrentWidget(connected ? m_connectedPage : m_signInPage);
 
     m_notConfigured->parentWidget()->setVisible(!configured);
-    m_error->setFullText(DisplayText::shown(m_model->connectionError().value_or(QString()),
-                                            DisplayText::messageLimit));
+    m_error->setFullText(DisplayText::message(m_model->connectionError().value_or(QString())));
     m_error->parentWidget()->setVisible(m_model->connectionError().has_value());
     const bool developer = !m_model->managedGoogle();
     m_developerToggle->setVisible(developer);

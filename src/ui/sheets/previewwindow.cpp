@@ -14,6 +14,8 @@
 #include <QStringDecoder>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace Tarnwick {
 
 namespace {
@@ -84,8 +86,9 @@ void PreviewWindow::showContent(const QString &path, const Content &content)
         QSize room(900, 680);
         if (parentWidget())
             room = room.expandedTo(parentWidget()->window()->size());
-        if (const QScreen *shown = screen())
-            room = room.boundedTo(shown->availableSize() * 9 / 10);
+        // The frame the window manager adds needs room too.
+        if (const QScreen *shown = parentWidget() ? parentWidget()->screen() : screen())
+            room = room.boundedTo(shown->availableSize() * 9 / 10 - QSize(0, 48));
         const QSize fit = m_image.size().scaled(room, Qt::KeepAspectRatio);
         resize(fit.boundedTo(m_image.size()).expandedTo(QSize(320, 240)));
         updateImage();
@@ -95,9 +98,27 @@ void PreviewWindow::showContent(const QString &path, const Content &content)
                                                : content.text);
         m_pages->setCurrentWidget(m_text);
     }
+    if (!isVisible())
+        placeOverParent();
     show();
     raise();
     activateWindow();
+}
+
+void PreviewWindow::placeOverParent()
+{
+    const QWidget *over = parentWidget() ? parentWidget()->window() : nullptr;
+    const QScreen *shown = over ? over->screen() : screen();
+    if (!shown)
+        return;
+    // Centred over the window it came from, and whole on its screen, title bar included.
+    const QRect area = shown->availableGeometry().adjusted(0, 32, 0, 0);
+    QRect placed(QPoint(), size().boundedTo(area.size()));
+    placed.moveCenter(over ? over->frameGeometry().center() : area.center());
+    placed.moveLeft(std::clamp(placed.left(), area.left(), area.right() + 1 - placed.width()));
+    placed.moveTop(std::clamp(placed.top(), area.top(), area.bottom() + 1 - placed.height()));
+    resize(placed.size());
+    move(placed.topLeft());
 }
 
 void PreviewWindow::keyPressEvent(QKeyEvent *event)

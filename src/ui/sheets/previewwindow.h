@@ -39,6 +39,7 @@ protected:
 
 private:
     void updateImage();
+    void placeOverParent();
 
     QString m_path;
     QImage m_image;

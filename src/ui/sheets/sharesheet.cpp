@@ -221,7 +221,7 @@ void ShareSheet::updateForm()
     // The sheet's own error first, else why the list could not be loaded.
     const QString modelError = m_model ? m_model->sharingError().value_or(QString()) : QString();
     const QString error = m_form->localError().value_or(modelError);
-    m_error->setFullText(DisplayText::shown(error, DisplayText::messageLimit));
+    m_error->setFullText(DisplayText::message(error));
     m_error->setVisible(!error.isEmpty());
     m_errorIcon->setVisible(!error.isEmpty());
 }

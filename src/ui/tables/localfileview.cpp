@@ -77,6 +77,20 @@ void LocalFileView::keyPressEvent(QKeyEvent *event)
         case Qt::Key_Enter:
             emit primaryActionRequested();
             return;
+        case Qt::Key_Down:
+        case Qt::Key_Up:
+            // With nothing selected the first arrow picks the first (or last) row, not the one
+            // after the view's invisible current row.
+            if (model() && model()->rowCount() > 0 && selectionModel()
+                && !selectionModel()->hasSelection()) {
+                const int row = event->key() == Qt::Key_Down ? 0 : model()->rowCount() - 1;
+                selectionModel()->setCurrentIndex(model()->index(row, 0),
+                                                  QItemSelectionModel::ClearAndSelect
+                                                      | QItemSelectionModel::Rows);
+                scrollTo(model()->index(row, 0));
+                return;
+            }
+            break;
         default:
             break;
         }

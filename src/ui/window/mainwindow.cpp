@@ -172,6 +172,10 @@ MainWindow::MainWindow(AppModel *model, QWidget *parent)
         if (m_model)
             detach(m_model->chooseUpload(), {});
     });
+    connect(m_toolbar, &ToolbarRow::uploadFolderClicked, this, [this] {
+        if (m_model)
+            detach(m_model->chooseUploadFolder(), {});
+    });
     connect(m_toolbar, &ToolbarRow::downloadClicked, this, [this] {
         if (m_model)
             detach(m_model->downloadSelected(), {});
@@ -259,9 +263,28 @@ MainWindow::~MainWindow()
     m_stop.request_stop();
 }
 
+void MainWindow::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    updateQueueRoom();
+}
+
+void MainWindow::updateQueueRoom()
+{
+    constexpr int panesFloor = 260;
+    const QWidget *central = centralWidget();
+    if (!central)
+        return;
+    const int others = m_toolbar->sizeHint().height() + m_status->sizeHint().height()
+                       + (m_banner->isVisible() ? m_banner->height() : 0)
+                       + m_queueArea->layout()->contentsMargins().bottom();
+    m_queuePanel->setRoom(central->height() - others - panesFloor);
+}
+
 void MainWindow::buildMenus()
 {
-    QMenu *file = menuBar()->addMenu(u"Tệp"_s);
+    // Letters for Alt, and F10 below, so every command is reachable without a mouse.
+    QMenu *file = menuBar()->addMenu(u"&Tệp"_s);
     QAction *connectAction = file->addAction(u"Kết nối Google Drive…"_s, this, [this] {
         if (m_model)
             m_model->setShowConnection(true);
@@ -287,7 +310,7 @@ void MainWindow::buildMenus()
     m_quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     m_quit->setMenuRole(QAction::QuitRole);
 
-    QMenu *transfers = menuBar()->addMenu(u"Truyền file"_s);
+    QMenu *transfers = menuBar()->addMenu(u"Truyền &file"_s);
     // The Drive commands stay disabled until a Drive folder is open.
     m_linkAction = transfers->addAction(u"Tải từ liên kết Google Drive…"_s, this, [this] {
         if (!m_model)
@@ -302,6 +325,11 @@ void MainWindow::buildMenus()
             detach(m_model->chooseUpload(), {});
     });
     m_uploadAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_U));
+    m_uploadFolderAction = transfers->addAction(u"Tải thư mục lên…"_s, this, [this] {
+        if (m_model)
+            detach(m_model->chooseUploadFolder(), {});
+    });
+    m_uploadFolderAction->setShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_U));
     m_downloadAction = transfers->addAction(u"Tải xuống…"_s, this, [this] {
         if (m_model)
             detach(m_model->downloadSelected(), {});
@@ -328,12 +356,20 @@ void MainWindow::buildMenus()
         if (m_model->localURL())
             detach(m_model->navigateLocal(*m_model->localURL()), {});
         if (m_model->connected())
-            detach(m_model->refreshCloud(), {});
+            detach(m_model->refreshCloudAndAccount(), {});
     });
     m_refresh->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
 
-    QMenu *help = menuBar()->addMenu(u"Trợ giúp"_s);
+    QMenu *help = menuBar()->addMenu(u"Trợ &giúp"_s);
     help->addAction(u"Hướng dẫn kết nối Google Drive"_s, this, &MainWindow::openHelp);
+
+    auto *menuKey = new QAction(this);
+    menuKey->setShortcut(QKeySequence(Qt::Key_F10));
+    connect(menuKey, &QAction::triggered, this, [this] {
+        menuBar()->setFocus(Qt::ShortcutFocusReason);
+        menuBar()->setActiveAction(menuBar()->actions().constFirst());
+    });
+    addAction(menuKey);
 }
 
 void MainWindow::updateTransferActions()
@@ -342,7 +378,8 @@ void MainWindow::updateTransferActions()
         return;
     m_linkAction->setEnabled(m_model->connected());
     m_uploadAction->setEnabled(m_model->canUpload());
-    m_downloadAction->setEnabled(!m_model->cloudSelection().isEmpty());
+    m_uploadFolderAction->setEnabled(m_model->canUpload());
+    m_downloadAction->setEnabled(m_model->canDownloadSelection());
     m_resumeAction->setEnabled(!m_model->queue().pausedTransfers().isEmpty());
 }
 

@@ -86,6 +86,7 @@ public:
     QAction *openFolderAction() const { return m_openFolder; }
     QAction *linkDownloadAction() const { return m_linkAction; }
     QAction *uploadAction() const { return m_uploadAction; }
+    QAction *uploadFolderAction() const { return m_uploadFolderAction; }
     QAction *downloadAction() const { return m_downloadAction; }
     QAction *resumeAllAction() const { return m_resumeAction; }
     QAction *autoResumeAction() const { return m_autoResumeAction; }
@@ -104,9 +105,12 @@ signals:
 protected:
     // Quitting while transfers run or wait asks first.
     void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void buildMenus();
+    // The queue panel may grow while the panes keep a usable height.
+    void updateQueueRoom();
     void updateConnectionScreen();
     void updateDriveChrome();
     void updateShareSheet();
@@ -146,6 +150,7 @@ private:
     QAction *m_openFolder = nullptr;
     QAction *m_linkAction = nullptr;
     QAction *m_uploadAction = nullptr;
+    QAction *m_uploadFolderAction = nullptr;
     QAction *m_downloadAction = nullptr;
     QAction *m_resumeAction = nullptr;
     QAction *m_autoResumeAction = nullptr;

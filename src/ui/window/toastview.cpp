@@ -41,7 +41,7 @@ ToastView::ToastView(QWidget *parent)
 
 void ToastView::showMessage(const QString &text)
 {
-    m_text->setText(DisplayText::shown(text, DisplayText::messageLimit));
+    m_text->setText(DisplayText::message(text));
     adjustSize();
     const QPoint rest = restingPosition();
     m_slide->stop();

@@ -5,6 +5,7 @@
 #include "common/palette.h"
 
 #include <QHBoxLayout>
+#include <QMenu>
 #include <QPushButton>
 
 using namespace Qt::StringLiterals;
@@ -34,12 +35,16 @@ ToolbarRow::ToolbarRow(QWidget *parent)
     m_upload = button(u"arrow.up"_s, u"Tải lên"_s);
     m_upload->setIcon(Icons::symbol(u"arrow.up"_s, Palette::background()));
     m_upload->setProperty("primary", true);
+    // A file chooser takes files or a folder, never both: the button asks which.
+    auto *uploads = new QMenu(m_upload);
+    uploads->addAction(u"Tải file lên…"_s, this, &ToolbarRow::uploadClicked);
+    uploads->addAction(u"Tải thư mục lên…"_s, this, &ToolbarRow::uploadFolderClicked);
+    m_upload->setMenu(uploads);
 
     connect(m_account, &QPushButton::clicked, this, &ToolbarRow::accountClicked);
     connect(m_linkDownload, &QPushButton::clicked, this, &ToolbarRow::linkDownloadClicked);
     connect(m_newFolder, &QPushButton::clicked, this, &ToolbarRow::newFolderClicked);
     connect(m_download, &QPushButton::clicked, this, &ToolbarRow::downloadClicked);
-    connect(m_upload, &QPushButton::clicked, this, &ToolbarRow::uploadClicked);
     setEnabling(false, false, false);
 }
 

@@ -33,6 +33,7 @@ signals:
     void newFolderClicked();
     void downloadClicked();
     void uploadClicked();
+    void uploadFolderClicked();
 
 private:
     AccountButton *m_account;

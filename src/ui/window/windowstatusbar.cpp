@@ -53,7 +53,7 @@ void WindowStatusBar::setActive(bool active)
 
 void WindowStatusBar::setText(const QString &text, const QColor &color)
 {
-    const QString shown = DisplayText::shown(text, DisplayText::messageLimit);
+    const QString shown = DisplayText::message(text);
     if (m_text->text() != shown)
         m_text->setText(shown);
     if (m_text->property("tint").isValid() && m_text->property("tint").value<QColor>() == color)
