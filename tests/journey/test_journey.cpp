@@ -1263,11 +1263,17 @@ TEST_F(Journey, FromFirstStartToFolderUpload)
                 waitUntil([&] { return !openMenu(); }, 3000);
                 continue;
             }
-            // Down to the option: disabled items are passed over by the menu as by the count.
-            int steps = 0;
-            for (int i = 0; i <= index; ++i)
-                steps += items[i].toObject().value("enabled"_L1).toBool();
-            for (int i = 0; i < steps; ++i)
+            // Down until the option is the active item, as the menu shows it.
+            auto activeIsOption = [&] {
+                const auto m = openMenu();
+                if (!m)
+                    return false;
+                for (const QJsonValue &i : m->value("items"_L1).toArray())
+                    if (i.toObject().value("active"_L1).toBool())
+                        return i.toObject().value("text"_L1).toString().startsWith(u"Tự tiếp tục"_s);
+                return false;
+            };
+            for (int i = 0; i < items.size() + 1 && !activeIsOption(); ++i)
                 key(u"Down"_s);
             key(u"Return"_s);
             autoResumeOff = waitUntil([&] {
