@@ -138,6 +138,9 @@ void addRows(const QAbstractItemView *view, const QModelIndex &parent, QJsonArra
                 const QString tip = cell.data(Qt::ToolTipRole).toString();
                 if (!tip.isEmpty())
                     c.insert("tooltip"_L1, tip);
+                const QString below = cell.data(Qt::AccessibleDescriptionRole).toString();
+                if (!below.isEmpty())
+                    c.insert("description"_L1, below);
                 cells.append(c);
                 if (queue) {
                     for (const auto &placed :

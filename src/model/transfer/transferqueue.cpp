@@ -119,19 +119,23 @@ void TransferQueue::startWorker()
         });
         if (next == m_transfers.end())
             return;
-        const QUuid id = next->id;
-        update(id, [](Transfer &t) {
-            t.state = TransferState::Working;
-            t.started = Clock::current().now();
-            t.detail = TransferDetail::preparing();
-            t.planning = true;
-            // The new run's workers may take other slots: the last run's files are not in
-            // flight any more.
-            t.activeWorkers.clear();
-        });
-        ++m_activeRuns;
-        detach(runSlot(id), {});
+        startRun(next->id);
     }
+}
+
+void TransferQueue::startRun(const QUuid &id)
+{
+    update(id, [](Transfer &t) {
+        t.state = TransferState::Working;
+        t.started = Clock::current().now();
+        t.detail = TransferDetail::preparing();
+        t.planning = true;
+        // The new run's workers may take other slots: the last run's files are not in
+        // flight any more.
+        t.activeWorkers.clear();
+    });
+    ++m_activeRuns;
+    detach(runSlot(id), {});
 }
 
 QCoro::Task<> TransferQueue::runSlot(QUuid id)
@@ -141,6 +145,10 @@ QCoro::Task<> TransferQueue::runSlot(QUuid id)
     if (!self)
         co_return;
     --m_activeRuns;
+    // Resumed while this run wound down (a double click on pause): it keeps its slot rather than
+    // queueing behind transfers that were waiting all along.
+    if (const Transfer *again = find(id); again && again->state == TransferState::Waiting)
+        startRun(id);
     startWorker();
     if (m_activeRuns != 0)
         co_return;

@@ -116,6 +116,8 @@ signals:
     void transferCompleted(const QUuid &id);
 
 private:
+    // Starts a run for the waiting transfer id in a free slot.
+    void startRun(const QUuid &id);
     QCoro::Task<> runSlot(QUuid id);
     QCoro::Task<> run(QUuid id);
     void removeAt(qsizetype row);

@@ -124,6 +124,13 @@ QModelIndex TransferQueueModel::indexOf(const QUuid &id) const
 
 QVariant TransferQueueModel::data(const QModelIndex &index, int role) const
 {
+    // The source cell's second line (why a transfer failed, or its current file), for screen
+    // readers: the delegate paints it.
+    if (role == Qt::AccessibleDescriptionRole) {
+        const Transfer *t = index.column() == SourceColumn && !worker(index) ? transfer(index)
+                                                                             : nullptr;
+        return t ? QVariant(DisplayText::message(QueueTexts::subLine(*t).text)) : QVariant();
+    }
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
         return {};
     // Paths and details quote Drive names and a server's words: capped, controls escaped, and a

@@ -87,6 +87,8 @@ void TransferQueueView::fitColumns()
                                 u"Đã hủy"_s, u"Lỗi"_s, u"100%"_s})
         status = std::max(status, fontMetrics().horizontalAdvance(text));
     widths[Column::StatusColumn] = std::max(widths[Column::StatusColumn], status + 14 + 5 + 12 + 2);
+    widths[Column::RemainingColumn] = std::max(
+        widths[Column::RemainingColumn], fontMetrics().horizontalAdvance(u"còn ~59p 59s"_s) + 12 + 2);
     widths[Column::ProgressColumn] = std::max(
         widths[Column::ProgressColumn], fontMetrics().horizontalAdvance(u"Đang chuẩn bị…"_s) + 12 + 2);
     int fixed = 0;
