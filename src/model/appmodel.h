@@ -283,6 +283,11 @@ public:
     QCoro::Task<> chooseUpload();
     // The same for one folder ("Tải thư mục lên…"): file pickers cannot take both at once.
     QCoro::Task<> chooseUploadFolder();
+    // Whether a chooser may open: a Drive folder that takes uploads is shown (else the sign-in
+    // screen opens when signed out).
+    bool readyToChooseUploads();
+    // The selected entries of the local pane that are folders, or that are files, in list order.
+    QStringList selectedLocalEntries(bool folders) const;
 
     // Downloads: one waiting transfer per item into folder; Google documents open in the
     // browser instead. Names already taken in the folder get " 2", " 3"…; a Drive folder whose

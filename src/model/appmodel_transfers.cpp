@@ -100,22 +100,35 @@ void AppModel::enqueueUploads(QStringList paths, QString parent, QString cloudPa
     m_queue->startWorker();
 }
 
+bool AppModel::readyToChooseUploads()
+{
+    if (canUpload())
+        return true;
+    setShowConnection(!m_connected);
+    return false;
+}
+
+QStringList AppModel::selectedLocalEntries(bool folders) const
+{
+    QStringList selected;
+    for (const LocalFile &file : m_localFiles) {
+        if (file.isFolder == folders && m_localSelection.contains(file.url))
+            selected.append(file.url);
+    }
+    return selected;
+}
+
 QCoro::Task<> AppModel::chooseUpload()
 {
-    if (!canUpload()) {
-        setShowConnection(!m_connected);
+    if (!readyToChooseUploads())
         co_return;
-    }
     QPointer<AppModel> self(this);
     Desktop::FilesRequest request;
     request.prompt = u"Tải lên"_s;
     request.message = u"Chọn file để tải lên Google Drive"_s;
     request.multiple = true;
     request.directory = m_localURL;
-    for (const LocalFile &file : std::as_const(m_localFiles)) {
-        if (!file.isFolder && m_localSelection.contains(file.url))
-            request.selected.append(file.url);
-    }
+    request.selected = selectedLocalEntries(false);
     auto choosing = m_desktop->chooseFiles(request);
     const QStringList chosen = co_await choosing;
     if (!self || chosen.isEmpty())
@@ -125,21 +138,15 @@ QCoro::Task<> AppModel::chooseUpload()
 
 QCoro::Task<> AppModel::chooseUploadFolder()
 {
-    if (!canUpload()) {
-        setShowConnection(!m_connected);
+    if (!readyToChooseUploads())
         co_return;
-    }
     QPointer<AppModel> self(this);
     Desktop::FolderRequest request;
     request.prompt = u"Tải lên"_s;
     request.message = u"Chọn thư mục để tải lên Google Drive"_s;
     request.directory = m_localURL;
-    for (const LocalFile &file : std::as_const(m_localFiles)) {
-        if (file.isFolder && m_localSelection.contains(file.url)) {
-            request.selected = file.url;
-            break;
-        }
-    }
+    if (const QStringList folders = selectedLocalEntries(true); !folders.isEmpty())
+        request.selected = folders.constFirst();
     auto choosing = m_desktop->chooseFolder(request);
     const std::optional<QString> chosen = co_await choosing;
     if (!self || !chosen)
