@@ -14,21 +14,24 @@
 
 namespace Tarnwick {
 
-HttpFileSink::HttpFileSink(const QString &path, Mode mode)
+namespace {
+
+int openSink(const QString &path, HttpFileSink::Mode mode)
 {
-    const int flags =
-        O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (mode == Mode::Truncate ? O_TRUNC : 0);
-    m_fd = ::open(QFile::encodeName(path).constData(), flags, 0644);
-    if (m_fd < 0)
+    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW
+                      | (mode == HttpFileSink::Mode::Truncate ? O_TRUNC : 0);
+    const int fd = ::open(QFile::encodeName(path).constData(), flags, 0644);
+    if (fd < 0)
         throw SystemError::fromErrno(errno);
-    const off_t end = mode == Mode::Truncate ? 0 : ::lseek(m_fd, 0, SEEK_END);
-    if (end < 0) {
-        const int err = errno;
-        ::close(m_fd);
-        m_fd = -1;
-        throw SystemError::fromErrno(err);
-    }
-    m_startOffset = m_end = m_started = m_released = end;
+    return fd;
+}
+
+} // namespace
+
+// A truncated file ends at 0, so writing from its end is right for both modes.
+HttpFileSink::HttpFileSink(const QString &path, Mode mode)
+    : HttpFileSink(openSink(path, mode))
+{
 }
 
 HttpFileSink::HttpFileSink(int descriptor)
