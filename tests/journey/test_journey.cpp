@@ -864,14 +864,21 @@ protected:
     // The row's button, scrolled into view with the wheel when the panel is too short for it.
     void clickRowButton(const QString &name, const QString &kind, int times = 1)
     {
-        std::optional<QPoint> at;
+        std::optional<QPoint> at, before;
         int turns = 0;
         ASSERT_TRUE(waitUntil([&] {
             const Json d = dump();
+            before = at;
+            at.reset();
             if (const auto r = queueRow(d, name))
                 at = rowButton(*r, kind);
-            if (at)
+            // The wheel's events may still be on their way: click only where two looks agree.
+            if (at && before == at)
                 return true;
+            if (at) {
+                QThread::msleep(150);
+                return false;
+            }
             if (const auto view = queueView(d)) {
                 moveTo(centerOf(*view));
                 xdo({u"click"_s, u"--repeat"_s, u"2"_s, (turns++ / 6) % 2 ? u"4"_s : u"5"_s});
@@ -1079,13 +1086,19 @@ TEST_F(Journey, FromFirstStartToFolderUpload)
         clickRowButton(paused, u"resume"_s);
         EXPECT_TRUE(waitState(paused, {u"working"_s, u"waiting"_s})) << "resume did not resume";
 
+        // Seven transfers, six slots: a cancel makes room, so every row left runs (a waiting row
+        // has no pause button).
+        const QString cancelled = dalat[3];
+        clickRowButton(cancelled, u"cancel"_s);
+        EXPECT_TRUE(waitState(cancelled, {u"cancelled"_s, QString()})) << "cancel did not cancel";
+
         // A double click on pause: paused and resumed at once, and pause still works after.
         const QString twice = dalat[0];
         const QString part = u"."_s + twice + u".tarnwick-part"_s;
         EXPECT_TRUE(waitState(twice, {u"working"_s}));
         waitUntil([&] { return partFiles().contains(part); }, 5000);
         clickRowButton(twice, u"pause"_s, 2);
-        EXPECT_TRUE(waitState(twice, {u"working"_s, u"waiting"_s}))
+        EXPECT_TRUE(waitState(twice, {u"working"_s}))
             << "a double click on pause did not end running";
         EXPECT_TRUE(partFiles().contains(part)) << "the double click lost the part file";
         clickRowButton(twice, u"pause"_s);
@@ -1093,10 +1106,6 @@ TEST_F(Journey, FromFirstStartToFolderUpload)
             << "pause after a double click did not pause";
         EXPECT_TRUE(partFiles().contains(part)) << "the pause lost the part file";
         clickRowButton(twice, u"resume"_s);
-
-        const QString cancelled = dalat[3];
-        clickRowButton(cancelled, u"cancel"_s);
-        EXPECT_TRUE(waitState(cancelled, {u"cancelled"_s, QString()})) << "cancel did not cancel";
 
         // A refusal from Drive fails a download with its reason; retry takes it up again.
         const QString refused = tet[0];
