@@ -34,6 +34,8 @@ AppModel::AppModel(Desktop *desktop, KeychainStore keychain, QObject *parent)
     // Drive follows off the main thread, one save per file would cost a flush each.
     connect(m_queue, &TransferQueue::checkpointMustPersist, this, &AppModel::saveSessionNow);
     connect(m_queue, &TransferQueue::checkpointChanged, this, &AppModel::saveSessionSoon);
+    connect(m_queue, &TransferQueue::writesHeld, this,
+            [this](const QString &message) { setError(message); });
     m_autoResumeTransfers = QSettings().value(autoResumeKey, false).toBool();
     Q_ASSERT(desktop);
     const QByteArray stored = QSettings().value(sortLocalKey).toByteArray();

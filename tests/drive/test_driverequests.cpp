@@ -1,11 +1,13 @@
 #include "drivetesting.h"
 
+#include "async/clock.h"
 #include "records/errors.h"
 
 
 #include <stop_token>
 
 using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
 using namespace Tarnwick;
 using namespace Tarnwick::Emulator;
 
@@ -84,7 +86,7 @@ TEST_F(DriveRequests, ErrorAnswersBecomeTheUsersMessageAndRetryableFlag)
     const QString noRights =
         u"Không có quyền thực hiện thao tác này. Kiểm tra quyền thư mục và Google Drive API."_s;
     const QString rateLimited = u"Google đang giới hạn lượt truy cập. Hãy thử lại sau."_s;
-    const QString busy = u"Google đang bận. Tarnwick sẽ thử tải lên lại sau."_s;
+    const QString busy = u"Google đang bận. Hãy thử lại sau."_s;
     const QString gone = u"File hoặc thư mục không còn tồn tại, hoặc phiên tải lên đã hết hạn."_s;
     const QString conflict =
         u"Mục này vừa thay đổi hoặc đã có trên Google Drive. Hãy làm mới rồi thử lại."_s;
@@ -116,6 +118,15 @@ TEST_F(DriveRequests, ErrorAnswersBecomeTheUsersMessageAndRetryableFlag)
          true, u"Rate limit exceeded."_s},
         {"503 HTML", FaultRule::respondHtml(503), u"Không kết nối được Google Drive (503)."_s,
          true},
+        {"403 storage full",
+         FaultRule::respondError(403, u"storageQuotaExceeded"_s,
+                                 u"The user's Drive storage quota has been exceeded."_s),
+         u"Google Drive đã hết dung lượng lưu trữ."_s, false,
+         u"The user's Drive storage quota has been exceeded."_s},
+        {"403 daily upload cap",
+         FaultRule::respondError(403, u"dailyLimitExceeded"_s, u"Daily Limit Exceeded"_s),
+         u"Tài khoản Google đã tải lên hết lượng cho phép trong ngày."_s, false,
+         u"Daily Limit Exceeded"_s},
         {"500 with a message",
          withBody(500, R"({"error":{"code":500,"message":"Internal Error"}})"),
          u"Không kết nối được Google Drive (500)."_s, true, u"Internal Error"_s},
@@ -143,6 +154,58 @@ TEST_F(DriveRequests, ErrorAnswersBecomeTheUsersMessageAndRetryableFlag)
         EXPECT_EQ(error.retryable(), c.retryable);
         EXPECT_EQ(error.detail(), c.detail);
         EXPECT_EQ(requests().size(), 1); // only a 401 is retried here
+    }
+}
+
+// What a refusal means for the engine: a rate limit passes with time, a full Drive and the daily
+// cap stop writes; Retry-After in seconds or as a date, and never more than the ceiling.
+TEST_F(DriveRequests, GooglesLimitsAreToldApartAndRetryAfterIsRead)
+{
+    using Limit = DriveAPIError::Limit;
+    using std::chrono::milliseconds;
+    const QByteArray userRate = R"({"error":{"code":403,"errors":[{"domain":"usageLimits",)"
+                                R"("reason":"userRateLimitExceeded"}]}})";
+    const QByteArray full = R"({"error":{"errors":[{"reason":"storageQuotaExceeded"}]}})";
+    const QByteArray daily = R"({"error":{"errors":[{"reason":"dailyLimitExceeded"}]}})";
+    const QByteArray inHalfAMinute =
+        Clock::current().now().addSecs(30).toUTC().toString(Qt::RFC2822Date).toLatin1();
+    struct Case
+    {
+        const char *name;
+        int status;
+        QByteArray body;
+        QByteArray retryAfter;
+        Limit limit;
+        std::optional<milliseconds> shortest, longest;
+    };
+    const QList<Case> cases{
+        {"403 user rate, seconds", 403, userRate, "7", Limit::Rate, 7000ms, 7000ms},
+        {"429 page, none", 429, "<html></html>", {}, Limit::Rate, {}, {}},
+        {"429, a date", 429, {}, inHalfAMinute, Limit::Rate, 29'000ms, 30'000ms},
+        {"503, seconds", 503, {}, "120", Limit::None, 120'000ms, 120'000ms},
+        {"429, days", 429, {}, "999999999", Limit::Rate, 600'000ms, 600'000ms},
+        {"429, a word", 429, {}, "soon", Limit::Rate, {}, {}},
+        {"429, negative", 429, {}, "-5", Limit::Rate, {}, {}},
+        {"403 full", 403, full, {}, Limit::StorageFull, {}, {}},
+        {"403 daily cap", 403, daily, "3600", Limit::DailyUpload, 600'000ms, 600'000ms},
+        {"403 rights", 403, R"({"error":{"errors":[{"reason":"forbidden"}]}})", {}, Limit::None,
+         {}, {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        HttpResponse response;
+        response.status = c.status;
+        response.body = c.body;
+        if (!c.retryAfter.isEmpty())
+            response.headers.append({"Retry-After", c.retryAfter});
+        const DriveAPIError error = DriveClient::apiError(response);
+        EXPECT_EQ(error.limit(), c.limit);
+        EXPECT_EQ(error.stopsWrites(), c.limit == Limit::StorageFull || c.limit == Limit::DailyUpload);
+        EXPECT_EQ(error.retryAfter().has_value(), c.shortest.has_value());
+        if (error.retryAfter() && c.shortest) {
+            EXPECT_GE(*error.retryAfter(), *c.shortest);
+            EXPECT_LE(*error.retryAfter(), *c.longest);
+        }
     }
 }
 

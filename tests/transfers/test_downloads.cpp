@@ -443,9 +443,11 @@ TEST_F(Downloads, TokenExpiringBetweenAttemptsIsRefreshedOnceAndTheDownloadResum
 TEST_F(Downloads, OtherErrorsAreNotRetried)
 {
     const DriveFile file = remote(MiB);
-    emulator.addFault(FaultRule::respondHtml(429, u"GET"_s));
-    const DriveAPIError busy = failure<DriveAPIError>(client.download(file, path(u"a"_s), {}));
-    EXPECT_EQ(busy.message(), u"Google đang bận. Tarnwick sẽ thử tải lên lại sau."_s);
+    emulator.addFault(FaultRule::respondError(403, u"cannotDownloadAbusiveFile"_s,
+                                              u"This file has been identified as malware."_s,
+                                              u"GET"_s));
+    const DriveAPIError refused = failure<DriveAPIError>(client.download(file, path(u"a"_s), {}));
+    EXPECT_EQ(refused.status(), 403);
     EXPECT_EQ(mediaRequests().size(), 1);
     EXPECT_TRUE(waits().isEmpty());
 }

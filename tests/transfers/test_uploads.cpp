@@ -2,6 +2,8 @@
 // sessions, retries with their waits, and the faults a real network adds.
 #include "transfertesting.h"
 
+#include "drive/drivepacer.h"
+
 #include "records/errors.h"
 #include "support/testsupport.h"
 
@@ -285,7 +287,7 @@ TEST_F(Uploads, ServerErrorsAreRetriedAfterTwoFourEightSecondsAskingTheStatusEac
 {
     const QByteArray bytes = contents(8 * MiB + 1000, 7);
     onPut(FaultRule::respond(503), 1);
-    onPut(FaultRule::respondHtml(429), 3);
+    onPut(FaultRule::respondHtml(500), 3);
     onPut(FaultRule::respond(502), 5);
     uploadBytes(u"r.bin"_s, bytes);
 
@@ -295,6 +297,22 @@ TEST_F(Uploads, ServerErrorsAreRetriedAfterTwoFourEightSecondsAskingTheStatusEac
     EXPECT_EQ(contentRanges(),
               QStringList({u"bytes 0-8388607/8389608"_s, tail, ask, tail, ask, tail, ask, tail}));
     EXPECT_TRUE(progressIsMonotonic());
+    EXPECT_EQ(reports.last(), Report(bytes.size(), bytes.size()));
+}
+
+// Google's rate limits use no attempt: eight refusals of the chunk in a row, more than a server
+// error gets, still end in the whole file, after a backoff that doubles up to its ceiling.
+TEST_F(Uploads, RateLimitedChunksWaitTheBackoffWithoutUsingAttempts)
+{
+    const QByteArray bytes = contents(6 * MiB, 9);
+    for (int n = 0; n < 16; n += 2)
+        onPut(FaultRule::respondHtml(429), n);
+    uploadBytes(u"l.bin"_s, bytes);
+    const QList<std::chrono::milliseconds> all = waits();
+    ASSERT_GE(all.size(), 8);
+    const auto longest = *std::max_element(all.begin(), all.end());
+    EXPECT_GE(longest, DrivePacer::longestBackoff);
+    EXPECT_LT(longest, DrivePacer::longestBackoff + 1s);
     EXPECT_EQ(reports.last(), Report(bytes.size(), bytes.size()));
 }
 
@@ -371,7 +389,7 @@ TEST_F(Uploads, MultipartFailingTransientlyFallsBackToOneResumableUpload)
     EXPECT_EQ(contentRanges(), QStringList{u"bytes 0-299999/300000"_s});
     EXPECT_TRUE(waits().isEmpty());
 
-    // A rate limit counts as transient too.
+    // A rate limit made nothing: the same multipart upload goes again after the wait.
     emulator.clearFaults();
     clearRequests();
     FaultRule limited = FaultRule::respondError(403, u"userRateLimitExceeded"_s,
@@ -379,8 +397,8 @@ TEST_F(Uploads, MultipartFailingTransientlyFallsBackToOneResumableUpload)
     limited.query = u"uploadType=multipart"_s;
     emulator.addFault(limited);
     uploadBytes(u"r.txt"_s, contents(1000, 15));
-    EXPECT_EQ(sessions.size(), 2);
-    EXPECT_EQ(uploadRequests().size(), 3);
+    EXPECT_EQ(sessions.size(), 1);
+    EXPECT_EQ(uploadRequests().size(), 2);
 
     // A refusal is not: no session, no second request.
     clearRequests();
@@ -390,7 +408,7 @@ TEST_F(Uploads, MultipartFailingTransientlyFallsBackToOneResumableUpload)
     const QString local = Testing::writeFile(path(u"q.txt"_s), contents(1000, 16));
     EXPECT_EQ(failure<DriveAPIError>(client.upload(local, folder, {}, keepSession(), {})).status(),
               400);
-    EXPECT_EQ(sessions.size(), 2);
+    EXPECT_EQ(sessions.size(), 1);
     EXPECT_EQ(uploadRequests().size(), 1);
 }
 

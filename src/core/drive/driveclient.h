@@ -9,6 +9,7 @@
 #include "records/uploadsession.h"
 
 #include <QCoroTask>
+#include <QDateTime>
 #include <QJsonObject>
 #include <QList>
 #include <QString>
@@ -16,12 +17,14 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <stop_token>
 #include <utility>
 
 namespace Tarnwick {
 
+class DrivePacer;
 class HttpEngine;
 
 // The one client of the Google Drive API v3 (Endpoints::current().api). Every operation sends its
@@ -51,6 +54,9 @@ public:
     using Progress = std::function<void(qint64 done, qint64 total)>;
     // Receives a resumable-upload session as soon as Google has opened it.
     using SessionHandler = std::function<void(const UploadSession &session)>;
+    // Told when a request of this client starts waiting for Google's limits until the time of its
+    // next try (waiting), and again with the same time when the wait is over.
+    using LimitWaitHandler = std::function<void(const QDateTime &until, bool waiting)>;
 
     // The inactivity limit of every authorized request.
     static constexpr std::chrono::seconds requestTimeout{120};
@@ -69,16 +75,22 @@ public:
     };
     static QString listingTooLongMessage();
 
-    // session carries every request and must outlive the client. Sends nothing.
+    // session carries every request and must outlive the client. Sends nothing. Copies share the
+    // client's pacer: every request of one account is paced as one.
     DriveClient(HttpEngine &session, TokenSource token);
+    DrivePacer &pacer() const { return *m_pacer; }
+    // For this copy only: a transfer learns when its own requests wait for Google's limits.
+    void setLimitWaitHandler(LimitWaitHandler handler) { m_onLimitWait = std::move(handler); }
     // Tests lower the limits to reach them quickly.
     void setListingLimits(ListingLimits limits) { m_listingLimits = limits; }
     // With retries on, the requests that may safely be sent twice (reads, ID reservations,
     // upload-session opens and creates that carry a reserved ID) are sent again after a
-    // transient failure (5xx, 429, rate limits, the network) with the uploads' waits of 2, 4, 8,
-    // 16 and 16 seconds, six attempts in all, and then fail with the last error. Off by default:
-    // a user browsing a folder sees a failure at once and has a retry button; the transfer
-    // engine, which nobody watches request by request, turns it on.
+    // transient failure (5xx, the network) with the uploads' waits of 2, 4, 8, 16 and 16 seconds
+    // (longer when Google's Retry-After says so), six attempts in all, and then fail with the
+    // last error. A refusal for Google's rate limits (429, or 403 with a rate-limit reason) uses
+    // no attempt: it waits the pacer's backoff and fails only when the pacer gives up. Off by
+    // default: a user browsing a folder sees a failure at once and has a retry button; the
+    // transfer engine, which nobody watches request by request, turns it on.
     void setRetryingTransientFailures(bool on) { m_retrying = on; }
 
     // ---- browsing and item operations
@@ -195,6 +207,9 @@ public:
     static QList<DriveFile> readDrivePage(const QByteArray &body, QSet<QByteArray> &seen,
                                           std::optional<QString> &next);
     // What Google's error answer means for the user.
+    static QString storageFullMessage();
+    static QString dailyUploadCapMessage();
+    static DriveAPIError apiError(const HttpResponse &response);
     static DriveAPIError apiError(const QByteArray &data, int status);
 
 private:
@@ -233,6 +248,14 @@ private:
     // Whether sending the same request again later may succeed: Google said so, or the network
     // failed on the way. Cancellation, the disk and our own checks are never retried.
     static bool isRetryable(const std::exception_ptr &failure);
+    // The wait before a transient failure's retry number `counter`: retryWait(), or longer when
+    // Google's Retry-After asks for it.
+    static std::chrono::milliseconds transientWait(int counter, const std::exception_ptr &failure);
+    // For a refusal for Google's rate limits: waits the pacer's backoff for the `refusals`-th
+    // refusal in a row (counting it) and returns true; rethrows the refusal when the pacer gives
+    // up. Returns false at once for any other failure.
+    QCoro::Task<bool> waitOutRateLimit(int &refusals, std::exception_ptr failure,
+                                       std::stop_token stop) const;
 
     // A request to the API endpoint's path with the query fully percent-encoded.
     static HttpRequest apiRequest(QByteArray method, const QString &path, const Query &query);
@@ -298,6 +321,8 @@ private:
 
     HttpEngine *m_session;
     TokenSource m_token;
+    std::shared_ptr<DrivePacer> m_pacer;
+    LimitWaitHandler m_onLimitWait;
     ListingLimits m_listingLimits;
     bool m_retrying = false;
 };

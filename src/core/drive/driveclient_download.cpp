@@ -364,6 +364,7 @@ QCoro::Task<DriveClient::DownloadedPart> DriveClient::fillPart(DriveFile file, Q
         throwIfStopped(stop);
     } else {
         int attempt = 1;
+        int refusals = 0;
         bool refreshed = false;
         throwIfStopped(stop);
         for (;;) {
@@ -388,29 +389,35 @@ QCoro::Task<DriveClient::DownloadedPart> DriveClient::fillPart(DriveFile file, Q
                     removeFile(part);
                     offset = 0;
                 } else {
-                    throw apiError(response.body, response.status);
+                    failure = std::make_exception_ptr(apiError(response));
                 }
-            } else {
-                bool network = false, unusable = false;
+            }
+            if (failure) {
+                bool unusable = false;
                 try {
                     std::rethrow_exception(failure);
-                } catch (const NetworkError &) {
-                    network = true;
                 } catch (const UnusableRange &) {
                     unusable = true;
                 } catch (...) {
                 }
+                throwIfStopped(stop);
                 if (unusable) {
                     removeFile(part);
                     offset = 0;
-                } else if (network && attempt < maxAttempts) {
-                    // The part file keeps what arrived before the break. An attempt that moved
-                    // the download on starts the count again, as an upload's does: a long
-                    // download over a poor line fails only when it stops moving.
+                } else if (co_await waitOutRateLimit(refusals, failure, stop)) {
+                    // Google's limits use no attempt; the part file keeps what came.
+                    offset = PartialDownload::resumableOffset(part, stamp, expected);
+                    throwIfStopped(stop);
+                    continue;
+                } else if (isRetryable(failure) && attempt < maxAttempts) {
+                    // The part file keeps what arrived before the break or the server's error.
+                    // An attempt that moved the download on starts the count again, as an
+                    // upload's does: a long download over a poor line fails only when it stops
+                    // moving.
                     const qint64 kept = PartialDownload::resumableOffset(part, stamp, expected);
                     if (kept > offset)
                         attempt = 1;
-                    co_await sleepFor(retryWait(attempt - 1), stop);
+                    co_await sleepFor(transientWait(attempt - 1, failure), stop);
                     offset = PartialDownload::resumableOffset(part, stamp, expected);
                 } else {
                     std::rethrow_exception(failure);

@@ -195,7 +195,9 @@ QCoro::Task<DriveFile> DriveClient::uploadAnyForm(QString file, QString parent,
     }
 
     const QString mime = contentType(file);
-    if (size >= 1 && size <= multipartLimit) {
+    // A refused multipart upload made nothing, so it goes again after the limit's wait; after any
+    // other transient failure the file goes by a session, which can be asked what arrived.
+    for (int refusals = 0; size >= 1 && size <= multipartLimit;) {
         std::exception_ptr failure;
         try {
             co_return co_await uploadMultipart(file, parent, size, mime, id,
@@ -204,8 +206,11 @@ QCoro::Task<DriveFile> DriveClient::uploadAnyForm(QString file, QString parent,
             failure = std::current_exception();
         }
         throwIfStopped(stop);
+        if (co_await waitOutRateLimit(refusals, failure, stop))
+            continue;
         if (!isRetryable(failure))
             std::rethrow_exception(failure);
+        break;
     }
     co_return co_await uploadResumable(file, parent, size, mime, modified, id, onSession,
                                        forwardOnly(progress), mayRestart, stop);
@@ -318,6 +323,7 @@ QCoro::Task<DriveFile> DriveClient::sendResumable(QUrl url, QString file, qint64
                                                   std::stop_token stop) const
 {
     int counter = 0;
+    int refusals = 0;
     if (progress)
         progress(offset, total);
     throwIfStopped(stop);
@@ -362,15 +368,20 @@ QCoro::Task<DriveFile> DriveClient::sendResumable(QUrl url, QString file, qint64
             throwIfStopped(stop);
             offset = confirmed;
             counter = 0;
+            refusals = 0;
             continue;
         } catch (...) {
             failure = std::current_exception();
         }
 
         throwIfStopped(stop);
-        if (!isRetryable(failure) || counter > lastRetry)
-            std::rethrow_exception(failure);
-        co_await sleepFor(retryWait(counter), stop);
+        // A refusal for Google's limits waits the account's backoff and uses no attempt.
+        const bool limited = co_await waitOutRateLimit(refusals, failure, stop);
+        if (!limited) {
+            if (!isRetryable(failure) || counter > lastRetry)
+                std::rethrow_exception(failure);
+            co_await sleepFor(transientWait(counter, failure), stop);
+        }
 
         // Ask Google what it holds; a query failing in turn is retried on the same counter.
         for (;;) {
@@ -383,10 +394,12 @@ QCoro::Task<DriveFile> DriveClient::sendResumable(QUrl url, QString file, qint64
             }
             if (queryFailure) {
                 throwIfStopped(stop);
+                if (co_await waitOutRateLimit(refusals, queryFailure, stop))
+                    continue;
                 if (!isRetryable(queryFailure) || counter >= lastRetry)
                     std::rethrow_exception(queryFailure);
                 ++counter;
-                co_await sleepFor(retryWait(counter), stop);
+                co_await sleepFor(transientWait(counter, queryFailure), stop);
                 continue;
             }
             if (status.status == 200 || status.status == 201)
@@ -398,7 +411,8 @@ QCoro::Task<DriveFile> DriveClient::sendResumable(QUrl url, QString file, qint64
                 progress(confirmed, total);
             throwIfStopped(stop);
             offset = confirmed;
-            ++counter;
+            if (!limited)
+                ++counter;
             break;
         }
     }

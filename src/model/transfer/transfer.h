@@ -69,6 +69,10 @@ struct Transfer
     std::optional<QDateTime> started;
     QList<ActiveWorkerItem> activeWorkers; // sorted by worker id
     bool planning = false; // a run started and has not counted its files yet
+    // While a request of the run waits for Google's rate limits: when it is sent again.
+    QDateTime limitedUntil;
+    // Why the engine paused it (a full Drive, the daily cap); empty when the user did.
+    QString heldBecause;
 
     bool operator==(const Transfer &) const = default;
 
@@ -107,6 +111,8 @@ QString emptyFolder();
 QString finished();
 QString cancelled();
 QString paused();
+// A request waits for Google's rate limits and goes again in `seconds`.
+QString limitWait(qint64 seconds);
 QString restored();
 } // namespace TransferDetail
 

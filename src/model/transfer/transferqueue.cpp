@@ -212,16 +212,23 @@ QCoro::Task<> TransferQueue::run(QUuid id)
         if (!keep) {
             bool cancelled = stop.stop_requested();
             QString message;
+            std::optional<DriveAPIError> held;
             try {
                 std::rethrow_exception(error);
             } catch (const Cancelled &) {
                 cancelled = true;
+            } catch (const DriveAPIError &e) {
+                message = describe(e);
+                if (e.stopsWrites())
+                    held = e;
             } catch (const std::exception &e) {
                 message = describe(e);
             } catch (...) {
                 message = u"Đã xảy ra lỗi không rõ nguyên nhân. Hãy thử lại."_s;
             }
-            if (cancelled) {
+            if (held && !cancelled) {
+                holdWrites(id, *held);
+            } else if (cancelled) {
                 removePartials(copy);
                 m_checkpoints.remove(id);
                 update(id, [](Transfer &t) {
@@ -276,15 +283,46 @@ void TransferQueue::pauseTransfer(const QUuid &id)
     }
 }
 
+void TransferQueue::holdWrites(const QUuid &refused, const DriveAPIError &why)
+{
+    QList<QUuid> uploads{refused};
+    for (const Transfer &t : m_transfers)
+        if (t.isUpload() && t.id != refused
+            && (t.state == TransferState::Working || t.state == TransferState::Waiting))
+            uploads.append(t.id);
+    for (const QUuid &id : uploads) {
+        if (const Transfer *t = find(id); t && t->state == TransferState::Working && id != refused)
+            pauseTransfer(id);
+        update(id, [&why](Transfer &t) {
+            t.state = TransferState::Paused;
+            t.speed = 0;
+            t.detail = TransferDetail::paused();
+            t.heldBecause = why.message();
+            t.limitedUntil = QDateTime();
+        });
+    }
+    if (m_writesHeld)
+        return;
+    m_writesHeld = true;
+    const QString next = why.limit() == DriveAPIError::Limit::StorageFull
+                             ? u"Hãy giải phóng dung lượng rồi bấm Tiếp tục."_s
+                             : u"Hãy bấm Tiếp tục vào ngày mai."_s;
+    emit writesHeld(why.message() + u" Các tác vụ tải lên đã tạm dừng, những file đã tải lên vẫn "
+                                    u"được giữ. "_s + next);
+}
+
 void TransferQueue::resumeTransfer(const QUuid &id)
 {
     const Transfer *t = find(id);
     if (!t || (t->state != TransferState::Paused && t->state != TransferState::Failed))
         return;
     m_restoredIDs.remove(id);
+    if (t->isUpload())
+        m_writesHeld = false;
     update(id, [](Transfer &t) {
         t.state = TransferState::Waiting;
         t.detail = TransferDetail::requeued();
+        t.heldBecause.clear();
     });
     startWorker();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "drive/driveapierror.h"
 #include "transfer.h"
 #include "uploadcheckpoint.h"
 
@@ -114,8 +115,13 @@ signals:
     void checkpointMustPersist(const QUuid &id);
     // A transfer ended well; the notification was posted.
     void transferCompleted(const QUuid &id);
+    // Google refused a write for good (a full Drive, the day's upload cap): every upload is
+    // paused with its checkpoint. Said once until the user resumes one.
+    void writesHeld(const QString &message);
 
 private:
+    // Pauses every upload, the one refused included, and says why once.
+    void holdWrites(const QUuid &refused, const DriveAPIError &why);
     // Starts a run for the waiting transfer id in a free slot.
     void startRun(const QUuid &id);
     QCoro::Task<> runSlot(QUuid id);
@@ -127,6 +133,8 @@ private:
     QList<Transfer> m_transfers;
     mutable QHash<QUuid, qsizetype> m_rows; // row hints for indexOf, verified before use
     int m_activeRuns = 0;
+    // Writes are held and the user was told; a resume asks again.
+    bool m_writesHeld = false;
     // One entry per run in flight, removed by that run alone when it ends. A transfer resumed
     // while its last run still winds down waits for that end before it starts again.
     struct RunHandle

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <set>
 #include <vector>
 
 using namespace Qt::StringLiterals;
@@ -186,6 +187,20 @@ TransferRun::TransferRun(TransferQueue &queue, Transfer transfer, std::stop_toke
 {
     // A run of hundreds of requests must not fail on one cut connection or one busy answer.
     m_drive.setRetryingTransientFailures(true);
+    // The row says when the first request held back by Google's limits goes again.
+    m_drive.setLimitWaitHandler(
+        [queue = m_queue, id = m_transfer.id, stop = m_stop,
+         waits = std::make_shared<std::multiset<QDateTime>>()](const QDateTime &until,
+                                                                bool waiting) {
+            if (waiting)
+                waits->insert(until);
+            else if (auto found = waits->find(until); found != waits->end())
+                waits->erase(found);
+            if (!queue || stop.stop_requested())
+                return;
+            const QDateTime soonest = waits->empty() ? QDateTime() : *waits->begin();
+            queue->update(id, [&soonest](Transfer &t) { t.limitedUntil = soonest; });
+        });
 }
 
 TransferRun::~TransferRun() = default;

@@ -44,6 +44,8 @@ QCoro::Task<> WorkerPool::run(int workers, std::stop_token stop)
     for (int id = 0; id < workers; ++id)
         group.spawn([this, id](std::stop_token token) { return worker(id, token); });
     co_await group.join();
+    if (m_held)
+        std::rethrow_exception(m_held);
     if (!m_failures.isEmpty())
         throw TarnwickError(summary(m_failures, m_totalFiles, m_isUpload));
 }
@@ -166,7 +168,7 @@ QCoro::Task<> WorkerPool::finishFile(int index, PoolFile file, std::stop_token s
 std::optional<int> WorkerPool::nextFile(std::stop_token stop)
 {
     const int count = m_plan.count();
-    while (m_nextIndex < count) {
+    while (m_nextIndex < count && !m_held) {
         throwIfStopped(stop);
         const int index = m_nextIndex++;
         const std::optional<QString> skipped = m_plan.skip(index);
@@ -275,6 +277,13 @@ QCoro::Task<> WorkerPool::moveFiles(int id, std::stop_token stop)
                 std::rethrow_exception(error);
             } catch (const Cancelled &) {
                 throw;
+            } catch (const DriveAPIError &e) {
+                // A full Drive refuses every file that follows: no new file starts, the files
+                // on their way end as Google answers them, and the run ends with the refusal.
+                if (!e.stopsWrites())
+                    m_failures.append(file.name + u": "_s + describe(e));
+                else if (!m_held)
+                    m_held = error;
             } catch (const std::exception &e) {
                 m_failures.append(file.name + u": "_s + describe(e));
             }

@@ -124,6 +124,8 @@ private:
     std::map<int, std::deque<Finishing>> m_finishing;
     qint64 m_finishingBytes = 0;
     QStringList m_failures;
+    // Google refused a write for good: no new file starts.
+    std::exception_ptr m_held;
     // Progress reports already posted may arrive after a stop, or after the pool is gone.
     std::shared_ptr<int> m_alive = std::make_shared<int>(0);
 };

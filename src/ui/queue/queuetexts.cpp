@@ -2,6 +2,7 @@
 
 #include "common/palette.h"
 
+#include "async/clock.h"
 #include "records/byteformat.h"
 #include "records/diskspaceutilities.h"
 
@@ -69,10 +70,20 @@ QString currentFileLine(const Transfer &t)
            QString::number(t.totalFilesCount) + u')';
 }
 
+QString limitWaitText(const QDateTime &until)
+{
+    const qint64 ms = Clock::current().now().msecsTo(until);
+    return TransferDetail::limitWait((std::max<qint64>(ms, 0) + 999) / 1000);
+}
+
 SubLine subLine(const Transfer &t)
 {
     if (t.state == TransferState::Failed && !t.detail.isEmpty())
         return {u"exclamationmark.triangle.fill"_s, t.detail, orange()};
+    if (t.state == TransferState::Working && t.limitedUntil.isValid())
+        return {u"clock"_s, limitWaitText(t.limitedUntil), yellow()};
+    if (t.state == TransferState::Paused && !t.heldBecause.isEmpty())
+        return {u"pause.fill"_s, t.heldBecause, yellow()};
     const QString current = currentFileLine(t);
     if (current.isEmpty())
         return {};
@@ -218,10 +229,16 @@ Activity activity(const QList<Transfer> &transfers)
         if (t.state == TransferState::Working && !working)
             working = &t;
         paused |= t.state == TransferState::Paused;
+        if (t.state == TransferState::Working && t.limitedUntil.isValid()
+            && (!out.limitedUntil.isValid() || t.limitedUntil < out.limitedUntil))
+            out.limitedUntil = t.limitedUntil;
         failed += t.state == TransferState::Failed ? 1 : 0;
     }
     out.active = out.pending > 0;
-    if (working) {
+    if (out.limitedUntil.isValid()) {
+        out.text = limitWaitText(out.limitedUntil);
+        out.color = yellow();
+    } else if (working) {
         // The pieces stand apart by one space, as the window's other running texts do.
         QStringList pieces{(working->isUpload() ? u"Đang tải lên"_s : u"Đang tải xuống"_s)
                            + (working->preparing()

@@ -41,6 +41,8 @@ struct SubLine
     QColor color;
 };
 SubLine subLine(const Transfer &t);
+// The time left until `until`, as a waiting row and the status bar say it.
+QString limitWaitText(const QDateTime &until);
 // The progress cell's text: the percentage, or "Đang chuẩn bị…" while there is none yet.
 QString progressText(const Transfer &t);
 
@@ -84,6 +86,7 @@ struct Activity
     QColor color; // invalid: the bar's muted default
     bool active = false; // something runs or waits
     int pending = 0;     // running + waiting, the badge
+    QDateTime limitedUntil; // the soonest retry held back by Google's limits; invalid when none
 };
 Activity activity(const QList<Transfer> &transfers);
 

@@ -352,6 +352,11 @@ void TransferQueueModel::refreshTimes()
         if (n->transfer.state == TransferState::Working) {
             const QModelIndex cell = createIndex(n->row, RemainingColumn, nullptr);
             emit dataChanged(cell, cell, {Qt::DisplayRole});
+            // A wait for Google's limits counts down under the source.
+            if (n->transfer.limitedUntil.isValid()) {
+                const QModelIndex source = createIndex(n->row, SourceColumn, nullptr);
+                emit dataChanged(source, source);
+            }
         }
     }
 }

@@ -238,6 +238,9 @@ MainWindow::MainWindow(AppModel *model, QWidget *parent)
     m_activityTimer.setSingleShot(true);
     m_activityTimer.setInterval(0);
     connect(&m_activityTimer, &QTimer::timeout, this, &MainWindow::updateActivity);
+    m_limitTicker.setSingleShot(true);
+    m_limitTicker.setInterval(500);
+    connect(&m_limitTicker, &QTimer::timeout, this, &MainWindow::updateActivity);
     connect(&model->queue(), &TransferQueue::transfersChanged, &m_activityTimer,
             qOverload<>(&QTimer::start));
     connect(model, &AppModel::toastMessageChanged, this, &MainWindow::updateToast);
@@ -702,6 +705,8 @@ void MainWindow::updateActivity()
     m_status->setActive(now.active);
     m_status->setText(now.text, now.color);
     m_sidebar->setQueueBadge(now.pending);
+    if (now.limitedUntil.isValid() && !m_limitTicker.isActive())
+        m_limitTicker.start();
     if (m_model->availableUpdate() && now.active != m_banner->isHidden())
         updateBannerVisibility();
 }

@@ -138,6 +138,8 @@ private:
     QWidget *m_queueArea;
     TransferQueuePanel *m_queuePanel = nullptr;
     QTimer m_activityTimer;
+    // Counts down a wait for Google's limits in the status line.
+    QTimer m_limitTicker;
     WindowStatusBar *m_status;
     UpdateBanner *m_banner;
     ToastView *m_toast;
