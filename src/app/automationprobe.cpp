@@ -144,11 +144,15 @@ void addRows(const QAbstractItemView *view, const QModelIndex &parent, QJsonArra
                 cells.append(c);
                 if (queue) {
                     for (const auto &placed :
-                         TransferRowDelegate::buttons(cell, view->visualRect(cell)))
+                         TransferRowDelegate::buttons(cell, view->visualRect(cell))) {
+                        // A button half out of view cannot be clicked where it is drawn.
+                        if (!port.contains(placed.rect))
+                            continue;
                         buttons.append(QJsonObject{
                             {"kind"_L1, QString::fromLatin1(buttonName(placed.button.kind))},
                             {"hint"_L1, placed.button.hint},
                             {"rect"_L1, rectJson(globalRect(view->viewport(), placed.rect))}});
+                    }
                 }
             }
             QJsonObject r{{"row"_L1, row},

@@ -278,10 +278,14 @@ void MainWindow::updateQueueRoom()
     const QWidget *central = centralWidget();
     if (!central)
         return;
-    const int others = m_toolbar->sizeHint().height() + m_status->sizeHint().height()
-                       + (m_banner->isVisible() ? m_banner->height() : 0)
-                       + m_queueArea->layout()->contentsMargins().bottom();
-    m_queuePanel->setRoom(central->height() - others - panesFloor);
+    const int estimate = m_toolbar->sizeHint().height() + m_status->sizeHint().height()
+                         + (m_banner->isVisible() ? m_banner->height() : 0)
+                         + m_queueArea->layout()->contentsMargins().bottom() + panesFloor;
+    // What the layout cannot give up besides the panel itself: a taller panel would push the
+    // status bar and the panel's own last rows out of the window.
+    const int queueShare = m_queueArea->isVisible() ? m_queuePanel->height() : 0;
+    const int others = std::max(estimate, central->minimumSizeHint().height() - queueShare);
+    m_queuePanel->setRoom(central->height() - others);
 }
 
 void MainWindow::buildMenus()
