@@ -9,7 +9,8 @@
 // folder SOURCE into My Drive with enqueueUploads, then downloads the Drive folder it made into
 // the local folder DESTINATION with enqueueDownloads. Each direction is timed from the enqueue to
 // the transfer's end. Prints "RESULT up_secs=… down_secs=… up_main_cpu_ms=… down_main_cpu_ms=…
-// up_cpu_ms=… down_cpu_ms=… (all threads) lateness_p99_ms=… drive_folder=ID".
+// up_cpu_ms=… down_cpu_ms=… (all threads) lateness_p99_ms=… up_start_epoch=… (when the upload
+// was enqueued, in seconds since 1970) drive_folder=ID".
 #include "benchclient.h"
 
 #include "appmodel.h"
@@ -19,6 +20,7 @@
 #include "transfer/transferqueue.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 
@@ -54,6 +56,7 @@ int main(int argc, char **argv)
         double cpu = threadCpuMs();
         double allCpu = processCpuSeconds();
         elapsed.start();
+        const double upStart = double(QDateTime::currentMSecsSinceEpoch()) / 1000;
         model.enqueueUploads({source});
         waitForAll(model);
         const double upSecs = double(elapsed.nsecsElapsed()) / 1e9;
@@ -85,9 +88,9 @@ int main(int argc, char **argv)
 
         std::printf("RESULT up_secs=%.3f down_secs=%.3f up_main_cpu_ms=%.1f down_main_cpu_ms=%.1f "
                     "up_cpu_ms=%.1f down_cpu_ms=%.1f lateness_p99_ms=%.2f runqueue_wait_ms=%.1f "
-                    "drive_folder=%s\n",
+                    "up_start_epoch=%.3f drive_folder=%s\n",
                     upSecs, downSecs, upCpu, downCpu, upAllCpu, downAllCpu, probe.percentileMs(0.99),
-                    runqueueWaitMs() - waitBefore, qPrintable(folder->id));
+                    runqueueWaitMs() - waitBefore, upStart, qPrintable(folder->id));
     } catch (const std::exception &e) {
         std::fprintf(stderr, "tarnwick-bench-folder: %s\n", e.what());
         return 1;
