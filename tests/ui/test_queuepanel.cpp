@@ -673,6 +673,61 @@ TEST_F(QueuePanel, AFailedRowSaysWhyAndAScanningFolderShowsNoPercentage)
     EXPECT_EQ(text(row(panel, scanning, Column::ProgressColumn)), u"100%");
 }
 
+// Google's limits as a person sees them: a download held back by them says so under its source and
+// in the status line with the time to its next try, and goes on once they lift; a full Drive
+// pauses the upload, which says why, and the window says it once.
+TEST_F(QueuePanel, ARowWaitingForGooglesLimitsCountsDownAndAFullDriveSaysWhyItPaused)
+{
+    MainWindow window(model.get());
+    window.resize(1320, 840);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    TransferQueuePanel &panel = *window.queuePanel();
+    clock.setHeld(true);
+
+    const QString id = emulator.createFile(account.email, u"ảnh.jpg"_s, bytes(300'000, 4));
+    Emulator::FaultRule busy = Emulator::FaultRule::respondError(
+        429, u"rateLimitExceeded"_s, u"Rate Limit Exceeded"_s, u"GET"_s,
+        u"^/drive/v3/files/"_s + id + u'$');
+    busy.query = u"alt=media"_s;
+    busy.times = 0;
+    busy.headers.append(qMakePair(QByteArray("Retry-After"), QByteArray("8")));
+    const int rule = emulator.addFault(busy);
+    download({driveFile(id)}, localDir.path());
+    const QUuid held = idAt(0);
+    const QString says = u"Google đang giới hạn tốc độ, thử lại sau 8 giây"_s;
+    ASSERT_TRUE(waitUntil([&] {
+        return text(row(panel, held, Column::SourceColumn), Qt::AccessibleDescriptionRole) == says;
+    }));
+    EXPECT_EQ(QueueTexts::subLine(at(0)).color, QueueTexts::yellow());
+    ASSERT_TRUE(waitUntil([&] { return window.windowStatusBar()->textLabel()->text() == says; }));
+    save(window, u"queue-waiting-for-limits.png"_s);
+    emulator.removeFault(rule);
+    clock.setHeld(false);
+    ASSERT_TRUE(reaches(held, State::Done));
+    EXPECT_TRUE(text(row(panel, held, Column::SourceColumn), Qt::AccessibleDescriptionRole).isEmpty());
+    EXPECT_NE(window.windowStatusBar()->textLabel()->text(), says);
+
+    emulator.setQuota(account.email, emulator.usage(account.email) + 1000);
+    const QString big = writeFile(local(u"báo cáo.pdf"_s), bytes(50'000, 5));
+    upload({big});
+    const QUuid paused = idAt(1);
+    ASSERT_TRUE(reaches(paused, State::Paused));
+    EXPECT_EQ(text(row(panel, paused, Column::SourceColumn), Qt::AccessibleDescriptionRole),
+              u"Google Drive đã hết dung lượng lưu trữ."_s);
+    EXPECT_EQ(hints(panel, paused), (QStringList{u"Tiếp tục"_s, u"Hủy tác vụ"_s}));
+    ASSERT_TRUE(waitUntil([&] {
+        return window.windowStatusBar()->textLabel()->text()
+               == u"Google Drive đã hết dung lượng lưu trữ."_s;
+    }));
+    save(window, u"queue-drive-full.png"_s);
+    ASSERT_TRUE(waitUntil([&] { return !desktop.alerts.isEmpty(); }));
+    EXPECT_EQ(desktop.alerts.size(), 1);
+    EXPECT_TRUE(desktop.alerts.last().message.startsWith(
+        u"Google Drive đã hết dung lượng lưu trữ. Các tác vụ tải lên đã tạm dừng"_s))
+        << desktop.alerts.last().message.toStdString();
+}
+
 // At the window's smallest size every column is in sight and no state text is cut; a new
 // transfer below the visible rows is scrolled into view; the handle never stores more height
 // than the window has room for.

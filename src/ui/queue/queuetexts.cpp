@@ -222,6 +222,7 @@ Activity activity(const QList<Transfer> &transfers)
     Activity out;
     const Transfer *working = nullptr;
     bool paused = false;
+    QString held;
     int failed = 0;
     for (const Transfer &t : transfers) {
         if (t.state == TransferState::Working || t.state == TransferState::Waiting)
@@ -229,6 +230,8 @@ Activity activity(const QList<Transfer> &transfers)
         if (t.state == TransferState::Working && !working)
             working = &t;
         paused |= t.state == TransferState::Paused;
+        if (t.state == TransferState::Paused && held.isEmpty())
+            held = t.heldBecause;
         if (t.state == TransferState::Working && t.limitedUntil.isValid()
             && (!out.limitedUntil.isValid() || t.limitedUntil < out.limitedUntil))
             out.limitedUntil = t.limitedUntil;
@@ -252,7 +255,8 @@ Activity activity(const QList<Transfer> &transfers)
                           formatSpeed(working->speed));
         out.text = pieces.join(u' ');
     } else if (paused) {
-        out.text = u"Tác vụ đang tạm dừng"_s;
+        // Paused by Google's refusal: the reason says what the user must do first.
+        out.text = held.isEmpty() ? u"Tác vụ đang tạm dừng"_s : held;
         out.color = yellow();
     } else if (failed > 0 && out.pending == 0) {
         // The reason stands in the row; the bar says where to look.
