@@ -32,8 +32,8 @@ class HttpEngine;
 // after a 401, and turns any status it does not accept into a DriveAPIError with the Vietnamese
 // message the user reads. Operations that address an item check its ID before anything is sent.
 //
-// The client holds nothing but its session and its token source, so it is cheap to create and to
-// copy. Operations are started and awaited on the main thread; any number may run at once. Each
+// The client holds nothing but its session, its token source and a shared pacer (DrivePacer)
+// through which every request of every copy goes, so it is cheap to create and to copy. Operations are started and awaited on the main thread; any number may run at once. Each
 // takes a stop token: a stop cancels the request in flight and ends the operation with Cancelled.
 // The client must outlive the operations it started. Failures are thrown: TarnwickError for what
 // the client detects itself, DriveAPIError for unexpected answers, DecodingError for an answer
