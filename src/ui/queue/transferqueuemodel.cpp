@@ -33,9 +33,13 @@ TransferQueueModel::TransferQueueModel(TransferQueue *queue, QObject *parent)
     : QAbstractItemModel(parent)
     , m_queue(queue)
     , m_timer(new QTimer(this))
+    , m_frame(new QTimer(this))
 {
+    m_clock.start();
     m_timer->setInterval(1000);
     connect(m_timer, &QTimer::timeout, this, &TransferQueueModel::refreshTimes);
+    m_frame->setSingleShot(true);
+    connect(m_frame, &QTimer::timeout, this, [this] { announcePending(); });
     if (queue) {
         connect(queue, &TransferQueue::transferInserted, this, &TransferQueueModel::insertRow);
         connect(queue, &TransferQueue::transferRemoved, this, &TransferQueueModel::removeRow);
@@ -261,8 +265,85 @@ void TransferQueueModel::changeRow(int row)
     }
     Node &n = *m_nodes[row];
     const Transfer &now = m_queue->transfers()[row];
+    // The row's buttons and state follow a command at once; progress waits for its frame.
+    if (now.state != n.transfer.state) {
+        announce(n, now);
+        return;
+    }
+    n.pending = true;
+    if (!m_frame->isActive())
+        m_frame->start(frameMs);
+}
+
+void TransferQueueModel::setShownRows(std::function<bool(int row)> shown)
+{
+    m_shown = std::move(shown);
+}
+
+void TransferQueueModel::shownRowsChanged()
+{
+    if (!m_frame->isActive())
+        m_frame->start(0);
+}
+
+void TransferQueueModel::flushPending()
+{
+    announcePending(true);
+}
+
+void TransferQueueModel::announcePending(bool all)
+{
+    if (!m_queue)
+        return;
+    const qint64 now = m_clock.elapsed();
+    qint64 nextDue = -1;
+    // Indexed: an announcement inserts and removes sub-rows, never top-level rows.
+    for (size_t i = 0; i < m_nodes.size(); ++i) {
+        Node &n = *m_nodes[i];
+        if (!n.pending)
+            continue;
+        if (!all) {
+            // Out of sight, progress waits; files coming and going change the table's height,
+            // so they are announced all the same.
+            if (m_shown && !m_shown(n.row) && sameFiles(n))
+                continue;
+            const qint64 due = n.announced < 0 ? now : n.announced + rowIntervalMs;
+            if (due > now) {
+                nextDue = nextDue < 0 ? due : std::min(nextDue, due);
+                continue;
+            }
+        }
+        const qsizetype row = m_queue->indexOf(n.transfer.id);
+        if (row != n.row) {
+            resync();
+            return;
+        }
+        announce(n, m_queue->transfers()[row]);
+    }
+    if (nextDue >= 0 && !m_frame->isActive())
+        m_frame->start(int(std::max<qint64>(frameMs, nextDue - now)));
+}
+
+bool TransferQueueModel::sameFiles(const Node &n) const
+{
+    const qsizetype row = m_queue->indexOf(n.transfer.id);
+    if (row < 0)
+        return false;
+    const QList<ActiveWorkerItem> wanted = visibleWorkers(m_queue->transfers()[row]);
+    return std::equal(wanted.cbegin(), wanted.cend(), n.shown.cbegin(), n.shown.cend(),
+                      [](const ActiveWorkerItem &a, const ActiveWorkerItem &b) {
+                          return a.id == b.id && a.fileIndex == b.fileIndex;
+                      });
+}
+
+void TransferQueueModel::announce(Node &n, const Transfer &now)
+{
+    n.pending = false;
     if (now == n.transfer)
         return;
+    n.announced = m_clock.elapsed();
+    ++m_rowUpdates;
+    const int row = n.row;
     const QModelIndex parent = createIndex(row, 0, nullptr);
     const QList<ActiveWorkerItem> wanted = visibleWorkers(now);
 

@@ -16,6 +16,9 @@
 #include <QPainter>
 #include <QToolTip>
 
+#include <optional>
+#include <unordered_map>
+
 using namespace Qt::StringLiterals;
 
 namespace Tarnwick {
@@ -32,18 +35,16 @@ const TransferQueueModel *queueModel(const QModelIndex &index)
     return qobject_cast<const TransferQueueModel *>(index.model());
 }
 
-// Fonts and colours of one paint call.
-struct Ink
+// The two fonts of the rows and their metrics, made again only when the view's font changes.
+struct Fonts
 {
-    QPainter *painter;
     QFont font;
     QFont small;
     QFontMetrics metrics;
     QFontMetrics smallMetrics;
 
-    Ink(QPainter *p, const QFont &base)
-        : painter(p)
-        , font(base)
+    explicit Fonts(const QFont &base)
+        : font(base)
         , small(smaller(base))
         , metrics(base)
         , smallMetrics(small)
@@ -59,18 +60,88 @@ struct Ink
         return f;
     }
 
+    // Counts the font changes, so texts elided in an older font are dropped.
+    int generation = 0;
+
+    static const Fonts &of(const QFont &base)
+    {
+        static std::optional<Fonts> kept;
+        if (!kept || kept->font != base) {
+            const int next = kept ? kept->generation + 1 : 0;
+            kept.emplace(base);
+            kept->generation = next;
+        }
+        return *kept;
+    }
+};
+
+// A text as elided to a width, with the width it takes: laying text out is the dearest part of
+// painting a row, and a row's texts change a few times a second at most.
+struct Elided
+{
+    QString text;
+    int advance = 0;
+};
+
+const Elided &elided(const QString &text, int width, Qt::TextElideMode mode, bool isSmall,
+                     const Fonts &fonts)
+{
+    struct Key
+    {
+        QString text;
+        int width;
+        int mode;
+        bool operator==(const Key &) const = default;
+    };
+    struct KeyHash
+    {
+        size_t operator()(const Key &k) const noexcept
+        {
+            return qHashMulti(0, k.text, k.width, k.mode);
+        }
+    };
+    static std::unordered_map<Key, Elided, KeyHash> kept;
+    static int keptFor = -1;
+    // A font change or a long run of changing texts starts the cache over.
+    if (keptFor != fonts.generation || kept.size() > 4096) {
+        kept.clear();
+        keptFor = fonts.generation;
+    }
+    const Key key{text, width, int(mode) * 2 + int(isSmall)};
+    if (auto found = kept.find(key); found != kept.end())
+        return found->second;
+    const QFontMetrics &m = isSmall ? fonts.smallMetrics : fonts.metrics;
+    Elided e;
+    e.text = m.elidedText(text, mode, width);
+    e.advance = std::min(m.horizontalAdvance(e.text), width);
+    return kept.emplace(key, std::move(e)).first->second;
+}
+
+// Fonts and colours of one paint call.
+struct Ink
+{
+    QPainter *painter;
+    const Fonts &fonts;
+    const QFontMetrics &smallMetrics;
+
+    Ink(QPainter *p, const QFont &base)
+        : painter(p)
+        , fonts(Fonts::of(base))
+        , smallMetrics(fonts.smallMetrics)
+    {
+    }
+
     // Draws text elided to rect, vertically centred; returns the width used.
     int text(const QRect &rect, const QString &text, const QColor &color, bool isSmall = false,
              Qt::TextElideMode elide = Qt::ElideRight, Qt::Alignment align = Qt::AlignLeft) const
     {
         if (rect.width() <= 0 || text.isEmpty())
             return 0;
-        const QFontMetrics &m = isSmall ? smallMetrics : metrics;
-        const QString shown = m.elidedText(text, elide, rect.width());
-        painter->setFont(isSmall ? small : font);
+        const Elided &shown = elided(text, rect.width(), elide, isSmall, fonts);
+        painter->setFont(isSmall ? fonts.small : fonts.font);
         painter->setPen(color);
-        painter->drawText(rect, int(align | Qt::AlignVCenter) | Qt::TextSingleLine, shown);
-        return std::min(m.horizontalAdvance(shown), rect.width());
+        painter->drawText(rect, int(align | Qt::AlignVCenter) | Qt::TextSingleLine, shown.text);
+        return shown.advance;
     }
 
     // An icon at the left of rect, vertically centred; returns the room it took.
@@ -279,9 +350,14 @@ void TransferRowDelegate::paintProgressBar(QPainter *painter, const QRectF &rect
             painter->setBrush(QueueTexts::green());
             break;
         default: {
-            QLinearGradient fill(rect.topLeft(), rect.topRight());
-            fill.setColorAt(0, QueueTexts::cyan());
-            fill.setColorAt(1, Palette::teal());
+            // Spread over whatever it fills, so one brush serves every bar.
+            static const QBrush fill = [] {
+                QLinearGradient g(0, 0, 1, 0);
+                g.setCoordinateMode(QGradient::ObjectMode);
+                g.setColorAt(0, QueueTexts::cyan());
+                g.setColorAt(1, Palette::teal());
+                return QBrush(g);
+            }();
             painter->setBrush(fill);
             break;
         }
