@@ -163,12 +163,26 @@ int runWindow(const QString &base, const QString &dir, int height, int rows, con
     elapsed.start();
 
     runSync(model->enqueueDownloads(folders, downloads));
-    if (!waiting.isEmpty())
+    if (!waiting.isEmpty()) {
         runSync(model->enqueueDownloads(waiting, smallDownloads));
+        // The running rows in sight, as a person watching them would scroll: the panel brings
+        // each new row into view first.
+        QTimer::singleShot(200, panel, [panel, row = int(finished.size())] {
+            TransferQueueView *view = panel->view();
+            view->scrollTo(view->queueModel()->index(row, 0), QAbstractItemView::PositionAtTop);
+        });
+    }
     waitForAll(*model);
     const double downSecs = double(elapsed.nsecsElapsed()) / 1e9;
-    if (others == 0)
+    if (others == 0) {
         model->clearFinished();
+    } else {
+        // The uploads' rows come last: in sight the same way.
+        QTimer::singleShot(200, panel, [panel, row = int(model->transfers().size())] {
+            TransferQueueView *view = panel->view();
+            view->scrollTo(view->queueModel()->index(row, 0), QAbstractItemView::PositionAtTop);
+        });
+    }
 
     elapsed.restart();
     if (!sources.isEmpty()) {

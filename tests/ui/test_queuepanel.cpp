@@ -443,6 +443,8 @@ TEST_F(QueuePanel, SixTransfersRunningPictureAndRepaintTime)
         30s))
         << describe();
     EXPECT_EQ(panel.countLabel()->text(), u"6 đang chạy · 1 chờ");
+    // The rows show what the queue holds now, not what it held at their last frame.
+    panel.queueModel()->flushPending();
     save(panel, u"queue-panel-six-running.png"_s);
     panel.view()->scrollToBottom();
     save(panel, u"queue-panel-six-running-end.png"_s);
@@ -529,6 +531,70 @@ TEST_F(QueuePanel, ManyUpdatesASecondNeverResetTheRows)
     EXPECT_LT(perUpdate, 2000.0); // far more than hundreds a second
     std::cout << "queue model under the view: " << rounds << " updates, " << perUpdate
               << " µs per update\n";
+    for (const QUuid &id : ids)
+        queue.remove(id);
+}
+
+TEST_F(QueuePanel, ProgressIsAnnouncedAtTheReadingPaceAndOnlyForRowsInSight)
+{
+    TransferQueuePanel panel(model.get());
+    show(panel);
+    panel.setQueueHeight(200); // room for a few rows only
+    TransferQueue &queue = model->queue();
+    QList<QUuid> ids;
+    for (int i = 0; i < 12; ++i) {
+        Transfer t = Transfer::waiting(u"Hàng %1"_s.arg(i));
+        t.remoteFile = DriveFile{};
+        t.state = State::Working;
+        t.total = 1'000'000;
+        ids.append(t.id);
+        queue.append(t);
+    }
+    TransferQueueModel &rows = *panel.queueModel();
+    TransferQueueView &view = *panel.view();
+    // New rows are brought into sight after their insertion: the top is scrolled to after that.
+    QTest::qWait(20);
+    view.scrollToTop();
+    QTest::qWait(20);
+    ASSERT_TRUE(view.showsRow(0));
+    ASSERT_FALSE(view.showsRow(11));
+    QMap<int, int> announced;
+    QObject::connect(&rows, &QAbstractItemModel::dataChanged, [&](const QModelIndex &from) {
+        if (!from.parent().isValid() && from.column() == 0)
+            ++announced[from.row()];
+    });
+    const auto percent = [&](int row) {
+        return rows.data(rows.index(row, Column::ProgressColumn)).toString();
+    };
+
+    // Half a second of a report every millisecond to the first and the last row.
+    QElapsedTimer running;
+    running.start();
+    qint64 done = 0;
+    while (running.elapsed() < 500) {
+        done += 1000;
+        for (const int row : {0, 11})
+            queue.update(ids[row], [done](Transfer &t) { t.done = done; });
+        QTest::qWait(1);
+    }
+    const double seconds = running.elapsed() / 1000.0;
+    QTest::qWait(2 * TransferQueueModel::rowIntervalMs);
+    EXPECT_GE(announced.value(0), 2);
+    EXPECT_LE(announced.value(0), int(seconds * 1000 / TransferQueueModel::rowIntervalMs) + 2);
+    EXPECT_EQ(percent(0), QString::number(done / 10'000) + u'%');
+    // Out of sight: nothing announced, the copy left as it was.
+    EXPECT_EQ(announced.value(11), 0);
+    EXPECT_EQ(percent(11), u"0%");
+
+    // A change of state is announced at once, out of sight too: the row's buttons follow it.
+    queue.update(ids[11], [](Transfer &t) { t.state = State::Paused; });
+    EXPECT_EQ(announced.value(11), 1);
+    EXPECT_EQ(rows.transfer(rows.index(11, 0))->state, State::Paused);
+
+    // Scrolled into sight, the row catches up on the next frame.
+    queue.update(ids[10], [](Transfer &t) { t.done = 500'000; });
+    view.scrollToBottom();
+    ASSERT_TRUE(waitUntil([&] { return percent(10) == u"50%"; }));
     for (const QUuid &id : ids)
         queue.remove(id);
 }

@@ -109,12 +109,48 @@ const Transfer *TransferQueueModel::transfer(const QModelIndex &index) const
     return n ? &n->transfer : nullptr;
 }
 
-const ActiveWorkerItem *TransferQueueModel::worker(const QModelIndex &index) const
+const TransferQueueModel::Node *TransferQueueModel::fileNode(const QModelIndex &index) const
 {
     if (!index.isValid() || !index.internalPointer())
         return nullptr;
     const Node *n = node(index);
-    return n && index.row() < n->shown.size() ? &n->shown[index.row()] : nullptr;
+    return n && index.row() < n->shown.size() ? n : nullptr;
+}
+
+const ActiveWorkerItem *TransferQueueModel::worker(const QModelIndex &index) const
+{
+    const Node *n = fileNode(index);
+    return n ? &n->shown[index.row()] : nullptr;
+}
+
+const TransferLook *TransferQueueModel::transferLook(const QModelIndex &index) const
+{
+    const Node *n = node(index);
+    return n ? &n->look : nullptr;
+}
+
+const WorkerLook *TransferQueueModel::workerLook(const QModelIndex &index) const
+{
+    const Node *n = fileNode(index);
+    return n ? &n->workerLooks[index.row()] : nullptr;
+}
+
+std::unique_ptr<TransferQueueModel::Node> TransferQueueModel::makeNode(const Transfer &t)
+{
+    auto n = std::make_unique<Node>();
+    n->transfer = t;
+    n->shown = visibleWorkers(t);
+    lookAgain(*n);
+    return n;
+}
+
+void TransferQueueModel::lookAgain(Node &n)
+{
+    n.look = TransferLook::of(n.transfer, Clock::current().now());
+    n.workerLooks.clear();
+    n.workerLooks.reserve(n.shown.size());
+    for (const ActiveWorkerItem &w : std::as_const(n.shown))
+        n.workerLooks.append(WorkerLook::of(w));
 }
 
 QModelIndex TransferQueueModel::indexOf(const QUuid &id) const
@@ -229,9 +265,7 @@ void TransferQueueModel::insertRow(int row)
         resync();
         return;
     }
-    auto n = std::make_unique<Node>();
-    n->transfer = m_queue->transfers()[row];
-    n->shown = visibleWorkers(n->transfer);
+    std::unique_ptr<Node> n = makeNode(m_queue->transfers()[row]);
     beginInsertRows({}, row, row);
     m_nodes.insert(m_nodes.begin() + row, std::move(n));
     renumberFrom(row);
@@ -356,6 +390,7 @@ void TransferQueueModel::announce(Node &n, const Transfer &now)
         if (!stays) {
             beginRemoveRows(parent, i, i);
             n.shown.removeAt(i);
+            n.workerLooks.removeAt(i);
             endRemoveRows();
         }
     }
@@ -365,6 +400,7 @@ void TransferQueueModel::announce(Node &n, const Transfer &now)
         if (i < n.shown.size() && n.shown[i].id == wanted[i].id) {
             if (!(n.shown[i] == wanted[i])) {
                 n.shown[i] = wanted[i];
+                n.workerLooks[i] = WorkerLook::of(wanted[i]);
                 firstChanged = firstChanged < 0 ? i : firstChanged;
                 lastChanged = i;
             }
@@ -372,6 +408,7 @@ void TransferQueueModel::announce(Node &n, const Transfer &now)
         }
         beginInsertRows(parent, i, i);
         n.shown.insert(i, wanted[i]);
+        n.workerLooks.insert(i, WorkerLook::of(wanted[i]));
         endInsertRows();
     }
     if (n.shown.size() != wanted.size()) {
@@ -379,11 +416,14 @@ void TransferQueueModel::announce(Node &n, const Transfer &now)
         if (!n.shown.isEmpty()) {
             beginRemoveRows(parent, 0, int(n.shown.size()) - 1);
             n.shown.clear();
+            n.workerLooks.clear();
             endRemoveRows();
         }
         if (!wanted.isEmpty()) {
             beginInsertRows(parent, 0, int(wanted.size()) - 1);
             n.shown = wanted;
+            for (const ActiveWorkerItem &w : wanted)
+                n.workerLooks.append(WorkerLook::of(w));
             endInsertRows();
         }
         firstChanged = -1;
@@ -392,6 +432,7 @@ void TransferQueueModel::announce(Node &n, const Transfer &now)
     const bool wasWorking = n.transfer.state == TransferState::Working;
     const bool isWorking = now.state == TransferState::Working;
     n.transfer = now;
+    n.look = TransferLook::of(now, Clock::current().now());
     m_working += int(isWorking) - int(wasWorking);
     emit dataChanged(parent, createIndex(row, ColumnCount - 1, nullptr));
     if (firstChanged >= 0)
@@ -418,9 +459,7 @@ void TransferQueueModel::loadNodes()
     if (!m_queue)
         return;
     for (const Transfer &t : m_queue->transfers()) {
-        auto n = std::make_unique<Node>();
-        n->transfer = t;
-        n->shown = visibleWorkers(t);
+        std::unique_ptr<Node> n = makeNode(t);
         n->row = int(m_nodes.size());
         m_working += t.state == TransferState::Working ? 1 : 0;
         m_nodes.push_back(std::move(n));
@@ -429,8 +468,10 @@ void TransferQueueModel::loadNodes()
 
 void TransferQueueModel::refreshTimes()
 {
+    const QDateTime now = Clock::current().now();
     for (const auto &n : m_nodes) {
         if (n->transfer.state == TransferState::Working) {
+            n->look.elapsed = QueueTexts::elapsedText(n->transfer, now);
             const QModelIndex cell = createIndex(n->row, RemainingColumn, nullptr);
             emit dataChanged(cell, cell, {Qt::DisplayRole});
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "queue/rowlook.h"
 #include "transfer/transfer.h"
 
 #include <QAbstractItemModel>
@@ -68,6 +69,10 @@ public:
     const Transfer *transfer(const QModelIndex &index) const;
     // The file of a sub-row; nullptr for a transfer row.
     const ActiveWorkerItem *worker(const QModelIndex &index) const;
+    // What a transfer row (also for a sub-row's parent) and a file row paint; nullptr for an
+    // invalid index, and for a transfer row in workerLook().
+    const TransferLook *transferLook(const QModelIndex &index) const;
+    const WorkerLook *workerLook(const QModelIndex &index) const;
     // The row of the transfer with id; invalid when it is not listed.
     QModelIndex indexOf(const QUuid &id) const;
 
@@ -92,6 +97,8 @@ private:
     {
         Transfer transfer;
         QList<ActiveWorkerItem> shown; // the sub-rows announced so far
+        TransferLook look;
+        QList<WorkerLook> workerLooks; // one per entry of shown
         int row = 0;
         bool pending = false;  // the queue changed it since it was last announced
         qint64 announced = -1; // when it was last announced, on m_clock; -1 never
@@ -111,8 +118,13 @@ private:
     // One node per transfer of the queue, appended to m_nodes.
     void loadNodes();
     void renumberFrom(int row);
+    // A node showing t, its looks made.
+    static std::unique_ptr<Node> makeNode(const Transfer &t);
+    static void lookAgain(Node &n);
     void updateTimer();
     Node *node(const QModelIndex &index) const;
+    // The node of a file row (its workerLooks run beside shown); nullptr for a transfer row.
+    const Node *fileNode(const QModelIndex &index) const;
 
     QPointer<TransferQueue> m_queue;
     std::vector<std::unique_ptr<Node>> m_nodes;
