@@ -291,7 +291,7 @@ private:
     QCoro::Task<DownloadedPart> fillPart(DriveFile file, QString part, QString stamp,
                                          Progress progress, std::stop_token stop,
                                          std::shared_ptr<HttpLane> lane,
-                                         std::optional<qint64> kept) const;
+                                         std::optional<qint64> known) const;
     // One GET into the part file from offset, or into memory for a small file from its start;
     // returns the answer whatever its status (the body when it is not a success, or when it was
     // kept in memory).

@@ -381,14 +381,14 @@ QCoro::Task<DriveClient::DownloadedPart> DriveClient::fillPart(DriveFile file, Q
                                                                QString stamp, Progress progress,
                                                                std::stop_token stop,
                                                                std::shared_ptr<HttpLane> lane,
-                                                               std::optional<qint64> kept) const
+                                                               std::optional<qint64> known) const
 {
     const qint64 expected = file.bytes();
-    if (!kept) {
+    if (!known) {
         auto checking = keptOffset(part, stamp, expected);
-        kept = co_await checking;
+        known = co_await checking;
     }
-    qint64 offset = *kept;
+    qint64 offset = *known;
     DownloadedPart filled;
     filled.stamp = stamp;
 
