@@ -488,8 +488,9 @@ private:
     SortOption m_cloudSort;
     bool m_loading = false;
     std::optional<QString> m_cloudLoadError;
-    // Whether a new download of file may take over the part file at destination.
-    bool takesOverPart(const DriveFile &file, const QString &destination);
+    // Whether a new download may take over the part file of its version found at destination:
+    // no transfer in the queue is still to write there. Failed ones writing there go.
+    bool takesOverPart(const QString &destination);
     QUuid m_listVersion = QUuid::createUuid();
     // Stops the listing in flight: a newer one or a sign-out replaces it, and a server that
     // pages forever must not keep every replaced listing growing to its ceiling.

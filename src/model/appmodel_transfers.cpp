@@ -1,6 +1,7 @@
 #include "appmodel.h"
 
 #include "async/async.h"
+#include "async/backgroundcall.h"
 #include "desktop.h"
 #include "drive/driveapierror.h"
 #include "drive/driveclient.h"
@@ -170,6 +171,34 @@ Transfer downloadTransfer(const DriveFile &file, const QString &destination,
 }
 } // namespace
 
+namespace {
+
+// What the disk holds where a download would go, read off the main thread: the folder may sit on
+// a disk busy flushing other downloads.
+struct PlaceOnDisk
+{
+    bool folder = false; // a real folder, not a link, at the natural name
+    bool part = false;   // this version's part file at the natural name, and no file in its place
+    QString free;        // the first free name, the batch's reserved names skipped
+};
+
+PlaceOnDisk lookAtPlace(const DriveFile &file, const QString &natural, const QString &folder,
+                        QSet<QString> reserved)
+{
+    PlaceOnDisk place;
+    const QFileInfo there(natural);
+    place.folder = there.isDir() && !there.isSymLink();
+    const QString part = UploadUtilities::partialURL(natural);
+    const QFileInfo partInfo(part);
+    place.part = !file.isFolder() && !UploadUtilities::pathExists(natural) && partInfo.isFile()
+                 && !partInfo.isSymLink()
+                 && PartialDownload::readStamp(part) == PartialDownload::stamp(file);
+    place.free = UploadUtilities::availableDestination(file.name, folder, reserved);
+    return place;
+}
+
+} // namespace
+
 QCoro::Task<QString> AppModel::downloadDestination(DriveFile file, QString folder,
                                                    QSet<QString> *reserved)
 {
@@ -177,9 +206,13 @@ QCoro::Task<QString> AppModel::downloadDestination(DriveFile file, QString folde
     const QString natural = UploadUtilities::availableDestination(
         file.name, folder, fresh, [](const QString &) { return false; });
     const QString name = lastPathComponent(natural);
-    if (file.isFolder() && !reserved->contains(name) && QFileInfo(natural).isDir()
-        && !QFileInfo(natural).isSymLink()) {
-        QPointer<AppModel> self(this);
+    QPointer<AppModel> self(this);
+    auto looking = runInBackground<PlaceOnDisk>(
+        [file, natural, folder, taken = *reserved] { return lookAtPlace(file, natural, folder, taken); });
+    const PlaceOnDisk place = co_await looking;
+    if (!self)
+        throw Cancelled();
+    if (file.isFolder() && !reserved->contains(name) && place.folder) {
         Desktop::Alert alert;
         alert.title = u"Đã có thư mục \""_s + name + u"\" ở đây"_s;
         alert.message = u"Có thể đây là lần tải trước chưa xong. Tải tiếp vào thư mục này sẽ bỏ qua "
@@ -196,24 +229,20 @@ QCoro::Task<QString> AppModel::downloadDestination(DriveFile file, QString folde
             co_return natural;
         }
     }
-    if (!file.isFolder() && !reserved->contains(name) && takesOverPart(file, natural)) {
+    if (!reserved->contains(name) && place.part && takesOverPart(natural)) {
         reserved->insert(name);
         co_return natural;
     }
-    co_return UploadUtilities::availableDestination(file.name, folder, *reserved);
+    reserved->insert(lastPathComponent(place.free));
+    co_return place.free;
 }
 
-bool AppModel::takesOverPart(const DriveFile &file, const QString &destination)
+bool AppModel::takesOverPart(const QString &destination)
 {
     // Only a part file of this very version (its stamp) with no file in its place, and that no
     // transfer still in the queue is about to write: a failed download of the same item into
     // the same folder (after a full disk, say) then goes on from where it stopped instead of
     // leaving its part file beside a second copy.
-    const QString part = UploadUtilities::partialURL(destination);
-    const QFileInfo info(part);
-    if (UploadUtilities::pathExists(destination) || !info.isFile() || info.isSymLink()
-        || PartialDownload::readStamp(part) != PartialDownload::stamp(file))
-        return false;
     QList<QUuid> failed;
     for (const Transfer &t : m_queue->transfers()) {
         if (t.isUpload() || t.destination != destination)

@@ -192,10 +192,13 @@ public:
     // download() in its two halves, for callers that start the next file while the disk flushes
     // this one: downloadPart() fetches the file; putInPlace() writes what is still in memory,
     // flushes the complete part file and renames it over the destination, off the main thread.
-    // The requests of downloadPart() go out on lane when one is given.
+    // The requests of downloadPart() go out on lane when one is given. `kept` is what
+    // PartialDownload::resumableOffset() found for the part file, when the caller has asked the
+    // disk already (off the main thread); otherwise it is asked here, off the main thread too.
     QCoro::Task<DownloadedPart> downloadPart(DriveFile file, QString destination,
                                              Progress progress, std::stop_token stop = {},
-                                             std::shared_ptr<HttpLane> lane = {}) const;
+                                             std::shared_ptr<HttpLane> lane = {},
+                                             std::optional<qint64> kept = {}) const;
     static QCoro::Task<> putInPlace(QString destination, DownloadedPart part);
 
     // ---- the readers of Google's answers, for tests and fuzzing
@@ -310,7 +313,8 @@ private:
     // the whole file; returns its size.
     QCoro::Task<DownloadedPart> fillPart(DriveFile file, QString part, QString stamp,
                                          Progress progress, std::stop_token stop,
-                                         std::shared_ptr<HttpLane> lane) const;
+                                         std::shared_ptr<HttpLane> lane,
+                                         std::optional<qint64> known) const;
     // One GET into the part file from offset, or into memory for a small file from its start;
     // returns the answer whatever its status (the body when it is not a success, or when it was
     // kept in memory).

@@ -47,9 +47,35 @@ bool keptInMemory(qint64 offset, qint64 expected, int status)
            expected <= DriveClient::inMemoryLimit;
 }
 
+// Background thread: forgets a part file that cannot be resumed into.
 void removeFile(const QString &path)
 {
     ::unlink(QFile::encodeName(path).constData());
+}
+
+// The part file's checks and removals wait on the disk, which may be busy flushing gigabytes: they
+// run off the main thread. Named tasks: g++ 12 destroys a lambda temporary inside a co_await
+// expression twice.
+QCoro::Task<qint64> keptOffset(QString part, QString stamp, qint64 expected)
+{
+    auto reading = runInBackground<qint64>(
+        [part, stamp, expected] { return PartialDownload::resumableOffset(part, stamp, expected); });
+    co_return co_await reading;
+}
+
+QCoro::Task<> forgetPart(QString part)
+{
+    auto removing = runInBackground<void>([part] { removeFile(part); });
+    co_await removing;
+}
+
+// Background thread: the size of the part file the answer filled.
+qint64 partSize(const QString &part)
+{
+    struct stat info;
+    if (::lstat(QFile::encodeName(part).constData(), &info) != 0)
+        throw SystemError::fromErrno(errno);
+    return qint64(info.st_size);
 }
 
 // Worker thread: makes the folders above a file that is about to be written.
@@ -305,7 +331,8 @@ QCoro::Task<DriveClient::DownloadedPart> DriveClient::downloadPart(DriveFile fil
                                                                    QString destination,
                                                                    Progress progress,
                                                                    std::stop_token stop,
-                                                                   std::shared_ptr<HttpLane> lane) const
+                                                                   std::shared_ptr<HttpLane> lane,
+                                                                   std::optional<qint64> kept) const
 {
     if (file.mimeType.value_or(QString()).startsWith("application/vnd.google-apps."_L1))
         throw TarnwickError(
@@ -317,7 +344,7 @@ QCoro::Task<DriveClient::DownloadedPart> DriveClient::downloadPart(DriveFile fil
     std::exception_ptr failure;
     DownloadedPart filled;
     try {
-        auto filling = fillPart(file, part, stamp, progress, stop, std::move(lane));
+        auto filling = fillPart(file, part, stamp, progress, stop, std::move(lane), kept);
         filled = co_await filling;
     } catch (...) {
         failure = std::current_exception();
@@ -353,10 +380,15 @@ QCoro::Task<> DriveClient::putInPlace(QString destination, DownloadedPart filled
 QCoro::Task<DriveClient::DownloadedPart> DriveClient::fillPart(DriveFile file, QString part,
                                                                QString stamp, Progress progress,
                                                                std::stop_token stop,
-                                                               std::shared_ptr<HttpLane> lane) const
+                                                               std::shared_ptr<HttpLane> lane,
+                                                               std::optional<qint64> known) const
 {
     const qint64 expected = file.bytes();
-    qint64 offset = PartialDownload::resumableOffset(part, stamp, expected);
+    if (!known) {
+        auto checking = keptOffset(part, stamp, expected);
+        known = co_await checking;
+    }
+    qint64 offset = *known;
     DownloadedPart filled;
     filled.stamp = stamp;
 
@@ -386,7 +418,8 @@ QCoro::Task<DriveClient::DownloadedPart> DriveClient::fillPart(DriveFile file, Q
                 if (response.status == 401 && !refreshed) {
                     refreshed = true;
                 } else if (response.status == 416) {
-                    removeFile(part);
+                    auto removing = forgetPart(part);
+                    co_await removing;
                     offset = 0;
                 } else {
                     failure = std::make_exception_ptr(apiError(response));
@@ -402,11 +435,13 @@ QCoro::Task<DriveClient::DownloadedPart> DriveClient::fillPart(DriveFile file, Q
                 }
                 throwIfStopped(stop);
                 if (unusable) {
-                    removeFile(part);
+                    auto removing = forgetPart(part);
+                    co_await removing;
                     offset = 0;
                 } else if (co_await waitOutRateLimit(refusals, failure, stop)) {
                     // Google's limits use no attempt; the part file keeps what came.
-                    offset = PartialDownload::resumableOffset(part, stamp, expected);
+                    auto measuring = keptOffset(part, stamp, expected);
+                    offset = co_await measuring;
                     throwIfStopped(stop);
                     continue;
                 } else if (isRetryable(failure) && attempt < maxAttempts) {
@@ -414,11 +449,13 @@ QCoro::Task<DriveClient::DownloadedPart> DriveClient::fillPart(DriveFile file, Q
                     // An attempt that moved the download on starts the count again, as an
                     // upload's does: a long download over a poor line fails only when it stops
                     // moving.
-                    const qint64 kept = PartialDownload::resumableOffset(part, stamp, expected);
+                    auto measuring = keptOffset(part, stamp, expected);
+                    const qint64 kept = co_await measuring;
                     if (kept > offset)
                         attempt = 1;
                     co_await sleepFor(transientWait(attempt - 1, failure), stop);
-                    offset = PartialDownload::resumableOffset(part, stamp, expected);
+                    auto rechecking = keptOffset(part, stamp, expected);
+                    offset = co_await rechecking;
                 } else {
                     std::rethrow_exception(failure);
                 }
@@ -432,10 +469,8 @@ QCoro::Task<DriveClient::DownloadedPart> DriveClient::fillPart(DriveFile file, Q
     if (filled.bytes) {
         filled.size = filled.bytes->size();
     } else {
-        struct stat info;
-        if (::lstat(QFile::encodeName(part).constData(), &info) != 0)
-            throw SystemError::fromErrno(errno);
-        filled.size = qint64(info.st_size);
+        auto measuring = runInBackground<qint64>([part] { return partSize(part); });
+        filled.size = co_await measuring;
     }
     if (expected != 0 && filled.size != expected)
         throw TarnwickError(u"Kết nối bị ngắt khi đang tải "_s + file.name +

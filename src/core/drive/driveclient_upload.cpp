@@ -141,9 +141,14 @@ QCoro::Task<DriveFile> DriveClient::upload(QString file, QString parent,
 {
     if (!id.isEmpty())
         checkItemID(id);
-    struct stat info;
-    if (::lstat(QFile::encodeName(file).constData(), &info) != 0)
-        throw SystemError::fromErrno(errno);
+    // Off the main thread: the disk may be busy flushing other transfers.
+    auto looking = runInBackground<struct stat>([file] {
+        struct stat found;
+        if (::lstat(QFile::encodeName(file).constData(), &found) != 0)
+            throw SystemError::fromErrno(errno);
+        return found;
+    });
+    const struct stat info = co_await looking;
     if (S_ISLNK(info.st_mode) || !S_ISREG(info.st_mode))
         throw TarnwickError(u"Chỉ tải lên file thông thường; liên kết tượng trưng được bỏ qua."_s);
     const qint64 size = qint64(info.st_size);

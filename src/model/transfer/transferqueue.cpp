@@ -2,6 +2,7 @@
 
 #include "appmodel.h"
 #include "async/async.h"
+#include "async/backgroundcall.h"
 #include "async/clock.h"
 #include "desktop.h"
 #include "records/byteformat.h"
@@ -229,7 +230,12 @@ QCoro::Task<> TransferQueue::run(QUuid id)
             if (held && !cancelled) {
                 holdWrites(id, *held);
             } else if (cancelled) {
-                removePartials(copy);
+                // A tree's part files are looked for off the main thread; the slot stays taken
+                // until they are gone, so a new run cannot meet them.
+                auto removing = runInBackground<void>([copy] { removePartials(copy); });
+                co_await removing;
+                if (!self)
+                    co_return;
                 m_checkpoints.remove(id);
                 update(id, [](Transfer &t) {
                     t.state = TransferState::Cancelled;

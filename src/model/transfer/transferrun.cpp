@@ -4,7 +4,9 @@
 #include "async/backgroundcall.h"
 #include "downloadplan.h"
 #include "records/errors.h"
+#include "records/partialdownload.h"
 #include "records/speedtracker.h"
+#include "records/uploadutilities.h"
 #include "transferqueue.h"
 #include "workerpool.h"
 
@@ -39,12 +41,55 @@ void makeFolder(const QString &folder)
     }
 }
 
+// Where each file of a download stands on disk before its run moves it.
+struct OnDisk
+{
+    bool whole = false; // at its destination with the Drive file's size, at least one byte
+    qint64 kept = 0;    // bytes its part file holds for a resume (PartialDownload)
+};
+
+// Background thread: makes the folders a download writes into (those of its files in plan
+// order, then those no file makes) and looks at each file's destination and part file. The
+// window's thread never waits on these: on a disk busy flushing gigabytes one stat can take a
+// tenth of a second.
+std::vector<OnDisk> lookAtDestinations(const QList<RemoteItem> &items,
+                                       const QStringList &emptyFolders)
+{
+    std::vector<OnDisk> found(size_t(items.size()));
+    QString made;
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        const RemoteItem &item = items[i];
+        // Files come folder by folder: each folder is looked at once.
+        const QString folder = QFileInfo(item.destination).path();
+        if (folder != made) {
+            makeFolder(folder);
+            made = folder;
+        }
+        const qint64 bytes = item.file.bytes();
+        struct stat info;
+        OnDisk &here = found[size_t(i)];
+        here.whole = bytes >= 1
+                     && ::stat(QFile::encodeName(item.destination).constData(), &info) == 0
+                     && S_ISREG(info.st_mode) && qint64(info.st_size) == bytes;
+        if (!here.whole)
+            here.kept = PartialDownload::resumableOffset(
+                UploadUtilities::partialURL(item.destination), PartialDownload::stamp(item.file),
+                bytes);
+    }
+    for (const QString &folder : emptyFolders)
+        makeFolder(folder);
+    return found;
+}
+
 class DownloadPlan final : public PoolPlan
 {
 public:
-    DownloadPlan(DriveClient drive, QList<RemoteItem> items, QString displayRoot)
+    // onDisk: each file's destination and part file, from lookAtDestinations().
+    DownloadPlan(DriveClient drive, QList<RemoteItem> items, std::vector<OnDisk> onDisk,
+                 QString displayRoot)
         : m_drive(std::move(drive))
         , m_items(std::move(items))
+        , m_onDisk(std::move(onDisk))
         , m_displayRoot(std::move(displayRoot))
     {
     }
@@ -60,17 +105,8 @@ public:
 
     std::optional<QString> skip(int index) override
     {
-        const RemoteItem &item = m_items[index];
-        // Files come folder by folder: each folder is looked at once.
-        const QString folder = QFileInfo(item.destination).path();
-        if (folder != m_madeFolder) {
-            makeFolder(folder);
-            m_madeFolder = folder;
-        }
-        const QFileInfo existing(item.destination);
-        const qint64 bytes = item.file.bytes();
-        if (bytes >= 1 && existing.isFile() && existing.size() == bytes)
-            return TransferDetail::skippedDownload(item.file.name);
+        if (m_onDisk[size_t(index)].whole)
+            return TransferDetail::skippedDownload(m_items[index].file.name);
         return std::nullopt;
     }
 
@@ -81,8 +117,9 @@ public:
         std::shared_ptr<HttpLane> &lane = m_lanes[worker];
         if (!lane)
             lane = std::make_shared<HttpLane>();
-        auto filling =
-            m_drive.downloadPart(item.file, item.destination, std::move(progress), stop, lane);
+        // The part file as the run found it: only this file's download changes it meanwhile.
+        auto filling = m_drive.downloadPart(item.file, item.destination, std::move(progress),
+                                            stop, lane, m_onDisk[size_t(index)].kept);
         m_filled[index] = co_await filling;
     }
 
@@ -103,11 +140,11 @@ public:
 private:
     DriveClient m_drive;
     QList<RemoteItem> m_items;
+    std::vector<OnDisk> m_onDisk;
     QString m_displayRoot;
     std::map<int, std::shared_ptr<HttpLane>> m_lanes;
     // Moved files waiting for their last step: a small one's bytes are still in memory.
     std::map<int, DriveClient::DownloadedPart> m_filled;
-    QString m_madeFolder;
     static constexpr qint64 aheadLimit = 512 << 10;
 };
 
@@ -254,16 +291,18 @@ QCoro::Task<> TransferRun::performDownload(SpeedTracker &tracker)
             t.detail = TransferDetail::emptyFolder();
         }
     });
-    // Folders that no file makes on its way: made first, so a failed file leaves them too.
-    for (const QString &folder : emptyFolders)
-        makeFolder(folder);
+    // Every folder is made before the first file moves, so a failed file leaves them too.
+    auto looking = runInBackground<std::vector<OnDisk>>(
+        [items, emptyFolders] { return lookAtDestinations(items, emptyFolders); });
+    std::vector<OnDisk> onDisk = co_await looking;
+    throwIfStopped(m_stop);
     if (n == 0)
         co_return;
 
     const QString displayRoot = m_transfer.sourcePath.isEmpty()
                                     ? u"/Drive của tôi/"_s + m_transfer.name
                                     : m_transfer.sourcePath;
-    DownloadPlan plan(m_drive, std::move(items), displayRoot);
+    DownloadPlan plan(m_drive, std::move(items), std::move(onDisk), displayRoot);
     WorkerPool pool(*m_queue, m_transfer.id, plan, false, std::max(n, 1), tracker);
     co_await pool.run(std::min(std::max(n, 1), maxDownloadWorkers), m_stop);
 }

@@ -99,10 +99,12 @@ public:
     {
     }
 
-    void paint(QPainter *painter, const QRect &rect, QIcon::Mode mode, QIcon::State) override
+    // Tables paint their icons in every row of every repaint: the drawing is rendered once per
+    // size and mode, then copied.
+    void paint(QPainter *painter, const QRect &rect, QIcon::Mode mode, QIcon::State state) override
     {
-        QSvgRenderer renderer(tinted(mode));
-        renderer.render(painter, QRectF(rect));
+        const qreal scale = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+        painter->drawPixmap(rect, scaledPixmap(rect.size(), mode, state, scale));
     }
 
     QPixmap pixmap(const QSize &size, QIcon::Mode mode, QIcon::State state) override
@@ -110,11 +112,12 @@ public:
         return scaledPixmap(size, mode, state, 1.0);
     }
 
-    QPixmap scaledPixmap(const QSize &size, QIcon::Mode mode, QIcon::State state,
+    QPixmap scaledPixmap(const QSize &size, QIcon::Mode mode, QIcon::State,
                          qreal scale) override
     {
         const QSize device = size * scale;
-        const QString key = u"%1x%2-%3"_s.arg(device.width()).arg(device.height()).arg(int(mode));
+        const quint64 key = quint64(quint32(device.width())) << 32 | quint64(device.height()) << 4 |
+                            quint64(mode);
         if (auto cached = m_pixmaps.constFind(key); cached != m_pixmaps.cend())
             return *cached;
         QPixmap pixmap(device);
@@ -122,7 +125,8 @@ public:
         {
             QPainter painter(&pixmap);
             painter.setRenderHint(QPainter::Antialiasing);
-            paint(&painter, QRect(QPoint(0, 0), device), mode, state);
+            QSvgRenderer renderer(tinted(mode));
+            renderer.render(&painter, QRectF(QPoint(0, 0), device));
         }
         pixmap.setDevicePixelRatio(scale);
         m_pixmaps.insert(key, pixmap);
@@ -150,7 +154,7 @@ private:
 
     QByteArray m_svg;
     QColor m_color;
-    QHash<QString, QPixmap> m_pixmaps;
+    QHash<quint64, QPixmap> m_pixmaps; // by device size and mode
 };
 
 QByteArray drawing(const QString &name)
@@ -167,9 +171,10 @@ QByteArray drawing(const QString &name)
 
 QIcon symbol(const QString &name, const QColor &color)
 {
-    static QHash<QString, QIcon> cache;
+    // Asked for in every painted row: the key is made without building a string.
+    static QHash<std::pair<QString, QRgb>, QIcon> cache;
     const QColor tint = color.isValid() ? color : Palette::text();
-    const QString key = name + u'|' + tint.name(QColor::HexArgb);
+    const std::pair<QString, QRgb> key(name, tint.rgba());
     if (auto found = cache.constFind(key); found != cache.cend())
         return *found;
     QIcon icon;

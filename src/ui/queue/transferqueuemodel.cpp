@@ -33,9 +33,13 @@ TransferQueueModel::TransferQueueModel(TransferQueue *queue, QObject *parent)
     : QAbstractItemModel(parent)
     , m_queue(queue)
     , m_timer(new QTimer(this))
+    , m_frame(new QTimer(this))
 {
+    m_clock.start();
     m_timer->setInterval(1000);
     connect(m_timer, &QTimer::timeout, this, &TransferQueueModel::refreshTimes);
+    m_frame->setSingleShot(true);
+    connect(m_frame, &QTimer::timeout, this, [this] { announcePending(); });
     if (queue) {
         connect(queue, &TransferQueue::transferInserted, this, &TransferQueueModel::insertRow);
         connect(queue, &TransferQueue::transferRemoved, this, &TransferQueueModel::removeRow);
@@ -105,12 +109,48 @@ const Transfer *TransferQueueModel::transfer(const QModelIndex &index) const
     return n ? &n->transfer : nullptr;
 }
 
-const ActiveWorkerItem *TransferQueueModel::worker(const QModelIndex &index) const
+const TransferQueueModel::Node *TransferQueueModel::fileNode(const QModelIndex &index) const
 {
     if (!index.isValid() || !index.internalPointer())
         return nullptr;
     const Node *n = node(index);
-    return n && index.row() < n->shown.size() ? &n->shown[index.row()] : nullptr;
+    return n && index.row() < n->shown.size() ? n : nullptr;
+}
+
+const ActiveWorkerItem *TransferQueueModel::worker(const QModelIndex &index) const
+{
+    const Node *n = fileNode(index);
+    return n ? &n->shown[index.row()] : nullptr;
+}
+
+const TransferLook *TransferQueueModel::transferLook(const QModelIndex &index) const
+{
+    const Node *n = node(index);
+    return n ? &n->look : nullptr;
+}
+
+const WorkerLook *TransferQueueModel::workerLook(const QModelIndex &index) const
+{
+    const Node *n = fileNode(index);
+    return n ? &n->workerLooks[index.row()] : nullptr;
+}
+
+std::unique_ptr<TransferQueueModel::Node> TransferQueueModel::makeNode(const Transfer &t)
+{
+    auto n = std::make_unique<Node>();
+    n->transfer = t;
+    n->shown = visibleWorkers(t);
+    lookAgain(*n);
+    return n;
+}
+
+void TransferQueueModel::lookAgain(Node &n)
+{
+    n.look = TransferLook::of(n.transfer, Clock::current().now());
+    n.workerLooks.clear();
+    n.workerLooks.reserve(n.shown.size());
+    for (const ActiveWorkerItem &w : std::as_const(n.shown))
+        n.workerLooks.append(WorkerLook::of(w));
 }
 
 QModelIndex TransferQueueModel::indexOf(const QUuid &id) const
@@ -225,9 +265,7 @@ void TransferQueueModel::insertRow(int row)
         resync();
         return;
     }
-    auto n = std::make_unique<Node>();
-    n->transfer = m_queue->transfers()[row];
-    n->shown = visibleWorkers(n->transfer);
+    std::unique_ptr<Node> n = makeNode(m_queue->transfers()[row]);
     beginInsertRows({}, row, row);
     m_nodes.insert(m_nodes.begin() + row, std::move(n));
     renumberFrom(row);
@@ -261,8 +299,85 @@ void TransferQueueModel::changeRow(int row)
     }
     Node &n = *m_nodes[row];
     const Transfer &now = m_queue->transfers()[row];
+    // The row's buttons and state follow a command at once; progress waits for its frame.
+    if (now.state != n.transfer.state) {
+        announce(n, now);
+        return;
+    }
+    n.pending = true;
+    if (!m_frame->isActive())
+        m_frame->start(frameMs);
+}
+
+void TransferQueueModel::setShownRows(std::function<bool(int row)> shown)
+{
+    m_shown = std::move(shown);
+}
+
+void TransferQueueModel::shownRowsChanged()
+{
+    if (!m_frame->isActive())
+        m_frame->start(0);
+}
+
+void TransferQueueModel::flushPending()
+{
+    announcePending(true);
+}
+
+void TransferQueueModel::announcePending(bool all)
+{
+    if (!m_queue)
+        return;
+    const qint64 now = m_clock.elapsed();
+    qint64 nextDue = -1;
+    // Indexed: an announcement inserts and removes sub-rows, never top-level rows.
+    for (size_t i = 0; i < m_nodes.size(); ++i) {
+        Node &n = *m_nodes[i];
+        if (!n.pending)
+            continue;
+        if (!all) {
+            // Out of sight, progress waits; files coming and going change the table's height,
+            // so they are announced all the same.
+            if (m_shown && !m_shown(n.row) && sameFiles(n))
+                continue;
+            const qint64 due = n.announced < 0 ? now : n.announced + rowIntervalMs;
+            if (due > now) {
+                nextDue = nextDue < 0 ? due : std::min(nextDue, due);
+                continue;
+            }
+        }
+        const qsizetype row = m_queue->indexOf(n.transfer.id);
+        if (row != n.row) {
+            resync();
+            return;
+        }
+        announce(n, m_queue->transfers()[row]);
+    }
+    if (nextDue >= 0 && !m_frame->isActive())
+        m_frame->start(int(std::max<qint64>(frameMs, nextDue - now)));
+}
+
+bool TransferQueueModel::sameFiles(const Node &n) const
+{
+    const qsizetype row = m_queue->indexOf(n.transfer.id);
+    if (row < 0)
+        return false;
+    const QList<ActiveWorkerItem> wanted = visibleWorkers(m_queue->transfers()[row]);
+    return std::equal(wanted.cbegin(), wanted.cend(), n.shown.cbegin(), n.shown.cend(),
+                      [](const ActiveWorkerItem &a, const ActiveWorkerItem &b) {
+                          return a.id == b.id && a.fileIndex == b.fileIndex;
+                      });
+}
+
+void TransferQueueModel::announce(Node &n, const Transfer &now)
+{
+    n.pending = false;
     if (now == n.transfer)
         return;
+    n.announced = m_clock.elapsed();
+    ++m_rowUpdates;
+    const int row = n.row;
     const QModelIndex parent = createIndex(row, 0, nullptr);
     const QList<ActiveWorkerItem> wanted = visibleWorkers(now);
 
@@ -275,6 +390,7 @@ void TransferQueueModel::changeRow(int row)
         if (!stays) {
             beginRemoveRows(parent, i, i);
             n.shown.removeAt(i);
+            n.workerLooks.removeAt(i);
             endRemoveRows();
         }
     }
@@ -284,6 +400,7 @@ void TransferQueueModel::changeRow(int row)
         if (i < n.shown.size() && n.shown[i].id == wanted[i].id) {
             if (!(n.shown[i] == wanted[i])) {
                 n.shown[i] = wanted[i];
+                n.workerLooks[i] = WorkerLook::of(wanted[i]);
                 firstChanged = firstChanged < 0 ? i : firstChanged;
                 lastChanged = i;
             }
@@ -291,6 +408,7 @@ void TransferQueueModel::changeRow(int row)
         }
         beginInsertRows(parent, i, i);
         n.shown.insert(i, wanted[i]);
+        n.workerLooks.insert(i, WorkerLook::of(wanted[i]));
         endInsertRows();
     }
     if (n.shown.size() != wanted.size()) {
@@ -298,11 +416,14 @@ void TransferQueueModel::changeRow(int row)
         if (!n.shown.isEmpty()) {
             beginRemoveRows(parent, 0, int(n.shown.size()) - 1);
             n.shown.clear();
+            n.workerLooks.clear();
             endRemoveRows();
         }
         if (!wanted.isEmpty()) {
             beginInsertRows(parent, 0, int(wanted.size()) - 1);
             n.shown = wanted;
+            for (const ActiveWorkerItem &w : wanted)
+                n.workerLooks.append(WorkerLook::of(w));
             endInsertRows();
         }
         firstChanged = -1;
@@ -311,6 +432,7 @@ void TransferQueueModel::changeRow(int row)
     const bool wasWorking = n.transfer.state == TransferState::Working;
     const bool isWorking = now.state == TransferState::Working;
     n.transfer = now;
+    n.look = TransferLook::of(now, Clock::current().now());
     m_working += int(isWorking) - int(wasWorking);
     emit dataChanged(parent, createIndex(row, ColumnCount - 1, nullptr));
     if (firstChanged >= 0)
@@ -337,9 +459,7 @@ void TransferQueueModel::loadNodes()
     if (!m_queue)
         return;
     for (const Transfer &t : m_queue->transfers()) {
-        auto n = std::make_unique<Node>();
-        n->transfer = t;
-        n->shown = visibleWorkers(t);
+        std::unique_ptr<Node> n = makeNode(t);
         n->row = int(m_nodes.size());
         m_working += t.state == TransferState::Working ? 1 : 0;
         m_nodes.push_back(std::move(n));
@@ -348,12 +468,15 @@ void TransferQueueModel::loadNodes()
 
 void TransferQueueModel::refreshTimes()
 {
+    const QDateTime now = Clock::current().now();
     for (const auto &n : m_nodes) {
         if (n->transfer.state == TransferState::Working) {
+            n->look.elapsed = QueueTexts::elapsedText(n->transfer, now);
             const QModelIndex cell = createIndex(n->row, RemainingColumn, nullptr);
             emit dataChanged(cell, cell, {Qt::DisplayRole});
             // A wait for Google's limits counts down under the source.
             if (n->transfer.limitedUntil.isValid()) {
+                n->look.subLine = TransferLook::of(n->transfer, now).subLine;
                 const QModelIndex source = createIndex(n->row, SourceColumn, nullptr);
                 emit dataChanged(source, source);
             }

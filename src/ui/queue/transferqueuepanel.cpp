@@ -8,7 +8,6 @@
 
 #include "common/icons.h"
 #include "common/palette.h"
-#include "tables/filetablesetup.h"
 
 #include "appmodel.h"
 #include "transfer/transferqueue.h"
@@ -114,12 +113,15 @@ TransferQueuePanel::TransferQueuePanel(AppModel *model, QWidget *parent)
                 }
             });
 
-    // Progress arrives many times a second: the header follows once per event-loop turn.
-    setUpRowsTimer(m_headerTimer);
+    // Progress arrives hundreds of times a second: the header follows at the pace of the rows.
+    m_headerTimer->setSingleShot(true);
+    m_headerTimer->setInterval(TransferQueueModel::rowIntervalMs);
     connect(m_headerTimer, &QTimer::timeout, this, &TransferQueuePanel::updateHeader);
     if (model)
-        connect(&model->queue(), &TransferQueue::transfersChanged, m_headerTimer,
-                qOverload<>(&QTimer::start));
+        connect(&model->queue(), &TransferQueue::transfersChanged, m_headerTimer, [this] {
+            if (!m_headerTimer->isActive())
+                m_headerTimer->start();
+        });
 
     bool stored = false;
     const double height = QSettings().value(heightKey).toDouble(&stored);

@@ -16,11 +16,8 @@ TransferQueueView::TransferQueueView(TransferQueueModel *model, QWidget *parent)
     : QTreeView(parent)
     , m_model(model)
     , m_delegate(new TransferRowDelegate(this))
-    , m_repaintTimer(new QTimer(this))
 {
-    m_repaintTimer->setSingleShot(true);
-    m_repaintTimer->setInterval(repaintIntervalMs);
-    connect(m_repaintTimer, &QTimer::timeout, viewport(), qOverload<>(&QWidget::update));
+    model->setShownRows([this](int row) { return showsRow(row); });
 
     setObjectName(u"transferQueueView"_s);
     setModel(model);
@@ -73,6 +70,25 @@ void TransferQueueView::resizeEvent(QResizeEvent *event)
 {
     QTreeView::resizeEvent(event);
     fitColumns();
+    m_model->shownRowsChanged();
+}
+
+void TransferQueueView::scrollContentsBy(int dx, int dy)
+{
+    QTreeView::scrollContentsBy(dx, dy);
+    if (dy != 0)
+        m_model->shownRowsChanged();
+}
+
+bool TransferQueueView::showsRow(int row) const
+{
+    const QModelIndex index = m_model->index(row, 0);
+    if (!index.isValid())
+        return false;
+    QRect block = visualRect(index);
+    if (const int files = m_model->rowCount(index); files > 0)
+        block = block.united(visualRect(m_model->index(files - 1, 0, index)));
+    return block.isValid() && block.bottom() >= 0 && block.top() <= viewport()->height();
 }
 
 void TransferQueueView::fitColumns()
@@ -105,10 +121,17 @@ void TransferQueueView::fitColumns()
             header()->resizeSection(column, widths[column]);
 }
 
-void TransferQueueView::dataChanged(const QModelIndex &, const QModelIndex &, const QList<int> &)
+void TransferQueueView::dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight,
+                                    const QList<int> &)
 {
-    if (!m_repaintTimer->isActive())
-        m_repaintTimer->start();
+    // The rows from topLeft to bottomRight share a parent and follow each other on screen.
+    const QRect first = visualRect(topLeft.siblingAtColumn(0));
+    const QRect last = visualRect(bottomRight.siblingAtColumn(0));
+    if (!first.isValid() || !last.isValid())
+        return;
+    const QRect rows(0, first.top(), viewport()->width(), last.bottom() - first.top() + 1);
+    if (rows.intersects(viewport()->rect()))
+        viewport()->update(rows);
 }
 
 } // namespace Tarnwick

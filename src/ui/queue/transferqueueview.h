@@ -2,8 +2,6 @@
 
 #include <QTreeView>
 
-class QTimer;
-
 namespace Tarnwick {
 
 class TransferQueueModel;
@@ -21,25 +19,25 @@ public:
 
     TransferQueueModel *queueModel() const { return m_model; }
     TransferRowDelegate *rowDelegate() const { return m_delegate; }
-    // Changed rows are repainted together at most this often.
-    static constexpr int repaintIntervalMs = 100;
+    // Whether any part of the transfer row `row` or its file rows lies in the viewport.
+    bool showsRow(int row) const;
     // The columns at their widths, the status column wide enough for its longest text, and the
     // source and destination sharing what is left of the view's width (never under 80 each),
     // so the last columns stay in sight without a horizontal scroll bar.
     void fitColumns();
 
 protected:
-    // Progress changes rows hundreds of times a second, and the base view repaints the whole
-    // table for each multi-column change: the repaints are gathered on a timer instead. Row
-    // heights follow the row's kind, never its data, so nothing else needs redoing.
+    // The base view repaints the whole table for a change of several columns: only the changed
+    // rows are repainted here, and nothing when they are out of sight. Row heights follow the
+    // row's kind, never its data, so nothing else needs redoing.
     void dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight,
                      const QList<int> &roles = {}) override;
     void resizeEvent(QResizeEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
 
 private:
     TransferQueueModel *m_model;
     TransferRowDelegate *m_delegate;
-    QTimer *m_repaintTimer;
 };
 
 } // namespace Tarnwick

@@ -14,7 +14,11 @@
 #include <QLinearGradient>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStaticText>
 #include <QToolTip>
+
+#include <optional>
+#include <unordered_map>
 
 using namespace Qt::StringLiterals;
 
@@ -32,18 +36,16 @@ const TransferQueueModel *queueModel(const QModelIndex &index)
     return qobject_cast<const TransferQueueModel *>(index.model());
 }
 
-// Fonts and colours of one paint call.
-struct Ink
+// The two fonts of the rows and their metrics, made again only when the view's font changes.
+struct Fonts
 {
-    QPainter *painter;
     QFont font;
     QFont small;
     QFontMetrics metrics;
     QFontMetrics smallMetrics;
 
-    Ink(QPainter *p, const QFont &base)
-        : painter(p)
-        , font(base)
+    explicit Fonts(const QFont &base)
+        : font(base)
         , small(smaller(base))
         , metrics(base)
         , smallMetrics(small)
@@ -59,18 +61,95 @@ struct Ink
         return f;
     }
 
+    // Counts the font changes, so texts elided in an older font are dropped.
+    int generation = 0;
+
+    static const Fonts &of(const QFont &base)
+    {
+        static std::optional<Fonts> kept;
+        if (!kept || kept->font != base) {
+            const int next = kept ? kept->generation + 1 : 0;
+            kept.emplace(base);
+            kept->generation = next;
+        }
+        return *kept;
+    }
+};
+
+// A text as elided to a width, laid out once, with the width it takes: laying text out is the
+// dearest part of painting a row, and a row's texts change a few times a second at most.
+struct Elided
+{
+    QStaticText text;
+    int advance = 0;
+};
+
+const Elided &elided(const QString &text, int width, Qt::TextElideMode mode, bool isSmall,
+                     const Fonts &fonts)
+{
+    struct Key
+    {
+        QString text;
+        int width;
+        int mode;
+        bool operator==(const Key &) const = default;
+    };
+    struct KeyHash
+    {
+        size_t operator()(const Key &k) const noexcept
+        {
+            return qHashMulti(0, k.text, k.width, k.mode);
+        }
+    };
+    static std::unordered_map<Key, Elided, KeyHash> kept;
+    static int keptFor = -1;
+    // A font change or a long run of changing texts starts the cache over.
+    if (keptFor != fonts.generation || kept.size() > 4096) {
+        kept.clear();
+        keptFor = fonts.generation;
+    }
+    const Key key{text, width, int(mode) * 2 + int(isSmall)};
+    if (auto found = kept.find(key); found != kept.end())
+        return found->second;
+    const QFontMetrics &m = isSmall ? fonts.smallMetrics : fonts.metrics;
+    const QString shown = m.elidedText(text, mode, width);
+    Elided e;
+    e.text.setText(shown);
+    e.text.setTextFormat(Qt::PlainText);
+    e.text.setPerformanceHint(QStaticText::AggressiveCaching);
+    e.text.prepare(QTransform(), isSmall ? fonts.small : fonts.font);
+    e.advance = std::min(m.horizontalAdvance(shown), width);
+    return kept.emplace(key, std::move(e)).first->second;
+}
+
+// Fonts and colours of one paint call.
+struct Ink
+{
+    QPainter *painter;
+    const Fonts &fonts;
+    const QFontMetrics &smallMetrics;
+
+    Ink(QPainter *p, const QFont &base)
+        : painter(p)
+        , fonts(Fonts::of(base))
+        , smallMetrics(fonts.smallMetrics)
+    {
+    }
+
     // Draws text elided to rect, vertically centred; returns the width used.
     int text(const QRect &rect, const QString &text, const QColor &color, bool isSmall = false,
              Qt::TextElideMode elide = Qt::ElideRight, Qt::Alignment align = Qt::AlignLeft) const
     {
         if (rect.width() <= 0 || text.isEmpty())
             return 0;
-        const QFontMetrics &m = isSmall ? smallMetrics : metrics;
-        const QString shown = m.elidedText(text, elide, rect.width());
-        painter->setFont(isSmall ? small : font);
+        const Elided &shown = elided(text, rect.width(), elide, isSmall, fonts);
+        const QFontMetrics &m = isSmall ? fonts.smallMetrics : fonts.metrics;
+        const int x = align & Qt::AlignRight ? rect.right() + 1 - shown.advance : rect.left();
+        const int y = rect.top() + (rect.height() - m.height()) / 2;
+        painter->setFont(isSmall ? fonts.small : fonts.font);
         painter->setPen(color);
-        painter->drawText(rect, int(align | Qt::AlignVCenter) | Qt::TextSingleLine, shown);
-        return std::min(m.horizontalAdvance(shown), rect.width());
+        painter->drawStaticText(x, y, shown.text);
+        return shown.advance;
     }
 
     // An icon at the left of rect, vertically centred; returns the room it took.
@@ -103,89 +182,85 @@ QRect bottomHalf(const QRect &r)
     return QRect(r.left(), r.top() + r.height() / 2, r.width(), r.height() / 2 - 3);
 }
 
-void paintTransferCell(const Ink &ink, const QRect &cell, int column, const Transfer &t,
-                       const QModelIndex &index)
+void paintTransferCell(const Ink &ink, const QRect &cell, int column, const TransferLook &look,
+                       TransferState state)
 {
     const QColor text = Palette::text();
     const QColor muted = Palette::muted();
     switch (column) {
     case Column::DirectionColumn:
-        ink.iconText(cell, QueueTexts::directionSymbol(t), u"Transfer"_s, QueueTexts::cyan(), muted,
-                     true);
+        ink.iconText(cell, look.directionSymbol, u"Transfer"_s, QueueTexts::cyan(), muted, true);
         break;
     case Column::SourceColumn: {
-        const TransferEnd end = t.displaySource();
-        const QueueTexts::SubLine sub = QueueTexts::subLine(t);
+        const QueueTexts::SubLine &sub = look.subLine;
         if (sub.text.isEmpty()) {
-            ink.iconText(cell, QueueTexts::endSymbol(t, end), end.path, muted, text, false,
+            ink.iconText(cell, look.sourceSymbol, look.source.path, muted, text, false,
                          Qt::ElideMiddle);
         } else {
-            ink.iconText(topHalf(cell), QueueTexts::endSymbol(t, end), end.path, muted, text, false,
+            ink.iconText(topHalf(cell), look.sourceSymbol, look.source.path, muted, text, false,
                          Qt::ElideMiddle);
             // A failure's reason reads from its start; a file line keeps its name's both ends.
-            const bool reason = t.state == TransferState::Failed;
-            ink.iconText(bottomHalf(cell).adjusted(4, 0, 0, 0), sub.symbol,
-                         DisplayText::message(sub.text), sub.color, reason ? sub.color : muted,
-                         true, reason ? Qt::ElideRight : Qt::ElideMiddle);
+            ink.iconText(bottomHalf(cell).adjusted(4, 0, 0, 0), sub.symbol, sub.text, sub.color,
+                         look.failed ? sub.color : muted, true,
+                         look.failed ? Qt::ElideRight : Qt::ElideMiddle);
         }
         break;
     }
-    case Column::DestinationColumn: {
-        const TransferEnd end = t.displayDestination();
-        ink.iconText(cell, QueueTexts::endSymbol(t, end), end.path, muted, text, false,
+    case Column::DestinationColumn:
+        ink.iconText(cell, look.destinationSymbol, look.destination.path, muted, text, false,
                      Qt::ElideMiddle);
         break;
-    }
-    case Column::StatusColumn: {
-        const QueueTexts::Status s = QueueTexts::status(t);
-        ink.iconText(cell, s.symbol, s.text, s.color, s.color, false);
+    case Column::StatusColumn:
+        ink.iconText(cell, look.status.symbol, look.status.text, look.status.color,
+                     look.status.color, false);
         break;
-    }
     case Column::SizeColumn:
-        ink.text(cell, QueueTexts::sizeText(t), text, true);
+        ink.text(cell, look.size, text, true);
         break;
     case Column::ProgressColumn: {
-        if (t.preparing()) {
-            ink.text(cell, QueueTexts::progressText(t), muted, true);
+        if (look.preparing) {
+            ink.text(cell, look.progress, muted, true);
             break;
         }
-        const int percent = t.percentage();
-        const int label = ink.smallMetrics.horizontalAdvance(u"100%"_s) + 4;
+        static const QString widest = u"100%"_s;
+        const int label = ink.smallMetrics.horizontalAdvance(widest) + 4;
         const QRectF bar(cell.left(), cell.center().y() - 1.5, cell.width() - label, 5);
-        TransferRowDelegate::paintProgressBar(ink.painter, bar, percent, t.state);
+        TransferRowDelegate::paintProgressBar(ink.painter, bar, look.percent, state);
         ink.text(QRect(cell.right() - label + 1, cell.top(), label, cell.height()),
-                 QString::number(percent) + u'%', muted, true, Qt::ElideNone, Qt::AlignRight);
+                 look.percentLabel, muted, true, Qt::ElideNone, Qt::AlignRight);
         break;
     }
     case Column::SpeedColumn:
-        ink.text(cell, QueueTexts::speedText(t), text, true);
+        ink.text(cell, look.speed, text, true);
         break;
-    case Column::RemainingColumn: {
-        const QString elapsed = QueueTexts::elapsedText(t, Clock::current().now());
-        if (elapsed.isEmpty()) {
-            ink.text(cell, QueueTexts::remainingText(t), text, true);
+    case Column::RemainingColumn:
+        if (look.elapsed.isEmpty()) {
+            ink.text(cell, look.remaining, text, true);
         } else {
-            ink.text(topHalf(cell), QueueTexts::remainingText(t), text, true);
-            ink.text(bottomHalf(cell), elapsed, muted, true);
+            ink.text(topHalf(cell), look.remaining, text, true);
+            ink.text(bottomHalf(cell), look.elapsed, muted, true);
         }
         break;
-    }
     case Column::ButtonsColumn:
-        for (const auto &placed : TransferRowDelegate::buttons(index, cell))
-            Icons::symbol(placed.button.symbol, placed.button.color)
-                .paint(ink.painter, placed.rect.adjusted(3, 3, -3, -3));
+        for (qsizetype i = 0; i < look.buttons.size(); ++i) {
+            const QueueTexts::RowButton &button = look.buttons[i];
+            Icons::symbol(button.symbol, button.color)
+                .paint(ink.painter, TransferRowDelegate::buttonRect(cell, look.buttons.size(), i)
+                                        .adjusted(3, 3, -3, -3));
+        }
         break;
     default:
         break;
     }
 }
 
-void paintWorkerCell(const Ink &ink, const QRect &cell, int column, const ActiveWorkerItem &w)
+void paintWorkerCell(const Ink &ink, const QRect &cell, int column, const WorkerLook &w,
+                     bool isUpload)
 {
     const QColor text = Palette::text();
     const QColor muted = Palette::muted();
-    const QString local = u"laptopcomputer"_s;
-    const QString cloud = u"cloud.fill"_s;
+    static const QString local = u"laptopcomputer"_s;
+    static const QString cloud = u"cloud.fill"_s;
     switch (column) {
     case Column::DirectionColumn: {
         QRect r = cell;
@@ -194,32 +269,31 @@ void paintWorkerCell(const Ink &ink, const QRect &cell, int column, const Active
         break;
     }
     case Column::SourceColumn:
-        ink.text(topHalf(cell), QueueTexts::workerNameText(w), text, true, Qt::ElideMiddle);
-        ink.iconText(bottomHalf(cell), w.isUpload ? local : cloud, w.sourcePath, muted, muted, true,
+        ink.text(topHalf(cell), w.name, text, true, Qt::ElideMiddle);
+        ink.iconText(bottomHalf(cell), isUpload ? local : cloud, w.source, muted, muted, true,
                      Qt::ElideMiddle);
         break;
     case Column::DestinationColumn:
-        ink.iconText(cell, w.isUpload ? cloud : local, w.destinationPath, muted, muted, true,
+        ink.iconText(cell, isUpload ? cloud : local, w.destination, muted, muted, true,
                      Qt::ElideMiddle);
         break;
     case Column::SizeColumn:
-        ink.text(cell, DiskSpaceUtilities::formatTransferSize(w.done, w.total), muted, true);
+        ink.text(cell, w.size, muted, true);
         break;
     case Column::ProgressColumn: {
-        const QString label = QueueTexts::workerProgressText(w);
-        const int room = ink.smallMetrics.horizontalAdvance(u"Đang tải…"_s) + 4;
+        static const QString widest = u"Đang tải…"_s;
+        const int room = ink.smallMetrics.horizontalAdvance(widest) + 4;
         const QRectF bar(cell.left(), cell.center().y() - 1, std::max(cell.width() - room, 8), 3);
-        TransferRowDelegate::paintProgressBar(ink.painter, bar, w.percentage(),
-                                              TransferState::Working);
-        ink.text(QRect(cell.right() - room + 1, cell.top(), room, cell.height()), label, muted,
-                 true, Qt::ElideRight, Qt::AlignRight);
+        TransferRowDelegate::paintProgressBar(ink.painter, bar, w.percent, TransferState::Working);
+        ink.text(QRect(cell.right() - room + 1, cell.top(), room, cell.height()), w.progress,
+                 muted, true, Qt::ElideRight, Qt::AlignRight);
         break;
     }
     case Column::SpeedColumn:
-        ink.text(cell, QueueTexts::workerSpeedText(w), muted, true);
+        ink.text(cell, w.speed, muted, true);
         break;
     case Column::RemainingColumn:
-        ink.text(cell, QueueTexts::workerRemainingText(w), muted, true);
+        ink.text(cell, w.remaining, muted, true);
         break;
     default:
         break;
@@ -243,15 +317,24 @@ QList<TransferRowDelegate::PlacedButton> TransferRowDelegate::buttons(const QMod
     const Transfer *t = model->transfer(index);
     if (!t)
         return placed;
-    const QList<QueueTexts::RowButton> all = QueueTexts::rowButtons(*t);
-    int right = cell.right() - 3;
-    for (qsizetype i = all.size() - 1; i >= 0; --i) {
-        const QRect rect(right - buttonSide + 1, cell.center().y() - buttonSide / 2 + 1, buttonSide,
-                         buttonSide);
-        placed.prepend({rect, all[i]});
-        right = rect.left() - 2;
-    }
+    return place(QueueTexts::rowButtons(*t), cell);
+}
+
+QList<TransferRowDelegate::PlacedButton>
+TransferRowDelegate::place(const QList<QueueTexts::RowButton> &all, const QRect &cell)
+{
+    QList<PlacedButton> placed;
+    for (qsizetype i = 0; i < all.size(); ++i)
+        placed.append({buttonRect(cell, all.size(), i), all[i]});
     return placed;
+}
+
+QRect TransferRowDelegate::buttonRect(const QRect &cell, qsizetype count, qsizetype i)
+{
+    // Right-aligned, 2 apart, the last one 3 from the cell's edge.
+    const int right = cell.right() - 3 - int(count - 1 - i) * (buttonSide + 2);
+    return QRect(right - buttonSide + 1, cell.center().y() - buttonSide / 2 + 1, buttonSide,
+                 buttonSide);
 }
 
 void TransferRowDelegate::paintProgressBar(QPainter *painter, const QRectF &rect, int percentage,
@@ -279,9 +362,14 @@ void TransferRowDelegate::paintProgressBar(QPainter *painter, const QRectF &rect
             painter->setBrush(QueueTexts::green());
             break;
         default: {
-            QLinearGradient fill(rect.topLeft(), rect.topRight());
-            fill.setColorAt(0, QueueTexts::cyan());
-            fill.setColorAt(1, Palette::teal());
+            // Spread over whatever it fills, so one brush serves every bar.
+            static const QBrush fill = [] {
+                QLinearGradient g(0, 0, 1, 0);
+                g.setCoordinateMode(QGradient::ObjectMode);
+                g.setColorAt(0, QueueTexts::cyan());
+                g.setColorAt(1, Palette::teal());
+                return QBrush(g);
+            }();
             painter->setBrush(fill);
             break;
         }
@@ -298,7 +386,7 @@ void TransferRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &o
     const Transfer *t = model ? model->transfer(index) : nullptr;
     if (!t)
         return;
-    const ActiveWorkerItem *w = model->worker(index);
+    const WorkerLook *w = model->workerLook(index);
     painter->save();
     const QRect r = option.rect;
     // Sub-rows sit a shade darker; transfer rows alternate.
@@ -317,9 +405,9 @@ void TransferRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &o
                            ? r
                            : r.adjusted(padding, 0, -padding, 0);
     if (w)
-        paintWorkerCell(ink, cell, index.column(), *w);
+        paintWorkerCell(ink, cell, index.column(), *w, model->worker(index)->isUpload);
     else
-        paintTransferCell(ink, cell, index.column(), *t, index);
+        paintTransferCell(ink, cell, index.column(), *model->transferLook(index), t->state);
     painter->restore();
 }
 

@@ -38,6 +38,10 @@ public:
     };
     // The buttons of a transfer row's button cell (its whole rectangle), right-aligned in it.
     static QList<PlacedButton> buttons(const QModelIndex &index, const QRect &cell);
+    // These buttons placed in the cell.
+    static QList<PlacedButton> place(const QList<QueueTexts::RowButton> &all, const QRect &cell);
+    // Where button i of count sits in the cell.
+    static QRect buttonRect(const QRect &cell, qsizetype count, qsizetype i);
     // A bar 5 high filled to percentage, coloured by state.
     static void paintProgressBar(QPainter *painter, const QRectF &rect, int percentage,
                                  TransferState state);

@@ -6,6 +6,7 @@
 #include "panes/panedroptarget.h"
 #include "panes/searchfield.h"
 #include "queue/queuetexts.h"
+#include "queue/transferqueuemodel.h"
 #include "queue/transferqueuepanel.h"
 #include "sheets/connectionview.h"
 #include "sheets/donation.h"
@@ -188,10 +189,10 @@ MainWindow::MainWindow(AppModel *model, QWidget *parent)
         m_model->setShowLinkDownload(true);
     });
     connect(model, &AppModel::showLinkDownloadChanged, this, &MainWindow::updateLinkSheet);
-    // Progress changes the queue hundreds of times a second: the menu follows once per turn.
+    // The menu follows once per turn; the queue's changes come through the activity timer.
     for (auto changed : {&AppModel::connectedChanged, &AppModel::locationChanged,
                          &AppModel::crumbsChanged, &AppModel::cloudSelectionChanged,
-                         &AppModel::cloudFilesChanged, &AppModel::transfersChanged})
+                         &AppModel::cloudFilesChanged})
         connect(model, changed, this, [this] {
             if (m_transferActionsDue)
                 return;
@@ -234,15 +235,25 @@ MainWindow::MainWindow(AppModel *model, QWidget *parent)
     connect(model, &AppModel::sharingFileChanged, this, &MainWindow::updateShareSheet);
     connect(model, &AppModel::showConnectionChanged, this, &MainWindow::updateConnectionScreen);
     connect(model, &AppModel::showTransfersChanged, this, &MainWindow::updateQueueVisibility);
-    // Progress arrives many times a second: the status line follows once per event-loop turn.
+    // Progress arrives hundreds of times a second: the status line and the menu follow at the
+    // pace a person reads, not once per change.
     m_activityTimer.setSingleShot(true);
-    m_activityTimer.setInterval(0);
+    m_activityTimer.setInterval(TransferQueueModel::rowIntervalMs);
     connect(&m_activityTimer, &QTimer::timeout, this, &MainWindow::updateActivity);
     m_limitTicker.setSingleShot(true);
     m_limitTicker.setInterval(500);
     connect(&m_limitTicker, &QTimer::timeout, this, &MainWindow::updateActivity);
-    connect(&model->queue(), &TransferQueue::transfersChanged, &m_activityTimer,
-            qOverload<>(&QTimer::start));
+    connect(&model->queue(), &TransferQueue::transfersChanged, &m_activityTimer, [this] {
+        if (!m_activityTimer.isActive())
+            m_activityTimer.start();
+        // "Resume all" follows a pause at once; looking for one costs a pass over the states.
+        const QList<Transfer> &all = m_model->transfers();
+        const bool paused = std::any_of(all.cbegin(), all.cend(), [](const Transfer &t) {
+            return t.state == TransferState::Paused;
+        });
+        if (m_resumeAction && m_resumeAction->isEnabled() != paused)
+            m_resumeAction->setEnabled(paused);
+    });
     connect(model, &AppModel::toastMessageChanged, this, &MainWindow::updateToast);
     connect(model, &AppModel::errorChanged, this, [this] {
         if (m_model && m_model->error() && !m_errorShown)
