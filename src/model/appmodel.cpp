@@ -5,7 +5,7 @@
 #include "auth/googleauth.h"
 #include "stepoutcome.h"
 #include "net/tarnwicknetwork.h"
-#include "transfer/savedtransfer.h"
+#include "async/async.h"
 #include "transfer/transferqueue.h"
 
 #include <QPointer>
@@ -26,14 +26,20 @@ AppModel::AppModel(Desktop *desktop, KeychainStore keychain, QObject *parent)
     , m_auth(new GoogleAuth(TarnwickNetwork::session(), std::move(keychain), this))
     , m_accountName(disconnectedAccountName())
     , m_accountEmail(disconnectedAccountEmail())
-    , m_queue(new TransferQueue(*this, this))
+    , m_queue(new TransferQueue(drive(), *desktop, [this] { return m_connected; }, this))
 {
     connect(m_queue, &TransferQueue::transfersChanged, this, &AppModel::transfersChanged);
-    connect(m_queue, &TransferQueue::transfersChanged, this, &AppModel::scheduleSessionSave);
-    // Reserved IDs are on disk before a create that uses them goes out; what an upload did on
-    // Drive follows off the main thread, one save per file would cost a flush each.
-    connect(m_queue, &TransferQueue::checkpointMustPersist, this, &AppModel::saveSessionNow);
-    connect(m_queue, &TransferQueue::checkpointChanged, this, &AppModel::saveSessionSoon);
+    connect(m_queue, &TransferQueue::runEnded, this, [this](const QUuid &, bool download) {
+        detach(refreshCloudThrottled(), {});
+        if (download && m_localURL)
+            detach(navigateLocalThrottled(*m_localURL), {});
+    });
+    connect(m_queue, &TransferQueue::allRunsEnded, this,
+            [this] { detach(refreshAfterTransfers(), {}); });
+    connect(m_queue, &TransferQueue::signInNeeded, this, [this] {
+        m_resumeAfterLogin = true;
+        setShowConnection(true);
+    });
     m_autoResumeTransfers = QSettings().value(autoResumeKey, false).toBool();
     Q_ASSERT(desktop);
     const QByteArray stored = QSettings().value(sortLocalKey).toByteArray();
@@ -57,7 +63,7 @@ QCoro::Task<> AppModel::initialize()
     QPointer<AppModel> self(this);
     // The keyring and the local folder may take long: a quit meanwhile must not empty the
     // saved queue.
-    holdUnrestoredSession();
+    m_queue->holdUnrestored();
 
     auto restoring = settle(m_auth->restore());
     const StepOutcome<void> restored = co_await restoring;
@@ -85,6 +91,18 @@ QCoro::Task<> AppModel::initialize()
     if (!self)
         co_return;
     co_await refreshCloud();
+}
+
+QCoro::Task<> AppModel::refreshAfterTransfers()
+{
+    QPointer<AppModel> self(this);
+    co_await refreshCloud();
+    if (!self)
+        co_return;
+    if (m_localURL)
+        detach(navigateLocal(*m_localURL), {});
+    if (m_connected)
+        detach(loadAccount(), {});
 }
 
 void AppModel::setError(std::optional<QString> error)

@@ -34,7 +34,6 @@ class Desktop;
 class DriveClient;
 class GoogleAuth;
 class ShareSheetForm;
-struct SavedTransfer;
 class TransferQueue;
 
 // The one observable application object behind the window. Every view reads its published
@@ -312,21 +311,13 @@ public:
 
     // --- The saved session: unfinished transfers come back at the next start ---
 
-    // Asks for a save of the session file 2 seconds from now (one pending save at most), written
-    // off the main thread.
-    void scheduleSessionSave();
+    // The saved queue is kept by the engine (TransferQueue::saver()); these are the shell's calls.
     void saveSessionNow();
-    // Saves off the main thread; changes made while a save runs go in one more save after it.
-    void saveSessionSoon();
-    // Writes a save still waiting for its delay, or one running off the main thread, now and on
-    // this thread; the shell calls it at exit. Nothing when none waits, so quitting before the
-    // restore never empties the saved session.
+    // A save still waiting, now and on this thread; the shell calls it at exit.
     void flushSessionSave();
     // Once at start: the saved transfers come back paused, then continue by themselves or the
     // restore prompt asks.
     void restoreSession();
-    // Reads the saved session ahead of its restore, so saves made meanwhile keep it.
-    void holdUnrestoredSession();
     // The restore prompt is shown for this many transfers while present.
     const std::optional<int> &restoredPrompt() const { return m_restoredPrompt; }
     // "Tiếp tục" (also auto-resume and after a sign-in): resumes the restored transfers, or asks
@@ -437,9 +428,8 @@ private:
     static QString disconnectedAccountName();
     static QString disconnectedAccountEmail();
     QCoro::Task<> runLogin(std::stop_token stop);
-    QCoro::Task<> delayedSessionSave(std::stop_token stop);
-    QCoro::Task<> backgroundSessionSaves();
-    QList<SavedTransfer> sessionSnapshot() const;
+    // After the last run: both panes and the quota, once.
+    QCoro::Task<> refreshAfterTransfers();
     void setConnected(bool connected);
     void resetAccount();
     void setLoading(bool loading);
@@ -488,8 +478,6 @@ private:
     SortOption m_cloudSort;
     bool m_loading = false;
     std::optional<QString> m_cloudLoadError;
-    // Whether a new download of file may take over the part file at destination.
-    bool takesOverPart(const DriveFile &file, const QString &destination);
     QUuid m_listVersion = QUuid::createUuid();
     // Stops the listing in flight: a newer one or a sign-out replaces it, and a server that
     // pages forever must not keep every replaced listing growing to its ceiling.
@@ -505,12 +493,6 @@ private:
     TransferQueue *m_queue; // a child
     std::optional<int> m_restoredPrompt;
     bool m_autoResumeTransfers = false;
-    bool m_sessionSavePending = false;
-    // From the start of initialize() until restoreSession(): the saved transfers not yet back
-    // in the queue, kept by every save so a quit before the restore loses none of them.
-    std::optional<QList<SavedTransfer>> m_unrestored;
-    bool m_backgroundSaveRunning = false;
-    bool m_backgroundSaveAgain = false;
     QString m_linkToDownload;
     std::optional<QString> m_customDownloadFolder;
     bool m_showLinkDownload = false;

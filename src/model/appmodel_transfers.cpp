@@ -4,9 +4,9 @@
 #include "desktop.h"
 #include "drive/driveapierror.h"
 #include "drive/driveclient.h"
-#include "records/partialdownload.h"
 #include "records/uploadutilities.h"
 #include "stepoutcome.h"
+#include "transfer/enqueue.h"
 #include "transfer/transferqueue.h"
 
 #include <QDir>
@@ -80,22 +80,11 @@ void AppModel::enqueueUploads(QStringList paths)
 
 void AppModel::enqueueUploads(QStringList paths, QString parent, QString cloudPath)
 {
-    paths.removeIf([](const QString &path) { return !QDir::isAbsolutePath(path); });
-    for (QString &path : paths)
-        path = QDir::cleanPath(path);
-    std::sort(paths.begin(), paths.end());
-    paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
-    if (paths.isEmpty())
+    const QList<Transfer> transfers = Enqueue::uploads(std::move(paths), parent, cloudPath);
+    if (transfers.isEmpty())
         return;
-
-    for (const QString &path : std::as_const(paths)) {
-        Transfer transfer = Transfer::waiting(lastPathComponent(path));
-        transfer.source = path;
-        transfer.parent = parent;
-        transfer.sourcePath = path;
-        transfer.destinationPath = cloudPath + u'/' + transfer.name;
-        m_queue->append(std::move(transfer));
-    }
+    for (const Transfer &transfer : transfers)
+        m_queue->append(transfer);
     setShowTransfers(true);
     m_queue->startWorker();
 }
@@ -156,30 +145,13 @@ QCoro::Task<> AppModel::chooseUploadFolder()
 
 // ---- downloads
 
-namespace {
-Transfer downloadTransfer(const DriveFile &file, const QString &destination,
-                          const QString &cloudPath)
-{
-    Transfer transfer = Transfer::waiting(file.name);
-    transfer.remoteFile = file;
-    transfer.destination = destination;
-    transfer.sourcePath = cloudPath + u'/' + file.name;
-    transfer.destinationPath = destination;
-    transfer.total = file.isFolder() ? 0 : std::max<qint64>(file.bytes(), 0);
-    return transfer;
-}
-} // namespace
-
 QCoro::Task<QString> AppModel::downloadDestination(DriveFile file, QString folder,
                                                    QSet<QString> *reserved)
 {
-    QSet<QString> fresh;
-    const QString natural = UploadUtilities::availableDestination(
-        file.name, folder, fresh, [](const QString &) { return false; });
-    const QString name = lastPathComponent(natural);
-    if (file.isFolder() && !reserved->contains(name) && QFileInfo(natural).isDir()
-        && !QFileInfo(natural).isSymLink()) {
-        QPointer<AppModel> self(this);
+    QPointer<AppModel> self(this);
+    auto ask = [self](QString name) -> QCoro::Task<bool> {
+        if (!self)
+            co_return false;
         Desktop::Alert alert;
         alert.title = u"Đã có thư mục \""_s + name + u"\" ở đây"_s;
         alert.message = u"Có thể đây là lần tải trước chưa xong. Tải tiếp vào thư mục này sẽ bỏ qua "
@@ -187,48 +159,11 @@ QCoro::Task<QString> AppModel::downloadDestination(DriveFile file, QString folde
                         "dung lượng sẽ được tải lại và thay thế."_s;
         alert.buttons = {{u"Tải tiếp vào thư mục này"_s, Desktop::AlertButton::Role::Default},
                          {u"Tạo thư mục mới"_s, Desktop::AlertButton::Role::Normal}};
-        auto asking = m_desktop->ask(alert);
-        const int answer = co_await asking;
-        if (!self)
-            throw Cancelled();
-        if (answer == 0) {
-            reserved->insert(name);
-            co_return natural;
-        }
-    }
-    if (!file.isFolder() && !reserved->contains(name) && takesOverPart(file, natural)) {
-        reserved->insert(name);
-        co_return natural;
-    }
-    co_return UploadUtilities::availableDestination(file.name, folder, *reserved);
-}
-
-bool AppModel::takesOverPart(const DriveFile &file, const QString &destination)
-{
-    // Only a part file of this very version (its stamp) with no file in its place, and that no
-    // transfer still in the queue is about to write: a failed download of the same item into
-    // the same folder (after a full disk, say) then goes on from where it stopped instead of
-    // leaving its part file beside a second copy.
-    const QString part = UploadUtilities::partialURL(destination);
-    const QFileInfo info(part);
-    if (UploadUtilities::pathExists(destination) || !info.isFile() || info.isSymLink()
-        || PartialDownload::readStamp(part) != PartialDownload::stamp(file))
-        return false;
-    QList<QUuid> failed;
-    for (const Transfer &t : m_queue->transfers()) {
-        if (t.isUpload() || t.destination != destination)
-            continue;
-        if (t.state == TransferState::Failed)
-            failed.append(t.id);
-        else if (!isFinished(t.state))
-            return false;
-    }
-    // The new transfer takes the part file over: the failed one goes, without taking it along.
-    for (const QUuid &id : std::as_const(failed)) {
-        m_queue->removeCheckpoint(id);
-        m_queue->remove(id);
-    }
-    return true;
+        auto asking = self->desktop().ask(alert);
+        co_return co_await asking == 0;
+    };
+    auto choosing = Enqueue::destination(m_queue, std::move(file), std::move(folder), reserved, ask);
+    co_return co_await choosing;
 }
 
 QCoro::Task<> AppModel::enqueueDownloads(QList<DriveFile> files, QString folder)
@@ -236,13 +171,7 @@ QCoro::Task<> AppModel::enqueueDownloads(QList<DriveFile> files, QString folder)
     QPointer<AppModel> self(this);
     // Names that transfers still to write into this folder will take: a second drop of the same
     // item must not share their destination and part file.
-    QSet<QString> reserved;
-    const QString cleanFolder = QDir::cleanPath(folder);
-    for (const Transfer &t : m_queue->transfers()) {
-        if (!t.isUpload() && t.destination && !isFinished(t.state)
-            && QDir::cleanPath(QFileInfo(*t.destination).path()) == cleanFolder)
-            reserved.insert(lastPathComponent(*t.destination));
-    }
+    QSet<QString> reserved = Enqueue::takenNames(*m_queue, folder);
     bool appended = false;
     const QString cloudPath = currentCloudPath();
     for (const DriveFile &file : std::as_const(files)) {
@@ -254,7 +183,7 @@ QCoro::Task<> AppModel::enqueueDownloads(QList<DriveFile> files, QString folder)
         const QString destination = co_await choosing;
         if (!self)
             co_return;
-        m_queue->append(downloadTransfer(file, destination, cloudPath));
+        m_queue->append(Enqueue::download(file, destination, cloudPath));
         appended = true;
     }
     if (appended) {
@@ -332,7 +261,7 @@ QCoro::Task<> AppModel::downloadFile(DriveFile file)
     const std::optional<QString> destination = co_await choosing;
     if (!self || !destination)
         co_return;
-    m_queue->append(downloadTransfer(file, *destination, currentCloudPath()));
+    m_queue->append(Enqueue::download(file, *destination, currentCloudPath()));
     setShowTransfers(true);
     m_queue->startWorker();
 }

@@ -1,11 +1,11 @@
 #include "transferqueue.h"
 
-#include "appmodel.h"
 #include "async/async.h"
 #include "async/clock.h"
-#include "desktop.h"
+#include "queuesaver.h"
 #include "records/byteformat.h"
 #include "records/uploadutilities.h"
+#include "transfernotifier.h"
 #include "transferrun.h"
 
 #include <QDirIterator>
@@ -18,10 +18,19 @@ using namespace Qt::StringLiterals;
 
 namespace Tarnwick {
 
-TransferQueue::TransferQueue(AppModel &model, QObject *parent)
-    : QObject(parent)
-    , m_model(model)
+TransferQueue::TransferQueue(DriveClient drive, TransferNotifier &notifier,
+                             std::function<bool()> signedIn, QObject *parent)
+    : RunReporter(parent)
+    , m_drive(std::move(drive))
+    , m_notifier(notifier)
+    , m_signedIn(std::move(signedIn))
+    , m_saver(new QueueSaver([this] { return savedForm(); }, this))
 {
+    connect(this, &TransferQueue::transfersChanged, m_saver, &QueueSaver::scheduleSave);
+    // Reserved IDs are on disk before a create that uses them goes out; what an upload did on
+    // Drive follows off the main thread, one save per file would cost a flush each.
+    connect(this, &TransferQueue::checkpointMustPersist, m_saver, &QueueSaver::saveNow);
+    connect(this, &TransferQueue::checkpointChanged, m_saver, &QueueSaver::saveSoon);
 }
 
 TransferQueue::~TransferQueue()
@@ -150,17 +159,9 @@ QCoro::Task<> TransferQueue::runSlot(QUuid id)
     if (const Transfer *again = find(id); again && again->state == TransferState::Waiting)
         startRun(id);
     startWorker();
-    if (m_activeRuns != 0)
-        co_return;
     // The last run ended: the panes and the quota once, not after every transfer.
-    AppModel &model = m_model;
-    co_await model.refreshCloud();
-    if (!self)
-        co_return;
-    if (model.localURL())
-        detach(model.navigateLocal(*model.localURL()), {});
-    if (model.connected())
-        detach(model.loadAccount(), {});
+    if (m_activeRuns == 0)
+        emit allRunsEnded();
 }
 
 QCoro::Task<> TransferQueue::run(QUuid id)
@@ -176,7 +177,7 @@ QCoro::Task<> TransferQueue::run(QUuid id)
     std::exception_ptr error;
     std::optional<TransferRun> work;
     try {
-        work.emplace(*this, copy, stop.get_token());
+        work.emplace(*this, m_drive, copy, stop.get_token());
         co_await work->perform();
     } catch (...) {
         error = std::current_exception();
@@ -239,10 +240,7 @@ QCoro::Task<> TransferQueue::run(QUuid id)
         }
     }
 
-    AppModel &model = m_model;
-    detach(model.refreshCloudThrottled(), {});
-    if (!copy.isUpload() && model.localURL())
-        detach(model.navigateLocalThrottled(*model.localURL()), {});
+    emit runEnded(id, !copy.isUpload());
 }
 
 void TransferQueue::sendTransferCompleteNotification(const Transfer &transfer)
@@ -252,12 +250,12 @@ void TransferQueue::sendTransferCompleteNotification(const Transfer &transfer)
                               ? QString()
                               : QString::number(transfer.totalFilesCount) + u" file · "_s;
     const qint64 bytes = transfer.total < 1 ? transfer.done : transfer.total;
-    Desktop::Notification note;
+    TransferNotification note;
     note.title = download ? u"Tải xuống hoàn tất"_s : u"Tải lên hoàn tất"_s;
     note.body = u"Đã "_s + (download ? u"tải về"_s : u"tải lên"_s) + u" thành công "_s
                 + transfer.name + u" ("_s + files + formatByteCount(bytes) + u')';
     note.destinationPath = transfer.destination;
-    m_model.desktop().postNotification(note);
+    m_notifier.postNotification(note);
 }
 
 void TransferQueue::pauseTransfer(const QUuid &id)
@@ -292,15 +290,14 @@ void TransferQueue::resumeTransfer(const QUuid &id)
 void TransferQueue::resumeAllPaused()
 {
     const QList<Transfer> paused = pausedTransfers();
-    if (m_model.connected()) {
+    if (m_signedIn()) {
         for (const Transfer &t : paused)
             resumeTransfer(t.id);
         return;
     }
     for (const Transfer &t : paused)
         m_restoredIDs.insert(t.id);
-    m_model.setResumeAfterLogin(true);
-    m_model.setShowConnection(true);
+    emit signInNeeded();
 }
 
 void TransferQueue::cancelTransfer(const QUuid &id)
@@ -393,6 +390,88 @@ void TransferQueue::removeCheckpoint(const QUuid &id)
 {
     if (m_checkpoints.remove(id))
         emit checkpointChanged(id);
+}
+
+QList<SavedTransfer> TransferQueue::savedForm() const
+{
+    QList<SavedTransfer> saved;
+    for (const Transfer &t : m_transfers) {
+        // A failed transfer is kept too: after a restart ↻ retries it and "Bỏ" takes its part
+        // files away, where it would otherwise leave them on the disk for good.
+        if (t.state == TransferState::Waiting || t.state == TransferState::Working
+            || t.state == TransferState::Paused || t.state == TransferState::Failed)
+            saved.append(SavedTransfer::from(t, checkpoint(t.id)));
+    }
+    if (m_unrestored) {
+        for (const SavedTransfer &record : *m_unrestored) {
+            const bool inQueue = std::any_of(saved.cbegin(), saved.cend(), [&](const SavedTransfer &s) {
+                return s.id == record.id;
+            });
+            if (!inQueue && !find(record.id))
+                saved.append(record);
+        }
+    }
+    return saved;
+}
+
+void TransferQueue::holdUnrestored()
+{
+    if (!m_unrestored)
+        m_unrestored = TransferStore::load();
+}
+
+int TransferQueue::restoreSaved()
+{
+    holdUnrestored();
+    const QList<SavedTransfer> saved = *std::exchange(m_unrestored, std::nullopt);
+    for (const SavedTransfer &record : saved) {
+        // A file edited by hand may name one transfer twice: the first one counts.
+        if (find(record.id))
+            continue;
+        if (record.checkpoint)
+            restoreCheckpoint(record.id, *record.checkpoint);
+        append(record.restored());
+        // A failed one waits for the user's ↻, not for the prompt's "Tiếp tục".
+        if (!record.failure)
+            m_restoredIDs.insert(record.id);
+    }
+    return int(m_restoredIDs.size());
+}
+
+void TransferQueue::resumeRestored()
+{
+    if (!m_signedIn()) {
+        emit signInNeeded();
+        return;
+    }
+    const QSet<QUuid> restored = std::exchange(m_restoredIDs, {});
+    // In list order, so the restored transfers start in the order they had.
+    for (const Transfer &t : std::as_const(m_transfers)) {
+        if (restored.contains(t.id))
+            resumeTransfer(t.id);
+    }
+}
+
+void TransferQueue::discardRestored()
+{
+    const QSet<QUuid> restored = std::exchange(m_restoredIDs, {});
+    for (const QUuid &id : restored) {
+        if (const Transfer *t = find(id)) {
+            removePartials(*t);
+            removeCheckpoint(id);
+            remove(id);
+        }
+    }
+}
+
+qint64 TransferQueue::restoredBytesLeft() const
+{
+    qint64 left = 0;
+    for (const Transfer &t : m_transfers) {
+        if (m_restoredIDs.contains(t.id))
+            left += std::max<qint64>(t.total - t.done, 0);
+    }
+    return left;
 }
 
 } // namespace Tarnwick
