@@ -87,6 +87,11 @@ QList<Transfer> TransferQueue::pausedTransfers() const
     return inState(m_transfers, TransferState::Paused);
 }
 
+QList<Transfer> TransferQueue::failedTransfers() const
+{
+    return inState(m_transfers, TransferState::Failed);
+}
+
 void TransferQueue::append(Transfer transfer)
 {
     m_transfers.append(std::move(transfer));
@@ -122,7 +127,7 @@ void TransferQueue::remove(const QUuid &id)
 
 void TransferQueue::startWorker()
 {
-    while (m_activeRuns < maxRuns) {
+    while (!m_held && m_activeRuns < maxRuns) {
         auto next = std::find_if(m_transfers.begin(), m_transfers.end(), [this](const Transfer &t) {
             return t.state == TransferState::Waiting && !m_runningTasks.contains(t.id);
         });
@@ -156,7 +161,7 @@ QCoro::Task<> TransferQueue::runSlot(QUuid id)
     --m_activeRuns;
     // Resumed while this run wound down (a double click on pause): it keeps its slot rather than
     // queueing behind transfers that were waiting all along.
-    if (const Transfer *again = find(id); again && again->state == TransferState::Waiting)
+    if (const Transfer *again = find(id); !m_held && again && again->state == TransferState::Waiting)
         startRun(id);
     startWorker();
     // The last run ended: the panes and the quota once, not after every transfer.
@@ -272,6 +277,13 @@ void TransferQueue::pauseTransfer(const QUuid &id)
         task->pausing = true;
         task->stop.request_stop();
     }
+}
+
+void TransferQueue::pauseAll()
+{
+    m_held = true;
+    for (const Transfer &t : runningTransfers())
+        pauseTransfer(t.id);
 }
 
 void TransferQueue::resumeTransfer(const QUuid &id)

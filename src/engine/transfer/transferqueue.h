@@ -63,6 +63,7 @@ public:
     QList<Transfer> runningTransfers() const;
     QList<Transfer> queuedTransfers() const;
     QList<Transfer> pausedTransfers() const;
+    QList<Transfer> failedTransfers() const;
 
     // Appends a transfer as it is (the enqueue operations build it). Does not start it.
     void append(Transfer transfer);
@@ -79,6 +80,9 @@ public:
 
     // The user's commands.
     void pauseTransfer(const QUuid &id);
+    // Pauses every running transfer and starts no other: for a process about to end, whose
+    // waiting transfers stay in the saved queue for its next start.
+    void pauseAll();
     // Resume and retry: a paused or failed transfer goes back to waiting in place.
     void resumeTransfer(const QUuid &id);
     // Paused transfers resume when signed in; otherwise they wait for the next sign-in
@@ -156,6 +160,7 @@ private:
     QList<Transfer> m_transfers;
     mutable QHash<QUuid, qsizetype> m_rows; // row hints for indexOf, verified before use
     int m_activeRuns = 0;
+    bool m_held = false; // pauseAll: nothing starts any more
     // One entry per run in flight, removed by that run alone when it ends. A transfer resumed
     // while its last run still winds down waits for that end before it starts again.
     struct RunHandle
