@@ -185,7 +185,7 @@ void Output::transferChanged(int row)
         return;
     // Each file as it starts, and progress at most ten times a second per transfer.
     QSet<int> &seen = m_filesSeen[t.id];
-    for (const ActiveWorkerItem &file : t.activeWorkers) {
+    for (const FileInFlight &file : t.filesInFlight) {
         if (seen.contains(file.fileIndex))
             continue;
         seen.insert(file.fileIndex);

@@ -567,7 +567,7 @@ QCoro::Task<int> Commands::finishTransfers(QSet<QUuid> ids, int failedBefore)
 {
     QPointer<Commands> self(this);
     TransferQueue &q = queue();
-    q.startWorker();
+    q.startRuns();
     while (self && !m_interrupted && q.activeRuns() > 0) {
         Wakeup wakeup(m_stop.get_token());
         wakeup.on(m_queue, &TransferQueue::allRunsEnded);

@@ -86,7 +86,7 @@ void AppModel::enqueueUploads(QStringList paths, QString parent, QString cloudPa
     for (const Transfer &transfer : transfers)
         m_queue->append(transfer);
     setShowTransfers(true);
-    m_queue->startWorker();
+    m_queue->startRuns();
 }
 
 bool AppModel::readyToChooseUploads()
@@ -188,7 +188,7 @@ QCoro::Task<> AppModel::enqueueDownloads(QList<DriveFile> files, QString folder)
     }
     if (appended) {
         setShowTransfers(true);
-        m_queue->startWorker();
+        m_queue->startRuns();
     }
 }
 
@@ -263,7 +263,7 @@ QCoro::Task<> AppModel::downloadFile(DriveFile file)
         co_return;
     m_queue->append(Enqueue::download(file, *destination, currentCloudPath()));
     setShowTransfers(true);
-    m_queue->startWorker();
+    m_queue->startRuns();
 }
 
 QCoro::Task<> AppModel::acceptCloudDropFiles(QList<DriveFile> files)

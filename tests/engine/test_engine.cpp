@@ -73,7 +73,7 @@ TEST_F(EngineTest, RunsAnnounceTheirEndsAndTheLastOneOnce)
     for (const Transfer &t : Enqueue::uploads({dir.filePath(u"cây"_s), dir.filePath(u"một.bin"_s)},
                                                u"root"_s, u"/Drive của tôi"_s))
         q.append(t);
-    q.startWorker();
+    q.startRuns();
     runSync(untilIdle(&q));
 
     ASSERT_EQ(ended.size(), 2);
@@ -121,13 +121,13 @@ TEST_F(EngineTest, PauseAllStopsTheRunsAndStartsNoOther)
     }
     for (const Transfer &t : Enqueue::uploads(paths, u"root"_s, u"/Drive của tôi"_s))
         q.append(t);
-    q.startWorker();
+    q.startRuns();
     EXPECT_EQ(q.activeRuns(), TransferQueue::maxRuns);
     q.pauseAll();
     runSync(untilIdle(&q));
     EXPECT_EQ(q.pausedTransfers().size(), TransferQueue::maxRuns);
     EXPECT_EQ(q.queuedTransfers().size(), 2) << "waiting ones stay waiting for the saved queue";
-    q.startWorker();
+    q.startRuns();
     EXPECT_EQ(q.activeRuns(), 0);
     EXPECT_TRUE(notifier.posted.isEmpty());
 }

@@ -310,12 +310,12 @@ TEST_F(Queue, WorkersPerTransferFollowTheFileCount)
         throttleMedia(id, 400 * 1024);
     int most = 0;
     QObject::connect(&model->queue(), &TransferQueue::transferChanged, model.get(), [&](int row) {
-        most = std::max(most, int(model->transfers()[row].activeWorkers.size()));
+        most = std::max(most, int(model->transfers()[row].filesInFlight.size()));
     });
     download({driveFile(two)}, localDir.path());
     ASSERT_TRUE(reaches(idAt(0), State::Done));
     EXPECT_EQ(most, 2);
-    EXPECT_TRUE(at(0).activeWorkers.isEmpty());
+    EXPECT_TRUE(at(0).filesInFlight.isEmpty());
 
     // An empty Drive folder becomes an empty local folder.
     const QString empty = emulator.createFolder(account.email, u"Empty"_s);
@@ -607,12 +607,12 @@ TEST_F(Queue, ARunStartsWithoutTheSubRowsOfTheRunBefore)
         throttleMedia(file, 256 * 1024);
     download({driveFile(folder)}, localDir.path());
     const QUuid id = idAt(0);
-    ASSERT_TRUE(waitUntil([&] { return transfer(id)->activeWorkers.size() == 3; }));
+    ASSERT_TRUE(waitUntil([&] { return transfer(id)->filesInFlight.size() == 3; }));
     model->pauseTransfer(id);
     ASSERT_TRUE(waitUntil([&] { return model->queue().activeRuns() == 0; }));
     model->resumeTransfer(id);
     EXPECT_EQ(at(0).state, State::Working);
-    EXPECT_TRUE(at(0).activeWorkers.isEmpty());
+    EXPECT_TRUE(at(0).filesInFlight.isEmpty());
     EXPECT_TRUE(at(0).preparing());
     model->cancelTransfer(id);
     ASSERT_TRUE(waitUntil([&] { return model->queue().activeRuns() == 0; }));

@@ -35,7 +35,7 @@ TransferQueue::TransferQueue(DriveClient drive, TransferNotifier &notifier,
 
 TransferQueue::~TransferQueue()
 {
-    for (RunHandle &handle : m_runningTasks)
+    for (RunHandle &handle : m_runs)
         handle.stop.request_stop();
 }
 
@@ -125,11 +125,11 @@ void TransferQueue::remove(const QUuid &id)
         removeAt(row);
 }
 
-void TransferQueue::startWorker()
+void TransferQueue::startRuns()
 {
     while (!m_held && m_activeRuns < maxRuns) {
         auto next = std::find_if(m_transfers.begin(), m_transfers.end(), [this](const Transfer &t) {
-            return t.state == TransferState::Waiting && !m_runningTasks.contains(t.id);
+            return t.state == TransferState::Waiting && !m_runs.contains(t.id);
         });
         if (next == m_transfers.end())
             return;
@@ -146,13 +146,13 @@ void TransferQueue::startRun(const QUuid &id)
         t.planning = true;
         // The new run's workers may take other slots: the last run's files are not in
         // flight any more.
-        t.activeWorkers.clear();
+        t.filesInFlight.clear();
     });
     ++m_activeRuns;
-    detach(runSlot(id), {});
+    detach(runInSlot(id), {});
 }
 
-QCoro::Task<> TransferQueue::runSlot(QUuid id)
+QCoro::Task<> TransferQueue::runInSlot(QUuid id)
 {
     QPointer<TransferQueue> self(this);
     co_await run(id);
@@ -163,7 +163,7 @@ QCoro::Task<> TransferQueue::runSlot(QUuid id)
     // queueing behind transfers that were waiting all along.
     if (const Transfer *again = find(id); !m_held && again && again->state == TransferState::Waiting)
         startRun(id);
-    startWorker();
+    startRuns();
     // The last run ended: the panes and the quota once, not after every transfer.
     if (m_activeRuns == 0)
         emit allRunsEnded();
@@ -176,7 +176,7 @@ QCoro::Task<> TransferQueue::run(QUuid id)
         co_return;
     const Transfer copy = *found;
     std::stop_source stop;
-    m_runningTasks.insert(id, RunHandle{stop});
+    m_runs.insert(id, RunHandle{stop});
     QPointer<TransferQueue> self(this);
 
     std::exception_ptr error;
@@ -190,9 +190,9 @@ QCoro::Task<> TransferQueue::run(QUuid id)
     if (!self)
         co_return;
     bool pausing = false;
-    if (auto own = m_runningTasks.find(id); own != m_runningTasks.end() && own->stop == stop) {
+    if (auto own = m_runs.find(id); own != m_runs.end() && own->stop == stop) {
         pausing = own->pausing;
-        m_runningTasks.erase(own);
+        m_runs.erase(own);
     }
 
     if (!error) {
@@ -273,7 +273,7 @@ void TransferQueue::pauseTransfer(const QUuid &id)
         t.detail = TransferDetail::paused();
         t.speed = 0;
     });
-    if (auto task = m_runningTasks.find(id); task != m_runningTasks.end()) {
+    if (auto task = m_runs.find(id); task != m_runs.end()) {
         task->pausing = true;
         task->stop.request_stop();
     }
@@ -296,7 +296,7 @@ void TransferQueue::resumeTransfer(const QUuid &id)
         t.state = TransferState::Waiting;
         t.detail = TransferDetail::requeued();
     });
-    startWorker();
+    startRuns();
 }
 
 void TransferQueue::resumeAllPaused()
@@ -328,7 +328,7 @@ void TransferQueue::cancelTransfer(const QUuid &id)
         removeAt(row);
         return;
     case TransferState::Working:
-        if (auto task = m_runningTasks.find(id); task != m_runningTasks.end()) {
+        if (auto task = m_runs.find(id); task != m_runs.end()) {
             task->pausing = false;
             task->stop.request_stop();
         }

@@ -76,7 +76,7 @@ public:
     void remove(const QUuid &id);
 
     // Starts runs for waiting transfers, in list order, while fewer than maxRuns run.
-    void startWorker();
+    void startRuns();
 
     // The user's commands.
     void pauseTransfer(const QUuid &id);
@@ -148,7 +148,7 @@ signals:
 private:
     // Starts a run for the waiting transfer id in a free slot.
     void startRun(const QUuid &id);
-    QCoro::Task<> runSlot(QUuid id);
+    QCoro::Task<> runInSlot(QUuid id);
     QCoro::Task<> run(QUuid id);
     void removeAt(qsizetype row);
     void sendTransferCompleteNotification(const Transfer &transfer);
@@ -168,7 +168,7 @@ private:
         std::stop_source stop;
         bool pausing = false; // stopped by a pause: what it did stays for the resume
     };
-    QHash<QUuid, RunHandle> m_runningTasks;
+    QHash<QUuid, RunHandle> m_runs;
     QHash<QUuid, UploadCheckpoint> m_checkpoints;
     QSet<QUuid> m_restoredIDs;
     // From holdUnrestored() until restoreSaved(): the saved transfers not yet back in the list,

@@ -125,12 +125,12 @@ public:
     PoolFile file(int index) const override
     {
         const UploadItem &item = m_items[index];
-        return {lastPathComponent(item.url), item.bytes, item.url, item.displayPath};
+        return {lastPathComponent(item.path), item.bytes, item.path, item.displayPath};
     }
 
     std::optional<QString> skip(int index) override
     {
-        const QString &path = m_items[index].url;
+        const QString &path = m_items[index].path;
         const std::optional<UploadCheckpoint> checkpoint = m_reporter->checkpoint(m_transfer);
         if (checkpoint && checkpoint->finished.contains(path))
             return TransferDetail::skippedUpload(lastPathComponent(path));
@@ -140,7 +140,7 @@ public:
     QCoro::Task<> move(int index, int, DriveClient::Progress progress, std::stop_token stop) override
     {
         const UploadItem item = m_items[index];
-        const QString path = item.url;
+        const QString path = item.path;
         std::optional<UploadSession> resume;
         if (const auto checkpoint = m_reporter->checkpoint(m_transfer))
             resume = checkpoint->sessions.value(path);
@@ -327,20 +327,20 @@ QCoro::Task<QString> TransferRun::ensureFolder(UploadNode node, QString parent)
 {
     throwIfStopped(m_stop);
     if (const auto checkpoint = m_reporter->checkpoint(m_transfer.id)) {
-        const QString known = checkpoint->folders.value(node.url);
+        const QString known = checkpoint->folders.value(node.path);
         if (!known.isEmpty())
             co_return known;
     }
-    const QString name = lastPathComponent(node.url);
+    const QString name = lastPathComponent(node.path);
     update([&](Transfer &t) { t.detail = TransferDetail::creatingFolder(name); });
     QString reserved;
     if (const auto checkpoint = m_reporter->checkpoint(m_transfer.id))
-        reserved = checkpoint->reserved.value(node.url);
+        reserved = checkpoint->reserved.value(node.path);
     auto creating = m_drive.createFolder(name, parent, m_stop, reserved);
     const DriveFile created = co_await creating;
     throwIfStopped(m_stop);
     const QString folderID = created.id;
-    const QString path = node.url;
+    const QString path = node.path;
     m_reporter->changeCheckpoint(m_transfer.id, [&](UploadCheckpoint &c) {
         c.folders.insert(path, folderID);
         c.reserved.remove(path);
@@ -352,9 +352,9 @@ QCoro::Task<> TransferRun::prepareUpload(UploadNode node, QString parent, QStrin
                                          QList<UploadItem> *items)
 {
     throwIfStopped(m_stop);
-    const QString display = displayFolder + u'/' + lastPathComponent(node.url);
+    const QString display = displayFolder + u'/' + lastPathComponent(node.path);
     if (!node.isFolder()) {
-        items->append(UploadItem{node.url, parent, node.bytes, display});
+        items->append(UploadItem{node.path, parent, node.bytes, display});
         co_return;
     }
     auto ensuring = ensureFolder(node, parent);
@@ -384,7 +384,7 @@ QCoro::Task<> TransferRun::prepareContents(UploadNode node, QString folderID, QS
         std::exception_ptr failure;
         for (qsizetype k = start; k < end; ++k) {
             try {
-                childIDs.insert(children[folders[k]].url, co_await creating[size_t(k - start)]);
+                childIDs.insert(children[folders[k]].path, co_await creating[size_t(k - start)]);
             } catch (...) {
                 if (!failure)
                     failure = std::current_exception();
@@ -395,12 +395,12 @@ QCoro::Task<> TransferRun::prepareContents(UploadNode node, QString folderID, QS
         throwIfStopped(m_stop);
     }
     for (const UploadNode &child : children) {
-        const QString childDisplay = display + u'/' + lastPathComponent(child.url);
+        const QString childDisplay = display + u'/' + lastPathComponent(child.path);
         if (!child.isFolder()) {
-            items->append(UploadItem{child.url, folderID, child.bytes, childDisplay});
+            items->append(UploadItem{child.path, folderID, child.bytes, childDisplay});
             continue;
         }
-        auto filling = prepareContents(child, childIDs.value(child.url), childDisplay, items);
+        auto filling = prepareContents(child, childIDs.value(child.path), childDisplay, items);
         co_await filling;
     }
 }

@@ -25,10 +25,10 @@ int UploadNode::fileCount() const
 void collectPaths(const UploadNode &node, QStringList *folders, QStringList *files)
 {
     if (!node.isFolder()) {
-        files->append(node.url);
+        files->append(node.path);
         return;
     }
-    folders->append(node.url);
+    folders->append(node.path);
     for (const UploadNode &child : *node.children)
         collectPaths(child, folders, files);
 }

@@ -69,7 +69,7 @@ qint64 WorkerPool::currentTotalDone() const
     return done;
 }
 
-void WorkerPool::fileProgress(int worker, int index, qint64 bytes)
+void WorkerPool::fileBytes(int worker, int index, qint64 bytes)
 {
     // A request starts by reporting where it starts: nothing new for a file that had not begun.
     const auto known = m_inFlight.constFind(index);
@@ -84,7 +84,7 @@ void WorkerPool::fileProgress(int worker, int index, qint64 bytes)
         t.done = done;
         t.speed = speed;
         if (shown)
-            t.updateWorkerProgress(worker, bytes, speed);
+            t.fileProgress(worker, bytes, speed);
     });
 }
 
@@ -198,10 +198,10 @@ void WorkerPool::announce(int id, int index, const PoolFile &file)
         t.detail = TransferDetail::fileStarted(file.name, number, totalFiles);
         if (!isUpload)
             t.currentFileIndex = std::min(totalFiles, number);
-        t.updateWorker(id, number, totalFiles, file.name, file.sourcePath, file.destinationPath,
-                       file.bytes, isUpload);
+        t.beginFile(id, number, totalFiles, file.name, file.sourcePath, file.destinationPath,
+                    file.bytes, isUpload);
         if (bytes > 0)
-            t.updateWorkerProgress(id, bytes, t.speed);
+            t.fileProgress(id, bytes, t.speed);
     });
 }
 
@@ -213,7 +213,7 @@ QCoro::Task<WorkerPool::MoveOutcome> WorkerPool::moveFile(int id, int index, std
             index, id,
             [this, id, index, alive, stop](qint64 bytes, qint64) {
                 if (!alive.expired() && !stop.stop_requested())
-                    fileProgress(id, index, bytes);
+                    fileBytes(id, index, bytes);
             },
             stop);
         co_await moving;
@@ -252,7 +252,7 @@ QCoro::Task<> WorkerPool::moveFiles(int id, std::stop_token stop)
 
         if (!error && m_plan.finishesLater()) {
             m_finishingBytes += file.bytes;
-            m_reporter.update(m_transfer, [&](Transfer &t) { t.removeWorker(id); });
+            m_reporter.update(m_transfer, [&](Transfer &t) { t.endFile(id); });
             auto room = waitForFinishing(id, finishingFiles - 1,
                                          std::max<qint64>(0, finishingBytes - file.bytes));
             co_await room;
@@ -268,7 +268,7 @@ QCoro::Task<> WorkerPool::moveFiles(int id, std::stop_token stop)
                 t.done = done;
                 t.speed = speed;
                 t.currentFileIndex = current;
-                t.removeWorker(id);
+                t.endFile(id);
             });
         } else {
             try {
@@ -280,7 +280,7 @@ QCoro::Task<> WorkerPool::moveFiles(int id, std::stop_token stop)
             }
             m_reporter.update(m_transfer, [&](Transfer &t) {
                 t.done = currentTotalDone();
-                t.removeWorker(id);
+                t.endFile(id);
             });
         }
         index = next ? next : nextFile(stop);

@@ -95,7 +95,7 @@ private:
     // The last step of a moved file, then its count as done or as failed.
     QCoro::Task<> finishFile(int index, PoolFile file, std::stop_token stop);
     qint64 currentTotalDone() const;
-    void fileProgress(int worker, int index, qint64 bytes);
+    void fileBytes(int worker, int index, qint64 bytes);
 
     RunReporter &m_reporter;
     QUuid m_transfer;

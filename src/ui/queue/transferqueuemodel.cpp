@@ -47,10 +47,10 @@ TransferQueueModel::TransferQueueModel(TransferQueue *queue, QObject *parent)
 
 TransferQueueModel::~TransferQueueModel() = default;
 
-QList<ActiveWorkerItem> TransferQueueModel::visibleWorkers(const Transfer &t)
+QList<FileInFlight> TransferQueueModel::visibleWorkers(const Transfer &t)
 {
     // A paused or failed run keeps its last workers in the record; only a running one shows them.
-    return t.state == TransferState::Working ? t.activeWorkers : QList<ActiveWorkerItem>();
+    return t.state == TransferState::Working ? t.filesInFlight : QList<FileInFlight>();
 }
 
 TransferQueueModel::Node *TransferQueueModel::node(const QModelIndex &index) const
@@ -105,7 +105,7 @@ const Transfer *TransferQueueModel::transfer(const QModelIndex &index) const
     return n ? &n->transfer : nullptr;
 }
 
-const ActiveWorkerItem *TransferQueueModel::worker(const QModelIndex &index) const
+const FileInFlight *TransferQueueModel::worker(const QModelIndex &index) const
 {
     if (!index.isValid() || !index.internalPointer())
         return nullptr;
@@ -145,7 +145,7 @@ QVariant TransferQueueModel::data(const QModelIndex &index, int role) const
     const Transfer *t = transfer(index);
     if (!t)
         return {};
-    if (const ActiveWorkerItem *w = worker(index)) {
+    if (const FileInFlight *w = worker(index)) {
         switch (index.column()) {
         case DirectionColumn:
             return role == Qt::DisplayRole ? u"File"_s : QVariant();
@@ -264,14 +264,14 @@ void TransferQueueModel::changeRow(int row)
     if (now == n.transfer)
         return;
     const QModelIndex parent = createIndex(row, 0, nullptr);
-    const QList<ActiveWorkerItem> wanted = visibleWorkers(now);
+    const QList<FileInFlight> wanted = visibleWorkers(now);
 
     // Workers that left go first, then the new ones take their places; both lists are sorted
     // by worker id, so one pass each keeps the announced rows and the copy in step.
     for (int i = int(n.shown.size()) - 1; i >= 0; --i) {
         const int id = n.shown[i].id;
         const bool stays = std::any_of(wanted.cbegin(), wanted.cend(),
-                                       [id](const ActiveWorkerItem &w) { return w.id == id; });
+                                       [id](const FileInFlight &w) { return w.id == id; });
         if (!stays) {
             beginRemoveRows(parent, i, i);
             n.shown.removeAt(i);

@@ -57,7 +57,7 @@ public:
     // The transfer of a row, or of a sub-row's parent; nullptr for an invalid index.
     const Transfer *transfer(const QModelIndex &index) const;
     // The file of a sub-row; nullptr for a transfer row.
-    const ActiveWorkerItem *worker(const QModelIndex &index) const;
+    const FileInFlight *worker(const QModelIndex &index) const;
     // The row of the transfer with id; invalid when it is not listed.
     QModelIndex indexOf(const QUuid &id) const;
 
@@ -69,11 +69,11 @@ private:
     struct Node
     {
         Transfer transfer;
-        QList<ActiveWorkerItem> shown; // the sub-rows announced so far
+        QList<FileInFlight> shown; // the sub-rows announced so far
         int row = 0;
     };
 
-    static QList<ActiveWorkerItem> visibleWorkers(const Transfer &t);
+    static QList<FileInFlight> visibleWorkers(const Transfer &t);
     void insertRow(int row);
     void removeRow(int row);
     void changeRow(int row);

@@ -180,7 +180,7 @@ void paintTransferCell(const Ink &ink, const QRect &cell, int column, const Tran
     }
 }
 
-void paintWorkerCell(const Ink &ink, const QRect &cell, int column, const ActiveWorkerItem &w)
+void paintWorkerCell(const Ink &ink, const QRect &cell, int column, const FileInFlight &w)
 {
     const QColor text = Palette::text();
     const QColor muted = Palette::muted();
@@ -298,7 +298,7 @@ void TransferRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &o
     const Transfer *t = model ? model->transfer(index) : nullptr;
     if (!t)
         return;
-    const ActiveWorkerItem *w = model->worker(index);
+    const FileInFlight *w = model->worker(index);
     painter->save();
     const QRect r = option.rect;
     // Sub-rows sit a shade darker; transfer rows alternate.
