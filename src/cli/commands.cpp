@@ -8,7 +8,7 @@
 #include "records/byteformat.h"
 #include "records/displaytext.h"
 #include "records/errors.h"
-#include "records/uploadutilities.h"
+#include "records/drivelinks.h"
 #include "transfer/enqueue.h"
 #include "transfer/queuesaver.h"
 #include "transfer/savedtransfer.h"
@@ -442,7 +442,7 @@ QCoro::Task<int> Commands::put()
 QCoro::Task<DriveFile> Commands::resolveSource(QString argument)
 {
     const bool link = argument.startsWith(u"http://"_s) || argument.startsWith(u"https://"_s);
-    const std::optional<QString> id = UploadUtilities::parseDriveID(argument);
+    const std::optional<QString> id = DriveLinks::parseDriveID(argument);
     if (link && !id)
         throw TarnwickError(u"Không nhận diện được liên kết Google Drive: "_s
                             + DisplayText::shown(argument));

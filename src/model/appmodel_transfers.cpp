@@ -4,7 +4,8 @@
 #include "desktop.h"
 #include "drive/driveapierror.h"
 #include "drive/driveclient.h"
-#include "records/uploadutilities.h"
+#include "records/drivelinks.h"
+#include "records/localnames.h"
 #include "stepoutcome.h"
 #include "transfer/enqueue.h"
 #include "transfer/transferqueue.h"
@@ -254,7 +255,7 @@ QCoro::Task<> AppModel::downloadFile(DriveFile file)
     request.prompt = u"Tải xuống"_s;
     QSet<QString> none;
     // The suggestion is the cleaned name: Drive names may hold "/".
-    request.suggestedName = lastPathComponent(UploadUtilities::availableDestination(
+    request.suggestedName = lastPathComponent(LocalNames::availableDestination(
         file.name, u"/"_s, none, [](const QString &) { return false; }));
     request.directory = m_localURL;
     auto choosing = m_desktop->chooseSaveLocation(request);
@@ -302,7 +303,7 @@ QCoro::Task<> AppModel::acceptDropItems(QList<DownloadDropItem> items)
             text = *item.text;
         else
             continue;
-        if (UploadUtilities::parseDriveID(text)) {
+        if (DriveLinks::parseDriveID(text)) {
             setLinkToDownload(text);
             setCustomDownloadFolder(m_localURL);
             setShowLinkDownload(true);

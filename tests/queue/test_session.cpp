@@ -7,7 +7,7 @@
 #include "async/runsync.h"
 #include "drive/decodingerror.h"
 #include "records/errors.h"
-#include "records/uploadutilities.h"
+#include "records/localnames.h"
 #include "transfer/savedtransfer.h"
 #include "transfer/transferqueue.h"
 
@@ -93,7 +93,7 @@ TEST_F(Session, LaterKeepsThemPausedAndDiscardTakesTheirPartFilesAway)
     ASSERT_TRUE(waitUntil([&] { return at(0).done > 0; }));
     model->pauseTransfer(idAt(0));
     ASSERT_TRUE(waitUntil([&] { return model->queue().activeRuns() == 0; }));
-    const QString part = UploadUtilities::partialURL(local(u"part.bin"_s));
+    const QString part = LocalNames::partPath(local(u"part.bin"_s));
     ASSERT_TRUE(QFileInfo::exists(part));
 
     restart();
@@ -394,7 +394,7 @@ TEST_F(Session, ADownloadThatFillsTheDiskComesBackFailedForRetryOrDiscard)
 
     const QString id = emulator.createFile(account.email, u"phim.mkv"_s, bytes(3 << 20, 31));
     const QString target = small + u"/phim.mkv"_s;
-    const QString part = UploadUtilities::partialURL(target);
+    const QString part = LocalNames::partPath(target);
     download({driveFile(id)}, small);
     ASSERT_TRUE(reaches(idAt(0), State::Failed));
     EXPECT_EQ(at(0).detail, u"phim.mkv: "_s + SystemError::fullDiskMessage());

@@ -2,7 +2,7 @@
 
 #include "async/async.h"
 #include "records/partialdownload.h"
-#include "records/uploadutilities.h"
+#include "records/localnames.h"
 #include "transferqueue.h"
 
 #include <QDir>
@@ -64,9 +64,9 @@ namespace {
 // copy; the failed transfer goes, without taking the part file along.
 bool takesOverPart(TransferQueue &queue, const DriveFile &file, const QString &destination)
 {
-    const QString part = UploadUtilities::partialURL(destination);
+    const QString part = LocalNames::partPath(destination);
     const QFileInfo info(part);
-    if (UploadUtilities::pathExists(destination) || !info.isFile() || info.isSymLink()
+    if (LocalNames::pathExists(destination) || !info.isFile() || info.isSymLink()
         || PartialDownload::readStamp(part) != PartialDownload::stamp(file))
         return false;
     QList<QUuid> failed;
@@ -92,7 +92,7 @@ QCoro::Task<QString> destination(TransferQueue *queue, DriveFile file, QString f
 {
     QPointer<TransferQueue> guard(queue);
     QSet<QString> fresh;
-    const QString natural = UploadUtilities::availableDestination(
+    const QString natural = LocalNames::availableDestination(
         file.name, folder, fresh, [](const QString &) { return false; });
     const QString name = lastPathComponent(natural);
     if (file.isFolder() && !reserved->contains(name) && QFileInfo(natural).isDir()
@@ -110,7 +110,7 @@ QCoro::Task<QString> destination(TransferQueue *queue, DriveFile file, QString f
         reserved->insert(name);
         co_return natural;
     }
-    co_return UploadUtilities::availableDestination(file.name, folder, *reserved);
+    co_return LocalNames::availableDestination(file.name, folder, *reserved);
 }
 
 } // namespace Tarnwick::Enqueue

@@ -4,7 +4,7 @@
 #include "async/clock.h"
 #include "queuesaver.h"
 #include "records/byteformat.h"
-#include "records/uploadutilities.h"
+#include "records/localnames.h"
 #include "transfernotifier.h"
 #include "transferrun.h"
 
@@ -366,7 +366,7 @@ void TransferQueue::removePartials(const Transfer &transfer)
     if (transfer.isUpload() || !transfer.destination)
         return;
     const QString destination = *transfer.destination;
-    QFile::remove(UploadUtilities::partialURL(destination));
+    QFile::remove(LocalNames::partPath(destination));
     if (!transfer.remoteFile || !transfer.remoteFile->isFolder())
         return;
     // Only part files below the destination, whose names the program chose itself.
