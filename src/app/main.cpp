@@ -493,7 +493,7 @@ int main(int argc, char **argv)
         status = app.exec();
         // A save the queue asked for in its last 2 seconds would otherwise be lost with the
         // process.
-        model.flushSessionSave();
+        model.flushQueueSave();
     }
     TarnwickNetwork::finishPendingWork();
     return status;

@@ -83,7 +83,7 @@ QCoro::Task<> AppModel::initialize()
         co_return;
 
     startUpdateChecks();
-    restoreSession();
+    restoreSavedQueue();
 
     if (!m_connected)
         co_return;

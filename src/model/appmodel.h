@@ -309,15 +309,15 @@ public:
     // local pane's folder).
     QCoro::Task<> downloadFromDriveID(QString id, std::optional<QString> destinationFolder);
 
-    // --- The saved session: unfinished transfers come back at the next start ---
+    // --- The saved queue: unfinished transfers come back at the next start ---
 
     // The saved queue is kept by the engine (TransferQueue::saver()); these are the shell's calls.
-    void saveSessionNow();
+    void saveQueueNow();
     // A save still waiting, now and on this thread; the shell calls it at exit.
-    void flushSessionSave();
+    void flushQueueSave();
     // Once at start: the saved transfers come back paused, then continue by themselves or the
     // restore prompt asks.
-    void restoreSession();
+    void restoreSavedQueue();
     // The restore prompt is shown for this many transfers while present.
     const std::optional<int> &restoredPrompt() const { return m_restoredPrompt; }
     // "Tiếp tục" (also auto-resume and after a sign-in): resumes the restored transfers, or asks

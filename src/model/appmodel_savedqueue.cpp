@@ -11,17 +11,17 @@ namespace Tarnwick {
 
 const QString AppModel::autoResumeKey = u"auto-resume-transfers"_s;
 
-void AppModel::saveSessionNow()
+void AppModel::saveQueueNow()
 {
     m_queue->saver().saveNow();
 }
 
-void AppModel::flushSessionSave()
+void AppModel::flushQueueSave()
 {
     m_queue->saver().flush();
 }
 
-void AppModel::restoreSession()
+void AppModel::restoreSavedQueue()
 {
     const int waiting = m_queue->restoreSaved();
     if (m_queue->transfers().isEmpty())
