@@ -48,6 +48,10 @@ Options Options::parse(const QStringList &arguments)
             options.json = true;
         } else if (!optionsEnd && arg == u"--no-browser"_s) {
             options.noBrowser = true;
+        } else if (!optionsEnd && arg == u"--config"_s) {
+            if (i + 1 >= arguments.size())
+                throw UsageError{u"Thiếu tên file cấu hình sau --config."_s};
+            options.configFile = arguments[++i];
         } else if (!optionsEnd && arg == u"-l"_s) {
             options.longList = true;
         } else if (!optionsEnd && arg == u"--shared"_s) {
@@ -74,8 +78,8 @@ Options Options::parse(const QStringList &arguments)
     const int count = int(options.arguments.size());
     if (count < arity->least || (arity->most >= 0 && count > arity->most))
         throw UsageError{u"Số tham số của lệnh "_s + options.command + u" không đúng."_s};
-    if (options.noBrowser && options.command != u"login"_s)
-        throw UsageError{u"--no-browser chỉ dùng với login."_s};
+    if ((options.noBrowser || options.configFile) && options.command != u"login"_s)
+        throw UsageError{u"--no-browser và --config chỉ dùng với login."_s};
     const bool listing = options.command == u"ls"_s;
     if (!listing && (options.longList || options.shared || options.sharedDrive))
         throw UsageError{u"-l, --shared và --drive chỉ dùng với ls."_s};
@@ -92,8 +96,10 @@ QString helpText()
            "đăng nhập và hàng đợi đã lưu với cửa sổ Tarnwick.\n"
            "\n"
            "Lệnh:\n"
-           "  login [--no-browser]   Đăng nhập Google: in liên kết đăng nhập, mở trình duyệt\n"
-           "                         (trừ khi có --no-browser) và chờ trình duyệt quay về\n"
+           "  login [--no-browser] [--config FILE]\n"
+           "                         Đăng nhập Google: in liên kết đăng nhập, mở trình duyệt\n"
+           "                         (trừ khi có --no-browser) và chờ trình duyệt quay về;\n"
+           "                         --config dùng file cấu hình Google của nhà phát triển\n"
            "  logout                 Đăng xuất\n"
            "  whoami                 Tên, e-mail và dung lượng của tài khoản đang kết nối\n"
            "  ls [ĐƯỜNG_DẪN_DRIVE | --shared | --drive TÊN] [-l]\n"

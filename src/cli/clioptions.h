@@ -27,6 +27,7 @@ struct Options
     bool help = false;
     bool version = false;
     bool noBrowser = false; // login
+    std::optional<QString> configFile; // login --config FILE: a developer's Google client JSON
     bool longList = false;  // ls -l
     bool shared = false;    // ls --shared
     std::optional<QString> sharedDrive; // ls --drive NAME

@@ -15,6 +15,7 @@
 #include "transfer/transferqueue.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QPointer>
 #include <QProcess>
@@ -227,6 +228,14 @@ QCoro::Task<int> Commands::login()
 {
     auto restoring = m_auth->restore();
     co_await restoring;
+    if (m_options.configFile) {
+        QFile file(*m_options.configFile);
+        if (!file.open(QIODevice::ReadOnly))
+            throw SystemError(file.errorString());
+        // A client JSON is a few hundred bytes.
+        auto configuring = m_auth->configure(file.read(1 << 20));
+        co_await configuring;
+    }
     if (!m_auth->configured())
         throw NotSignedInError(GoogleAuth::notConfiguredMessage());
     const bool browser = !m_options.noBrowser;
