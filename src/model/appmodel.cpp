@@ -1,12 +1,13 @@
 #include "appmodel.h"
 
+#include "async/async.h"
+#include "auth/googleauth.h"
 #include "desktop.h"
 #include "drive/driveclient.h"
-#include "auth/googleauth.h"
-#include "stepoutcome.h"
 #include "net/tarnwicknetwork.h"
-#include "async/async.h"
+#include "stepoutcome.h"
 #include "transfer/transferqueue.h"
+#include "updates/updatenotice.h"
 
 #include <QPointer>
 #include <QSettings>
@@ -26,7 +27,9 @@ AppModel::AppModel(Desktop *desktop, KeychainStore keychain, QObject *parent)
     , m_auth(new GoogleAuth(TarnwickNetwork::session(), std::move(keychain), this))
     , m_accountName(disconnectedAccountName())
     , m_accountEmail(disconnectedAccountEmail())
-    , m_queue(new TransferQueue(drive(), *desktop, [this] { return m_connected; }, this))
+    , m_queue(new TransferQueue(
+          drive(), *desktop, [this] { return m_connected; }, this))
+    , m_updates(new UpdateNotice(*desktop, this))
 {
     connect(m_queue, &TransferQueue::transfersChanged, this, &AppModel::transfersChanged);
     connect(m_queue, &TransferQueue::runEnded, this, [this](const QUuid &, bool download) {
@@ -82,7 +85,7 @@ QCoro::Task<> AppModel::initialize()
     if (!self)
         co_return;
 
-    startUpdateChecks();
+    m_updates->startUpdateChecks();
     restoreSavedQueue();
 
     if (!m_connected)

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "updates/availableupdate.h"
 #include "browse/crumb.h"
 #include "drive/driveaccount.h"
 #include "drive/drivefile.h"
@@ -35,6 +34,7 @@ class DriveClient;
 class GoogleAuth;
 class ShareSheetForm;
 class TransferQueue;
+class UpdateNotice;
 
 // The one observable application object behind the window. Every view reads its published
 // state (each member announces its changes with its own signal) and every user action is a call
@@ -43,8 +43,9 @@ class TransferQueue;
 //
 // The state is split by slice: appmodel.cpp holds what the slices share (notices, start-up),
 // appmodel_local.cpp the local pane, appmodel_connection.cpp the sign-in and the account,
-// appmodel_cloud.cpp the Drive pane, appmodel_sharing.cpp sharing, appmodel_updates.cpp the
-// update checks, appmodel_transfers.cpp the transfer operations (the engine is transfer/).
+// appmodel_cloud.cpp the Drive pane, appmodel_sharing.cpp sharing, appmodel_transfers.cpp the
+// transfer operations on the engine's queue (tarnwick_engine); the update checks are a slice
+// object of their own (updates()).
 //
 // Results that arrive late are guarded: a listing publishes only while it is the newest one
 // (listVersion, renewed by every listing and by signing out), and account and sharing answers
@@ -343,17 +344,8 @@ public:
 
     // --- Update checks ---
 
-    // A newer version found by the daily check.
-    const std::optional<AvailableUpdate> &availableUpdate() const { return m_availableUpdate; }
-    // The user opened or closed the update notice in this run.
-    bool updateDismissed() const { return m_updateDismissed; }
-    void setUpdateDismissed(bool dismissed);
-    // Starts the check that runs now and then every 24 hours for the model's life (once).
-    void startUpdateChecks();
-    // Opens the offered update's download page.
-    void openUpdateDownload();
-    // Skips the offered version for good and hides the notice.
-    void skipUpdate();
+    // The update slice: the daily check and its notice.
+    UpdateNotice &updates() const { return *m_updates; }
 
     // Settings keys.
     static const QString localFolderKey;
@@ -404,9 +396,6 @@ signals:
     void linkToDownloadChanged();
     void customDownloadFolderChanged();
     void showLinkDownloadChanged();
-
-    void availableUpdateChanged();
-    void updateDismissedChanged();
 
 private:
     // Stops work that belongs to the model when the model goes.
@@ -497,9 +486,7 @@ private:
     std::optional<QString> m_customDownloadFolder;
     bool m_showLinkDownload = false;
 
-    std::optional<AvailableUpdate> m_availableUpdate;
-    bool m_updateDismissed = false;
-    bool m_updateChecksStarted = false;
+    UpdateNotice *m_updates; // a child
 
     // Last member: stopped first when the model is destroyed.
     Lifetime m_lifetime;

@@ -2,6 +2,7 @@
 // context menu's rules, the name sheet, confirmations, empty states and thumbnails.
 #include "../model/modeltesting.h"
 #include "support/testsupport.h"
+#include "updates/updatenotice.h"
 
 #include "auth/googleauth.h"
 #include "window/accountbutton.h"
@@ -905,7 +906,7 @@ TEST_F(DriveWindow, UpdateBannerOffersTheNotesAndTheDownload)
     MainWindow window(model.get());
     show(window);
     EXPECT_TRUE(window.updateBanner()->isHidden());
-    model->startUpdateChecks();
+    model->updates().startUpdateChecks();
     ASSERT_TRUE(waitUntil([&] { return window.updateBanner()->isVisible(); }));
     EXPECT_EQ(window.updateBanner()->titleLabel()->text(), u"Đã có Tarnwick 99.1"_s);
     save(window, u"update-banner.png"_s);

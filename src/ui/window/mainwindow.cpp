@@ -25,6 +25,7 @@
 #include "records/decimalinteger.h"
 #include "records/dragpayload.h"
 #include "transfer/transferqueue.h"
+#include "updates/updatenotice.h"
 
 #include <QAction>
 #include <QApplication>
@@ -216,20 +217,22 @@ MainWindow::MainWindow(AppModel *model, QWidget *parent)
             m_model->setShowTransfers(true);
     });
 
-    connect(model, &AppModel::availableUpdateChanged, this, &MainWindow::updateBannerVisibility);
-    connect(model, &AppModel::updateDismissedChanged, this, &MainWindow::updateBannerVisibility);
+    connect(&model->updates(), &UpdateNotice::availableUpdateChanged, this,
+            &MainWindow::updateBannerVisibility);
+    connect(&model->updates(), &UpdateNotice::updateDismissedChanged, this,
+            &MainWindow::updateBannerVisibility);
     connect(m_banner, &UpdateBanner::notesClicked, this, [this] { detach(showUpdateNotes(), {}); });
     connect(m_banner, &UpdateBanner::skipClicked, this, [this] {
         if (m_model)
-            m_model->skipUpdate();
+            m_model->updates().skipUpdate();
     });
     connect(m_banner, &UpdateBanner::laterClicked, this, [this] {
         if (m_model)
-            m_model->setUpdateDismissed(true);
+            m_model->updates().setUpdateDismissed(true);
     });
     connect(m_banner, &UpdateBanner::downloadClicked, this, [this] {
         if (m_model)
-            m_model->openUpdateDownload();
+            m_model->updates().openUpdateDownload();
     });
     connect(model, &AppModel::sharingFileChanged, this, &MainWindow::updateShareSheet);
     connect(model, &AppModel::showConnectionChanged, this, &MainWindow::updateConnectionScreen);
@@ -662,19 +665,21 @@ void MainWindow::updateShareSheet()
 void MainWindow::updateBannerVisibility()
 {
     // The notice waits while transfers run or wait.
-    const bool shown = m_model && m_model->availableUpdate() && !m_model->updateDismissed() &&
+    const bool shown = m_model && m_model->updates().availableUpdate() &&
+                       !m_model->updates().updateDismissed() &&
                        QueueTexts::activity(m_model->transfers()).pending == 0;
     if (shown)
-        m_banner->setUpdate(m_model->availableUpdate()->version, m_model->availableUpdate()->notes);
+        m_banner->setUpdate(m_model->updates().availableUpdate()->version,
+                            m_model->updates().availableUpdate()->notes);
     m_banner->setVisible(shown);
 }
 
 QCoro::Task<> MainWindow::showUpdateNotes()
 {
-    if (!m_model || !m_model->availableUpdate())
+    if (!m_model || !m_model->updates().availableUpdate())
         co_return;
     QPointer<AppModel> model = m_model;
-    const AvailableUpdate update = *m_model->availableUpdate();
+    const AvailableUpdate update = *m_model->updates().availableUpdate();
     Desktop::Alert alert;
     alert.title = u"Tarnwick "_s + update.version + u" có gì mới"_s;
     alert.message = update.notes;
@@ -683,7 +688,7 @@ QCoro::Task<> MainWindow::showUpdateNotes()
     auto asking = model->desktop().ask(std::move(alert));
     const int chosen = co_await asking;
     if (model && chosen == 0)
-        model->openUpdateDownload();
+        model->updates().openUpdateDownload();
 }
 
 void MainWindow::updateQueueVisibility()
@@ -702,7 +707,7 @@ void MainWindow::updateActivity()
     m_status->setActive(now.active);
     m_status->setText(now.text, now.color);
     m_sidebar->setQueueBadge(now.pending);
-    if (m_model->availableUpdate() && now.active != m_banner->isHidden())
+    if (m_model->updates().availableUpdate() && now.active != m_banner->isHidden())
         updateBannerVisibility();
 }
 
