@@ -237,8 +237,9 @@ void Output::redraw()
     qint64 total = 0;
     double speed = 0;
     int running = 0;
+    // The total counts what already arrived too, so it only grows while the command runs.
     for (const Transfer &t : m_queue->transfers()) {
-        if (t.state != TransferState::Working && t.state != TransferState::Waiting)
+        if (t.state == TransferState::Cancelled)
             continue;
         done += t.done;
         total += t.total;
