@@ -20,6 +20,7 @@
 #include "net/httpengine.h"
 #include "net/tarnwicknetwork.h"
 #include "records/errors.h"
+#include "transfer/queuelock.h"
 #ifdef TARNWICK_HAVE_EMULATOR
 #include "driveemulator.h"
 #endif
@@ -410,6 +411,11 @@ int main(int argc, char **argv)
     SingleInstance instance(QSettings().fileName() + u'|' + keychain.service());
     if (options.screenshot.isEmpty() && !instance.claimOrForward({options.folder}))
         return 0;
+    // tarnwick-cli refuses to run the saved queue while the window holds it. Taken when free: a
+    // command line running now keeps it until it ends.
+    QueueLock queueLock;
+    if (!queueLock.tryLock())
+        std::fprintf(stderr, "tarnwick: tarnwick-cli is running the saved queue\n");
 
 #ifdef TARNWICK_HAVE_EMULATOR
     std::unique_ptr<Emulator::DriveEmulator> emulator;

@@ -128,6 +128,9 @@ Commands::~Commands()
 TransferQueue &Commands::queue()
 {
     if (!m_queue) {
+        if (!m_lock.tryLock())
+            throw TarnwickError(u"Cửa sổ Tarnwick hoặc một tarnwick-cli khác đang chạy hàng đợi. "
+                                "Hãy đợi nó xong hoặc đóng nó rồi thử lại."_s);
         m_queue = new TransferQueue(m_drive, m_output, [this] { return m_auth->connected(); }, this);
         // Saves keep what the saved queue holds, also what this command does not touch.
         m_queue->holdUnrestored();

@@ -4,6 +4,7 @@
 #include "clioptions.h"
 #include "drive/driveclient.h"
 #include "drive/drivefile.h"
+#include "transfer/queuelock.h"
 
 #include <QCoroTask>
 #include <QObject>
@@ -64,6 +65,7 @@ private:
     QCoro::Task<DriveFile> resolve(QString path);
     // A DRIVE_PATH, a link or an ID of the get command.
     QCoro::Task<DriveFile> resolveSource(QString argument);
+    // The engine's queue with the saved queue's lock; throws when another process holds it.
     TransferQueue &queue();
     // Starts the queue and waits until nothing runs; the code of how the transfers ended.
     QCoro::Task<int> finishTransfers(QSet<QUuid> ids, int failedBefore);
@@ -72,6 +74,7 @@ private:
     Output &m_output;
     GoogleAuth *m_auth; // a child
     DriveClient m_drive;
+    QueueLock m_lock;
     TransferQueue *m_queue = nullptr; // a child, made when a command moves files
     std::stop_source m_stop;
     bool m_interrupted = false;

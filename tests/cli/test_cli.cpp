@@ -284,6 +284,30 @@ TEST_F(CliTest, CtrlCPausesAndSavesThenResumeFinishes)
         << "no part file left";
 }
 
+TEST_F(CliTest, OneProcessAtATimeRunsTheSavedQueue)
+{
+    const QString folder = m_emulator->createFolder(u"Dài"_s, {});
+    m_emulator->createGeneratedFile(u"lớn.bin"_s, folder, 8 * 1024 * 1024, 5);
+    m_emulator->addFault({{u"query"_s, u"alt=media"_s},
+                          {u"action"_s, u"throttle"_s},
+                          {u"bytesPerSecond"_s, 1024 * 1024},
+                          {u"times"_s, 0}});
+    auto first = start({u"--json"_s, u"get"_s, u"/Dài"_s, path(u"về"_s)});
+    QString out;
+    while (!out.contains(u"\"started\""_s) && first->waitForReadyRead(30'000))
+        out += QString::fromUtf8(first->readAllStandardOutput());
+    writeFile(path(u"nhỏ.txt"_s), "x");
+    const Outcome second = run({u"put"_s, path(u"nhỏ.txt"_s), u"/"_s});
+    EXPECT_EQ(second.code, 1);
+    EXPECT_TRUE(second.err.contains(u"đang chạy hàng đợi"_s)) << qPrintable(second.err);
+    EXPECT_TRUE(topItem(u"nhỏ.txt"_s).isEmpty());
+    // Reading what is saved needs no lock.
+    EXPECT_EQ(run({u"queue"_s}).code, 0);
+    ::kill(pid_t(first->processId()), SIGINT);
+    ASSERT_TRUE(first->waitForFinished(30'000));
+    EXPECT_EQ(run({u"put"_s, path(u"nhỏ.txt"_s), u"/"_s}).code, 0);
+}
+
 TEST_F(CliTest, JsonEventsAreOneObjectPerLine)
 {
     const QString tree = path(u"lên/Ba file"_s);
