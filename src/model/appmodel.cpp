@@ -2,6 +2,7 @@
 
 #include "async/async.h"
 #include "auth/googleauth.h"
+#include "browse/sharing.h"
 #include "desktop.h"
 #include "drive/driveclient.h"
 #include "net/tarnwicknetwork.h"
@@ -27,10 +28,15 @@ AppModel::AppModel(Desktop *desktop, KeychainStore keychain, QObject *parent)
     , m_auth(new GoogleAuth(TarnwickNetwork::session(), std::move(keychain), this))
     , m_accountName(disconnectedAccountName())
     , m_accountEmail(disconnectedAccountEmail())
+    , m_sharing(new Sharing(*desktop, drive(), this))
     , m_queue(new TransferQueue(
           drive(), *desktop, [this] { return m_connected; }, this))
     , m_updates(new UpdateNotice(*desktop, this))
 {
+    connect(m_sharing, &Sharing::notice, this,
+            [this](const QString &text) { setToastMessage(text); });
+    connect(m_sharing, &Sharing::failed, this,
+            [this](const QString &message) { setError(message); });
     connect(m_queue, &TransferQueue::transfersChanged, this, &AppModel::transfersChanged);
     connect(m_queue, &TransferQueue::runEnded, this, [this](const QUuid &, bool download) {
         detach(refreshCloudThrottled(), {});
@@ -54,8 +60,10 @@ AppModel::AppModel(Desktop *desktop, KeychainStore keychain, QObject *parent)
 
 AppModel::~AppModel()
 {
-    // The queue's runs use the Drive client and the desktop: stop them first.
+    // The queue's runs and sharing's requests use the Drive client and the desktop: stop them
+    // first.
     delete m_queue;
+    delete m_sharing;
 }
 
 QCoro::Task<> AppModel::initialize()

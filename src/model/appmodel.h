@@ -33,6 +33,7 @@ class Desktop;
 class DriveClient;
 class GoogleAuth;
 class ShareSheetForm;
+class Sharing;
 class TransferQueue;
 class UpdateNotice;
 
@@ -43,13 +44,13 @@ class UpdateNotice;
 //
 // The state is split by slice: appmodel.cpp holds what the slices share (notices, start-up),
 // appmodel_local.cpp the local pane, appmodel_connection.cpp the sign-in and the account,
-// appmodel_cloud.cpp the Drive pane, appmodel_sharing.cpp sharing, appmodel_transfers.cpp the
-// transfer operations on the engine's queue (tarnwick_engine); the update checks are a slice
-// object of their own (updates()).
+// appmodel_cloud.cpp the Drive pane, appmodel_transfers.cpp the transfer operations on the
+// engine's queue (tarnwick_engine); sharing and the update checks are slice objects of their own
+// (sharing(), updates()).
 //
 // Results that arrive late are guarded: a listing publishes only while it is the newest one
-// (listVersion, renewed by every listing and by signing out), and account and sharing answers
-// only while the sign-in and the item they were asked for are still current.
+// (listVersion, renewed by every listing and by signing out), and account answers only while the
+// sign-in they were asked for is still current.
 class AppModel final : public QObject
 {
     Q_OBJECT
@@ -234,31 +235,8 @@ public:
 
     // --- Sharing ---
 
-    // The item the share sheet shows; the sheet is open while it is present.
-    const std::optional<DriveFile> &sharingFile() const { return m_sharingFile; }
-    // Its collaborators as Drive listed them, then the ones added since.
-    const QList<DrivePermission> &sharingPermissions() const { return m_sharingPermissions; }
-    bool loadingPermissions() const { return m_loadingPermissions; }
-    // Why loading the list failed; cleared only by openShare.
-    const std::optional<QString> &sharingError() const { return m_sharingError; }
-
-    // Shows the share sheet for the item with an empty list and starts loading it.
-    void openShare(const DriveFile &file);
-    // Closes the share sheet; answers still running for it are dropped.
-    void closeShare();
-    // Reloads the list. An answer is published only while the item is still shown and no newer
-    // load has started; a failure keeps the list and sets sharingError.
-    QCoro::Task<> loadPermissions(DriveFile file);
-    // Gives the person a new role. Throws the failure to the caller (the sheet shows it).
-    QCoro::Task<> updateCollaboratorRole(DriveFile file, DrivePermission permission,
-                                         QString newRole);
-    // Makes the item readable by link and puts its link on the clipboard.
-    QCoro::Task<> copyShareLink(DriveFile file);
-    // The sheet's add action for sharingFile: the trimmed address must contain "@"; the new
-    // permission is appended to the list. Outcomes land in the form.
-    QCoro::Task<> addCollaborator(ShareSheetForm *form);
-    // The sheet's remove action for one listed permission of sharingFile.
-    QCoro::Task<> removeCollaborator(ShareSheetForm *form, DrivePermission permission);
+    // The sharing slice: the share sheet's item and collaborators.
+    Sharing &sharing() const { return *m_sharing; }
 
     // --- Transfers (the engine lives in TransferQueue; these are the user's operations) ---
 
@@ -384,11 +362,6 @@ signals:
     void loadingChanged();
     void cloudLoadErrorChanged();
 
-    void sharingFileChanged();
-    void sharingPermissionsChanged();
-    void loadingPermissionsChanged();
-    void sharingErrorChanged();
-
     // Any change of the queue; rows announce themselves through queue().
     void transfersChanged();
     void restoredPromptChanged();
@@ -425,8 +398,6 @@ private:
     // Empties items and selection before a listing of another folder.
     void clearCloudItems();
     void startCloudListing();
-    // Whether the answer of an action on `file` still belongs to the share sheet.
-    bool isSharing(const DriveFile &file) const;
     Desktop *m_desktop; // Not owned.
     bool m_initialized = false;
 
@@ -473,11 +444,7 @@ private:
     std::stop_source m_listingStop;
     std::optional<QDateTime> m_lastCloudRefresh; // missing: the distant past
 
-    std::optional<DriveFile> m_sharingFile;
-    QList<DrivePermission> m_sharingPermissions;
-    bool m_loadingPermissions = false;
-    std::optional<QString> m_sharingError;
-    QUuid m_permissionsVersion = QUuid::createUuid(); // renewed per load and per sheet
+    Sharing *m_sharing; // a child
 
     TransferQueue *m_queue; // a child
     std::optional<int> m_restoredPrompt;

@@ -1,4 +1,5 @@
 #include "window/mainwindow.h"
+#include "browse/sharing.h"
 
 #include "panes/drivepane.h"
 #include "panes/emptystateview.h"
@@ -234,7 +235,7 @@ MainWindow::MainWindow(AppModel *model, QWidget *parent)
         if (m_model)
             m_model->updates().openUpdateDownload();
     });
-    connect(model, &AppModel::sharingFileChanged, this, &MainWindow::updateShareSheet);
+    connect(&model->sharing(), &Sharing::sharingFileChanged, this, &MainWindow::updateShareSheet);
     connect(model, &AppModel::showConnectionChanged, this, &MainWindow::updateConnectionScreen);
     connect(model, &AppModel::showTransfersChanged, this, &MainWindow::updateQueueVisibility);
     // Progress arrives many times a second: the status line follows once per event-loop turn.
@@ -642,7 +643,7 @@ void MainWindow::updateShareSheet()
 {
     if (!m_model)
         return;
-    const std::optional<DriveFile> &file = m_model->sharingFile();
+    const std::optional<DriveFile> &file = m_model->sharing().sharingFile();
     if (m_shareSheet && (!file || m_shareSheet->property("fileId").toString() != file->id)) {
         // Closing first: a sheet of another item never shows this item's answers.
         ShareSheet *old = m_shareSheet;
@@ -657,7 +658,7 @@ void MainWindow::updateShareSheet()
     QPointer<ShareSheet> sheet = m_shareSheet;
     connect(m_shareSheet, &QDialog::finished, this, [this, sheet] {
         if (m_model && sheet == m_shareSheet)
-            m_model->closeShare();
+            m_model->sharing().closeShare();
     });
     m_shareSheet->open();
 }
