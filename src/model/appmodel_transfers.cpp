@@ -146,24 +146,34 @@ QCoro::Task<> AppModel::chooseUploadFolder()
 
 // ---- downloads
 
+namespace {
+
+// Asks whether a download goes on into the local folder `name` that is there already.
+QCoro::Task<bool> askContinueInto(QPointer<AppModel> model, QString name)
+{
+    if (!model)
+        co_return false;
+    Desktop::Alert alert;
+    alert.title = u"Đã có thư mục \""_s + name + u"\" ở đây"_s;
+    alert.message = u"Có thể đây là lần tải trước chưa xong. Tải tiếp vào thư mục này sẽ bỏ qua "
+                    "các file đã tải đủ và chỉ tải phần còn thiếu. File trùng tên nhưng khác "
+                    "dung lượng sẽ được tải lại và thay thế."_s;
+    alert.buttons = {{u"Tải tiếp vào thư mục này"_s, Desktop::AlertButton::Role::Default},
+                     {u"Tạo thư mục mới"_s, Desktop::AlertButton::Role::Normal}};
+    auto asking = model->desktop().ask(alert);
+    const int answer = co_await asking;
+    co_return answer == 0;
+}
+
+} // namespace
+
 QCoro::Task<QString> AppModel::downloadDestination(DriveFile file, QString folder,
                                                    QSet<QString> *reserved)
 {
     QPointer<AppModel> self(this);
-    auto ask = [self](QString name) -> QCoro::Task<bool> {
-        if (!self)
-            co_return false;
-        Desktop::Alert alert;
-        alert.title = u"Đã có thư mục \""_s + name + u"\" ở đây"_s;
-        alert.message = u"Có thể đây là lần tải trước chưa xong. Tải tiếp vào thư mục này sẽ bỏ qua "
-                        "các file đã tải đủ và chỉ tải phần còn thiếu. File trùng tên nhưng khác "
-                        "dung lượng sẽ được tải lại và thay thế."_s;
-        alert.buttons = {{u"Tải tiếp vào thư mục này"_s, Desktop::AlertButton::Role::Default},
-                         {u"Tạo thư mục mới"_s, Desktop::AlertButton::Role::Normal}};
-        auto asking = self->desktop().ask(alert);
-        co_return co_await asking == 0;
-    };
-    auto choosing = Enqueue::destination(m_queue, std::move(file), std::move(folder), reserved, ask);
+    auto choosing = Enqueue::destination(
+        m_queue, std::move(file), std::move(folder), reserved,
+        [self](QString name) { return askContinueInto(self, std::move(name)); });
     co_return co_await choosing;
 }
 

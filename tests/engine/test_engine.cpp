@@ -29,6 +29,11 @@ public:
     QList<TransferNotification> posted;
 };
 
+QCoro::Task<bool> answerWith(bool into)
+{
+    co_return into;
+}
+
 QCoro::Task<> untilIdle(TransferQueue *queue)
 {
     while (queue->activeRuns() > 0) {
@@ -161,9 +166,9 @@ TEST_F(EngineTest, DownloadDestinationsAvoidTakenNamesAndAskBeforeAnExistingFold
 
     QStringList asked;
     auto answer = [&asked](bool into) {
-        return [&asked, into](QString name) -> QCoro::Task<bool> {
+        return [&asked, into](QString name) {
             asked.append(name);
-            co_return into;
+            return answerWith(into);
         };
     };
     EXPECT_EQ(runSync(Enqueue::destination(&q, report, folder, &reserved, answer(true))),
