@@ -70,17 +70,18 @@ esac
 
 # Names that trip careless code: a leading dash, a line break, a right-to-left override, quotes,
 # a backslash, shell syntax, a long name, an empty file and one above the multipart limit.
+rlo=$(printf '\xe2\x80\xae') # a right-to-left override
 tree="$work/lên/Cây khói"
-mkdir -p "$tree/thư mục ‮lạ/sâu hơn" "$tree/lớn"
+mkdir -p "$tree/thư mục ${rlo}lạ/sâu hơn" "$tree/lớn"
 printf 'thường\n' >"$tree/thường.txt"
 printf 'gạch\n' >"$tree/-bắt đầu bằng gạch.txt"
 printf 'dòng\n' >"$tree/có"$'\n'"xuống dòng.txt"
-printf 'rlo\n' >"$tree/rlo‮txt.exe"
+printf 'rlo\n' >"$tree/rlo${rlo}txt.exe"
 printf 'nháy\n' >"$tree/dấu \\ ngược 'nháy' \"kép\".bin"
 printf 'shell\n' >"$tree/%s \$(echo x) \`id\`.sh"
 printf 'dài\n' >"$tree/tên dài $(printf 'x%.0s' $(seq 200))"
-printf 'trong\n' >"$tree/thư mục ‮lạ/bên trong.txt"
-: >"$tree/thư mục ‮lạ/sâu hơn/rỗng.bin"
+printf 'trong\n' >"$tree/thư mục ${rlo}lạ/bên trong.txt"
+: >"$tree/thư mục ${rlo}lạ/sâu hơn/rỗng.bin"
 head -c 6291473 /dev/urandom >"$tree/lớn/ảnh gốc.raw"
 
 digest() { (cd "$1" && find . -type f -print0 | LC_ALL=C sort -z | xargs -0 sha256sum); }

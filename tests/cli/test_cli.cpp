@@ -116,8 +116,8 @@ TreeDigest writeHostileTree(const QString &top)
                             u"  khoảng trắng đầu và cuối  "_s,
                             u"%s %n $(echo x) `id`.sh"_s,
                             u"tên dài "_s + QString(200, u'x'),
-                            u"thư mục ‮lạ/bên trong.txt"_s,
-                            u"thư mục ‮lạ/sâu hơn/rỗng.bin"_s,
+                            u"thư mục \u202Elạ/bên trong.txt"_s,
+                            u"thư mục \u202Elạ/sâu hơn/rỗng.bin"_s,
                             u"lớn/ảnh gốc.raw"_s};
     TreeDigest digest;
     int seed = 1;
