@@ -55,8 +55,17 @@ JSON
   "$cli" --json login --no-browser --config "$work/client.json" >"$work/login.out" 2>&1 &
   login_pid=$!
   for _ in $(seq 100); do grep -q '"signin-link"' "$work/login.out" && break; sleep 0.1; done
-  link=$(sed -n 's/.*"event":"signin-link","url":"\([^"]*\)".*/\1/p; s/.*"url":"\([^"]*\)","event":"signin-link".*/\1/p' "$work/login.out" | head -n1)
-  curl -s -L -o /dev/null "$link" || true
+  link=$(python3 -c 'import json, sys
+for line in open(sys.argv[1]):
+    try:
+        event = json.loads(line)
+    except ValueError:
+        continue
+    if event.get("event") == "signin-link":
+        print(event["url"])
+        break' "$work/login.out")
+  [ -n "$link" ] || { kill "$login_pid" 2>/dev/null; verdict "FAILED: no sign-in link: $(tail -n2 "$work/login.out" | tr '\n' ' ')"; exit 1; }
+  curl -s -L --retry 3 -o /dev/null "$link" || true
   wait "$login_pid" || { verdict "FAILED: the sign-in against the emulator failed: $(tail -n1 "$work/login.out")"; exit 1; }
 fi
 
