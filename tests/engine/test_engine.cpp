@@ -5,6 +5,8 @@
 
 #include "async/async.h"
 #include "transfer/enqueue.h"
+#include "transfer/queuesaver.h"
+#include "transfer/savedtransfer.h"
 #include "transfer/transferqueue.h"
 #include "transfer/transfernotifier.h"
 
@@ -135,6 +137,33 @@ TEST_F(EngineTest, PauseAllStopsTheRunsAndStartsNoOther)
     q.startRuns();
     EXPECT_EQ(q.activeRuns(), 0);
     EXPECT_TRUE(notifier.posted.isEmpty());
+}
+
+TEST_F(EngineTest, AQueueThatLeavesTheSavedQueueNeitherRestoresNorWritesIt)
+{
+    Transfer saved = Transfer::waiting(u"của tiến trình khác"_s);
+    saved.source = dir.filePath(u"x"_s);
+    TransferStore::save({SavedTransfer::from(saved, std::nullopt)});
+    const QByteArray before = [] {
+        QFile file(TransferStore::fileURL());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }();
+    ASSERT_FALSE(before.isEmpty());
+
+    TransferQueue &q = queue();
+    q.leaveSavedQueue();
+    EXPECT_EQ(q.restoreSaved(), 0);
+    EXPECT_TRUE(q.transfers().isEmpty());
+    Transfer mine = Transfer::waiting(u"của cửa sổ"_s);
+    mine.source = dir.filePath(u"y"_s);
+    mine.state = TransferState::Paused;
+    q.append(mine);
+    q.saver().saveNow();
+    q.saver().flush();
+    QFile file(TransferStore::fileURL());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), before);
+    TransferStore::save({});
 }
 
 TEST(Enqueue, UploadsTakeAbsolutePathsOnceInNameOrder)

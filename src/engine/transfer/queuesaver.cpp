@@ -22,7 +22,7 @@ QueueSaver::~QueueSaver()
 
 void QueueSaver::scheduleSave()
 {
-    if (m_savePending)
+    if (m_savePending || !m_writable)
         return;
     m_savePending = true;
     detach(delayedSave(m_lifetime.get_token()), {});
@@ -45,11 +45,14 @@ QCoro::Task<> QueueSaver::delayedSave(std::stop_token stop)
 
 void QueueSaver::saveNow()
 {
-    TransferStore::save(m_snapshot());
+    if (m_writable)
+        TransferStore::save(m_snapshot());
 }
 
 void QueueSaver::saveSoon()
 {
+    if (!m_writable)
+        return;
     if (m_backgroundRunning) {
         m_backgroundAgain = true;
         return;

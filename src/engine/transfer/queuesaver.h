@@ -41,12 +41,15 @@ public:
     // this thread (at exit). Nothing when none waits, so quitting before a restore never empties
     // the saved queue.
     void flush();
+    // Off: nothing is written any more (another process keeps the saved queue).
+    void setWritable(bool writable) { m_writable = writable; }
 
 private:
     QCoro::Task<> delayedSave(std::stop_token stop);
     QCoro::Task<> backgroundSaves();
 
     Snapshot m_snapshot;
+    bool m_writable = true;
     bool m_savePending = false;
     bool m_backgroundRunning = false;
     bool m_backgroundAgain = false;

@@ -426,14 +426,23 @@ QList<SavedTransfer> TransferQueue::savedForm() const
     return saved;
 }
 
+void TransferQueue::leaveSavedQueue()
+{
+    m_savedQueueElsewhere = true;
+    m_unrestored.reset();
+    m_saver->setWritable(false);
+}
+
 void TransferQueue::holdUnrestored()
 {
-    if (!m_unrestored)
+    if (!m_unrestored && !m_savedQueueElsewhere)
         m_unrestored = TransferStore::load();
 }
 
 int TransferQueue::restoreSaved()
 {
+    if (m_savedQueueElsewhere)
+        return 0;
     holdUnrestored();
     const QList<SavedTransfer> saved = *std::exchange(m_unrestored, std::nullopt);
     for (const SavedTransfer &record : saved) {

@@ -124,6 +124,9 @@ public:
     qint64 restoredBytesLeft() const;
     // The list as the saved queue holds it, with the saved transfers not restored yet.
     QList<SavedTransfer> savedForm() const;
+    // Another process runs the saved queue (QueueLock): this queue neither restores it nor
+    // writes it, so the two never run the same transfer or overwrite each other's file.
+    void leaveSavedQueue();
 
 signals:
     void transferInserted(int row);
@@ -174,6 +177,7 @@ private:
     // From holdUnrestored() until restoreSaved(): the saved transfers not yet back in the list,
     // kept by every save so a quit before the restore loses none of them.
     std::optional<QList<SavedTransfer>> m_unrestored;
+    bool m_savedQueueElsewhere = false;
 };
 
 } // namespace Tarnwick
