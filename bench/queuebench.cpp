@@ -141,7 +141,7 @@ int updates(int count)
     for (int i = 0; i < std::max(count, 6); ++i) {
         Transfer transfer = Transfer::waiting(u"f%1"_s.arg(i));
         for (int worker = 0; worker < 6; ++worker)
-            transfer.updateWorker(worker, worker + 1, 6, transfer.name, {}, {}, 1 << 20, false);
+            transfer.beginFile(worker, worker + 1, 6, transfer.name, {}, {}, 1 << 20, false);
         queue.append(std::move(transfer));
     }
     const QList<Transfer> &all = queue.transfers();
@@ -158,7 +158,7 @@ int updates(int count)
             queue.update(working[i % 6], [&](Transfer &t) {
                 t.done = done;
                 t.speed = 1e6;
-                t.updateWorkerProgress(worker, done, 1e6);
+                t.fileProgress(worker, done, 1e6);
             });
         }
         std::printf("RESULT transfers=%d working=%s us_per_update=%.3f\n", int(all.size()),

@@ -4,7 +4,8 @@
 #include "fuzzsupport.h"
 
 #include "records/errors.h"
-#include "records/uploadutilities.h"
+#include "records/drivelinks.h"
+#include "records/drivenames.h"
 
 using namespace Tarnwick;
 using namespace Tarnwick::Fuzz;
@@ -13,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QString text = QString::fromUtf8(bytesOf(data, size));
 
-    if (const auto id = UploadUtilities::parseDriveID(text)) {
+    if (const auto id = DriveLinks::parseDriveID(text)) {
         check(!id->isEmpty(), "an ID is never empty", text);
         for (const QChar c : *id)
             check((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') ||
@@ -22,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
 
     try {
-        const QString name = UploadUtilities::validateName(text);
+        const QString name = DriveNames::validateName(text);
         check(name == name.trimmed() && !name.isEmpty(), "a name is trimmed and not empty", name);
         check(name != QStringLiteral(".") && name != QStringLiteral(".."), "a name is never . or ..",
               name);

@@ -3,7 +3,7 @@
 // fit the 255-byte limit of a file name, whatever the Drive name and whichever names are taken.
 #include "fuzzsupport.h"
 
-#include "records/uploadutilities.h"
+#include "records/localnames.h"
 
 #include <QFile>
 #include <QSet>
@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QSet<QString> reserved;
     int asked = 0;
     const auto exists = [&](const QString &) { return asked++ < taken; };
-    const QString destination = UploadUtilities::availableDestination(name, folder, reserved, exists);
+    const QString destination = LocalNames::availableDestination(name, folder, reserved, exists);
 
     check(destination.startsWith(QStringLiteral("/dl/")), "inside the folder", destination);
     const QString chosen = destination.mid(4);
@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     check(!chosen.contains(u'/') && !chosen.contains(QChar(0)), "no / or NUL", chosen);
     // Measured as the file system gets the name.
     check(QFile::encodeName(chosen).size() <= 255, "the name fits", chosen);
-    const QString part = UploadUtilities::partialURL(destination);
+    const QString part = LocalNames::partPath(destination);
     check(part.startsWith(QStringLiteral("/dl/.")) && QFile::encodeName(part.mid(4)).size() <= 255,
           "the part file fits beside it", part);
     check(reserved.contains(chosen), "the name is reserved for the batch", chosen);

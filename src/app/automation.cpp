@@ -112,7 +112,7 @@ QCoro::Task<> runAutomation(AppModel *model, Automation automation)
             co_return;
     }
     if (enqueues)
-        model->saveSessionNow();
+        model->saveQueueNow();
     if (!automation.quitWhenIdle)
         co_return;
 

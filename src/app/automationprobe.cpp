@@ -418,7 +418,7 @@ QJsonObject AutomationProbe::answer(const QJsonObject &request)
                     {"done"_L1, double(t.done)},
                     {"total"_L1, double(t.total)},
                     {"detail"_L1, t.detail},
-                    {"workers"_L1, int(t.activeWorkers.size())}});
+                    {"workers"_L1, int(t.filesInFlight.size())}});
         }
         return {{"transfers"_L1, list}};
     }

@@ -20,6 +20,8 @@
 #include "net/httpengine.h"
 #include "net/tarnwicknetwork.h"
 #include "records/errors.h"
+#include "transfer/queuelock.h"
+#include "transfer/transferqueue.h"
 #ifdef TARNWICK_HAVE_EMULATOR
 #include "driveemulator.h"
 #endif
@@ -410,6 +412,13 @@ int main(int argc, char **argv)
     SingleInstance instance(QSettings().fileName() + u'|' + keychain.service());
     if (options.screenshot.isEmpty() && !instance.claimOrForward({options.folder}))
         return 0;
+    // tarnwick-cli refuses to run the saved queue while the window holds it. A command line that
+    // runs it now keeps it: the window then leaves the saved queue alone.
+    QueueLock queueLock;
+    const bool savedQueueElsewhere = !queueLock.tryLock();
+    if (savedQueueElsewhere)
+        std::fprintf(stderr, "tarnwick: tarnwick-cli is running the saved queue; this window "
+                             "neither restores nor saves it\n");
 
 #ifdef TARNWICK_HAVE_EMULATOR
     std::unique_ptr<Emulator::DriveEmulator> emulator;
@@ -428,6 +437,8 @@ int main(int argc, char **argv)
     {
         QtDesktop desktop;
         AppModel model(&desktop, keychain);
+        if (savedQueueElsewhere)
+            model.queue().leaveSavedQueue();
         // The demo signs in with its own client only, never one read from a file.
         if (options.demo)
             model.auth().setBundledConfigurationPath(QString());
@@ -493,7 +504,7 @@ int main(int argc, char **argv)
         status = app.exec();
         // A save the queue asked for in its last 2 seconds would otherwise be lost with the
         // process.
-        model.flushSessionSave();
+        model.flushQueueSave();
     }
     TarnwickNetwork::finishPendingWork();
     return status;

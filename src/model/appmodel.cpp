@@ -1,12 +1,14 @@
 #include "appmodel.h"
 
+#include "async/async.h"
+#include "auth/googleauth.h"
+#include "browse/sharing.h"
 #include "desktop.h"
 #include "drive/driveclient.h"
-#include "auth/googleauth.h"
-#include "stepoutcome.h"
 #include "net/tarnwicknetwork.h"
-#include "transfer/savedtransfer.h"
+#include "stepoutcome.h"
 #include "transfer/transferqueue.h"
+#include "updates/updatenotice.h"
 
 #include <QPointer>
 #include <QSettings>
@@ -26,14 +28,27 @@ AppModel::AppModel(Desktop *desktop, KeychainStore keychain, QObject *parent)
     , m_auth(new GoogleAuth(TarnwickNetwork::session(), std::move(keychain), this))
     , m_accountName(disconnectedAccountName())
     , m_accountEmail(disconnectedAccountEmail())
-    , m_queue(new TransferQueue(*this, this))
+    , m_sharing(new Sharing(*desktop, drive(), this))
+    , m_queue(new TransferQueue(
+          drive(), *desktop, [this] { return m_connected; }, this))
+    , m_updates(new UpdateNotice(*desktop, this))
 {
+    connect(m_sharing, &Sharing::notice, this,
+            [this](const QString &text) { setToastMessage(text); });
+    connect(m_sharing, &Sharing::failed, this,
+            [this](const QString &message) { setError(message); });
     connect(m_queue, &TransferQueue::transfersChanged, this, &AppModel::transfersChanged);
-    connect(m_queue, &TransferQueue::transfersChanged, this, &AppModel::scheduleSessionSave);
-    // Reserved IDs are on disk before a create that uses them goes out; what an upload did on
-    // Drive follows off the main thread, one save per file would cost a flush each.
-    connect(m_queue, &TransferQueue::checkpointMustPersist, this, &AppModel::saveSessionNow);
-    connect(m_queue, &TransferQueue::checkpointChanged, this, &AppModel::saveSessionSoon);
+    connect(m_queue, &TransferQueue::runEnded, this, [this](const QUuid &, bool download) {
+        detach(refreshCloudThrottled(), {});
+        if (download && m_localURL)
+            detach(navigateLocalThrottled(*m_localURL), {});
+    });
+    connect(m_queue, &TransferQueue::allRunsEnded, this,
+            [this] { detach(refreshAfterTransfers(), {}); });
+    connect(m_queue, &TransferQueue::signInNeeded, this, [this] {
+        m_resumeAfterLogin = true;
+        setShowConnection(true);
+    });
     connect(m_queue, &TransferQueue::writesHeld, this,
             [this](const QString &message) { setError(message); });
     m_autoResumeTransfers = QSettings().value(autoResumeKey, false).toBool();
@@ -47,8 +62,10 @@ AppModel::AppModel(Desktop *desktop, KeychainStore keychain, QObject *parent)
 
 AppModel::~AppModel()
 {
-    // The queue's runs use the Drive client and the desktop: stop them first.
+    // The queue's runs and sharing's requests use the Drive client and the desktop: stop them
+    // first.
     delete m_queue;
+    delete m_sharing;
 }
 
 QCoro::Task<> AppModel::initialize()
@@ -59,7 +76,7 @@ QCoro::Task<> AppModel::initialize()
     QPointer<AppModel> self(this);
     // The keyring and the local folder may take long: a quit meanwhile must not empty the
     // saved queue.
-    holdUnrestoredSession();
+    m_queue->holdUnrestored();
 
     auto restoring = settle(m_auth->restore());
     const StepOutcome<void> restored = co_await restoring;
@@ -78,8 +95,8 @@ QCoro::Task<> AppModel::initialize()
     if (!self)
         co_return;
 
-    startUpdateChecks();
-    restoreSession();
+    m_updates->startUpdateChecks();
+    restoreSavedQueue();
 
     if (!m_connected)
         co_return;
@@ -87,6 +104,18 @@ QCoro::Task<> AppModel::initialize()
     if (!self)
         co_return;
     co_await refreshCloud();
+}
+
+QCoro::Task<> AppModel::refreshAfterTransfers()
+{
+    QPointer<AppModel> self(this);
+    co_await refreshCloud();
+    if (!self)
+        co_return;
+    if (m_localURL)
+        detach(navigateLocal(*m_localURL), {});
+    if (m_connected)
+        detach(loadAccount(), {});
 }
 
 void AppModel::setError(std::optional<QString> error)

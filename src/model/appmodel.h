@@ -1,6 +1,5 @@
 #pragma once
 
-#include "updates/availableupdate.h"
 #include "browse/crumb.h"
 #include "drive/driveaccount.h"
 #include "drive/drivefile.h"
@@ -34,8 +33,9 @@ class Desktop;
 class DriveClient;
 class GoogleAuth;
 class ShareSheetForm;
-struct SavedTransfer;
+class Sharing;
 class TransferQueue;
+class UpdateNotice;
 
 // The one observable application object behind the window. Every view reads its published
 // state (each member announces its changes with its own signal) and every user action is a call
@@ -44,12 +44,13 @@ class TransferQueue;
 //
 // The state is split by slice: appmodel.cpp holds what the slices share (notices, start-up),
 // appmodel_local.cpp the local pane, appmodel_connection.cpp the sign-in and the account,
-// appmodel_cloud.cpp the Drive pane, appmodel_sharing.cpp sharing, appmodel_updates.cpp the
-// update checks, appmodel_transfers.cpp the transfer operations (the engine is transfer/).
+// appmodel_cloud.cpp the Drive pane, appmodel_transfers.cpp the transfer operations on the
+// engine's queue (tarnwick_engine); sharing and the update checks are slice objects of their own
+// (sharing(), updates()).
 //
 // Results that arrive late are guarded: a listing publishes only while it is the newest one
-// (listVersion, renewed by every listing and by signing out), and account and sharing answers
-// only while the sign-in and the item they were asked for are still current.
+// (listVersion, renewed by every listing and by signing out), and account answers only while the
+// sign-in they were asked for is still current.
 class AppModel final : public QObject
 {
     Q_OBJECT
@@ -234,31 +235,8 @@ public:
 
     // --- Sharing ---
 
-    // The item the share sheet shows; the sheet is open while it is present.
-    const std::optional<DriveFile> &sharingFile() const { return m_sharingFile; }
-    // Its collaborators as Drive listed them, then the ones added since.
-    const QList<DrivePermission> &sharingPermissions() const { return m_sharingPermissions; }
-    bool loadingPermissions() const { return m_loadingPermissions; }
-    // Why loading the list failed; cleared only by openShare.
-    const std::optional<QString> &sharingError() const { return m_sharingError; }
-
-    // Shows the share sheet for the item with an empty list and starts loading it.
-    void openShare(const DriveFile &file);
-    // Closes the share sheet; answers still running for it are dropped.
-    void closeShare();
-    // Reloads the list. An answer is published only while the item is still shown and no newer
-    // load has started; a failure keeps the list and sets sharingError.
-    QCoro::Task<> loadPermissions(DriveFile file);
-    // Gives the person a new role. Throws the failure to the caller (the sheet shows it).
-    QCoro::Task<> updateCollaboratorRole(DriveFile file, DrivePermission permission,
-                                         QString newRole);
-    // Makes the item readable by link and puts its link on the clipboard.
-    QCoro::Task<> copyShareLink(DriveFile file);
-    // The sheet's add action for sharingFile: the trimmed address must contain "@"; the new
-    // permission is appended to the list. Outcomes land in the form.
-    QCoro::Task<> addCollaborator(ShareSheetForm *form);
-    // The sheet's remove action for one listed permission of sharingFile.
-    QCoro::Task<> removeCollaborator(ShareSheetForm *form, DrivePermission permission);
+    // The sharing slice: the share sheet's item and collaborators.
+    Sharing &sharing() const { return *m_sharing; }
 
     // --- Transfers (the engine lives in TransferQueue; these are the user's operations) ---
 
@@ -310,23 +288,15 @@ public:
     // local pane's folder).
     QCoro::Task<> downloadFromDriveID(QString id, std::optional<QString> destinationFolder);
 
-    // --- The saved session: unfinished transfers come back at the next start ---
+    // --- The saved queue: unfinished transfers come back at the next start ---
 
-    // Asks for a save of the session file 2 seconds from now (one pending save at most), written
-    // off the main thread.
-    void scheduleSessionSave();
-    void saveSessionNow();
-    // Saves off the main thread; changes made while a save runs go in one more save after it.
-    void saveSessionSoon();
-    // Writes a save still waiting for its delay, or one running off the main thread, now and on
-    // this thread; the shell calls it at exit. Nothing when none waits, so quitting before the
-    // restore never empties the saved session.
-    void flushSessionSave();
+    // The saved queue is kept by the engine (TransferQueue::saver()); these are the shell's calls.
+    void saveQueueNow();
+    // A save still waiting, now and on this thread; the shell calls it at exit.
+    void flushQueueSave();
     // Once at start: the saved transfers come back paused, then continue by themselves or the
     // restore prompt asks.
-    void restoreSession();
-    // Reads the saved session ahead of its restore, so saves made meanwhile keep it.
-    void holdUnrestoredSession();
+    void restoreSavedQueue();
     // The restore prompt is shown for this many transfers while present.
     const std::optional<int> &restoredPrompt() const { return m_restoredPrompt; }
     // "Tiếp tục" (also auto-resume and after a sign-in): resumes the restored transfers, or asks
@@ -352,17 +322,8 @@ public:
 
     // --- Update checks ---
 
-    // A newer version found by the daily check.
-    const std::optional<AvailableUpdate> &availableUpdate() const { return m_availableUpdate; }
-    // The user opened or closed the update notice in this run.
-    bool updateDismissed() const { return m_updateDismissed; }
-    void setUpdateDismissed(bool dismissed);
-    // Starts the check that runs now and then every 24 hours for the model's life (once).
-    void startUpdateChecks();
-    // Opens the offered update's download page.
-    void openUpdateDownload();
-    // Skips the offered version for good and hides the notice.
-    void skipUpdate();
+    // The update slice: the daily check and its notice.
+    UpdateNotice &updates() const { return *m_updates; }
 
     // Settings keys.
     static const QString localFolderKey;
@@ -401,11 +362,6 @@ signals:
     void loadingChanged();
     void cloudLoadErrorChanged();
 
-    void sharingFileChanged();
-    void sharingPermissionsChanged();
-    void loadingPermissionsChanged();
-    void sharingErrorChanged();
-
     // Any change of the queue; rows announce themselves through queue().
     void transfersChanged();
     void restoredPromptChanged();
@@ -413,9 +369,6 @@ signals:
     void linkToDownloadChanged();
     void customDownloadFolderChanged();
     void showLinkDownloadChanged();
-
-    void availableUpdateChanged();
-    void updateDismissedChanged();
 
 private:
     // Stops work that belongs to the model when the model goes.
@@ -437,17 +390,14 @@ private:
     static QString disconnectedAccountName();
     static QString disconnectedAccountEmail();
     QCoro::Task<> runLogin(std::stop_token stop);
-    QCoro::Task<> delayedSessionSave(std::stop_token stop);
-    QCoro::Task<> backgroundSessionSaves();
-    QList<SavedTransfer> sessionSnapshot() const;
+    // After the last run: both panes and the quota, once.
+    QCoro::Task<> refreshAfterTransfers();
     void setConnected(bool connected);
     void resetAccount();
     void setLoading(bool loading);
     // Empties items and selection before a listing of another folder.
     void clearCloudItems();
     void startCloudListing();
-    // Whether the answer of an action on `file` still belongs to the share sheet.
-    bool isSharing(const DriveFile &file) const;
     Desktop *m_desktop; // Not owned.
     bool m_initialized = false;
 
@@ -488,37 +438,22 @@ private:
     SortOption m_cloudSort;
     bool m_loading = false;
     std::optional<QString> m_cloudLoadError;
-    // Whether a new download may take over the part file of its version found at destination:
-    // no transfer in the queue is still to write there. Failed ones writing there go.
-    bool takesOverPart(const QString &destination);
     QUuid m_listVersion = QUuid::createUuid();
     // Stops the listing in flight: a newer one or a sign-out replaces it, and a server that
     // pages forever must not keep every replaced listing growing to its ceiling.
     std::stop_source m_listingStop;
     std::optional<QDateTime> m_lastCloudRefresh; // missing: the distant past
 
-    std::optional<DriveFile> m_sharingFile;
-    QList<DrivePermission> m_sharingPermissions;
-    bool m_loadingPermissions = false;
-    std::optional<QString> m_sharingError;
-    QUuid m_permissionsVersion = QUuid::createUuid(); // renewed per load and per sheet
+    Sharing *m_sharing; // a child
 
     TransferQueue *m_queue; // a child
     std::optional<int> m_restoredPrompt;
     bool m_autoResumeTransfers = false;
-    bool m_sessionSavePending = false;
-    // From the start of initialize() until restoreSession(): the saved transfers not yet back
-    // in the queue, kept by every save so a quit before the restore loses none of them.
-    std::optional<QList<SavedTransfer>> m_unrestored;
-    bool m_backgroundSaveRunning = false;
-    bool m_backgroundSaveAgain = false;
     QString m_linkToDownload;
     std::optional<QString> m_customDownloadFolder;
     bool m_showLinkDownload = false;
 
-    std::optional<AvailableUpdate> m_availableUpdate;
-    bool m_updateDismissed = false;
-    bool m_updateChecksStarted = false;
+    UpdateNotice *m_updates; // a child
 
     // Last member: stopped first when the model is destroyed.
     Lifetime m_lifetime;

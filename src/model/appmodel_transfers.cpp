@@ -5,9 +5,10 @@
 #include "desktop.h"
 #include "drive/driveapierror.h"
 #include "drive/driveclient.h"
-#include "records/partialdownload.h"
-#include "records/uploadutilities.h"
+#include "records/drivelinks.h"
+#include "records/localnames.h"
 #include "stepoutcome.h"
+#include "transfer/enqueue.h"
 #include "transfer/transferqueue.h"
 
 #include <QDir>
@@ -81,24 +82,13 @@ void AppModel::enqueueUploads(QStringList paths)
 
 void AppModel::enqueueUploads(QStringList paths, QString parent, QString cloudPath)
 {
-    paths.removeIf([](const QString &path) { return !QDir::isAbsolutePath(path); });
-    for (QString &path : paths)
-        path = QDir::cleanPath(path);
-    std::sort(paths.begin(), paths.end());
-    paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
-    if (paths.isEmpty())
+    const QList<Transfer> transfers = Enqueue::uploads(std::move(paths), parent, cloudPath);
+    if (transfers.isEmpty())
         return;
-
-    for (const QString &path : std::as_const(paths)) {
-        Transfer transfer = Transfer::waiting(lastPathComponent(path));
-        transfer.source = path;
-        transfer.parent = parent;
-        transfer.sourcePath = path;
-        transfer.destinationPath = cloudPath + u'/' + transfer.name;
-        m_queue->append(std::move(transfer));
-    }
+    for (const Transfer &transfer : transfers)
+        m_queue->append(transfer);
     setShowTransfers(true);
-    m_queue->startWorker();
+    m_queue->startRuns();
 }
 
 bool AppModel::readyToChooseUploads()
@@ -158,43 +148,22 @@ QCoro::Task<> AppModel::chooseUploadFolder()
 // ---- downloads
 
 namespace {
-Transfer downloadTransfer(const DriveFile &file, const QString &destination,
-                          const QString &cloudPath)
-{
-    Transfer transfer = Transfer::waiting(file.name);
-    transfer.remoteFile = file;
-    transfer.destination = destination;
-    transfer.sourcePath = cloudPath + u'/' + file.name;
-    transfer.destinationPath = destination;
-    transfer.total = file.isFolder() ? 0 : std::max<qint64>(file.bytes(), 0);
-    return transfer;
-}
-} // namespace
 
-namespace {
-
-// What the disk holds where a download would go, read off the main thread: the folder may sit on
-// a disk busy flushing other downloads.
-struct PlaceOnDisk
+// Asks whether a download goes on into the local folder `name` that is there already.
+QCoro::Task<bool> askContinueInto(QPointer<AppModel> model, QString name)
 {
-    bool folder = false; // a real folder, not a link, at the natural name
-    bool part = false;   // this version's part file at the natural name, and no file in its place
-    QString free;        // the first free name, the batch's reserved names skipped
-};
-
-PlaceOnDisk lookAtPlace(const DriveFile &file, const QString &natural, const QString &folder,
-                        QSet<QString> reserved)
-{
-    PlaceOnDisk place;
-    const QFileInfo there(natural);
-    place.folder = there.isDir() && !there.isSymLink();
-    const QString part = UploadUtilities::partialURL(natural);
-    const QFileInfo partInfo(part);
-    place.part = !file.isFolder() && !UploadUtilities::pathExists(natural) && partInfo.isFile()
-                 && !partInfo.isSymLink()
-                 && PartialDownload::readStamp(part) == PartialDownload::stamp(file);
-    place.free = UploadUtilities::availableDestination(file.name, folder, reserved);
-    return place;
+    if (!model)
+        co_return false;
+    Desktop::Alert alert;
+    alert.title = u"Đã có thư mục \""_s + name + u"\" ở đây"_s;
+    alert.message = u"Có thể đây là lần tải trước chưa xong. Tải tiếp vào thư mục này sẽ bỏ qua "
+                    "các file đã tải đủ và chỉ tải phần còn thiếu. File trùng tên nhưng khác "
+                    "dung lượng sẽ được tải lại và thay thế."_s;
+    alert.buttons = {{u"Tải tiếp vào thư mục này"_s, Desktop::AlertButton::Role::Default},
+                     {u"Tạo thư mục mới"_s, Desktop::AlertButton::Role::Normal}};
+    auto asking = model->desktop().ask(alert);
+    const int answer = co_await asking;
+    co_return answer == 0;
 }
 
 } // namespace
@@ -202,62 +171,11 @@ PlaceOnDisk lookAtPlace(const DriveFile &file, const QString &natural, const QSt
 QCoro::Task<QString> AppModel::downloadDestination(DriveFile file, QString folder,
                                                    QSet<QString> *reserved)
 {
-    QSet<QString> fresh;
-    const QString natural = UploadUtilities::availableDestination(
-        file.name, folder, fresh, [](const QString &) { return false; });
-    const QString name = lastPathComponent(natural);
     QPointer<AppModel> self(this);
-    auto looking = runInBackground<PlaceOnDisk>(
-        [file, natural, folder, taken = *reserved] { return lookAtPlace(file, natural, folder, taken); });
-    const PlaceOnDisk place = co_await looking;
-    if (!self)
-        throw Cancelled();
-    if (file.isFolder() && !reserved->contains(name) && place.folder) {
-        Desktop::Alert alert;
-        alert.title = u"Đã có thư mục \""_s + name + u"\" ở đây"_s;
-        alert.message = u"Có thể đây là lần tải trước chưa xong. Tải tiếp vào thư mục này sẽ bỏ qua "
-                        "các file đã tải đủ và chỉ tải phần còn thiếu. File trùng tên nhưng khác "
-                        "dung lượng sẽ được tải lại và thay thế."_s;
-        alert.buttons = {{u"Tải tiếp vào thư mục này"_s, Desktop::AlertButton::Role::Default},
-                         {u"Tạo thư mục mới"_s, Desktop::AlertButton::Role::Normal}};
-        auto asking = m_desktop->ask(alert);
-        const int answer = co_await asking;
-        if (!self)
-            throw Cancelled();
-        if (answer == 0) {
-            reserved->insert(name);
-            co_return natural;
-        }
-    }
-    if (!reserved->contains(name) && place.part && takesOverPart(natural)) {
-        reserved->insert(name);
-        co_return natural;
-    }
-    reserved->insert(lastPathComponent(place.free));
-    co_return place.free;
-}
-
-bool AppModel::takesOverPart(const QString &destination)
-{
-    // Only a part file of this very version (its stamp) with no file in its place, and that no
-    // transfer still in the queue is about to write: a failed download of the same item into
-    // the same folder (after a full disk, say) then goes on from where it stopped instead of
-    // leaving its part file beside a second copy.
-    QList<QUuid> failed;
-    for (const Transfer &t : m_queue->transfers()) {
-        if (t.isUpload() || t.destination != destination)
-            continue;
-        if (t.state == TransferState::Failed)
-            failed.append(t.id);
-        else if (!isFinished(t.state))
-            return false;
-    }
-    // The new transfer takes the part file over: the failed one goes, without taking it along.
-    for (const QUuid &id : std::as_const(failed)) {
-        m_queue->removeCheckpoint(id);
-        m_queue->remove(id);
-    }
-    return true;
+    auto choosing = Enqueue::destination(
+        m_queue, std::move(file), std::move(folder), reserved,
+        [self](QString name) { return askContinueInto(self, std::move(name)); });
+    co_return co_await choosing;
 }
 
 QCoro::Task<> AppModel::enqueueDownloads(QList<DriveFile> files, QString folder)
@@ -265,13 +183,7 @@ QCoro::Task<> AppModel::enqueueDownloads(QList<DriveFile> files, QString folder)
     QPointer<AppModel> self(this);
     // Names that transfers still to write into this folder will take: a second drop of the same
     // item must not share their destination and part file.
-    QSet<QString> reserved;
-    const QString cleanFolder = QDir::cleanPath(folder);
-    for (const Transfer &t : m_queue->transfers()) {
-        if (!t.isUpload() && t.destination && !isFinished(t.state)
-            && QDir::cleanPath(QFileInfo(*t.destination).path()) == cleanFolder)
-            reserved.insert(lastPathComponent(*t.destination));
-    }
+    QSet<QString> reserved = Enqueue::takenNames(*m_queue, folder);
     bool appended = false;
     const QString cloudPath = currentCloudPath();
     for (const DriveFile &file : std::as_const(files)) {
@@ -283,12 +195,12 @@ QCoro::Task<> AppModel::enqueueDownloads(QList<DriveFile> files, QString folder)
         const QString destination = co_await choosing;
         if (!self)
             co_return;
-        m_queue->append(downloadTransfer(file, destination, cloudPath));
+        m_queue->append(Enqueue::download(file, destination, cloudPath));
         appended = true;
     }
     if (appended) {
         setShowTransfers(true);
-        m_queue->startWorker();
+        m_queue->startRuns();
     }
 }
 
@@ -354,16 +266,16 @@ QCoro::Task<> AppModel::downloadFile(DriveFile file)
     request.prompt = u"Tải xuống"_s;
     QSet<QString> none;
     // The suggestion is the cleaned name: Drive names may hold "/".
-    request.suggestedName = lastPathComponent(UploadUtilities::availableDestination(
+    request.suggestedName = lastPathComponent(LocalNames::availableDestination(
         file.name, u"/"_s, none, [](const QString &) { return false; }));
     request.directory = m_localURL;
     auto choosing = m_desktop->chooseSaveLocation(request);
     const std::optional<QString> destination = co_await choosing;
     if (!self || !destination)
         co_return;
-    m_queue->append(downloadTransfer(file, *destination, currentCloudPath()));
+    m_queue->append(Enqueue::download(file, *destination, currentCloudPath()));
     setShowTransfers(true);
-    m_queue->startWorker();
+    m_queue->startRuns();
 }
 
 QCoro::Task<> AppModel::acceptCloudDropFiles(QList<DriveFile> files)
@@ -402,7 +314,7 @@ QCoro::Task<> AppModel::acceptDropItems(QList<DownloadDropItem> items)
             text = *item.text;
         else
             continue;
-        if (UploadUtilities::parseDriveID(text)) {
+        if (DriveLinks::parseDriveID(text)) {
             setLinkToDownload(text);
             setCustomDownloadFolder(m_localURL);
             setShowLinkDownload(true);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "transfer/transfernotifier.h"
+
 #include <QCoroTask>
 #include <QList>
 #include <QString>
@@ -14,7 +16,7 @@ namespace Tarnwick {
 // clipboard, the trash, the file manager and the preview. The model never shows anything
 // itself; the window's implementation uses Qt and D-Bus, tests use a scripted fake.
 // Dialogs are asynchronous: their tasks end when the user has answered.
-class Desktop
+class Desktop : public TransferNotifier
 {
 public:
     // A folder picker: directories only, one folder.
@@ -68,16 +70,8 @@ public:
         bool operator==(const Alert &) const = default;
     };
 
-    struct Notification
-    {
-        QString title;
-        QString body;
-        // A file to select in the file manager when the user clicks the notification.
-        std::optional<QString> destinationPath;
-        bool operator==(const Notification &) const = default;
-    };
-
-    virtual ~Desktop() = default;
+    // Its destinationPath is a file to select in the file manager when the user clicks it.
+    using Notification = TransferNotification;
 
     // The chosen folder's absolute path; missing when the user cancelled.
     virtual QCoro::Task<std::optional<QString>> chooseFolder(FolderRequest request) = 0;
@@ -90,8 +84,8 @@ public:
     virtual QCoro::Task<int> ask(Alert alert) = 0;
 
     virtual void openUrl(const QUrl &url) = 0;
-    // Never blocks or fails: a missing notification service just means no notification.
-    virtual void postNotification(const Notification &notification) = 0;
+    // postNotification (from TransferNotifier) never blocks or fails: a missing notification
+    // service just means no notification.
     virtual void copyText(const QString &text) = 0;
     // Moves one file or folder to the user's trash; throws a Failure carrying the system's
     // description when it cannot.

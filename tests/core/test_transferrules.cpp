@@ -3,6 +3,9 @@
 #include "records/errors.h"
 #include "records/partialdownload.h"
 #include "records/speedtracker.h"
+#include "records/drivelinks.h"
+#include "records/drivenames.h"
+#include "records/localnames.h"
 #include "records/uploadutilities.h"
 #include "support/qtprinters.h"
 #include "support/testsupport.h"
@@ -83,7 +86,7 @@ QDateTime at(double seconds)
 
 TEST(ParseDriveID, linksAndBareIDs)
 {
-    using UploadUtilities::parseDriveID;
+    using DriveLinks::parseDriveID;
     const QString id33 = u"1AbCdEfGhIjKlMnOpQrStUvWxYz_-0123"_s;
     ASSERT_EQ(id33.size(), 33);
     EXPECT_EQ(parseDriveID(u"https://drive.google.com/drive/folders/"_s + id33 + u"?usp=sharing"_s),
@@ -101,7 +104,7 @@ TEST(ParseDriveID, linksAndBareIDs)
 
 TEST(ParseDriveID, bareTextMustLookLikeAnID)
 {
-    using UploadUtilities::parseDriveID;
+    using DriveLinks::parseDriveID;
     EXPECT_EQ(parseDriveID(repeat('a', 20)), std::nullopt);
     EXPECT_EQ(parseDriveID(repeat('a', 24)), std::nullopt);
     EXPECT_EQ(parseDriveID(repeat('a', 25)), repeat('a', 25));
@@ -114,7 +117,7 @@ TEST(ParseDriveID, bareTextMustLookLikeAnID)
 
 TEST(ValidateName, trimsAndRejects)
 {
-    using UploadUtilities::validateName;
+    using DriveNames::validateName;
     EXPECT_EQ(validateName(u"  Báo cáo 2024 \n"_s), u"Báo cáo 2024"_s);
     EXPECT_EQ(validateName(u"..."_s), u"..."_s);
     EXPECT_EQ(validateName(u".hidden"_s), u".hidden"_s);
@@ -128,7 +131,7 @@ TEST(ValidateName, trimsAndRejects)
 
 TEST(AvailableDestination, cleansTheNameAndKeepsItInsideTheFolder)
 {
-    using UploadUtilities::availableDestination;
+    using LocalNames::availableDestination;
     const auto nothing = [](const QString &) { return false; };
     const auto pick = [&](const QString &name) {
         QSet<QString> reserved;
@@ -149,7 +152,7 @@ TEST(AvailableDestination, cleansTheNameAndKeepsItInsideTheFolder)
 // its part file are measured as they reach the disk.
 TEST(AvailableDestination, loneSurrogatesAreMeasuredAsTheFileSystemGetsThem)
 {
-    using UploadUtilities::availableDestination;
+    using LocalNames::availableDestination;
     const auto nothing = [](const QString &) { return false; };
     const QChar lone(char16_t(0xDFDF));
     for (const auto &[letters, surrogates] : {std::pair{236, 4}, std::pair{230, 10}}) {
@@ -159,7 +162,7 @@ TEST(AvailableDestination, loneSurrogatesAreMeasuredAsTheFileSystemGetsThem)
         const QString chosen = availableDestination(name, u"/dl"_s, reserved, nothing);
         const QString file = chosen.mid(4);
         EXPECT_LE(QFile::encodeName(file).size(), 240);
-        EXPECT_LE(QFile::encodeName(UploadUtilities::partialURL(chosen).mid(4)).size(), 255);
+        EXPECT_LE(QFile::encodeName(LocalNames::partPath(chosen).mid(4)).size(), 255);
         EXPECT_EQ(QString::fromUtf8(QFile::encodeName(file)), file);
         EXPECT_TRUE(file.startsWith(QString(letters, u'a')));
         EXPECT_TRUE(file.contains(QChar::ReplacementCharacter));
@@ -171,7 +174,7 @@ TEST(AvailableDestination, loneSurrogatesAreMeasuredAsTheFileSystemGetsThem)
 
 TEST(AvailableDestination, numbersTakenNamesBeforeTheExtension)
 {
-    using UploadUtilities::availableDestination;
+    using LocalNames::availableDestination;
     QSet<QString> taken{u"/dl/report.pdf"_s, u"/dl/report 2.pdf"_s, u"/dl/notes"_s,
                         u"/dl/.bashrc"_s,    u"/dl/a.tar.gz"_s,     u"/dl/end."_s};
     const auto exists = [&](const QString &path) { return taken.contains(path); };
@@ -191,7 +194,7 @@ TEST(AvailableDestination, batchReservationsAndLeftoverPartFilesOnDisk)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     QSet<QString> reserved;
-    using UploadUtilities::availableDestination;
+    using LocalNames::availableDestination;
     EXPECT_EQ(availableDestination(u"x.txt"_s, dir.path(), reserved), dir.filePath(u"x.txt"_s));
     EXPECT_EQ(availableDestination(u"x.txt"_s, dir.path(), reserved), dir.filePath(u"x 2.txt"_s));
 
@@ -209,11 +212,11 @@ TEST(AvailableDestination, batchReservationsAndLeftoverPartFilesOnDisk)
 // both be creatable, so the name is shortened by whole characters, keeping suffix and extension.
 TEST(AvailableDestination, longNamesAreShortenedSoThePartFileFitsToo)
 {
-    using UploadUtilities::availableDestination;
+    using LocalNames::availableDestination;
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const auto fitsOnDisk = [&](const QString &destination) {
-        for (const QString &path : {destination, UploadUtilities::partialURL(destination)}) {
+        for (const QString &path : {destination, LocalNames::partPath(destination)}) {
             QFile file(path);
             if (!file.open(QIODevice::WriteOnly))
                 return false;
@@ -271,13 +274,13 @@ TEST(AvailableDestination, longNamesAreShortenedSoThePartFileFitsToo)
     }
 }
 
-TEST(PartialURL, hiddenSiblingOfTheDestination)
+TEST(PartPath, hiddenSiblingOfTheDestination)
 {
-    using UploadUtilities::partialURL;
-    EXPECT_EQ(partialURL(u"/home/u/Tải về/name.ext"_s),
+    using LocalNames::partPath;
+    EXPECT_EQ(partPath(u"/home/u/Tải về/name.ext"_s),
               u"/home/u/Tải về/.name.ext.tarnwick-part"_s);
-    EXPECT_EQ(partialURL(u"/home/u/folder/"_s), u"/home/u/.folder.tarnwick-part"_s);
-    EXPECT_EQ(partialURL(u"/x"_s), u"/.x.tarnwick-part"_s);
+    EXPECT_EQ(partPath(u"/home/u/folder/"_s), u"/home/u/.folder.tarnwick-part"_s);
+    EXPECT_EQ(partPath(u"/x"_s), u"/.x.tarnwick-part"_s);
 }
 
 TEST(ConfirmedOffset, readsTheServersLastByte)
@@ -335,7 +338,7 @@ TEST(Children, keepsVisibleFilesAndFoldersSortedByName)
               QFile::encodeName(dir.filePath(u"linkdir"_s)).constData());
     ::mkfifo(QFile::encodeName(dir.filePath(u"pipe"_s)).constData(), 0600);
 
-    EXPECT_EQ(UploadUtilities::children(dir.path()),
+    EXPECT_EQ(LocalNames::children(dir.path()),
               (QStringList{dir.filePath(u"File2.txt"_s), dir.filePath(u"file10.txt"_s),
                            dir.filePath(u"sub"_s)}));
 }
@@ -345,14 +348,14 @@ TEST(Children, listingFailuresCarryTheSystemText)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     try {
-        UploadUtilities::children(dir.filePath(u"missing"_s));
+        LocalNames::children(dir.filePath(u"missing"_s));
         FAIL() << "no error";
     } catch (const SystemError &e) {
         EXPECT_EQ(e.code(), ENOENT);
         EXPECT_FALSE(e.description().isEmpty());
     }
     const QString file = writeFile(dir.filePath(u"plain"_s), "x");
-    EXPECT_THROW(UploadUtilities::children(file), SystemError);
+    EXPECT_THROW(LocalNames::children(file), SystemError);
 }
 
 TEST(PartialDownload, stampFormat)

@@ -205,13 +205,9 @@ TarnwickProfile::~TarnwickProfile()
 std::unique_ptr<QProcess> TarnwickProfile::start(const QStringList &arguments) const
 {
     auto process = std::make_unique<QProcess>();
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment env = environment();
     env.insert(u"TARNWICK_AUTOMATION"_s, u"1"_s);
-    env.insert(u"TARNWICK_GOOGLE_BASE"_s, m_baseUrl);
     env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
-    env.insert(u"XDG_CONFIG_HOME"_s, m_root + u"/config"_s);
-    env.insert(u"XDG_DATA_HOME"_s, m_root + u"/data"_s);
-    env.insert(u"XDG_CACHE_HOME"_s, m_root + u"/cache"_s);
     process->setProcessEnvironment(env);
     process->setProgram(QStringLiteral(TARNWICK_EXECUTABLE));
     process->setArguments(QStringList{u"--keychain-service"_s, m_service, u"--quit-when-idle"_s}
@@ -221,6 +217,16 @@ std::unique_ptr<QProcess> TarnwickProfile::start(const QStringList &arguments) c
     process->start();
     process->waitForStarted();
     return process;
+}
+
+QProcessEnvironment TarnwickProfile::environment() const
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"TARNWICK_GOOGLE_BASE"_s, m_baseUrl);
+    env.insert(u"XDG_CONFIG_HOME"_s, m_root + u"/config"_s);
+    env.insert(u"XDG_DATA_HOME"_s, m_root + u"/data"_s);
+    env.insert(u"XDG_CACHE_HOME"_s, m_root + u"/cache"_s);
+    return env;
 }
 
 QString TarnwickProfile::logTail(int lines) const

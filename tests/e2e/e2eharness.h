@@ -78,6 +78,11 @@ public:
 
     // Starts tarnwick with these extra arguments (the automation options).
     std::unique_ptr<QProcess> start(const QStringList &arguments) const;
+    // The environment either executable runs in: the emulator's address and the profile's
+    // folders (settings, data with the saved queue, cache).
+    QProcessEnvironment environment() const;
+    // The keychain service holding the profile's configuration and tokens.
+    const QString &service() const { return m_service; }
     QString sessionFile() const;
     const QString &logFile() const { return m_log; }
     // The last lines tarnwick wrote: the work folder, and its log with it, is gone after the test.

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs a build into a throwaway prefix and checks what lands where: the executable, the
-# launcher entry, the icon in the hicolor theme and the AppStream metainfo, each accepted by the
+# Installs a build into a throwaway prefix and checks what lands where: the executables and the
+# command line's man page, the launcher entry, the icon in the hicolor theme and the AppStream metainfo, each accepted by the
 # freedesktop validators without an error or a warning.
 #   check-install.sh BUILD_DIR APP_ID VERSION
 set -euo pipefail
@@ -15,6 +15,8 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 sizes=(16 22 24 32 48 64 128 256 512)
 expected=(
   bin/tarnwick
+  bin/tarnwick-cli
+  share/man/man1/tarnwick-cli.1
   "share/applications/$id.desktop"
   "share/icons/hicolor/scalable/apps/$id.svg"
   "share/metainfo/$id.metainfo.xml"
@@ -27,6 +29,15 @@ if ! diff -u <(printf '%s\n' "${expected[@]}" | sort) <(echo "$installed"); then
   fail "the installed files differ from the expected list (- expected, + installed)"
 fi
 [ -x "$prefix/bin/tarnwick" ] || fail "bin/tarnwick is not executable"
+[ -x "$prefix/bin/tarnwick-cli" ] || fail "bin/tarnwick-cli is not executable"
+# The command line needs no display: nothing of the window's toolkit is linked.
+if ldd "$prefix/bin/tarnwick-cli" | grep -Eq 'libQt6(Gui|Widgets)'; then
+  fail "tarnwick-cli links Qt's GUI libraries"
+fi
+if command -v groff >/dev/null; then
+  out=$(groff -k -man -Tutf8 -ww -z "$prefix/share/man/man1/tarnwick-cli.1" 2>&1) || fail "groff failed on the man page"
+  [ -z "$out" ] || fail "groff warns about the man page: $out"
+fi
 
 # Each PNG is as large as the folder it sits in says (width and height from its IHDR chunk).
 for s in "${sizes[@]}"; do

@@ -1,6 +1,7 @@
 // The daily update check: comparing versions, the manifest's rules, and the model's schedule.
 #include "modeltesting.h"
 #include "support/testsupport.h"
+#include "updates/updatenotice.h"
 
 #include "appinfo.h"
 #include "updates/updatechecker.h"
@@ -104,18 +105,19 @@ TEST_F(Updates, ModelChecksDailyAndSkippingHidesTheOfferForGood)
     emulator.setUpdateManifest(manifest(u"99.1"_s, page()));
     auto model = makeModel();
     runSync(model->initialize());
-    ASSERT_TRUE(waitUntil([&] { return model->availableUpdate().has_value(); }));
-    EXPECT_EQ(model->availableUpdate()->version, u"99.1"_s);
+    ASSERT_TRUE(waitUntil([&] { return model->updates().availableUpdate().has_value(); }));
+    EXPECT_EQ(model->updates().availableUpdate()->version, u"99.1"_s);
 
     emulator.setUpdateManifest(manifest(u"99.2"_s, page()));
-    ASSERT_TRUE(waitUntil([&] { return model->availableUpdate()->version == u"99.2"_s; }));
+    ASSERT_TRUE(
+        waitUntil([&] { return model->updates().availableUpdate()->version == u"99.2"_s; }));
     EXPECT_TRUE(fast.requestedDelays().contains(std::chrono::milliseconds(86'400'000)));
 
-    model->openUpdateDownload();
+    model->updates().openUpdateDownload();
     EXPECT_EQ(desktop.openedUrls, QList<QUrl>{QUrl(page())});
-    EXPECT_TRUE(model->updateDismissed());
-    model->skipUpdate();
-    EXPECT_FALSE(model->availableUpdate().has_value());
+    EXPECT_TRUE(model->updates().updateDismissed());
+    model->updates().skipUpdate();
+    EXPECT_FALSE(model->updates().availableUpdate().has_value());
     EXPECT_EQ(QSettings().value(UpdateChecker::skippedVersionKey()).toString(), u"99.2"_s);
 
     // Later checks find the skipped version again and stay quiet; a failing server says nothing.
@@ -123,6 +125,6 @@ TEST_F(Updates, ModelChecksDailyAndSkippingHidesTheOfferForGood)
     const qsizetype checks = requests(u"GET"_s, u"^/tarnwick/"_s).size();
     ASSERT_TRUE(
         waitUntil([&] { return requests(u"GET"_s, u"^/tarnwick/"_s).size() > checks + 2; }));
-    EXPECT_FALSE(model->availableUpdate().has_value());
+    EXPECT_FALSE(model->updates().availableUpdate().has_value());
     EXPECT_FALSE(model->error().has_value());
 }

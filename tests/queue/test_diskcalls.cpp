@@ -7,7 +7,7 @@
 #include "support/testsupport.h"
 
 #include "records/partialdownload.h"
-#include "records/uploadutilities.h"
+#include "records/localnames.h"
 #include "transfer/transferqueue.h"
 
 #include <QDir>
@@ -146,7 +146,7 @@ TEST_F(DiskCalls, DownloadsACancelAndAnUploadLeaveTheMainThreadOffTheDisk)
                                        i % 2 ? top : inner));
     emulator.createFolder(account.email, u"Trống"_s, top);
     writeFile(local(u"Cây/t1.bin"_s), bytes(300'000, 1));
-    const QString partPath = UploadUtilities::partialURL(local(u"Cây/Con/t2.bin"_s));
+    const QString partPath = LocalNames::partPath(local(u"Cây/Con/t2.bin"_s));
     writeFile(partPath, bytes(300'000, 2).left(100'000));
     PartialDownload::mark(partPath, PartialDownload::stamp(driveFile(ids[1])));
     const QString slow = emulator.createFile(account.email, u"chậm.bin"_s, bytes(2'000'000, 9));
@@ -171,7 +171,7 @@ TEST_F(DiskCalls, DownloadsACancelAndAnUploadLeaveTheMainThreadOffTheDisk)
     EXPECT_EQ(localTree(local(u"Cây"_s)), driveTree(top));
     EXPECT_EQ(mediaRequests(ids[0]).size(), 0);
     EXPECT_EQ(mediaRequests(ids[1]).last().header(u"range"_s), u"bytes=100000-");
-    EXPECT_FALSE(QFileInfo::exists(UploadUtilities::partialURL(local(u"chậm.bin"_s))));
+    EXPECT_FALSE(QFileInfo::exists(LocalNames::partPath(local(u"chậm.bin"_s))));
 }
 
 } // namespace

@@ -9,7 +9,6 @@
 #include "async/runsync.h"
 #include "drive/driveclient.h"
 #include "drive/drivepacer.h"
-#include "records/uploadutilities.h"
 #include "transfer/transferqueue.h"
 
 #include <QDir>

@@ -5,7 +5,7 @@
 #include "support/testsupport.h"
 
 #include "async/runsync.h"
-#include "records/uploadutilities.h"
+#include "records/localnames.h"
 #include "transfer/downloadplan.h"
 #include "transfer/transferqueue.h"
 
@@ -87,7 +87,7 @@ TEST_F(Planning, AFileThatCannotBePutInPlaceFailsAloneAndARetryPlacesIt)
             EXPECT_EQ(sha256OfFile(local(u"Place/f%1.bin"_s.arg(i))), emulator.contentSha256(ids[i]));
         }
     }
-    EXPECT_TRUE(QFileInfo::exists(UploadUtilities::partialURL(local(u"Place/f3.bin"_s))));
+    EXPECT_TRUE(QFileInfo::exists(LocalNames::partPath(local(u"Place/f3.bin"_s))));
     EXPECT_TRUE(QFileInfo::exists(local(u"Place/f3.bin/keep.txt"_s)));
 
     QDir(local(u"Place/f3.bin"_s)).removeRecursively();

@@ -4,7 +4,7 @@
 #include "support/qtprinters.h"
 #include "support/testsupport.h"
 
-#include "records/uploadutilities.h"
+#include "records/localnames.h"
 #include "transfer/transferqueue.h"
 #include "transfer/workerpool.h"
 
@@ -81,7 +81,7 @@ TEST_F(Queue, PauseStopsTheBytesAndResumeContinuesFromThePartFile)
     EXPECT_EQ(at(0).state, State::Paused);
     EXPECT_EQ(at(0).detail, u"Đã tạm dừng");
     EXPECT_EQ(at(0).speed, 0);
-    const QString part = UploadUtilities::partialURL(local(u"big.bin"_s));
+    const QString part = LocalNames::partPath(local(u"big.bin"_s));
     // The part file stops growing and no request of the transfer reaches Drive any more.
     ASSERT_TRUE(waitUntil([&] { return model->queue().activeRuns() == 0; }));
     const qint64 kept = QFileInfo(part).size();
@@ -122,17 +122,17 @@ TEST_F(Queue, CancelOfAWorkingPausedAndDoneTransfer)
     model->cancelTransfer(slow);
     ASSERT_TRUE(reaches(slow, State::Cancelled));
     EXPECT_EQ(transfer(slow)->detail, u"Đã hủy");
-    EXPECT_FALSE(QFileInfo::exists(UploadUtilities::partialURL(local(u"slow.bin"_s))));
+    EXPECT_FALSE(QFileInfo::exists(LocalNames::partPath(local(u"slow.bin"_s))));
     EXPECT_FALSE(QFileInfo::exists(local(u"slow.bin"_s)));
 
     // Paused: its part file stays until the cancel removes it.
     model->pauseTransfer(paused);
     ASSERT_TRUE(waitUntil([&] { return model->queue().activeRuns() == 0; }));
     emulator.removeFault(pausedThrottle);
-    EXPECT_TRUE(QFileInfo::exists(UploadUtilities::partialURL(local(u"paused.bin"_s))));
+    EXPECT_TRUE(QFileInfo::exists(LocalNames::partPath(local(u"paused.bin"_s))));
     model->cancelTransfer(paused);
     EXPECT_EQ(transfer(paused)->state, State::Cancelled);
-    EXPECT_FALSE(QFileInfo::exists(UploadUtilities::partialURL(local(u"paused.bin"_s))));
+    EXPECT_FALSE(QFileInfo::exists(LocalNames::partPath(local(u"paused.bin"_s))));
 
     // Done and cancelled: the command takes them off the list; the file stays.
     model->cancelTransfer(quick);
@@ -160,7 +160,7 @@ TEST_F(Queue, ResumeTakesOnlyPausedAndFailedTransfersAndClearFinishedKeepsTheRes
     EXPECT_FALSE(transfer(bad)->detail.isEmpty());
 
     // A part file left by an earlier attempt of the failed download.
-    const QString part = UploadUtilities::partialURL(local(u"bad.bin"_s));
+    const QString part = LocalNames::partPath(local(u"bad.bin"_s));
     writeFile(part, "half");
 
     model->resumeTransfer(ok); // done: nothing
@@ -310,12 +310,12 @@ TEST_F(Queue, WorkersPerTransferFollowTheFileCount)
         throttleMedia(id, 400 * 1024);
     int most = 0;
     QObject::connect(&model->queue(), &TransferQueue::transferChanged, model.get(), [&](int row) {
-        most = std::max(most, int(model->transfers()[row].activeWorkers.size()));
+        most = std::max(most, int(model->transfers()[row].filesInFlight.size()));
     });
     download({driveFile(two)}, localDir.path());
     ASSERT_TRUE(reaches(idAt(0), State::Done));
     EXPECT_EQ(most, 2);
-    EXPECT_TRUE(at(0).activeWorkers.isEmpty());
+    EXPECT_TRUE(at(0).filesInFlight.isEmpty());
 
     // An empty Drive folder becomes an empty local folder.
     const QString empty = emulator.createFolder(account.email, u"Empty"_s);
@@ -549,7 +549,7 @@ TEST_F(Queue, ResumeBeforeThePausedRunEndsWaitsForItAndKeepsPauseAndPartFiles)
     download({driveFile(id)}, localDir.path());
     const QUuid transferId = idAt(0);
     ASSERT_TRUE(waitUntil([&] { return transfer(transferId)->done >= 256 * 1024; }));
-    const QString part = UploadUtilities::partialURL(local(u"twice.bin"_s));
+    const QString part = LocalNames::partPath(local(u"twice.bin"_s));
 
     model->pauseTransfer(transferId);
     model->resumeTransfer(transferId);
@@ -607,12 +607,12 @@ TEST_F(Queue, ARunStartsWithoutTheSubRowsOfTheRunBefore)
         throttleMedia(file, 256 * 1024);
     download({driveFile(folder)}, localDir.path());
     const QUuid id = idAt(0);
-    ASSERT_TRUE(waitUntil([&] { return transfer(id)->activeWorkers.size() == 3; }));
+    ASSERT_TRUE(waitUntil([&] { return transfer(id)->filesInFlight.size() == 3; }));
     model->pauseTransfer(id);
     ASSERT_TRUE(waitUntil([&] { return model->queue().activeRuns() == 0; }));
     model->resumeTransfer(id);
     EXPECT_EQ(at(0).state, State::Working);
-    EXPECT_TRUE(at(0).activeWorkers.isEmpty());
+    EXPECT_TRUE(at(0).filesInFlight.isEmpty());
     EXPECT_TRUE(at(0).preparing());
     model->cancelTransfer(id);
     ASSERT_TRUE(waitUntil([&] { return model->queue().activeRuns() == 0; }));

@@ -7,7 +7,7 @@
 #include "async/runsync.h"
 #include "drive/decodingerror.h"
 #include "records/errors.h"
-#include "records/uploadutilities.h"
+#include "records/localnames.h"
 #include "transfer/savedtransfer.h"
 #include "transfer/transferqueue.h"
 
@@ -35,7 +35,7 @@ protected:
     // keychain and session file.
     void restart()
     {
-        model->saveSessionNow();
+        model->saveQueueNow();
         model.reset();
         model = makeModel();
         runSync(model->initialize());
@@ -93,7 +93,7 @@ TEST_F(Session, LaterKeepsThemPausedAndDiscardTakesTheirPartFilesAway)
     ASSERT_TRUE(waitUntil([&] { return at(0).done > 0; }));
     model->pauseTransfer(idAt(0));
     ASSERT_TRUE(waitUntil([&] { return model->queue().activeRuns() == 0; }));
-    const QString part = UploadUtilities::partialURL(local(u"part.bin"_s));
+    const QString part = LocalNames::partPath(local(u"part.bin"_s));
     ASSERT_TRUE(QFileInfo::exists(part));
 
     restart();
@@ -129,7 +129,7 @@ TEST_F(Session, AutoResumeContinuesAtStartOrAfterTheNextSignIn)
     const QString later = emulator.createFile(account.email, u"later.bin"_s, bytes(1000, 4));
     throttleMedia(later, 100);
     download({driveFile(later)}, localDir.path());
-    model->saveSessionNow();
+    model->saveQueueNow();
     model.reset();
     runSync(keychain.remove(KeychainStore::tokensAccount()));
     model = makeModel();
@@ -237,7 +237,7 @@ TEST_F(Session, AQuitWhileASaveRunsInTheBackgroundWritesTheLatestQueueAtOnce)
     t.parent = u"root"_s;
     const QUuid id = t.id;
     model->queue().append(t);
-    model->flushSessionSave();
+    model->flushQueueSave();
     ASSERT_TRUE(sessionBytes().contains("quit"));
 
     // Two changes: one save starts off the main thread, the second would follow it.
@@ -245,7 +245,7 @@ TEST_F(Session, AQuitWhileASaveRunsInTheBackgroundWritesTheLatestQueueAtOnce)
         id, [&](UploadCheckpoint &c) { c.finished.insert(local(u"quit/FIRST"_s)); });
     model->queue().changeCheckpoint(
         id, [&](UploadCheckpoint &c) { c.finished.insert(local(u"quit/SECOND"_s)); });
-    model->flushSessionSave();
+    model->flushQueueSave();
     EXPECT_TRUE(sessionBytes().contains("SECOND")) << "written before the flush returned";
     EXPECT_FALSE(QFileInfo::exists(TransferStore::fileURL() + u".tmp"_s));
 }
@@ -287,13 +287,13 @@ TEST_F(Session, AQuitWritesAWaitingSaveButNeverEmptiesASessionNotYetRestored)
     ASSERT_TRUE(waitUntil([&] { return at(0).done > 0; }));
     model->pauseTransfer(idAt(0));
     ASSERT_TRUE(waitUntil([&] { return model->queue().activeRuns() == 0; }));
-    model->saveSessionNow();
+    model->saveQueueNow();
     ASSERT_TRUE(QFileInfo::exists(TransferStore::fileURL()));
 
     // Quitting before the model ever read the file leaves it as it is.
     model.reset();
     model = makeModel();
-    model->flushSessionSave();
+    model->flushQueueSave();
     EXPECT_TRUE(QFileInfo::exists(TransferStore::fileURL()));
     runSync(model->initialize());
     ASSERT_EQ(model->restoredPrompt(), 1);
@@ -301,7 +301,7 @@ TEST_F(Session, AQuitWritesAWaitingSaveButNeverEmptiesASessionNotYetRestored)
     // A cancel asks for a save 2 seconds on; a quit right after must not leave the old file.
     model->discardRestored();
     ASSERT_TRUE(model->transfers().isEmpty());
-    model->flushSessionSave();
+    model->flushQueueSave();
     EXPECT_FALSE(QFileInfo::exists(TransferStore::fileURL()));
 }
 
@@ -321,7 +321,7 @@ TEST_F(Session, AQuitOrCheckpointSaveBeforeTheRestoreKeepsEverySavedTransfer)
     model = makeModel();
     auto starting = model->initialize();
     ASSERT_FALSE(model->restoredPrompt().has_value()) << "the start is still under way";
-    model->saveSessionNow();
+    model->saveQueueNow();
     QList<SavedTransfer> onDisk = TransferStore::load();
     ASSERT_EQ(onDisk.size(), 1);
     EXPECT_EQ(onDisk.first().id, saved);
@@ -343,7 +343,7 @@ TEST_F(Session, AQuitOrCheckpointSaveBeforeTheRestoreKeepsEverySavedTransfer)
     // Once restored, the queue is the whole truth again.
     model->discardRestored();
     model->queue().remove(added.id);
-    model->saveSessionNow();
+    model->saveQueueNow();
     EXPECT_FALSE(QFileInfo::exists(TransferStore::fileURL()));
 }
 
@@ -394,7 +394,7 @@ TEST_F(Session, ADownloadThatFillsTheDiskComesBackFailedForRetryOrDiscard)
 
     const QString id = emulator.createFile(account.email, u"phim.mkv"_s, bytes(3 << 20, 31));
     const QString target = small + u"/phim.mkv"_s;
-    const QString part = UploadUtilities::partialURL(target);
+    const QString part = LocalNames::partPath(target);
     download({driveFile(id)}, small);
     ASSERT_TRUE(reaches(idAt(0), State::Failed));
     EXPECT_EQ(at(0).detail, u"phim.mkv: "_s + SystemError::fullDiskMessage());

@@ -5,7 +5,7 @@
 #include "records/errors.h"
 #include "records/partialdownload.h"
 #include "support/testsupport.h"
-#include "records/uploadutilities.h"
+#include "records/localnames.h"
 
 #include <QDir>
 #include <QFile>
@@ -40,7 +40,7 @@ protected:
     // A part file holding the first `size` bytes of seed's contents, stamped for `file`.
     void leavePart(const DriveFile &file, const QString &destination, qint64 size, quint64 seed = 1)
     {
-        const QString part = UploadUtilities::partialURL(destination);
+        const QString part = LocalNames::partPath(destination);
         Testing::writeFile(part, contents(size, seed));
         PartialDownload::mark(part, PartialDownload::stamp(file));
     }
@@ -70,7 +70,7 @@ protected:
     void expectWhole(const QString &destination, qint64 size, quint64 seed = 1)
     {
         EXPECT_EQ(sha256OfFile(destination), sha256(contents(size, seed)));
-        EXPECT_FALSE(QFileInfo::exists(UploadUtilities::partialURL(destination)));
+        EXPECT_FALSE(QFileInfo::exists(LocalNames::partPath(destination)));
         EXPECT_FALSE(PartialDownload::readStamp(destination).has_value());
     }
 
@@ -108,7 +108,7 @@ TEST_F(Downloads, InterruptedDownloadResumesFromThePartFileByteForByte)
             stop.request_stop();
     };
     EXPECT_THROW(run(client.download(file, target, cancelAt40, stop.get_token())), Cancelled);
-    const QString part = UploadUtilities::partialURL(target);
+    const QString part = LocalNames::partPath(target);
     const qint64 kept = QFileInfo(part).size();
     ASSERT_GT(kept, 0);
     EXPECT_LT(kept, file.bytes());
@@ -241,7 +241,7 @@ TEST_F(Downloads, FailedFinalRenameKeepsThePartFileAndItsStamp)
     // A folder that is not empty cannot be replaced by a file.
     Testing::writeFile(path(u"video.mp4/inside"_s), "x");
     failure<SystemError>(client.download(file, target, {}));
-    const QString part = UploadUtilities::partialURL(target);
+    const QString part = LocalNames::partPath(target);
     EXPECT_EQ(QFileInfo(part).size(), file.bytes());
     EXPECT_EQ(PartialDownload::readStamp(part), PartialDownload::stamp(file));
 
@@ -282,7 +282,7 @@ TEST_F(Downloads, RecordWithoutSizeTakesTheTotalFromTheAnswer)
     run(client.download(remote(0, 2, u"empty.txt"_s), empty, {}));
     EXPECT_TRUE(QFileInfo(empty).isFile());
     EXPECT_EQ(QFileInfo(empty).size(), 0);
-    EXPECT_FALSE(QFileInfo::exists(UploadUtilities::partialURL(empty)));
+    EXPECT_FALSE(QFileInfo::exists(LocalNames::partPath(empty)));
 }
 
 // Something the download cannot replace stands where its part file goes.
@@ -290,7 +290,7 @@ TEST_F(Downloads, PartFileThatCannotBeCreatedIsAClearError)
 {
     const DriveFile file = remote(MiB);
     const QString target = path(u"video.mp4"_s);
-    QDir().mkpath(UploadUtilities::partialURL(target));
+    QDir().mkpath(LocalNames::partPath(target));
     EXPECT_EQ(failure<TarnwickError>(client.download(file, target, {})).message(),
               u"Không ghi được file vào thư mục đích."_s);
     EXPECT_FALSE(QFileInfo::exists(target));
@@ -306,7 +306,7 @@ TEST_F(Downloads, AnswerShorterThanTheRecordKeepsThePartFileForLater)
     EXPECT_EQ(failure<TarnwickError>(client.download(file, target, {})).message(),
               u"Kết nối bị ngắt khi đang tải video.mp4. Bấm tiếp tục để tải nốt phần còn lại."_s);
     EXPECT_FALSE(QFileInfo::exists(target));
-    const QString part = UploadUtilities::partialURL(target);
+    const QString part = LocalNames::partPath(target);
     EXPECT_EQ(QFileInfo(part).size(), MiB);
     EXPECT_EQ(PartialDownload::readStamp(part), PartialDownload::stamp(file));
 }
@@ -406,7 +406,7 @@ TEST_F(Downloads, FailedFinalMoveKeepsTheStampedPartFileForTheNextTry)
     Testing::writeFile(target + u"/keep.txt"_s, "not to be lost");
 
     failure<SystemError>(client.download(file, target, {}));
-    const QString part = UploadUtilities::partialURL(target);
+    const QString part = LocalNames::partPath(target);
     EXPECT_EQ(QFileInfo(part).size(), file.bytes());
     EXPECT_EQ(PartialDownload::readStamp(part), PartialDownload::stamp(file));
     EXPECT_TRUE(QFileInfo::exists(target + u"/keep.txt"_s));
@@ -458,7 +458,7 @@ TEST_F(Downloads, ALinkPlantedInPlaceOfThePartFileIsNeverWrittenThrough)
 {
     const DriveFile file = remote(4 * MiB, 5);
     const QString target = path(u"video.mp4"_s);
-    const QString part = UploadUtilities::partialURL(target);
+    const QString part = LocalNames::partPath(target);
     leavePart(file, target, MiB, 5);
     const QByteArray precious = contents(2 * MiB, 77);
     const QString victim = Testing::writeFile(path(u"luan-van.docx"_s), precious);
@@ -518,7 +518,7 @@ TEST_F(Downloads, SmallFilesStartOverAfterACutAndReachTheDiskOnlyWhole)
     const QString blocked = path(u"blocked.jpg"_s);
     Testing::writeFile(blocked + u"/inside"_s, "x");
     failure<SystemError>(client.download(file, blocked, {}));
-    const QString part = UploadUtilities::partialURL(blocked);
+    const QString part = LocalNames::partPath(blocked);
     EXPECT_EQ(QFileInfo(part).size(), size);
     EXPECT_EQ(PartialDownload::readStamp(part), PartialDownload::stamp(file));
     ASSERT_TRUE(QDir(blocked).removeRecursively());
@@ -542,7 +542,7 @@ TEST_F(Downloads, SmallFileOnAFullDiskLeavesNeitherAPartFileNorAHalfDestination)
     QFile kept(target);
     ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
     EXPECT_EQ(kept.readAll(), QByteArray("the older copy stays whole"));
-    EXPECT_FALSE(QFileInfo::exists(UploadUtilities::partialURL(target)));
+    EXPECT_FALSE(QFileInfo::exists(LocalNames::partPath(target)));
 }
 
 } // namespace

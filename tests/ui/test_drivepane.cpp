@@ -1,7 +1,9 @@
 // The Drive side of the window against a model signed in to the emulator: browsing, the
 // context menu's rules, the name sheet, confirmations, empty states and thumbnails.
 #include "../model/modeltesting.h"
+#include "browse/sharing.h"
 #include "support/testsupport.h"
+#include "updates/updatenotice.h"
 
 #include "auth/googleauth.h"
 #include "window/accountbutton.h"
@@ -662,7 +664,7 @@ TEST_F(DriveWindow, ShareSheetTrimsTheAddressAndKeepsRejectedOnes)
     ShareSheet *sheet = window.shareSheet();
     ASSERT_NE(sheet, nullptr);
     EXPECT_EQ(sheet->windowTitle(), u"Chia sẻ \"ghi chú.txt\""_s);
-    ASSERT_TRUE(waitUntil([&] { return !model->loadingPermissions(); }));
+    ASSERT_TRUE(waitUntil([&] { return !model->sharing().loadingPermissions(); }));
     ASSERT_TRUE(waitUntil(
         [&] { return sheet->list()->findChildren<QWidget *>(u"permission"_s).size() == 1; }));
     EXPECT_FALSE(sheet->shareButton()->isEnabled());
@@ -681,7 +683,7 @@ TEST_F(DriveWindow, ShareSheetTrimsTheAddressAndKeepsRejectedOnes)
     QTest::mouseClick(sheet->shareButton(), Qt::LeftButton);
     ASSERT_TRUE(waitUntil(
         [&] { return sheet->list()->findChildren<QWidget *>(u"permission"_s).size() == 2; }));
-    const DrivePermission added = model->sharingPermissions().constLast();
+    const DrivePermission added = model->sharing().sharingPermissions().constLast();
     EXPECT_EQ(added.emailAddress, u"binh@example.com"_s);
     EXPECT_EQ(added.role, u"reader"_s);
     EXPECT_TRUE(sheet->errorLabel()->isHidden());
@@ -727,7 +729,7 @@ TEST_F(DriveWindow, ShareSheetTrimsTheAddressAndKeepsRejectedOnes)
 
     // "Xong" closes the sheet and the model's sharing state.
     QTest::mouseClick(sheet->doneButton(), Qt::LeftButton);
-    EXPECT_FALSE(model->sharingFile().has_value());
+    EXPECT_FALSE(model->sharing().sharingFile().has_value());
 }
 
 TEST_F(DriveWindow, LongErrorLineLeavesBothPanesAtTheirWidths)
@@ -905,7 +907,7 @@ TEST_F(DriveWindow, UpdateBannerOffersTheNotesAndTheDownload)
     MainWindow window(model.get());
     show(window);
     EXPECT_TRUE(window.updateBanner()->isHidden());
-    model->startUpdateChecks();
+    model->updates().startUpdateChecks();
     ASSERT_TRUE(waitUntil([&] { return window.updateBanner()->isVisible(); }));
     EXPECT_EQ(window.updateBanner()->titleLabel()->text(), u"Đã có Tarnwick 99.1"_s);
     save(window, u"update-banner.png"_s);

@@ -169,7 +169,7 @@ TEST_F(QueuePanel, RowsAndSubRowsForEveryState)
     download(work, localDir.path());
     const QUuid albumId = idAt(2), paused = idAt(3), promoted = idAt(8), waiting = idAt(9),
                 cancelled = idAt(10);
-    ASSERT_TRUE(waitUntil([&] { return transfer(albumId)->activeWorkers.size() == 3; }));
+    ASSERT_TRUE(waitUntil([&] { return transfer(albumId)->filesInFlight.size() == 3; }));
     model->cancelTransfer(cancelled);
     model->pauseTransfer(paused);
     ASSERT_TRUE(reaches(promoted, State::Working));
@@ -410,15 +410,15 @@ TEST_F(QueuePanel, SixTransfersRunningPictureAndRepaintTime)
     const auto describe = [&] {
         std::string out;
         for (const Transfer &t : model->transfers())
-            out += std::to_string(int(t.state)) + "/" + std::to_string(t.activeWorkers.size()) +
+            out += std::to_string(int(t.state)) + "/" + std::to_string(t.filesInFlight.size()) +
                    "/" + std::to_string(t.done) + "/" + std::to_string(t.speed) + " ";
         return out;
     };
     const auto moving = [&](const Transfer &t, qsizetype files) {
-        if (t.state != State::Working || t.activeWorkers.size() < files)
+        if (t.state != State::Working || t.filesInFlight.size() < files)
             return false;
-        return std::all_of(t.activeWorkers.begin(), t.activeWorkers.end(),
-                           [](const ActiveWorkerItem &w) { return w.done > 0; });
+        return std::all_of(t.filesInFlight.begin(), t.filesInFlight.end(),
+                           [](const FileInFlight &w) { return w.done > 0; });
     };
     ASSERT_TRUE(waitUntil(
         [&] {
@@ -436,8 +436,8 @@ TEST_F(QueuePanel, SixTransfersRunningPictureAndRepaintTime)
             // Every file row too: each shows the speed of its own last report.
             for (int i = 0; i < 6; ++i)
                 if (at(i).speed <= 0 ||
-                    std::any_of(at(i).activeWorkers.begin(), at(i).activeWorkers.end(),
-                                [](const ActiveWorkerItem &w) { return w.speed <= 0; }))
+                    std::any_of(at(i).filesInFlight.begin(), at(i).filesInFlight.end(),
+                                [](const FileInFlight &w) { return w.speed <= 0; }))
                     return false;
             return true;
         },
@@ -488,7 +488,7 @@ TEST_F(QueuePanel, ManyUpdatesASecondNeverResetTheRows)
         t.total = 36'000'000;
         t.totalFilesCount = 36;
         for (int w = 0; w < 6; ++w)
-            t.updateWorker(w, w + 1, 36, u"f%1.bin"_s.arg(w), u"/a"_s, u"/b"_s, 1'000'000, false);
+            t.beginFile(w, w + 1, 36, u"f%1.bin"_s.arg(w), u"/a"_s, u"/b"_s, 1'000'000, false);
         ids.append(t.id);
         queue.append(t);
     }
@@ -503,11 +503,11 @@ TEST_F(QueuePanel, ManyUpdatesASecondNeverResetTheRows)
             const int w = (n / 6) % 6;
             t.done += 1000;
             t.speed = 1.5e6;
-            t.updateWorkerProgress(w, (n / 36) * 1000, 1.5e6);
+            t.fileProgress(w, (n / 36) * 1000, 1.5e6);
             // Now and then a file ends and the slot takes the next one.
             if (n % 50 == 49)
-                t.updateWorker(w, 7 + n / 50, 36, u"g%1.bin"_s.arg(n), u"/a"_s, u"/b"_s, 1'000'000,
-                               false);
+                t.beginFile(w, 7 + n / 50, 36, u"g%1.bin"_s.arg(n), u"/a"_s, u"/b"_s, 1'000'000,
+                            false);
         });
         if (n % 60 == 0)
             QCoreApplication::processEvents();
@@ -674,8 +674,8 @@ TEST(QueueTexts, WorkingWithoutSpeedAndTheOtherCellTexts)
     EXPECT_EQ(QueueTexts::endSymbol(t, t.displaySource()), u"folder.fill");
     EXPECT_EQ(QueueTexts::currentFileLine(t), u"b.jpg (2/4)");
 
-    ActiveWorkerItem w{.id = 0, .fileIndex = 2, .totalFiles = 4, .fileName = u"b.jpg"_s,
-                       .done = 0, .total = 500};
+    FileInFlight w{
+        .id = 0, .fileIndex = 2, .totalFiles = 4, .fileName = u"b.jpg"_s, .done = 0, .total = 500};
     EXPECT_EQ(QueueTexts::workerNameText(w), u"b.jpg [2/4]");
     EXPECT_EQ(QueueTexts::workerProgressText(w), u"Đang tải…");
     EXPECT_EQ(QueueTexts::workerRemainingText(w), u"—");

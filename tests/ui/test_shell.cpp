@@ -122,7 +122,7 @@ TEST_F(Shell, TheRestorePromptSaysWhatIsLeftAndEachAnswerActs)
     throttleMedia(id, 256 * 1024);
     download({driveFile(id)}, localDir.path());
     ASSERT_TRUE(waitUntil([&] { return at(0).done > 0; }));
-    model->saveSessionNow();
+    model->saveQueueNow();
     window.reset();
     model.reset();
 
@@ -139,7 +139,7 @@ TEST_F(Shell, TheRestorePromptSaysWhatIsLeftAndEachAnswerActs)
         EXPECT_TRUE(alert.message.endsWith(u". Phần đã truyền vẫn được giữ, tiếp tục sẽ chạy từ chỗ đã dừng. Có thể bật tự tiếp tục trong menu Truyền file."_s));
         if (answer == 2) { // "Để sau": still there, paused
             EXPECT_EQ(at(0).state, State::Paused);
-            model->saveSessionNow();
+            model->saveQueueNow();
             window.reset();
             model.reset();
         } else { // "Bỏ các tác vụ này"

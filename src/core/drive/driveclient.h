@@ -106,7 +106,7 @@ public:
     QCoro::Task<QList<DriveFile>> sharedDrives(std::stop_token stop = {}) const;
     // One item, wherever it lives (shared drives included).
     QCoro::Task<DriveFile> file(QString id, std::stop_token stop = {}) const;
-    // Creates a folder under the trimmed name (checked by UploadUtilities::validateName first)
+    // Creates a folder under the trimmed name (checked by DriveNames::validateName first)
     // and returns it. With `id` (one from generateIds) the folder gets that ID, so the create may
     // be sent again after its answer was lost: when Drive says the ID is taken, the item with
     // that ID is the result if it is a folder in `parent` and not trashed; otherwise the 409
@@ -169,7 +169,7 @@ public:
 
     // Copies the Drive file to `destination` (a local path; its folder is created; an existing
     // file there is replaced). The bytes stream on the network thread into the hidden part file
-    // beside the destination (UploadUtilities::partialURL), stamped with the remote version; a
+    // beside the destination (LocalNames::partPath), stamped with the remote version; a
     // later call continues a part file of the same version with a Range request, and a complete
     // one is moved into place without any request. Network failures are retried after 2, 4, 8,
     // 16 and 16 seconds, six attempts in all. The part file is flushed to disk and renamed over

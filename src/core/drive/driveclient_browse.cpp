@@ -1,7 +1,7 @@
 #include "drive/driveclient.h"
 
 #include "drive/jsonreader.h"
-#include "records/uploadutilities.h"
+#include "records/drivenames.h"
 
 #include <QCryptographicHash>
 #include <QJsonArray>
@@ -148,7 +148,7 @@ QCoro::Task<DriveFile> DriveClient::file(QString id, std::stop_token stop) const
 QCoro::Task<DriveFile> DriveClient::createFolder(QString name, QString parent,
                                                  std::stop_token stop, QString id) const
 {
-    const QString trimmed = UploadUtilities::validateName(name);
+    const QString trimmed = DriveNames::validateName(name);
     QJsonObject body{{"name"_L1, trimmed},
                      {"mimeType"_L1, QString(DriveFile::folderMimeType)},
                      {"parents"_L1, QJsonArray{parent}}};
@@ -248,7 +248,7 @@ QCoro::Task<DriveFile> DriveClient::itemOfTakenID(DriveAPIError conflict, QStrin
 QCoro::Task<> DriveClient::rename(DriveFile file, QString name, std::stop_token stop) const
 {
     checkItemID(file.id);
-    const QString trimmed = UploadUtilities::validateName(name);
+    const QString trimmed = DriveNames::validateName(name);
     HttpRequest request =
         jsonRequest("PATCH", filePath(file.id), {{u"supportsAllDrives"_s, u"true"_s}},
                     QJsonObject{{"name"_L1, trimmed}});

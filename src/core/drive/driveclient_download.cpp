@@ -6,7 +6,7 @@
 #include "net/httpfilesink.h"
 #include "records/contentrange.h"
 #include "records/partialdownload.h"
-#include "records/uploadutilities.h"
+#include "records/localnames.h"
 #include "records/writefully.h"
 
 #include <QFile>
@@ -339,7 +339,7 @@ QCoro::Task<DriveClient::DownloadedPart> DriveClient::downloadPart(DriveFile fil
             u"Hãy mở tài liệu Google trong trình duyệt. Tải cả thư mục chưa có ở phiên bản này."_s);
     checkItemID(file.id);
 
-    const QString part = UploadUtilities::partialURL(destination);
+    const QString part = LocalNames::partPath(destination);
     const QString stamp = PartialDownload::stamp(file);
     std::exception_ptr failure;
     DownloadedPart filled;
@@ -361,7 +361,7 @@ QCoro::Task<DriveClient::DownloadedPart> DriveClient::downloadPart(DriveFile fil
 
 QCoro::Task<> DriveClient::putInPlace(QString destination, DownloadedPart filled)
 {
-    const QString part = UploadUtilities::partialURL(destination);
+    const QString part = LocalNames::partPath(destination);
     if (filled.bytes) {
         auto memory = std::make_shared<MemoryPart>(
             MemoryPart{part, destination, filled.stamp, std::move(*filled.bytes)});

@@ -1,4 +1,5 @@
 #include "panes/drivepane.h"
+#include "browse/sharing.h"
 
 #include "common/clearlayout.h"
 #include "sheets/destructivealert.h"
@@ -445,12 +446,12 @@ QMenu *DrivePane::createContextMenu(QWidget *parent)
                         // "&&": a single one would mark a shortcut letter and not be shown.
                         u"Chia sẻ && Phân quyền…"_s, this, [model, file] {
                             if (model)
-                                model->openShare(file);
+                                model->sharing().openShare(file);
                         });
         menu->addAction(Icons::symbol(u"link.badge.plus"_s), u"Sao chép link chia sẻ"_s, this,
                         [model, file] {
                             if (model)
-                                detach(model->copyShareLink(file), {});
+                                detach(model->sharing().copyShareLink(file), {});
                         });
         if (!file.isGoogleDocument()) {
             QAction *download =

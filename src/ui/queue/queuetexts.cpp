@@ -140,24 +140,24 @@ QString elapsedText(const Transfer &t, const QDateTime &now)
     return u"đã chạy "_s + durationText(std::max<qint64>(t.started->secsTo(now), 0));
 }
 
-QString workerNameText(const ActiveWorkerItem &w)
+QString workerNameText(const FileInFlight &w)
 {
     return w.fileName + u" ["_s + QString::number(w.fileIndex) + u'/' +
            QString::number(w.totalFiles) + u']';
 }
 
-QString workerProgressText(const ActiveWorkerItem &w)
+QString workerProgressText(const FileInFlight &w)
 {
     const int percent = w.percentage();
     return percent < 1 ? u"Đang tải…"_s : QString::number(percent) + u'%';
 }
 
-QString workerSpeedText(const ActiveWorkerItem &w)
+QString workerSpeedText(const FileInFlight &w)
 {
     return w.speed > 0 ? formatSpeed(w.speed) : QString();
 }
 
-QString workerRemainingText(const ActiveWorkerItem &w)
+QString workerRemainingText(const FileInFlight &w)
 {
     if (w.speed > 0 && std::isfinite(w.speed) && w.done < w.total) {
         const QString left = formatRemainingTime(double(w.total - w.done) / w.speed);

@@ -56,10 +56,10 @@ QString elapsedText(const Transfer &t, const QDateTime &now);
 QString durationText(qint64 seconds);
 
 // Sub-row cells of one file in flight.
-QString workerNameText(const ActiveWorkerItem &w);
-QString workerProgressText(const ActiveWorkerItem &w);
-QString workerSpeedText(const ActiveWorkerItem &w);
-QString workerRemainingText(const ActiveWorkerItem &w);
+QString workerNameText(const FileInFlight &w);
+QString workerProgressText(const FileInFlight &w);
+QString workerSpeedText(const FileInFlight &w);
+QString workerRemainingText(const FileInFlight &w);
 
 // A row button: what it does, its symbol, help text and colour.
 struct RowButton

@@ -31,7 +31,7 @@ TransferLook TransferLook::of(const Transfer &t, const QDateTime &now)
     return look;
 }
 
-WorkerLook WorkerLook::of(const ActiveWorkerItem &w)
+WorkerLook WorkerLook::of(const FileInFlight &w)
 {
     WorkerLook look;
     look.name = QueueTexts::workerNameText(w);

@@ -43,7 +43,7 @@ struct WorkerLook
     QString speed;
     QString remaining;
 
-    static WorkerLook of(const ActiveWorkerItem &w);
+    static WorkerLook of(const FileInFlight &w);
 };
 
 } // namespace Tarnwick

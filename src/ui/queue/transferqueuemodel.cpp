@@ -51,10 +51,10 @@ TransferQueueModel::TransferQueueModel(TransferQueue *queue, QObject *parent)
 
 TransferQueueModel::~TransferQueueModel() = default;
 
-QList<ActiveWorkerItem> TransferQueueModel::visibleWorkers(const Transfer &t)
+QList<FileInFlight> TransferQueueModel::visibleWorkers(const Transfer &t)
 {
     // A paused or failed run keeps its last workers in the record; only a running one shows them.
-    return t.state == TransferState::Working ? t.activeWorkers : QList<ActiveWorkerItem>();
+    return t.state == TransferState::Working ? t.filesInFlight : QList<FileInFlight>();
 }
 
 TransferQueueModel::Node *TransferQueueModel::node(const QModelIndex &index) const
@@ -117,7 +117,7 @@ const TransferQueueModel::Node *TransferQueueModel::fileNode(const QModelIndex &
     return n && index.row() < n->shown.size() ? n : nullptr;
 }
 
-const ActiveWorkerItem *TransferQueueModel::worker(const QModelIndex &index) const
+const FileInFlight *TransferQueueModel::worker(const QModelIndex &index) const
 {
     const Node *n = fileNode(index);
     return n ? &n->shown[index.row()] : nullptr;
@@ -149,7 +149,7 @@ void TransferQueueModel::lookAgain(Node &n)
     n.look = TransferLook::of(n.transfer, Clock::current().now());
     n.workerLooks.clear();
     n.workerLooks.reserve(n.shown.size());
-    for (const ActiveWorkerItem &w : std::as_const(n.shown))
+    for (const FileInFlight &w : std::as_const(n.shown))
         n.workerLooks.append(WorkerLook::of(w));
 }
 
@@ -185,7 +185,7 @@ QVariant TransferQueueModel::data(const QModelIndex &index, int role) const
     const Transfer *t = transfer(index);
     if (!t)
         return {};
-    if (const ActiveWorkerItem *w = worker(index)) {
+    if (const FileInFlight *w = worker(index)) {
         switch (index.column()) {
         case DirectionColumn:
             return role == Qt::DisplayRole ? u"File"_s : QVariant();
@@ -363,9 +363,9 @@ bool TransferQueueModel::sameFiles(const Node &n) const
     const qsizetype row = m_queue->indexOf(n.transfer.id);
     if (row < 0)
         return false;
-    const QList<ActiveWorkerItem> wanted = visibleWorkers(m_queue->transfers()[row]);
+    const QList<FileInFlight> wanted = visibleWorkers(m_queue->transfers()[row]);
     return std::equal(wanted.cbegin(), wanted.cend(), n.shown.cbegin(), n.shown.cend(),
-                      [](const ActiveWorkerItem &a, const ActiveWorkerItem &b) {
+                      [](const FileInFlight &a, const FileInFlight &b) {
                           return a.id == b.id && a.fileIndex == b.fileIndex;
                       });
 }
@@ -379,14 +379,14 @@ void TransferQueueModel::announce(Node &n, const Transfer &now)
     ++m_rowUpdates;
     const int row = n.row;
     const QModelIndex parent = createIndex(row, 0, nullptr);
-    const QList<ActiveWorkerItem> wanted = visibleWorkers(now);
+    const QList<FileInFlight> wanted = visibleWorkers(now);
 
     // Workers that left go first, then the new ones take their places; both lists are sorted
     // by worker id, so one pass each keeps the announced rows and the copy in step.
     for (int i = int(n.shown.size()) - 1; i >= 0; --i) {
         const int id = n.shown[i].id;
         const bool stays = std::any_of(wanted.cbegin(), wanted.cend(),
-                                       [id](const ActiveWorkerItem &w) { return w.id == id; });
+                                       [id](const FileInFlight &w) { return w.id == id; });
         if (!stays) {
             beginRemoveRows(parent, i, i);
             n.shown.removeAt(i);
@@ -422,7 +422,7 @@ void TransferQueueModel::announce(Node &n, const Transfer &now)
         if (!wanted.isEmpty()) {
             beginInsertRows(parent, 0, int(wanted.size()) - 1);
             n.shown = wanted;
-            for (const ActiveWorkerItem &w : wanted)
+            for (const FileInFlight &w : wanted)
                 n.workerLooks.append(WorkerLook::of(w));
             endInsertRows();
         }

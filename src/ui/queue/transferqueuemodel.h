@@ -68,7 +68,7 @@ public:
     // The transfer of a row, or of a sub-row's parent; nullptr for an invalid index.
     const Transfer *transfer(const QModelIndex &index) const;
     // The file of a sub-row; nullptr for a transfer row.
-    const ActiveWorkerItem *worker(const QModelIndex &index) const;
+    const FileInFlight *worker(const QModelIndex &index) const;
     // What a transfer row (also for a sub-row's parent) and a file row paint; nullptr for an
     // invalid index, and for a transfer row in workerLook().
     const TransferLook *transferLook(const QModelIndex &index) const;
@@ -96,7 +96,7 @@ private:
     struct Node
     {
         Transfer transfer;
-        QList<ActiveWorkerItem> shown; // the sub-rows announced so far
+        QList<FileInFlight> shown; // the sub-rows announced so far
         TransferLook look;
         QList<WorkerLook> workerLooks; // one per entry of shown
         int row = 0;
@@ -104,7 +104,7 @@ private:
         qint64 announced = -1; // when it was last announced, on m_clock; -1 never
     };
 
-    static QList<ActiveWorkerItem> visibleWorkers(const Transfer &t);
+    static QList<FileInFlight> visibleWorkers(const Transfer &t);
     void insertRow(int row);
     void removeRow(int row);
     void changeRow(int row);

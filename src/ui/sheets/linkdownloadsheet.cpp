@@ -7,7 +7,7 @@
 #include "async/async.h"
 #include "desktop.h"
 #include "records/diskspaceutilities.h"
-#include "records/uploadutilities.h"
+#include "records/drivelinks.h"
 
 #include <QDir>
 #include <QHBoxLayout>
@@ -184,7 +184,7 @@ void LinkDownloadSheet::submit()
     const QString trimmed = linkText().trimmed();
     if (trimmed.isEmpty())
         return;
-    const std::optional<QString> id = UploadUtilities::parseDriveID(trimmed);
+    const std::optional<QString> id = DriveLinks::parseDriveID(trimmed);
     if (!id) {
         m_error->setText(u"Liên kết Google Drive không hợp lệ. Vui lòng kiểm tra lại đường dẫn."_s);
         m_error->show();

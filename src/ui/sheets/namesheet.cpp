@@ -3,7 +3,7 @@
 #include "common/palette.h"
 
 #include "records/errors.h"
-#include "records/uploadutilities.h"
+#include "records/drivenames.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -60,7 +60,7 @@ void NameSheet::submit()
 {
     QString name;
     try {
-        name = UploadUtilities::validateName(m_name->text());
+        name = DriveNames::validateName(m_name->text());
     } catch (const Failure &failure) {
         m_error->setFullText(failure.description());
         m_error->show();

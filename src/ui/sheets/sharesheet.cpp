@@ -1,4 +1,5 @@
 #include "sheets/sharesheet.h"
+#include "browse/sharing.h"
 
 #include "common/clearlayout.h"
 #include "common/icons.h"
@@ -187,24 +188,24 @@ ShareSheet::ShareSheet(AppModel *model, DriveFile file, QWidget *parent)
     connect(m_notify, &QCheckBox::toggled, m_form, &ShareSheetForm::setSendNotify);
     connect(m_share, &QPushButton::clicked, this, [this] {
         if (m_model && !m_form->isAdding() && !m_form->email().trimmed().isEmpty())
-            detach(m_model->addCollaborator(m_form), {});
+            detach(m_model->sharing().addCollaborator(m_form), {});
     });
     connect(m_email, &QLineEdit::returnPressed, m_share, &QPushButton::click);
     connect(m_refresh, &QPushButton::clicked, this, [this] {
         if (m_model)
-            detach(m_model->loadPermissions(m_file), {});
+            detach(m_model->sharing().loadPermissions(m_file), {});
     });
     connect(m_copyLink, &QPushButton::clicked, this, [this] {
         if (m_model)
-            detach(m_model->copyShareLink(m_file), {});
+            detach(m_model->sharing().copyShareLink(m_file), {});
     });
     connect(m_done, &QPushButton::clicked, this, &QDialog::accept);
 
     // Form and model → controls.
     connect(m_form, &ShareSheetForm::changed, this, &ShareSheet::updateForm);
-    connect(model, &AppModel::sharingPermissionsChanged, this, &ShareSheet::updateList);
-    connect(model, &AppModel::loadingPermissionsChanged, this, &ShareSheet::updateList);
-    connect(model, &AppModel::sharingErrorChanged, this, &ShareSheet::updateForm);
+    connect(&model->sharing(), &Sharing::sharingPermissionsChanged, this, &ShareSheet::updateList);
+    connect(&model->sharing(), &Sharing::loadingPermissionsChanged, this, &ShareSheet::updateList);
+    connect(&model->sharing(), &Sharing::sharingErrorChanged, this, &ShareSheet::updateForm);
     m_notify->setChecked(m_form->sendNotify());
     updateForm();
     updateList();
@@ -219,7 +220,8 @@ void ShareSheet::updateForm()
     m_share->setVisible(!adding);
     m_share->setEnabled(!m_form->email().trimmed().isEmpty());
     // The sheet's own error first, else why the list could not be loaded.
-    const QString modelError = m_model ? m_model->sharingError().value_or(QString()) : QString();
+    const QString modelError =
+        m_model ? m_model->sharing().sharingError().value_or(QString()) : QString();
     const QString error = m_form->localError().value_or(modelError);
     m_error->setFullText(DisplayText::message(error));
     m_error->setVisible(!error.isEmpty());
@@ -230,10 +232,10 @@ void ShareSheet::updateList()
 {
     if (!m_model)
         return;
-    m_loading->setVisible(m_model->loadingPermissions());
+    m_loading->setVisible(m_model->sharing().loadingPermissions());
     clearLayout(m_listLayout);
-    const QList<DrivePermission> &permissions = m_model->sharingPermissions();
-    if (permissions.isEmpty() && !m_model->loadingPermissions()) {
+    const QList<DrivePermission> &permissions = m_model->sharing().sharingPermissions();
+    if (permissions.isEmpty() && !m_model->sharing().loadingPermissions()) {
         auto *none = new QLabel(u"Chưa có cộng tác viên nào"_s, m_list);
         none->setProperty("role", u"muted"_s);
         m_listLayout->addWidget(none);
@@ -291,7 +293,8 @@ QWidget *ShareSheet::permissionRow(const DrivePermission &permission)
                 [](QPointer<AppModel> model, QPointer<ShareSheet> self, DriveFile file,
                    DrivePermission permission, QString value) -> QCoro::Task<> {
                     try {
-                        auto changing = model->updateCollaboratorRole(file, permission, value);
+                        auto changing =
+                            model->sharing().updateCollaboratorRole(file, permission, value);
                         co_await changing;
                     } catch (const Cancelled &) {
                     } catch (const Failure &failure) {
@@ -305,7 +308,7 @@ QWidget *ShareSheet::permissionRow(const DrivePermission &permission)
     menu->addSeparator();
     menu->addAction(u"Xoá quyền truy cập"_s, this, [this, permission] {
         if (m_model)
-            detach(m_model->removeCollaborator(m_form, permission), {});
+            detach(m_model->sharing().removeCollaborator(m_form, permission), {});
     });
     button->setMenu(menu);
     layout->addWidget(button);

@@ -1,4 +1,5 @@
 #include "window/mainwindow.h"
+#include "browse/sharing.h"
 
 #include "panes/drivepane.h"
 #include "panes/emptystateview.h"
@@ -26,6 +27,7 @@
 #include "records/decimalinteger.h"
 #include "records/dragpayload.h"
 #include "transfer/transferqueue.h"
+#include "updates/updatenotice.h"
 
 #include <QAction>
 #include <QApplication>
@@ -217,22 +219,24 @@ MainWindow::MainWindow(AppModel *model, QWidget *parent)
             m_model->setShowTransfers(true);
     });
 
-    connect(model, &AppModel::availableUpdateChanged, this, &MainWindow::updateBannerVisibility);
-    connect(model, &AppModel::updateDismissedChanged, this, &MainWindow::updateBannerVisibility);
+    connect(&model->updates(), &UpdateNotice::availableUpdateChanged, this,
+            &MainWindow::updateBannerVisibility);
+    connect(&model->updates(), &UpdateNotice::updateDismissedChanged, this,
+            &MainWindow::updateBannerVisibility);
     connect(m_banner, &UpdateBanner::notesClicked, this, [this] { detach(showUpdateNotes(), {}); });
     connect(m_banner, &UpdateBanner::skipClicked, this, [this] {
         if (m_model)
-            m_model->skipUpdate();
+            m_model->updates().skipUpdate();
     });
     connect(m_banner, &UpdateBanner::laterClicked, this, [this] {
         if (m_model)
-            m_model->setUpdateDismissed(true);
+            m_model->updates().setUpdateDismissed(true);
     });
     connect(m_banner, &UpdateBanner::downloadClicked, this, [this] {
         if (m_model)
-            m_model->openUpdateDownload();
+            m_model->updates().openUpdateDownload();
     });
-    connect(model, &AppModel::sharingFileChanged, this, &MainWindow::updateShareSheet);
+    connect(&model->sharing(), &Sharing::sharingFileChanged, this, &MainWindow::updateShareSheet);
     connect(model, &AppModel::showConnectionChanged, this, &MainWindow::updateConnectionScreen);
     connect(model, &AppModel::showTransfersChanged, this, &MainWindow::updateQueueVisibility);
     // Progress arrives hundreds of times a second: the status line and the menu follow at the
@@ -657,7 +661,7 @@ void MainWindow::updateShareSheet()
 {
     if (!m_model)
         return;
-    const std::optional<DriveFile> &file = m_model->sharingFile();
+    const std::optional<DriveFile> &file = m_model->sharing().sharingFile();
     if (m_shareSheet && (!file || m_shareSheet->property("fileId").toString() != file->id)) {
         // Closing first: a sheet of another item never shows this item's answers.
         ShareSheet *old = m_shareSheet;
@@ -672,7 +676,7 @@ void MainWindow::updateShareSheet()
     QPointer<ShareSheet> sheet = m_shareSheet;
     connect(m_shareSheet, &QDialog::finished, this, [this, sheet] {
         if (m_model && sheet == m_shareSheet)
-            m_model->closeShare();
+            m_model->sharing().closeShare();
     });
     m_shareSheet->open();
 }
@@ -680,19 +684,21 @@ void MainWindow::updateShareSheet()
 void MainWindow::updateBannerVisibility()
 {
     // The notice waits while transfers run or wait.
-    const bool shown = m_model && m_model->availableUpdate() && !m_model->updateDismissed() &&
+    const bool shown = m_model && m_model->updates().availableUpdate() &&
+                       !m_model->updates().updateDismissed() &&
                        QueueTexts::activity(m_model->transfers()).pending == 0;
     if (shown)
-        m_banner->setUpdate(m_model->availableUpdate()->version, m_model->availableUpdate()->notes);
+        m_banner->setUpdate(m_model->updates().availableUpdate()->version,
+                            m_model->updates().availableUpdate()->notes);
     m_banner->setVisible(shown);
 }
 
 QCoro::Task<> MainWindow::showUpdateNotes()
 {
-    if (!m_model || !m_model->availableUpdate())
+    if (!m_model || !m_model->updates().availableUpdate())
         co_return;
     QPointer<AppModel> model = m_model;
-    const AvailableUpdate update = *m_model->availableUpdate();
+    const AvailableUpdate update = *m_model->updates().availableUpdate();
     Desktop::Alert alert;
     alert.title = u"Tarnwick "_s + update.version + u" có gì mới"_s;
     alert.message = update.notes;
@@ -701,7 +707,7 @@ QCoro::Task<> MainWindow::showUpdateNotes()
     auto asking = model->desktop().ask(std::move(alert));
     const int chosen = co_await asking;
     if (model && chosen == 0)
-        model->openUpdateDownload();
+        model->updates().openUpdateDownload();
 }
 
 void MainWindow::updateQueueVisibility()
@@ -722,7 +728,7 @@ void MainWindow::updateActivity()
     m_sidebar->setQueueBadge(now.pending);
     if (now.limitedUntil.isValid() && !m_limitTicker.isActive())
         m_limitTicker.start();
-    if (m_model->availableUpdate() && now.active != m_banner->isHidden())
+    if (m_model->updates().availableUpdate() && now.active != m_banner->isHidden())
         updateBannerVisibility();
 }
 

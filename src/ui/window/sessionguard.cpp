@@ -62,7 +62,7 @@ SessionGuard::~SessionGuard()
 void SessionGuard::save()
 {
     if (m_model)
-        m_model->saveSessionNow();
+        m_model->saveQueueNow();
 }
 
 } // namespace Tarnwick

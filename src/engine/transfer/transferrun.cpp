@@ -1,13 +1,12 @@
 #include "transferrun.h"
 
-#include "appmodel.h"
 #include "async/backgroundcall.h"
 #include "downloadplan.h"
 #include "records/errors.h"
 #include "records/partialdownload.h"
 #include "records/speedtracker.h"
-#include "records/uploadutilities.h"
-#include "transferqueue.h"
+#include "records/localnames.h"
+#include "runreporter.h"
 #include "workerpool.h"
 
 #include <QDir>
@@ -73,7 +72,7 @@ std::vector<OnDisk> lookAtDestinations(const QList<RemoteItem> &items,
                      && S_ISREG(info.st_mode) && qint64(info.st_size) == bytes;
         if (!here.whole)
             here.kept = PartialDownload::resumableOffset(
-                UploadUtilities::partialURL(item.destination), PartialDownload::stamp(item.file),
+                LocalNames::partPath(item.destination), PartialDownload::stamp(item.file),
                 bytes);
     }
     for (const QString &folder : emptyFolders)
@@ -151,9 +150,9 @@ private:
 class UploadPlan final : public PoolPlan
 {
 public:
-    UploadPlan(DriveClient drive, TransferQueue &queue, QUuid transfer, QList<UploadItem> items)
+    UploadPlan(DriveClient drive, RunReporter &reporter, QUuid transfer, QList<UploadItem> items)
         : m_drive(std::move(drive))
-        , m_queue(&queue)
+        , m_reporter(&reporter)
         , m_transfer(transfer)
         , m_items(std::move(items))
     {
@@ -164,13 +163,13 @@ public:
     PoolFile file(int index) const override
     {
         const UploadItem &item = m_items[index];
-        return {lastPathComponent(item.url), item.bytes, item.url, item.displayPath};
+        return {lastPathComponent(item.path), item.bytes, item.path, item.displayPath};
     }
 
     std::optional<QString> skip(int index) override
     {
-        const QString &path = m_items[index].url;
-        const std::optional<UploadCheckpoint> checkpoint = m_queue->checkpoint(m_transfer);
+        const QString &path = m_items[index].path;
+        const std::optional<UploadCheckpoint> checkpoint = m_reporter->checkpoint(m_transfer);
         if (checkpoint && checkpoint->finished.contains(path))
             return TransferDetail::skippedUpload(lastPathComponent(path));
         return std::nullopt;
@@ -179,28 +178,28 @@ public:
     QCoro::Task<> move(int index, int, DriveClient::Progress progress, std::stop_token stop) override
     {
         const UploadItem item = m_items[index];
-        const QString path = item.url;
+        const QString path = item.path;
         std::optional<UploadSession> resume;
-        if (const auto checkpoint = m_queue->checkpoint(m_transfer))
+        if (const auto checkpoint = m_reporter->checkpoint(m_transfer))
             resume = checkpoint->sessions.value(path);
         if (resume && resume->url.isEmpty())
             resume.reset();
-        QPointer<TransferQueue> queue = m_queue;
+        QPointer<RunReporter> reporter = m_reporter;
         const QUuid transfer = m_transfer;
-        auto onSession = [queue, transfer, path](const UploadSession &session) {
-            if (queue)
-                queue->changeCheckpoint(transfer, [&](UploadCheckpoint &c) {
+        auto onSession = [reporter, transfer, path](const UploadSession &session) {
+            if (reporter)
+                reporter->changeCheckpoint(transfer, [&](UploadCheckpoint &c) {
                     c.sessions.insert(path, session);
                 });
         };
         QString id;
-        if (const auto checkpoint = m_queue->checkpoint(m_transfer))
+        if (const auto checkpoint = m_reporter->checkpoint(m_transfer))
             id = checkpoint->reserved.value(path);
         auto sending = m_drive.upload(path, item.parent, resume, onSession, std::move(progress),
                                       stop, id);
         co_await sending;
         throwIfStopped(stop);
-        m_queue->changeCheckpoint(m_transfer, [&](UploadCheckpoint &c) {
+        m_reporter->changeCheckpoint(m_transfer, [&](UploadCheckpoint &c) {
             c.finished.insert(path);
             c.sessions.remove(path);
             c.reserved.remove(path);
@@ -209,34 +208,35 @@ public:
 
 private:
     DriveClient m_drive;
-    QPointer<TransferQueue> m_queue;
+    QPointer<RunReporter> m_reporter;
     QUuid m_transfer;
     QList<UploadItem> m_items;
 };
 
 } // namespace
 
-TransferRun::TransferRun(TransferQueue &queue, Transfer transfer, std::stop_token stop)
-    : m_queue(&queue)
+TransferRun::TransferRun(RunReporter &reporter, DriveClient drive, Transfer transfer,
+                         std::stop_token stop)
+    : m_reporter(&reporter)
     , m_transfer(std::move(transfer))
     , m_stop(std::move(stop))
-    , m_drive(queue.model().drive())
+    , m_drive(std::move(drive))
 {
     // A run of hundreds of requests must not fail on one cut connection or one busy answer.
     m_drive.setRetryingTransientFailures(true);
     // The row says when the first request held back by Google's limits goes again.
     m_drive.setLimitWaitHandler(
-        [queue = m_queue, id = m_transfer.id, stop = m_stop,
+        [reporter = m_reporter, id = m_transfer.id, stop = m_stop,
          waits = std::make_shared<std::multiset<QDateTime>>()](const QDateTime &until,
                                                                 bool waiting) {
             if (waiting)
                 waits->insert(until);
             else if (auto found = waits->find(until); found != waits->end())
                 waits->erase(found);
-            if (!queue || stop.stop_requested())
+            if (!reporter || stop.stop_requested())
                 return;
             const QDateTime soonest = waits->empty() ? QDateTime() : *waits->begin();
-            queue->update(id, [&soonest](Transfer &t) { t.limitedUntil = soonest; });
+            reporter->update(id, [&soonest](Transfer &t) { t.limitedUntil = soonest; });
         });
 }
 
@@ -246,8 +246,8 @@ void TransferRun::update(const std::function<void(Transfer &)> &change)
 {
     throwIfStopped(m_stop);
     change(m_transfer);
-    if (m_queue)
-        m_queue->update(m_transfer.id, change);
+    if (m_reporter)
+        m_reporter->update(m_transfer.id, change);
 }
 
 QCoro::Task<> TransferRun::perform()
@@ -303,7 +303,7 @@ QCoro::Task<> TransferRun::performDownload(SpeedTracker &tracker)
                                     ? u"/Drive của tôi/"_s + m_transfer.name
                                     : m_transfer.sourcePath;
     DownloadPlan plan(m_drive, std::move(items), std::move(onDisk), displayRoot);
-    WorkerPool pool(*m_queue, m_transfer.id, plan, false, std::max(n, 1), tracker);
+    WorkerPool pool(*m_reporter, m_transfer.id, plan, false, std::max(n, 1), tracker);
     co_await pool.run(std::min(std::max(n, 1), maxDownloadWorkers), m_stop);
 }
 
@@ -338,8 +338,8 @@ QCoro::Task<> TransferRun::performUpload(SpeedTracker &tracker)
     co_await prepareUpload(node, m_transfer.parent, displayParent, &items);
     throwIfStopped(m_stop);
 
-    UploadPlan plan(m_drive, *m_queue, m_transfer.id, std::move(items));
-    WorkerPool pool(*m_queue, m_transfer.id, plan, true, files, tracker);
+    UploadPlan plan(m_drive, *m_reporter, m_transfer.id, std::move(items));
+    WorkerPool pool(*m_reporter, m_transfer.id, plan, true, files, tracker);
     co_await pool.run(std::max(1, std::min(plan.count(), maxUploadWorkers)), m_stop);
 }
 
@@ -348,7 +348,7 @@ QCoro::Task<> TransferRun::reserveIDs(const UploadNode &node)
     QStringList folders;
     QStringList files;
     collectPaths(node, &folders, &files);
-    const std::optional<UploadCheckpoint> known = m_queue->checkpoint(m_transfer.id);
+    const std::optional<UploadCheckpoint> known = m_reporter->checkpoint(m_transfer.id);
     QStringList missing;
     for (const QString &path : std::as_const(folders)) {
         if (!known || (!known->folders.contains(path) && !known->reserved.contains(path)))
@@ -367,35 +367,35 @@ QCoro::Task<> TransferRun::reserveIDs(const UploadNode &node)
         if (ids.size() != paths.size())
             throw TarnwickError(u"Google Drive trả về số ID không khớp."_s);
         // One change, one save: on disk before any create that uses them is sent.
-        m_queue->changeCheckpoint(
+        m_reporter->changeCheckpoint(
             m_transfer.id,
             [&](UploadCheckpoint &c) {
                 for (qsizetype i = 0; i < paths.size(); ++i)
                     c.reserved.insert(paths[i], ids[i]);
             },
-            TransferQueue::Persist::Now);
+            RunReporter::Persist::Now);
     }
 }
 
 QCoro::Task<QString> TransferRun::ensureFolder(UploadNode node, QString parent)
 {
     throwIfStopped(m_stop);
-    if (const auto checkpoint = m_queue->checkpoint(m_transfer.id)) {
-        const QString known = checkpoint->folders.value(node.url);
+    if (const auto checkpoint = m_reporter->checkpoint(m_transfer.id)) {
+        const QString known = checkpoint->folders.value(node.path);
         if (!known.isEmpty())
             co_return known;
     }
-    const QString name = lastPathComponent(node.url);
+    const QString name = lastPathComponent(node.path);
     update([&](Transfer &t) { t.detail = TransferDetail::creatingFolder(name); });
     QString reserved;
-    if (const auto checkpoint = m_queue->checkpoint(m_transfer.id))
-        reserved = checkpoint->reserved.value(node.url);
+    if (const auto checkpoint = m_reporter->checkpoint(m_transfer.id))
+        reserved = checkpoint->reserved.value(node.path);
     auto creating = m_drive.createFolder(name, parent, m_stop, reserved);
     const DriveFile created = co_await creating;
     throwIfStopped(m_stop);
     const QString folderID = created.id;
-    const QString path = node.url;
-    m_queue->changeCheckpoint(m_transfer.id, [&](UploadCheckpoint &c) {
+    const QString path = node.path;
+    m_reporter->changeCheckpoint(m_transfer.id, [&](UploadCheckpoint &c) {
         c.folders.insert(path, folderID);
         c.reserved.remove(path);
     });
@@ -406,9 +406,9 @@ QCoro::Task<> TransferRun::prepareUpload(UploadNode node, QString parent, QStrin
                                          QList<UploadItem> *items)
 {
     throwIfStopped(m_stop);
-    const QString display = displayFolder + u'/' + lastPathComponent(node.url);
+    const QString display = displayFolder + u'/' + lastPathComponent(node.path);
     if (!node.isFolder()) {
-        items->append(UploadItem{node.url, parent, node.bytes, display});
+        items->append(UploadItem{node.path, parent, node.bytes, display});
         co_return;
     }
     auto ensuring = ensureFolder(node, parent);
@@ -438,7 +438,7 @@ QCoro::Task<> TransferRun::prepareContents(UploadNode node, QString folderID, QS
         std::exception_ptr failure;
         for (qsizetype k = start; k < end; ++k) {
             try {
-                childIDs.insert(children[folders[k]].url, co_await creating[size_t(k - start)]);
+                childIDs.insert(children[folders[k]].path, co_await creating[size_t(k - start)]);
             } catch (...) {
                 if (!failure)
                     failure = std::current_exception();
@@ -449,12 +449,12 @@ QCoro::Task<> TransferRun::prepareContents(UploadNode node, QString folderID, QS
         throwIfStopped(m_stop);
     }
     for (const UploadNode &child : children) {
-        const QString childDisplay = display + u'/' + lastPathComponent(child.url);
+        const QString childDisplay = display + u'/' + lastPathComponent(child.path);
         if (!child.isFolder()) {
-            items->append(UploadItem{child.url, folderID, child.bytes, childDisplay});
+            items->append(UploadItem{child.path, folderID, child.bytes, childDisplay});
             continue;
         }
-        auto filling = prepareContents(child, childIDs.value(child.url), childDisplay, items);
+        auto filling = prepareContents(child, childIDs.value(child.path), childDisplay, items);
         co_await filling;
     }
 }

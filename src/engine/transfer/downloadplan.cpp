@@ -1,7 +1,7 @@
 #include "downloadplan.h"
 
 #include "async/async.h"
-#include "records/uploadutilities.h"
+#include "records/localnames.h"
 #include "transfer.h"
 
 #include <QHash>
@@ -48,7 +48,7 @@ QStringList localNames(const QList<DriveFile> &children)
         if (name.endsWith(partSuffix))
             name += u'-';
         const QString chosen = lastPathComponent(
-            UploadUtilities::availableDestination(name, u"/"_s, reserved, exists));
+            LocalNames::availableDestination(name, u"/"_s, reserved, exists));
         takenFolded.insert(chosen.toCaseFolded());
         names[index] = chosen;
     }

@@ -1,12 +1,12 @@
 #include "transferqueue.h"
 
-#include "appmodel.h"
 #include "async/async.h"
 #include "async/backgroundcall.h"
 #include "async/clock.h"
-#include "desktop.h"
+#include "queuesaver.h"
 #include "records/byteformat.h"
-#include "records/uploadutilities.h"
+#include "records/localnames.h"
+#include "transfernotifier.h"
 #include "transferrun.h"
 
 #include <QDirIterator>
@@ -19,15 +19,24 @@ using namespace Qt::StringLiterals;
 
 namespace Tarnwick {
 
-TransferQueue::TransferQueue(AppModel &model, QObject *parent)
-    : QObject(parent)
-    , m_model(model)
+TransferQueue::TransferQueue(DriveClient drive, TransferNotifier &notifier,
+                             std::function<bool()> signedIn, QObject *parent)
+    : RunReporter(parent)
+    , m_drive(std::move(drive))
+    , m_notifier(notifier)
+    , m_signedIn(std::move(signedIn))
+    , m_saver(new QueueSaver([this] { return savedForm(); }, this))
 {
+    connect(this, &TransferQueue::transfersChanged, m_saver, &QueueSaver::scheduleSave);
+    // Reserved IDs are on disk before a create that uses them goes out; what an upload did on
+    // Drive follows off the main thread, one save per file would cost a flush each.
+    connect(this, &TransferQueue::checkpointMustPersist, m_saver, &QueueSaver::saveNow);
+    connect(this, &TransferQueue::checkpointChanged, m_saver, &QueueSaver::saveSoon);
 }
 
 TransferQueue::~TransferQueue()
 {
-    for (RunHandle &handle : m_runningTasks)
+    for (RunHandle &handle : m_runs)
         handle.stop.request_stop();
 }
 
@@ -79,6 +88,11 @@ QList<Transfer> TransferQueue::pausedTransfers() const
     return inState(m_transfers, TransferState::Paused);
 }
 
+QList<Transfer> TransferQueue::failedTransfers() const
+{
+    return inState(m_transfers, TransferState::Failed);
+}
+
 void TransferQueue::append(Transfer transfer)
 {
     m_transfers.append(std::move(transfer));
@@ -112,11 +126,11 @@ void TransferQueue::remove(const QUuid &id)
         removeAt(row);
 }
 
-void TransferQueue::startWorker()
+void TransferQueue::startRuns()
 {
-    while (m_activeRuns < maxRuns) {
+    while (!m_held && m_activeRuns < maxRuns) {
         auto next = std::find_if(m_transfers.begin(), m_transfers.end(), [this](const Transfer &t) {
-            return t.state == TransferState::Waiting && !m_runningTasks.contains(t.id);
+            return t.state == TransferState::Waiting && !m_runs.contains(t.id);
         });
         if (next == m_transfers.end())
             return;
@@ -133,13 +147,13 @@ void TransferQueue::startRun(const QUuid &id)
         t.planning = true;
         // The new run's workers may take other slots: the last run's files are not in
         // flight any more.
-        t.activeWorkers.clear();
+        t.filesInFlight.clear();
     });
     ++m_activeRuns;
-    detach(runSlot(id), {});
+    detach(runInSlot(id), {});
 }
 
-QCoro::Task<> TransferQueue::runSlot(QUuid id)
+QCoro::Task<> TransferQueue::runInSlot(QUuid id)
 {
     QPointer<TransferQueue> self(this);
     co_await run(id);
@@ -148,20 +162,12 @@ QCoro::Task<> TransferQueue::runSlot(QUuid id)
     --m_activeRuns;
     // Resumed while this run wound down (a double click on pause): it keeps its slot rather than
     // queueing behind transfers that were waiting all along.
-    if (const Transfer *again = find(id); again && again->state == TransferState::Waiting)
+    if (const Transfer *again = find(id); !m_held && again && again->state == TransferState::Waiting)
         startRun(id);
-    startWorker();
-    if (m_activeRuns != 0)
-        co_return;
+    startRuns();
     // The last run ended: the panes and the quota once, not after every transfer.
-    AppModel &model = m_model;
-    co_await model.refreshCloud();
-    if (!self)
-        co_return;
-    if (model.localURL())
-        detach(model.navigateLocal(*model.localURL()), {});
-    if (model.connected())
-        detach(model.loadAccount(), {});
+    if (m_activeRuns == 0)
+        emit allRunsEnded();
 }
 
 QCoro::Task<> TransferQueue::run(QUuid id)
@@ -171,13 +177,13 @@ QCoro::Task<> TransferQueue::run(QUuid id)
         co_return;
     const Transfer copy = *found;
     std::stop_source stop;
-    m_runningTasks.insert(id, RunHandle{stop});
+    m_runs.insert(id, RunHandle{stop});
     QPointer<TransferQueue> self(this);
 
     std::exception_ptr error;
     std::optional<TransferRun> work;
     try {
-        work.emplace(*this, copy, stop.get_token());
+        work.emplace(*this, m_drive, copy, stop.get_token());
         co_await work->perform();
     } catch (...) {
         error = std::current_exception();
@@ -185,9 +191,9 @@ QCoro::Task<> TransferQueue::run(QUuid id)
     if (!self)
         co_return;
     bool pausing = false;
-    if (auto own = m_runningTasks.find(id); own != m_runningTasks.end() && own->stop == stop) {
+    if (auto own = m_runs.find(id); own != m_runs.end() && own->stop == stop) {
         pausing = own->pausing;
-        m_runningTasks.erase(own);
+        m_runs.erase(own);
     }
 
     if (!error) {
@@ -252,10 +258,7 @@ QCoro::Task<> TransferQueue::run(QUuid id)
         }
     }
 
-    AppModel &model = m_model;
-    detach(model.refreshCloudThrottled(), {});
-    if (!copy.isUpload() && model.localURL())
-        detach(model.navigateLocalThrottled(*model.localURL()), {});
+    emit runEnded(id, !copy.isUpload());
 }
 
 void TransferQueue::sendTransferCompleteNotification(const Transfer &transfer)
@@ -265,12 +268,12 @@ void TransferQueue::sendTransferCompleteNotification(const Transfer &transfer)
                               ? QString()
                               : QString::number(transfer.totalFilesCount) + u" file · "_s;
     const qint64 bytes = transfer.total < 1 ? transfer.done : transfer.total;
-    Desktop::Notification note;
+    TransferNotification note;
     note.title = download ? u"Tải xuống hoàn tất"_s : u"Tải lên hoàn tất"_s;
     note.body = u"Đã "_s + (download ? u"tải về"_s : u"tải lên"_s) + u" thành công "_s
                 + transfer.name + u" ("_s + files + formatByteCount(bytes) + u')';
     note.destinationPath = transfer.destination;
-    m_model.desktop().postNotification(note);
+    m_notifier.postNotification(note);
 }
 
 void TransferQueue::pauseTransfer(const QUuid &id)
@@ -283,7 +286,7 @@ void TransferQueue::pauseTransfer(const QUuid &id)
         t.detail = TransferDetail::paused();
         t.speed = 0;
     });
-    if (auto task = m_runningTasks.find(id); task != m_runningTasks.end()) {
+    if (auto task = m_runs.find(id); task != m_runs.end()) {
         task->pausing = true;
         task->stop.request_stop();
     }
@@ -317,6 +320,13 @@ void TransferQueue::holdWrites(const QUuid &refused, const DriveAPIError &why)
                                     u"được giữ. "_s + next);
 }
 
+void TransferQueue::pauseAll()
+{
+    m_held = true;
+    for (const Transfer &t : runningTransfers())
+        pauseTransfer(t.id);
+}
+
 void TransferQueue::resumeTransfer(const QUuid &id)
 {
     const Transfer *t = find(id);
@@ -330,21 +340,20 @@ void TransferQueue::resumeTransfer(const QUuid &id)
         t.detail = TransferDetail::requeued();
         t.heldBecause.clear();
     });
-    startWorker();
+    startRuns();
 }
 
 void TransferQueue::resumeAllPaused()
 {
     const QList<Transfer> paused = pausedTransfers();
-    if (m_model.connected()) {
+    if (m_signedIn()) {
         for (const Transfer &t : paused)
             resumeTransfer(t.id);
         return;
     }
     for (const Transfer &t : paused)
         m_restoredIDs.insert(t.id);
-    m_model.setResumeAfterLogin(true);
-    m_model.setShowConnection(true);
+    emit signInNeeded();
 }
 
 void TransferQueue::cancelTransfer(const QUuid &id)
@@ -363,7 +372,7 @@ void TransferQueue::cancelTransfer(const QUuid &id)
         removeAt(row);
         return;
     case TransferState::Working:
-        if (auto task = m_runningTasks.find(id); task != m_runningTasks.end()) {
+        if (auto task = m_runs.find(id); task != m_runs.end()) {
             task->pausing = false;
             task->stop.request_stop();
         }
@@ -401,7 +410,7 @@ void TransferQueue::removePartials(const Transfer &transfer)
     if (transfer.isUpload() || !transfer.destination)
         return;
     const QString destination = *transfer.destination;
-    QFile::remove(UploadUtilities::partialURL(destination));
+    QFile::remove(LocalNames::partPath(destination));
     if (!transfer.remoteFile || !transfer.remoteFile->isFolder())
         return;
     // Only part files below the destination, whose names the program chose itself.
@@ -437,6 +446,97 @@ void TransferQueue::removeCheckpoint(const QUuid &id)
 {
     if (m_checkpoints.remove(id))
         emit checkpointChanged(id);
+}
+
+QList<SavedTransfer> TransferQueue::savedForm() const
+{
+    QList<SavedTransfer> saved;
+    for (const Transfer &t : m_transfers) {
+        // A failed transfer is kept too: after a restart ↻ retries it and "Bỏ" takes its part
+        // files away, where it would otherwise leave them on the disk for good.
+        if (t.state == TransferState::Waiting || t.state == TransferState::Working
+            || t.state == TransferState::Paused || t.state == TransferState::Failed)
+            saved.append(SavedTransfer::from(t, checkpoint(t.id)));
+    }
+    if (m_unrestored) {
+        for (const SavedTransfer &record : *m_unrestored) {
+            const bool inQueue = std::any_of(saved.cbegin(), saved.cend(), [&](const SavedTransfer &s) {
+                return s.id == record.id;
+            });
+            if (!inQueue && !find(record.id))
+                saved.append(record);
+        }
+    }
+    return saved;
+}
+
+void TransferQueue::leaveSavedQueue()
+{
+    m_savedQueueElsewhere = true;
+    m_unrestored.reset();
+    m_saver->setWritable(false);
+}
+
+void TransferQueue::holdUnrestored()
+{
+    if (!m_unrestored && !m_savedQueueElsewhere)
+        m_unrestored = TransferStore::load();
+}
+
+int TransferQueue::restoreSaved()
+{
+    if (m_savedQueueElsewhere)
+        return 0;
+    holdUnrestored();
+    const QList<SavedTransfer> saved = *std::exchange(m_unrestored, std::nullopt);
+    for (const SavedTransfer &record : saved) {
+        // A file edited by hand may name one transfer twice: the first one counts.
+        if (find(record.id))
+            continue;
+        if (record.checkpoint)
+            restoreCheckpoint(record.id, *record.checkpoint);
+        append(record.restored());
+        // A failed one waits for the user's ↻, not for the prompt's "Tiếp tục".
+        if (!record.failure)
+            m_restoredIDs.insert(record.id);
+    }
+    return int(m_restoredIDs.size());
+}
+
+void TransferQueue::resumeRestored()
+{
+    if (!m_signedIn()) {
+        emit signInNeeded();
+        return;
+    }
+    const QSet<QUuid> restored = std::exchange(m_restoredIDs, {});
+    // In list order, so the restored transfers start in the order they had.
+    for (const Transfer &t : std::as_const(m_transfers)) {
+        if (restored.contains(t.id))
+            resumeTransfer(t.id);
+    }
+}
+
+void TransferQueue::discardRestored()
+{
+    const QSet<QUuid> restored = std::exchange(m_restoredIDs, {});
+    for (const QUuid &id : restored) {
+        if (const Transfer *t = find(id)) {
+            removePartials(*t);
+            removeCheckpoint(id);
+            remove(id);
+        }
+    }
+}
+
+qint64 TransferQueue::restoredBytesLeft() const
+{
+    qint64 left = 0;
+    for (const Transfer &t : m_transfers) {
+        if (m_restoredIDs.contains(t.id))
+            left += std::max<qint64>(t.total - t.done, 0);
+    }
+    return left;
 }
 
 } // namespace Tarnwick

@@ -20,7 +20,7 @@ bool isFinished(TransferState state);
 QString lastPathComponent(const QString &path);
 
 // One file in flight inside a transfer: a sub-row of the queue panel.
-struct ActiveWorkerItem
+struct FileInFlight
 {
     int id = 0;        // the worker slot moving the file: 0, 1, 2… inside the transfer's pool
     int fileIndex = 0; // 1-based, in planning order
@@ -33,7 +33,7 @@ struct ActiveWorkerItem
     double speed = 0; // the whole transfer's speed: there is no meter per file
     bool isUpload = false;
 
-    bool operator==(const ActiveWorkerItem &) const = default;
+    bool operator==(const FileInFlight &) const = default;
     // 0…100, truncated; 0 while the size is unknown.
     int percentage() const;
 };
@@ -67,7 +67,7 @@ struct Transfer
     QString currentFileName;
     QString detail;
     std::optional<QDateTime> started;
-    QList<ActiveWorkerItem> activeWorkers; // sorted by worker id
+    QList<FileInFlight> filesInFlight; // sorted by worker id
     bool planning = false; // a run started and has not counted its files yet
     // While a request of the run waits for Google's rate limits: when it is sent again.
     QDateTime limitedUntil;
@@ -84,12 +84,14 @@ struct Transfer
     TransferEnd displaySource() const;
     TransferEnd displayDestination() const;
 
-    // Starts or restarts worker `id`'s sub-row for a new file.
-    void updateWorker(int id, int fileIndex, int totalFiles, const QString &fileName,
-                      const QString &sourcePath, const QString &destinationPath, qint64 totalBytes,
-                      bool isUpload);
-    void updateWorkerProgress(int id, qint64 done, double speed);
-    void removeWorker(int id);
+    // The file worker `id` moves now: its sub-row starts over (or is added).
+    void beginFile(int id, int fileIndex, int totalFiles, const QString &fileName,
+                   const QString &sourcePath, const QString &destinationPath, qint64 totalBytes,
+                   bool isUpload);
+    // Bytes of worker `id`'s file done so far, and the transfer's speed.
+    void fileProgress(int id, qint64 done, double speed);
+    // Worker `id`'s file is no longer in flight.
+    void endFile(int id);
 
     // The fresh waiting record every enqueue starts from.
     static Transfer waiting(QString name);

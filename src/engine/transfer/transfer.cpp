@@ -29,7 +29,7 @@ bool isFinished(TransferState state)
            || state == TransferState::Cancelled;
 }
 
-int ActiveWorkerItem::percentage() const
+int FileInFlight::percentage() const
 {
     return total <= 0 ? 0 : clampedPercent(double(done) / double(total));
 }
@@ -74,25 +74,25 @@ TransferEnd Transfer::displayDestination() const
     return {false, u"Máy cục bộ"_s};
 }
 
-void Transfer::updateWorker(int id, int fileIndex, int totalFiles, const QString &fileName,
-                            const QString &sourcePath, const QString &destinationPath,
-                            qint64 totalBytes, bool isUpload)
+void Transfer::beginFile(int id, int fileIndex, int totalFiles, const QString &fileName,
+                         const QString &sourcePath, const QString &destinationPath,
+                         qint64 totalBytes, bool isUpload)
 {
-    ActiveWorkerItem item{id,        fileIndex, totalFiles, fileName, sourcePath, destinationPath,
-                          0,         totalBytes, 0,         isUpload};
-    auto existing = std::find_if(activeWorkers.begin(), activeWorkers.end(),
-                                 [id](const ActiveWorkerItem &w) { return w.id == id; });
-    if (existing != activeWorkers.end())
+    FileInFlight item{id, fileIndex,  totalFiles, fileName, sourcePath, destinationPath,
+                      0,  totalBytes, 0,          isUpload};
+    auto existing = std::find_if(filesInFlight.begin(), filesInFlight.end(),
+                                 [id](const FileInFlight &w) { return w.id == id; });
+    if (existing != filesInFlight.end())
         *existing = std::move(item);
     else
-        activeWorkers.append(std::move(item));
-    std::stable_sort(activeWorkers.begin(), activeWorkers.end(),
-                     [](const ActiveWorkerItem &a, const ActiveWorkerItem &b) { return a.id < b.id; });
+        filesInFlight.append(std::move(item));
+    std::stable_sort(filesInFlight.begin(), filesInFlight.end(),
+                     [](const FileInFlight &a, const FileInFlight &b) { return a.id < b.id; });
 }
 
-void Transfer::updateWorkerProgress(int id, qint64 doneBytes, double workerSpeed)
+void Transfer::fileProgress(int id, qint64 doneBytes, double workerSpeed)
 {
-    for (ActiveWorkerItem &w : activeWorkers) {
+    for (FileInFlight &w : filesInFlight) {
         if (w.id == id) {
             w.done = doneBytes;
             w.speed = workerSpeed;
@@ -101,9 +101,9 @@ void Transfer::updateWorkerProgress(int id, qint64 doneBytes, double workerSpeed
     }
 }
 
-void Transfer::removeWorker(int id)
+void Transfer::endFile(int id)
 {
-    activeWorkers.removeIf([id](const ActiveWorkerItem &w) { return w.id == id; });
+    filesInFlight.removeIf([id](const FileInFlight &w) { return w.id == id; });
 }
 
 Transfer Transfer::waiting(QString name)

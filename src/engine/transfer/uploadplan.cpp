@@ -2,7 +2,7 @@
 
 #include "async/async.h"
 #include "records/errors.h"
-#include "records/uploadutilities.h"
+#include "records/localnames.h"
 
 #include <QFile>
 
@@ -25,10 +25,10 @@ int UploadNode::fileCount() const
 void collectPaths(const UploadNode &node, QStringList *folders, QStringList *files)
 {
     if (!node.isFolder()) {
-        files->append(node.url);
+        files->append(node.path);
         return;
     }
-    folders->append(node.url);
+    folders->append(node.path);
     for (const UploadNode &child : *node.children)
         collectPaths(child, folders, files);
 }
@@ -43,7 +43,7 @@ UploadNode UploadNode::scan(const QString &path, std::stop_token stop)
         throw TarnwickError(u"Liên kết tượng trưng không được tải lên."_s);
     if (S_ISDIR(info.st_mode)) {
         UploadNode node{path, QList<UploadNode>{}, 0};
-        for (const QString &child : UploadUtilities::children(path)) {
+        for (const QString &child : LocalNames::children(path)) {
             node.children->append(scan(child, stop));
             node.bytes += node.children->last().bytes;
         }

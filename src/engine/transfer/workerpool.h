@@ -16,8 +16,8 @@
 
 namespace Tarnwick {
 
+class RunReporter;
 class SpeedTracker;
-class TransferQueue;
 
 // One file of a planned transfer, as the pool and the queue panel see it.
 struct PoolFile
@@ -63,7 +63,7 @@ public:
 class WorkerPool final
 {
 public:
-    WorkerPool(TransferQueue &queue, QUuid transfer, PoolPlan &plan, bool isUpload, int totalFiles,
+    WorkerPool(RunReporter &reporter, QUuid transfer, PoolPlan &plan, bool isUpload, int totalFiles,
                SpeedTracker &tracker);
     WorkerPool(const WorkerPool &) = delete;
     WorkerPool &operator=(const WorkerPool &) = delete;
@@ -95,9 +95,9 @@ private:
     // The last step of a moved file, then its count as done or as failed.
     QCoro::Task<> finishFile(int index, PoolFile file, std::stop_token stop);
     qint64 currentTotalDone() const;
-    void fileProgress(int worker, int index, qint64 bytes);
+    void fileBytes(int worker, int index, qint64 bytes);
 
-    TransferQueue &m_queue;
+    RunReporter &m_reporter;
     QUuid m_transfer;
     PoolPlan &m_plan;
     bool m_isUpload;

@@ -12,8 +12,8 @@
 
 namespace Tarnwick {
 
+class RunReporter;
 class SpeedTracker;
-class TransferQueue;
 
 // The work of one run of a transfer: plan it, then move its files with a worker pool.
 //
@@ -22,7 +22,8 @@ class TransferQueue;
 // parent first, siblings side by side, each recorded in the checkpoint), then sends the files
 // with up to six workers.
 // The run holds its own copy of the Drive client, so the client outlives every request it starts;
-// that copy retries transient failures of the requests that may be sent twice.
+// that copy retries transient failures of the requests that may be sent twice. Progress and
+// checkpoints go to the reporter (the queue).
 // After every wait the run checks its stop token first: a paused, cancelled or destroyed queue is
 // never touched again.
 class TransferRun final
@@ -31,7 +32,7 @@ public:
     static constexpr int maxDownloadWorkers = 3;
     static constexpr int maxUploadWorkers = 6;
 
-    TransferRun(TransferQueue &queue, Transfer transfer, std::stop_token stop);
+    TransferRun(RunReporter &reporter, DriveClient drive, Transfer transfer, std::stop_token stop);
     TransferRun(const TransferRun &) = delete;
     TransferRun &operator=(const TransferRun &) = delete;
     ~TransferRun();
@@ -60,7 +61,7 @@ private:
     // answer cannot make a second item.
     QCoro::Task<> reserveIDs(const UploadNode &node);
 
-    QPointer<TransferQueue> m_queue;
+    QPointer<RunReporter> m_reporter;
     Transfer m_transfer;
     std::stop_token m_stop;
     DriveClient m_drive;

@@ -11,7 +11,7 @@ namespace Tarnwick {
 // The local tree of an upload, read once before anything is sent.
 struct UploadNode
 {
-    QString url;                               // absolute path
+    QString path;                              // absolute
     std::optional<QList<UploadNode>> children; // present for a folder, in the panes' name order
     qint64 bytes = 0;                          // a file's size; a folder's sum
 
@@ -28,7 +28,7 @@ struct UploadNode
 // One file to send and the Drive folder that receives it.
 struct UploadItem
 {
-    QString url;
+    QString path;
     QString parent;
     qint64 bytes = 0;
     QString displayPath; // where it lands on Drive, for the queue panel

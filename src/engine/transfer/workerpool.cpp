@@ -3,7 +3,7 @@
 #include "async/clock.h"
 #include "async/taskgroup.h"
 #include "records/speedtracker.h"
-#include "transferqueue.h"
+#include "runreporter.h"
 
 #include <QScopeGuard>
 
@@ -26,9 +26,9 @@ QCoro::Task<> PoolPlan::finish(int)
     co_return;
 }
 
-WorkerPool::WorkerPool(TransferQueue &queue, QUuid transfer, PoolPlan &plan, bool isUpload,
+WorkerPool::WorkerPool(RunReporter &reporter, QUuid transfer, PoolPlan &plan, bool isUpload,
                        int totalFiles, SpeedTracker &tracker)
-    : m_queue(queue)
+    : m_reporter(reporter)
     , m_transfer(transfer)
     , m_plan(plan)
     , m_isUpload(isUpload)
@@ -71,7 +71,7 @@ qint64 WorkerPool::currentTotalDone() const
     return done;
 }
 
-void WorkerPool::fileProgress(int worker, int index, qint64 bytes)
+void WorkerPool::fileBytes(int worker, int index, qint64 bytes)
 {
     // A request starts by reporting where it starts: nothing new for a file that had not begun.
     const auto known = m_inFlight.constFind(index);
@@ -82,11 +82,11 @@ void WorkerPool::fileProgress(int worker, int index, qint64 bytes)
     const double speed = m_tracker.update(done, Clock::current().now());
     // A file started ahead counts in the total before its row shows.
     const bool shown = m_current.value(worker, -1) == index;
-    m_queue.update(m_transfer, [&](Transfer &t) {
+    m_reporter.update(m_transfer, [&](Transfer &t) {
         t.done = done;
         t.speed = speed;
         if (shown)
-            t.updateWorkerProgress(worker, bytes, speed);
+            t.fileProgress(worker, bytes, speed);
     });
 }
 
@@ -158,7 +158,7 @@ QCoro::Task<> WorkerPool::finishFile(int index, PoolFile file, std::stop_token s
     const qint64 done = currentTotalDone();
     const int current = std::min(m_completedFiles, m_totalFiles);
     const bool finished = !error;
-    m_queue.update(m_transfer, [&](Transfer &t) {
+    m_reporter.update(m_transfer, [&](Transfer &t) {
         t.done = done;
         if (finished)
             t.currentFileIndex = current;
@@ -178,7 +178,7 @@ std::optional<int> WorkerPool::nextFile(std::stop_token stop)
         m_completedBytes += m_plan.file(index).bytes;
         const qint64 done = currentTotalDone();
         const int current = std::min(m_completedFiles, m_totalFiles);
-        m_queue.update(m_transfer, [&](Transfer &t) {
+        m_reporter.update(m_transfer, [&](Transfer &t) {
             t.done = done;
             t.currentFileIndex = current;
             t.detail = *skipped;
@@ -195,15 +195,15 @@ void WorkerPool::announce(int id, int index, const PoolFile &file)
     m_current[id] = index;
     const qint64 bytes = m_inFlight.value(index);
     m_inFlight[index] = bytes;
-    m_queue.update(m_transfer, [&](Transfer &t) {
+    m_reporter.update(m_transfer, [&](Transfer &t) {
         t.currentFileName = file.name;
         t.detail = TransferDetail::fileStarted(file.name, number, totalFiles);
         if (!isUpload)
             t.currentFileIndex = std::min(totalFiles, number);
-        t.updateWorker(id, number, totalFiles, file.name, file.sourcePath, file.destinationPath,
-                       file.bytes, isUpload);
+        t.beginFile(id, number, totalFiles, file.name, file.sourcePath, file.destinationPath,
+                    file.bytes, isUpload);
         if (bytes > 0)
-            t.updateWorkerProgress(id, bytes, t.speed);
+            t.fileProgress(id, bytes, t.speed);
     });
 }
 
@@ -215,7 +215,7 @@ QCoro::Task<WorkerPool::MoveOutcome> WorkerPool::moveFile(int id, int index, std
             index, id,
             [this, id, index, alive, stop](qint64 bytes, qint64) {
                 if (!alive.expired() && !stop.stop_requested())
-                    fileProgress(id, index, bytes);
+                    fileBytes(id, index, bytes);
             },
             stop);
         co_await moving;
@@ -254,7 +254,7 @@ QCoro::Task<> WorkerPool::moveFiles(int id, std::stop_token stop)
 
         if (!error && m_plan.finishesLater()) {
             m_finishingBytes += file.bytes;
-            m_queue.update(m_transfer, [&](Transfer &t) { t.removeWorker(id); });
+            m_reporter.update(m_transfer, [&](Transfer &t) { t.endFile(id); });
             auto room = waitForFinishing(id, finishingFiles - 1,
                                          std::max<qint64>(0, finishingBytes - file.bytes));
             co_await room;
@@ -266,11 +266,11 @@ QCoro::Task<> WorkerPool::moveFiles(int id, std::stop_token stop)
             const qint64 done = currentTotalDone();
             const double speed = m_tracker.update(done, Clock::current().now());
             const int current = std::min(m_completedFiles, m_totalFiles);
-            m_queue.update(m_transfer, [&](Transfer &t) {
+            m_reporter.update(m_transfer, [&](Transfer &t) {
                 t.done = done;
                 t.speed = speed;
                 t.currentFileIndex = current;
-                t.removeWorker(id);
+                t.endFile(id);
             });
         } else {
             try {
@@ -287,9 +287,9 @@ QCoro::Task<> WorkerPool::moveFiles(int id, std::stop_token stop)
             } catch (const std::exception &e) {
                 m_failures.append(file.name + u": "_s + describe(e));
             }
-            m_queue.update(m_transfer, [&](Transfer &t) {
+            m_reporter.update(m_transfer, [&](Transfer &t) {
                 t.done = currentTotalDone();
-                t.removeWorker(id);
+                t.endFile(id);
             });
         }
         index = next ? next : nextFile(stop);
