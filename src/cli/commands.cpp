@@ -135,6 +135,11 @@ TransferQueue &Commands::queue()
         // Saves keep what the saved queue holds, also what this command does not touch.
         m_queue->holdUnrestored();
         m_output.watch(m_queue);
+        // A full Drive or the day's upload cap: the uploads stay paused for "resume", once told why.
+        connect(m_queue, &TransferQueue::writesHeld, this, [this](const QString &message) {
+            m_output.event(u"writesHeld"_s, {{u"message"_s, message}});
+            m_output.line(message);
+        });
     }
     return *m_queue;
 }
