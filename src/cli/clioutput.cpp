@@ -1,5 +1,7 @@
 #include "clioutput.h"
 
+#include "async/clock.h"
+
 #include "records/byteformat.h"
 #include "records/displaytext.h"
 #include "transfer/transferqueue.h"
@@ -237,6 +239,7 @@ void Output::redraw()
     qint64 total = 0;
     double speed = 0;
     int running = 0;
+    bool limited = false;
     // The total counts what already arrived too, so it only grows while the command runs.
     for (const Transfer &t : m_queue->transfers()) {
         if (t.state == TransferState::Cancelled)
@@ -252,12 +255,21 @@ void Output::redraw()
                                             : QString();
         const QString percent =
             t.preparing() ? DisplayText::message(t.detail) : QString::number(t.percentage()) + u'%';
+        QStringList parts{percent, amount, formatSpeed(t.speed),
+                          remaining(t.done, t.total, t.speed)};
+        if (t.limitedUntil.isValid()) {
+            // Held back by Google's limits: the window's words, counting down.
+            const qint64 ms = Clock::current().now().msecsTo(t.limitedUntil);
+            parts = {percent, amount, TransferDetail::limitWait((std::max<qint64>(ms, 0) + 999) / 1000)};
+            limited = true;
+        }
         lines.append(fitted((t.isUpload() ? u"↑ "_s : u"↓ "_s) + DisplayText::shown(t.name, 60)
-                                + u"  "_s
-                                + joined({percent, amount, formatSpeed(t.speed),
-                                          remaining(t.done, t.total, t.speed)}),
+                                + u"  "_s + joined(parts),
                             width));
     }
+    // A countdown moves with the clock, not with the transfers.
+    if (limited)
+        m_dirty = true;
     if (running > 0)
         lines.append(fitted(u"Tổng: "_s
                                 + joined({formatByteCount(done) + u" / "_s + formatByteCount(total),
