@@ -39,14 +39,20 @@ for _ in $(seq 1 100); do
 done
 
 if command -v Xvfb >/dev/null; then
-  for n in $(seq 90 140); do
-    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-    Xvfb ":$n" -screen 0 1600x1000x24 -nolisten tcp >"$TARNWICK_SESSION_ROOT/xvfb.log" 2>&1 &
-    pids+=($!)
+  # Xvfb picks a free display itself and writes its number once it listens: a display is "taken"
+  # also by a socket this file system cannot see (another session's, in a container).
+  display_file="$TARNWICK_SESSION_ROOT/display"
+  : >"$display_file"
+  Xvfb -displayfd 3 -screen 0 1600x1000x24 -nolisten tcp 3>"$display_file" \
+    >"$TARNWICK_SESSION_ROOT/xvfb.log" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 1 100); do [ -s "$display_file" ] && break; sleep 0.05; done
+  n=$(tr -d '[:space:]' <"$display_file")
+  if [ -n "$n" ]; then
     export DISPLAY=":$n"
-    for _ in $(seq 1 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
-    break
-  done
+  else
+    echo "with-test-session: Xvfb did not start: $(tail -n 3 "$TARNWICK_SESSION_ROOT/xvfb.log")" >&2
+  fi
 fi
 
 status=0

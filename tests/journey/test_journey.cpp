@@ -356,8 +356,11 @@ protected:
         wm.setStandardErrorFile(root + u"/openbox.log"_s);
         wm.start();
         ASSERT_TRUE(wm.waitForStarted(10000));
-        ASSERT_TRUE(waitUntil([&] { return QFile::exists(ready); }, 20000))
-            << "openbox did not start";
+        if (!waitUntil([&] { return QFile::exists(ready); }, 20000)) {
+            QFile log(root + u"/openbox.log"_s);
+            log.open(QIODevice::ReadOnly);
+            FAIL() << "openbox did not start: " << log.readAll().right(2000).constData();
+        }
     }
 
     void TearDown() override
