@@ -1,6 +1,5 @@
 #include "clioutput.h"
 
-#include "async/clock.h"
 
 #include "records/byteformat.h"
 #include "records/displaytext.h"
@@ -259,8 +258,7 @@ void Output::redraw()
                           remaining(t.done, t.total, t.speed)};
         if (t.limitedUntil.isValid()) {
             // Held back by Google's limits: the window's words, counting down.
-            const qint64 ms = Clock::current().now().msecsTo(t.limitedUntil);
-            parts = {percent, amount, TransferDetail::limitWait((std::max<qint64>(ms, 0) + 999) / 1000)};
+            parts = {percent, amount, TransferDetail::limitWait(t.limitedUntil)};
             limited = true;
         }
         lines.append(fitted((t.isUpload() ? u"↑ "_s : u"↓ "_s) + DisplayText::shown(t.name, 60)

@@ -1,5 +1,7 @@
 #include "transfer.h"
 
+#include "async/clock.h"
+
 #include <algorithm>
 
 using namespace Qt::StringLiterals;
@@ -136,9 +138,10 @@ QString emptyFolder() { return u"Thư mục trống"_s; }
 QString finished() { return u"Hoàn tất"_s; }
 QString cancelled() { return u"Đã hủy"_s; }
 QString paused() { return u"Đã tạm dừng"_s; }
-QString limitWait(qint64 seconds)
+QString limitWait(const QDateTime &until)
 {
-    const qint64 s = std::max<qint64>(seconds, 1);
+    const qint64 ms = Clock::current().now().msecsTo(until);
+    const qint64 s = std::max<qint64>((ms + 999) / 1000, 1);
     const QString left = s < 60 ? QString::number(s) + u" giây"_s
                                 : QString::number((s + 59) / 60) + u" phút"_s;
     return u"Google đang giới hạn tốc độ, thử lại sau "_s + left;

@@ -113,8 +113,9 @@ QString emptyFolder();
 QString finished();
 QString cancelled();
 QString paused();
-// A request waits for Google's rate limits and goes again in `seconds`.
-QString limitWait(qint64 seconds);
+// A request waits for Google's rate limits and goes again at `until` (whole seconds from now,
+// rounded up).
+QString limitWait(const QDateTime &until);
 QString restored();
 } // namespace TransferDetail
 

@@ -2,7 +2,6 @@
 
 #include "common/palette.h"
 
-#include "async/clock.h"
 #include "records/byteformat.h"
 #include "records/diskspaceutilities.h"
 
@@ -70,18 +69,12 @@ QString currentFileLine(const Transfer &t)
            QString::number(t.totalFilesCount) + u')';
 }
 
-QString limitWaitText(const QDateTime &until)
-{
-    const qint64 ms = Clock::current().now().msecsTo(until);
-    return TransferDetail::limitWait((std::max<qint64>(ms, 0) + 999) / 1000);
-}
-
 SubLine subLine(const Transfer &t)
 {
     if (t.state == TransferState::Failed && !t.detail.isEmpty())
         return {u"exclamationmark.triangle.fill"_s, t.detail, orange()};
     if (t.state == TransferState::Working && t.limitedUntil.isValid())
-        return {u"clock"_s, limitWaitText(t.limitedUntil), yellow()};
+        return {u"clock"_s, TransferDetail::limitWait(t.limitedUntil), yellow()};
     if (t.state == TransferState::Paused && !t.heldBecause.isEmpty())
         return {u"pause.fill"_s, t.heldBecause, yellow()};
     const QString current = currentFileLine(t);
@@ -239,7 +232,7 @@ Activity activity(const QList<Transfer> &transfers)
     }
     out.active = out.pending > 0;
     if (out.limitedUntil.isValid()) {
-        out.text = limitWaitText(out.limitedUntil);
+        out.text = TransferDetail::limitWait(out.limitedUntil);
         out.color = yellow();
     } else if (working) {
         // The pieces stand apart by one space, as the window's other running texts do.

@@ -41,8 +41,6 @@ struct SubLine
     QColor color;
 };
 SubLine subLine(const Transfer &t);
-// The time left until `until`, as a waiting row and the status bar say it.
-QString limitWaitText(const QDateTime &until);
 // The progress cell's text: the percentage, or "Đang chuẩn bị…" while there is none yet.
 QString progressText(const Transfer &t);
 
