@@ -76,8 +76,11 @@ QString shortened(const QString &text, qsizetype budget)
     qsizetype cut = 0;
     QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, head);
     for (qsizetype at = graphemes.toNextBoundary();
-         at > 0 && utf8Size(QStringView(head).left(at)) <= budget; at = graphemes.toNextBoundary())
-        cut = at;
+         at > 0 && utf8Size(QStringView(head).left(at)) <= budget; at = graphemes.toNextBoundary()) {
+        // Qt's finder reports a boundary inside every pair after some unassigned characters.
+        if (!(head.at(at - 1).isHighSurrogate() && at < head.size() && head.at(at).isLowSurrogate()))
+            cut = at;
+    }
     if (cut == 0) {
         for (qsizetype at = 0; at < head.size();) {
             const bool pair = head.at(at).isHighSurrogate() && at + 1 < head.size() &&
