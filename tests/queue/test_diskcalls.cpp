@@ -174,4 +174,33 @@ TEST_F(DiskCalls, DownloadsACancelAndAnUploadLeaveTheMainThreadOffTheDisk)
     EXPECT_FALSE(QFileInfo::exists(LocalNames::partPath(local(u"chậm.bin"_s))));
 }
 
+// Cancelling a paused download and clearing a stopped one sweep their part files away from the
+// window's thread.
+TEST_F(DiskCalls, SweepingStoppedDownloadsLeavesTheMainThreadOffTheDisk)
+{
+    const QString top = emulator.createFolder(account.email, u"Dừng"_s);
+    QStringList ids;
+    for (int i = 1; i <= 3; ++i)
+        ids.append(emulator.createFile(account.email, u"p%1.bin"_s.arg(i),
+                                       bytes(400'000, quint64(i)), top));
+    for (const QString &id : ids)
+        throttleMedia(id, 64 * 1024);
+    download({driveFile(top)}, localDir.path());
+    const QUuid tree = idAt(0);
+    ASSERT_TRUE(waitUntil([&] { return transfer(tree)->done > 0; }));
+    model->pauseTransfer(tree);
+    ASSERT_TRUE(reaches(tree, State::Paused));
+    ASSERT_TRUE(QFileInfo::exists(LocalNames::partPath(local(u"Dừng/p1.bin"_s))));
+
+    watch(localDir.path());
+    model->cancelTransfer(tree);
+    model->clearFinished();
+    EXPECT_TRUE(model->transfers().isEmpty());
+    const std::vector<std::string> calls = stopWatching();
+    EXPECT_TRUE(calls.empty()) << joined(calls);
+    EXPECT_TRUE(waitUntil([&] { return model->queue().pendingSweeps() == 0; }));
+    for (int i = 1; i <= 3; ++i)
+        EXPECT_FALSE(QFileInfo::exists(LocalNames::partPath(local(u"Dừng/p%1.bin"_s.arg(i)))));
+}
+
 } // namespace

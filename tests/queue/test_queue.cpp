@@ -132,7 +132,9 @@ TEST_F(Queue, CancelOfAWorkingPausedAndDoneTransfer)
     EXPECT_TRUE(QFileInfo::exists(LocalNames::partPath(local(u"paused.bin"_s))));
     model->cancelTransfer(paused);
     EXPECT_EQ(transfer(paused)->state, State::Cancelled);
-    EXPECT_FALSE(QFileInfo::exists(LocalNames::partPath(local(u"paused.bin"_s))));
+    // Swept off the main thread.
+    EXPECT_TRUE(waitUntil(
+        [&] { return !QFileInfo::exists(LocalNames::partPath(local(u"paused.bin"_s))); }));
 
     // Done and cancelled: the command takes them off the list; the file stays.
     model->cancelTransfer(quick);
@@ -190,7 +192,7 @@ TEST_F(Queue, ResumeTakesOnlyPausedAndFailedTransfersAndClearFinishedKeepsTheRes
     model->clearFinished();
     EXPECT_EQ(transfer(ok), nullptr);
     EXPECT_EQ(transfer(bad), nullptr);
-    EXPECT_FALSE(QFileInfo::exists(part));
+    EXPECT_TRUE(waitUntil([&] { return !QFileInfo::exists(part); }));
     EXPECT_NE(transfer(waiting), nullptr);
     EXPECT_EQ(model->transfers().size(), 7);
     ASSERT_TRUE(allFinished());

@@ -106,7 +106,7 @@ TEST_F(Session, LaterKeepsThemPausedAndDiscardTakesTheirPartFilesAway)
     ASSERT_EQ(model->restoredPrompt(), 1);
     model->discardRestored();
     EXPECT_TRUE(model->transfers().isEmpty());
-    EXPECT_FALSE(QFileInfo::exists(part));
+    EXPECT_TRUE(waitUntil([&] { return !QFileInfo::exists(part); }));
     EXPECT_TRUE(waitUntil([] { return !QFileInfo::exists(TransferStore::fileURL()); }));
 }
 
@@ -427,7 +427,7 @@ TEST_F(Session, ADownloadThatFillsTheDiskComesBackFailedForRetryOrDiscard)
     ASSERT_TRUE(QFileInfo::exists(part));
     model->cancelTransfer(idAt(0));
     EXPECT_TRUE(model->transfers().isEmpty());
-    EXPECT_FALSE(QFileInfo::exists(part));
+    EXPECT_TRUE(waitUntil([&] { return !QFileInfo::exists(part); }));
 
     // Full once more: asked for again, the item lands under its own name, from its part file, and
     // the failed row gives way to the new one.

@@ -179,6 +179,14 @@ QCoro::Task<> TransferQueue::run(QUuid id)
     std::stop_source stop;
     m_runs.insert(id, RunHandle{stop});
     QPointer<TransferQueue> self(this);
+    // Part files swept for a cancelled or discarded transfer may lie where this run writes.
+    while (m_sweeps > 0 && !copy.isUpload() && !stop.stop_requested()) {
+        Wakeup swept(stop.get_token());
+        swept.on(this, &TransferQueue::sweepsEnded);
+        co_await swept;
+        if (!self)
+            co_return;
+    }
 
     std::exception_ptr error;
     std::optional<TransferRun> work;
@@ -367,7 +375,7 @@ void TransferQueue::cancelTransfer(const QUuid &id)
     case TransferState::Failed:
     case TransferState::Cancelled:
         if (transfer.state == TransferState::Failed)
-            removePartials(transfer);
+            sweepPartials({transfer});
         m_checkpoints.remove(id);
         removeAt(row);
         return;
@@ -384,7 +392,7 @@ void TransferQueue::cancelTransfer(const QUuid &id)
             t.speed = 0;
             t.detail = TransferDetail::cancelled();
         });
-        removePartials(transfer);
+        sweepPartials({transfer});
         m_checkpoints.remove(id);
         m_restoredIDs.remove(id);
         return;
@@ -393,16 +401,36 @@ void TransferQueue::cancelTransfer(const QUuid &id)
 
 void TransferQueue::clearFinished()
 {
+    QList<Transfer> failed;
     for (const Transfer &t : std::as_const(m_transfers)) {
         if (t.state == TransferState::Failed) {
-            removePartials(t);
+            failed.append(t);
             m_checkpoints.remove(t.id);
         }
     }
+    sweepPartials(std::move(failed));
     for (qsizetype row = m_transfers.size() - 1; row >= 0; --row) {
         if (isFinished(m_transfers[row].state))
             removeAt(row);
     }
+}
+
+void TransferQueue::sweepPartials(QList<Transfer> transfers)
+{
+    transfers.removeIf([](const Transfer &t) { return t.isUpload() || !t.destination; });
+    if (transfers.isEmpty())
+        return;
+    ++m_sweeps;
+    detach(
+        [](QPointer<TransferQueue> self, QList<Transfer> transfers) -> QCoro::Task<> {
+            co_await runInBackground<void>([transfers] {
+                for (const Transfer &t : transfers)
+                    removePartials(t);
+            });
+            if (self && --self->m_sweeps == 0)
+                emit self->sweepsEnded();
+        }(this, std::move(transfers)),
+        {});
 }
 
 void TransferQueue::removePartials(const Transfer &transfer)
@@ -520,13 +548,15 @@ void TransferQueue::resumeRestored()
 void TransferQueue::discardRestored()
 {
     const QSet<QUuid> restored = std::exchange(m_restoredIDs, {});
+    QList<Transfer> discarded;
     for (const QUuid &id : restored) {
         if (const Transfer *t = find(id)) {
-            removePartials(*t);
+            discarded.append(*t);
             removeCheckpoint(id);
             remove(id);
         }
     }
+    sweepPartials(std::move(discarded));
 }
 
 qint64 TransferQueue::restoredBytesLeft() const

@@ -91,8 +91,13 @@ public:
     void resumeAllPaused();
     void cancelTransfer(const QUuid &id);
     void clearFinished();
-    // Deletes the download part files a transfer left behind; errors are ignored.
+    // Deletes the download part files a transfer left behind; errors are ignored. Any thread.
     static void removePartials(const Transfer &transfer);
+    // The same off the main thread; a download run starts only once the sweeps asked before it
+    // have ended, so a sweep never meets the part files of a new run.
+    void sweepPartials(QList<Transfer> transfers);
+    // Sweeps asked and not ended yet.
+    int pendingSweeps() const { return m_sweeps; }
 
     // Upload checkpoints: what an upload has done on Drive, kept across pauses and retries.
     std::optional<UploadCheckpoint> checkpoint(const QUuid &id) const override;
@@ -151,6 +156,8 @@ signals:
     void allRunsEnded();
     // Paused transfers wait for a sign-in before they resume.
     void signInNeeded();
+    // Every sweep of part files asked so far has ended.
+    void sweepsEnded();
 
 private:
     // Pauses every upload, the one refused included, and says why once.
@@ -169,6 +176,7 @@ private:
     QList<Transfer> m_transfers;
     mutable QHash<QUuid, qsizetype> m_rows; // row hints for indexOf, verified before use
     int m_activeRuns = 0;
+    int m_sweeps = 0;
     // Writes are held and the user was told; a resume asks again.
     bool m_writesHeld = false;
     bool m_held = false; // pauseAll: nothing starts any more
