@@ -7,6 +7,7 @@
 #include "support/testsupport.h"
 
 #include "records/partialdownload.h"
+#include "transfer/savedtransfer.h"
 #include "records/localnames.h"
 #include "transfer/transferqueue.h"
 
@@ -29,7 +30,7 @@ using State = TransferState;
 namespace {
 
 std::mutex watchMutex;
-std::string watched; // a path prefix; empty: nothing is watched
+std::vector<std::string> watched; // path prefixes; none: nothing is watched
 pthread_t mainThread;
 std::vector<std::string> seen; // "call path" made on the main thread under the prefix
 
@@ -38,8 +39,12 @@ void note(const char *call, const char *path)
     if (!path || !pthread_equal(pthread_self(), mainThread))
         return;
     std::lock_guard lock(watchMutex);
-    if (!watched.empty() && std::string_view(path).starts_with(watched))
-        seen.push_back(std::string(call) + ' ' + path);
+    for (const std::string &prefix : watched) {
+        if (std::string_view(path).starts_with(prefix)) {
+            seen.push_back(std::string(call) + ' ' + path);
+            return;
+        }
+    }
 }
 
 template<typename F> F real(const char *name)
@@ -102,10 +107,12 @@ protected:
     DiskCalls() { mainThread = pthread_self(); }
     ~DiskCalls() override { stopWatching(); }
 
+    // The test's folders and the saved queue's.
     void watch(const QString &folder)
     {
         std::lock_guard lock(watchMutex);
-        watched = QFile::encodeName(folder).toStdString();
+        watched = {QFile::encodeName(folder).toStdString(),
+                   QFile::encodeName(QFileInfo(TransferStore::fileURL()).path()).toStdString()};
         seen.clear();
     }
     static std::vector<std::string> stopWatching()
@@ -151,7 +158,9 @@ TEST_F(DiskCalls, DownloadsACancelAndAnUploadLeaveTheMainThreadOffTheDisk)
     PartialDownload::mark(partPath, PartialDownload::stamp(driveFile(ids[1])));
     const QString slow = emulator.createFile(account.email, u"chậm.bin"_s, bytes(2'000'000, 9));
     throttleMedia(slow, 64 * 1024);
-    const QString sent = writeFile(local(u"lên.bin"_s), bytes(70'000, 5));
+    // A tree: its reserved IDs are on disk before its creates go out.
+    writeFile(local(u"lên/a.bin"_s), bytes(70'000, 5));
+    writeFile(local(u"lên/con/b.bin"_s), bytes(1000, 6));
 
     watch(localDir.path());
     // The folder is there already: continued, as the alert's first answer says.
@@ -162,7 +171,7 @@ TEST_F(DiskCalls, DownloadsACancelAndAnUploadLeaveTheMainThreadOffTheDisk)
     ASSERT_TRUE(waitUntil([&] { return transfer(cancelled)->done > 0; }));
     model->cancelTransfer(cancelled);
     ASSERT_TRUE(reaches(cancelled, State::Cancelled));
-    upload({sent});
+    upload({local(u"lên"_s)});
     ASSERT_TRUE(reaches(idAt(2), State::Done)) << at(2).detail.toStdString();
     const std::vector<std::string> calls = stopWatching();
     EXPECT_TRUE(calls.empty()) << joined(calls);

@@ -210,8 +210,8 @@ TEST_F(Session, ReservedIDsAreOnDiskAtOnceAndLaterCheckpointChangesFollowInOrder
     const QUuid id = t.id;
     model->queue().append(t);
     model->queue().changeCheckpoint(
-        id, [&](UploadCheckpoint &c) { c.reserved.insert(local(u"tree/a"_s), u"RESERVED1"_s); },
-        TransferQueue::Persist::Now);
+        id, [&](UploadCheckpoint &c) { c.reserved.insert(local(u"tree/a"_s), u"RESERVED1"_s); });
+    runSync(model->queue().checkpointsSaved());
     EXPECT_TRUE(sessionBytes().contains("RESERVED1"));
 
     // Finished files go to disk off the main thread, several changes in one save; the file ends

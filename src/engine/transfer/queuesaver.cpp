@@ -49,6 +49,17 @@ void QueueSaver::saveNow()
         TransferStore::save(m_snapshot());
 }
 
+QCoro::Task<> QueueSaver::saveWritten()
+{
+    if (!m_writable)
+        co_return;
+    // A later save that wins over this one holds the same changes and more.
+    const quint64 sequence = TransferStore::nextSequence();
+    auto saving = runInBackground<void>(
+        [saved = m_snapshot(), sequence] { TransferStore::save(saved, sequence); });
+    co_await saving;
+}
+
 void QueueSaver::saveSoon()
 {
     if (!m_writable)

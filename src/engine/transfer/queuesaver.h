@@ -37,6 +37,8 @@ public:
     void saveNow();
     // A save off the main thread now; coalesced with those asked for while it runs.
     void saveSoon();
+    // A save off the main thread of the queue as it is now, ending once it is on disk.
+    QCoro::Task<> saveWritten();
     // Writes a save still waiting for its delay, or one running off the main thread, now and on
     // this thread (at exit). Nothing when none waits, so quitting before a restore never empties
     // the saved queue.

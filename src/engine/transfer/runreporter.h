@@ -3,6 +3,7 @@
 #include "transfer.h"
 #include "uploadcheckpoint.h"
 
+#include <QCoroTask>
 #include <QObject>
 #include <QUuid>
 
@@ -21,18 +22,16 @@ class RunReporter : public QObject
 public:
     using QObject::QObject;
 
-    // When a checkpoint change must be on disk: Soon (a save off the main thread, coalesced with
-    // the changes made while one is running) or Now, before changeCheckpoint returns (reserved
-    // IDs, which a create sent next relies on).
-    enum class Persist { Soon, Now };
-
     // Applies change to the transfer in place; a transfer no longer listed is not changed.
     virtual void update(const QUuid &id, const std::function<void(Transfer &)> &change) = 0;
     virtual std::optional<UploadCheckpoint> checkpoint(const QUuid &id) const = 0;
-    // Changes the checkpoint (created empty when missing) and has it saved.
+    // Changes the checkpoint (created empty when missing) and has it saved soon, off the main
+    // thread, together with the changes made while a save is running.
     virtual void changeCheckpoint(const QUuid &id,
-                                  const std::function<void(UploadCheckpoint &)> &change,
-                                  Persist persist = Persist::Soon) = 0;
+                                  const std::function<void(UploadCheckpoint &)> &change) = 0;
+    // Ends once every checkpoint change made so far is on disk (reserved IDs, which a create
+    // sent next relies on). The save runs off the main thread.
+    virtual QCoro::Task<> checkpointsSaved() = 0;
 };
 
 } // namespace Tarnwick

@@ -28,9 +28,8 @@ TransferQueue::TransferQueue(DriveClient drive, TransferNotifier &notifier,
     , m_saver(new QueueSaver([this] { return savedForm(); }, this))
 {
     connect(this, &TransferQueue::transfersChanged, m_saver, &QueueSaver::scheduleSave);
-    // Reserved IDs are on disk before a create that uses them goes out; what an upload did on
-    // Drive follows off the main thread, one save per file would cost a flush each.
-    connect(this, &TransferQueue::checkpointMustPersist, m_saver, &QueueSaver::saveNow);
+    // What an upload did on Drive follows off the main thread; one save per file would cost a
+    // flush each.
     connect(this, &TransferQueue::checkpointChanged, m_saver, &QueueSaver::saveSoon);
 }
 
@@ -423,10 +422,11 @@ void TransferQueue::sweepPartials(QList<Transfer> transfers)
     ++m_sweeps;
     detach(
         [](QPointer<TransferQueue> self, QList<Transfer> transfers) -> QCoro::Task<> {
-            co_await runInBackground<void>([transfers] {
+            auto removing = runInBackground<void>([transfers] {
                 for (const Transfer &t : transfers)
                     removePartials(t);
             });
+            co_await removing;
             if (self && --self->m_sweeps == 0)
                 emit self->sweepsEnded();
         }(this, std::move(transfers)),
@@ -460,14 +460,15 @@ std::optional<UploadCheckpoint> TransferQueue::checkpoint(const QUuid &id) const
 }
 
 void TransferQueue::changeCheckpoint(const QUuid &id,
-                                     const std::function<void(UploadCheckpoint &)> &change,
-                                     Persist persist)
+                                     const std::function<void(UploadCheckpoint &)> &change)
 {
     change(m_checkpoints[id]);
-    if (persist == Persist::Now)
-        emit checkpointMustPersist(id);
-    else
-        emit checkpointChanged(id);
+    emit checkpointChanged(id);
+}
+
+QCoro::Task<> TransferQueue::checkpointsSaved()
+{
+    return m_saver->saveWritten();
 }
 
 void TransferQueue::removeCheckpoint(const QUuid &id)

@@ -101,8 +101,9 @@ public:
 
     // Upload checkpoints: what an upload has done on Drive, kept across pauses and retries.
     std::optional<UploadCheckpoint> checkpoint(const QUuid &id) const override;
-    void changeCheckpoint(const QUuid &id, const std::function<void(UploadCheckpoint &)> &change,
-                          Persist persist = Persist::Soon) override;
+    void changeCheckpoint(const QUuid &id,
+                          const std::function<void(UploadCheckpoint &)> &change) override;
+    QCoro::Task<> checkpointsSaved() override;
     void removeCheckpoint(const QUuid &id);
     // Puts back a checkpoint read from the saved session, without announcing it.
     void restoreCheckpoint(const QUuid &id, UploadCheckpoint checkpoint)
@@ -143,8 +144,6 @@ signals:
     // A checkpoint changed: saved soon off the main thread. A crash may lose the last finished
     // files and folders, which a retry finds again through their reserved IDs.
     void checkpointChanged(const QUuid &id);
-    // A checkpoint changed that must be on disk before the engine goes on: saved at once.
-    void checkpointMustPersist(const QUuid &id);
     // A transfer ended well; the notification was posted.
     void transferCompleted(const QUuid &id);
     // Google refused a write for good (a full Drive, the day's upload cap): every upload is

@@ -366,14 +366,14 @@ QCoro::Task<> TransferRun::reserveIDs(const UploadNode &node)
         throwIfStopped(m_stop);
         if (ids.size() != paths.size())
             throw TarnwickError(u"Google Drive trả về số ID không khớp."_s);
-        // One change, one save: on disk before any create that uses them is sent.
-        m_reporter->changeCheckpoint(
-            m_transfer.id,
-            [&](UploadCheckpoint &c) {
-                for (qsizetype i = 0; i < paths.size(); ++i)
-                    c.reserved.insert(paths[i], ids[i]);
-            },
-            RunReporter::Persist::Now);
+        // On disk before any create that uses them is sent.
+        m_reporter->changeCheckpoint(m_transfer.id, [&](UploadCheckpoint &c) {
+            for (qsizetype i = 0; i < paths.size(); ++i)
+                c.reserved.insert(paths[i], ids[i]);
+        });
+        auto saving = m_reporter->checkpointsSaved();
+        co_await saving;
+        throwIfStopped(m_stop);
     }
 }
 
