@@ -17,6 +17,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QUrlQuery>
@@ -340,6 +341,58 @@ TEST_F(CliTest, JsonEventsAreOneObjectPerLine)
     ASSERT_EQ(items.size(), 1);
     EXPECT_EQ(items[0][u"event"_s].toString(), u"item"_s);
     EXPECT_TRUE(items[0][u"folder"_s].toBool());
+}
+
+TEST_F(CliTest, ListsWhatOthersShareAndASharedDriveByName)
+{
+    const QString me = u"e2e@example.com"_s;
+    m_emulator->call("POST", u"/__control/accounts"_s,
+                     QJsonDocument(QJsonObject{{u"email"_s, u"binh@example.com"_s}}));
+    const QString shared =
+        m_emulator
+            ->call("POST", u"/__control/items"_s,
+                   QJsonDocument(QJsonObject{{u"owner"_s, u"binh@example.com"_s},
+                                             {u"name"_s, u"Báo cáo của Bình.pdf"_s},
+                                             {u"content"_s, QJsonObject{{u"text"_s, u"x"_s}}}}))
+                [u"id"_s]
+            .toString();
+    ASSERT_FALSE(shared.isEmpty());
+    m_emulator->call("POST", u"/__control/items/"_s + shared + u"/share"_s,
+                     QJsonDocument(QJsonObject{{u"email"_s, me}, {u"role"_s, u"reader"_s}}));
+    const QString drive =
+        m_emulator
+            ->call("POST", u"/__control/drives"_s,
+                   QJsonDocument(QJsonObject{
+                       {u"name"_s, u"Phòng Kế toán"_s},
+                       {u"members"_s, QJsonArray{QJsonObject{{u"email"_s, me},
+                                                             {u"role"_s, u"writer"_s}}}}}))
+                [u"id"_s]
+            .toString();
+    ASSERT_FALSE(drive.isEmpty());
+    m_emulator->createGeneratedFile(u"Sổ cái.xlsx"_s, drive, 2048, 3);
+    m_emulator->createGeneratedFile(u"Của tôi.bin"_s, QString(), 10, 4);
+
+    const Outcome sharedList = run({u"ls"_s, u"--shared"_s});
+    ASSERT_EQ(sharedList.code, 0) << qPrintable(sharedList.err);
+    EXPECT_TRUE(sharedList.out.contains(u"Báo cáo của Bình.pdf"_s)) << qPrintable(sharedList.out);
+    EXPECT_FALSE(sharedList.out.contains(u"Của tôi.bin"_s)) << qPrintable(sharedList.out);
+
+    const Outcome driveList = run({u"ls"_s, u"-l"_s, u"--drive"_s, u"Phòng Kế toán"_s});
+    ASSERT_EQ(driveList.code, 0) << qPrintable(driveList.err);
+    EXPECT_TRUE(driveList.out.contains(u"Sổ cái.xlsx"_s)) << qPrintable(driveList.out);
+    // Long form: size, date, ID, name.
+    EXPECT_TRUE(QRegularExpression(u"^ +2 KB  \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d  \\S+ +Sổ cái\\.xlsx$"_s,
+                                   QRegularExpression::MultilineOption)
+                    .match(driveList.out)
+                    .hasMatch())
+        << qPrintable(driveList.out);
+    EXPECT_FALSE(driveList.out.contains(u"Báo cáo của Bình.pdf"_s));
+
+    const Outcome missing = run({u"ls"_s, u"--drive"_s, u"Không có"_s});
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_TRUE(missing.err.contains(u"Không có bộ nhớ dùng chung tên \"Không có\"."_s))
+        << qPrintable(missing.err);
+    EXPECT_EQ(run({u"ls"_s, u"--drive"_s}).code, 2);
 }
 
 TEST_F(CliTest, ExitCodesTellTheOutcomes)
