@@ -4,6 +4,8 @@
 #include "queue/transferrowdelegate.h"
 
 #include <QHeaderView>
+#include <QScrollBar>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <QTimer>
@@ -52,18 +54,38 @@ TransferQueueView::TransferQueueView(TransferQueueModel *model, QWidget *parent)
     expandAll();
     connect(model, &QAbstractItemModel::rowsInserted, this,
             [this](const QModelIndex &parent, int first, int last) {
-                if (parent.isValid())
+                if (parent.isValid()) {
+                    // File rows appearing above the followed transfer push it down.
+                    follow();
                     return;
+                }
                 for (int row = first; row <= last; ++row)
                     setExpanded(m_model->index(row, 0), true);
-                // A new transfer is what the user just asked for: bring it into sight once the
-                // view has laid its rows out.
-                QTimer::singleShot(0, this, [this, row = QPersistentModelIndex(m_model->index(last, 0))] {
-                    if (row.isValid())
-                        scrollTo(row, QAbstractItemView::EnsureVisible);
-                });
+                // A new transfer is what the user just asked for.
+                m_followed = QPersistentModelIndex(m_model->index(last, 0));
+                follow();
             });
+    connect(model, &QAbstractItemModel::rowsRemoved, this, &TransferQueueView::follow);
+    // Any move of the scroll bar by the user ends the following.
+    connect(verticalScrollBar(), &QAbstractSlider::actionTriggered, this,
+            [this] { m_followed = QPersistentModelIndex(); });
     connect(model, &QAbstractItemModel::modelReset, this, &QTreeView::expandAll);
+}
+
+void TransferQueueView::follow()
+{
+    if (!m_followed.isValid())
+        return;
+    QTimer::singleShot(0, this, [this] {
+        if (m_followed.isValid())
+            scrollTo(m_followed, QAbstractItemView::EnsureVisible);
+    });
+}
+
+void TransferQueueView::wheelEvent(QWheelEvent *event)
+{
+    m_followed = QPersistentModelIndex();
+    QTreeView::wheelEvent(event);
 }
 
 void TransferQueueView::resizeEvent(QResizeEvent *event)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPersistentModelIndex>
 #include <QTreeView>
 
 namespace Tarnwick {
@@ -34,9 +35,16 @@ protected:
                      const QList<int> &roles = {}) override;
     void resizeEvent(QResizeEvent *event) override;
     void scrollContentsBy(int dx, int dy) override;
+    void wheelEvent(QWheelEvent *event) override;
 
 private:
+    // Brings the row asked for last back into sight (deferred until the rows are laid out).
+    void follow();
+
     TransferQueueModel *m_model;
+    // The transfer the user added last: kept in sight as file rows come and go above it, until
+    // the user scrolls.
+    QPersistentModelIndex m_followed;
     TransferRowDelegate *m_delegate;
 };
 
