@@ -160,7 +160,7 @@ TEST_F(DiskCalls, DownloadsACancelAndAnUploadLeaveTheMainThreadOffTheDisk)
     const QUuid tree = idAt(0), cancelled = idAt(1);
     ASSERT_TRUE(reaches(tree, State::Done)) << at(0).detail.toStdString();
     ASSERT_TRUE(waitUntil([&] { return transfer(cancelled)->done > 0; }));
-    model->cancelTransfer(cancelled);
+    transfers->cancelTransfer(cancelled);
     ASSERT_TRUE(reaches(cancelled, State::Cancelled));
     upload({sent});
     ASSERT_TRUE(reaches(idAt(2), State::Done)) << at(2).detail.toStdString();
