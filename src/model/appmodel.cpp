@@ -41,10 +41,11 @@ AppModel::AppModel(Desktop *desktop, KeychainStore keychain, QObject *parent)
 
 AppModel::~AppModel()
 {
-    // The queue's runs and sharing's requests use the Drive client and the desktop: stop them
-    // first.
+    // The queue's runs and the Drive requests use the connection's client and the desktop: stop
+    // them first.
     delete m_transfers;
     delete m_sharing;
+    delete m_cloud;
 }
 
 template<typename Slice> void AppModel::reportFrom(Slice *slice)

@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSignalSpy>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -257,6 +258,40 @@ TEST_F(Planning, UploadsAreRefusedWhereDriveTakesNothingAndDuplicatesAreQueuedOn
     transfers->enqueueUploads({local(u"a"_s)});
     EXPECT_EQ(model->error(), u"Hãy mở một thư mục có quyền chỉnh sửa để tải file vào.");
     EXPECT_EQ(transfers->list().size(), 2);
+}
+
+// A slice whose panes are not wired shows no folder: uploads and drops are refused with their
+// reasons instead of going to a folder nobody chose.
+TEST_F(Planning, WithoutPanesUploadsAndDropsAreRefusedAndSayWhy)
+{
+    bool signedIn = false;
+    Transfers bare(desktop, drive(), [&] { return signedIn; });
+    QSignalSpy failed(&bare, &Transfers::failed);
+    QSignalSpy signInAsked(&bare, &Transfers::signInRequested);
+    writeFile(local(u"a.txt"_s), "a");
+
+    bare.enqueueUploads({local(u"a.txt"_s)});
+    EXPECT_FALSE(bare.readyToChooseUploads());
+    EXPECT_EQ(signInAsked.size(), 2);
+    EXPECT_TRUE(failed.isEmpty());
+
+    signedIn = true;
+    bare.enqueueUploads({local(u"a.txt"_s)});
+    ASSERT_EQ(failed.size(), 1);
+    EXPECT_EQ(failed.last().first().toString(),
+              u"Hãy mở một thư mục có quyền chỉnh sửa để tải file vào.");
+
+    const QString file = emulator.createFile(account.email, u"kéo.bin"_s, bytes(100, 1));
+    runSync(bare.acceptDropItems({DownloadDropItem(driveFile(file), std::nullopt, std::nullopt)}));
+    ASSERT_EQ(failed.size(), 2);
+    EXPECT_EQ(failed.last().first().toString(),
+              u"Hãy chọn một thư mục trên máy trước khi kéo từ Google Drive về.");
+    runSync(bare.downloadFromDriveID(file, std::nullopt));
+    ASSERT_EQ(failed.size(), 3);
+    EXPECT_EQ(failed.last().first().toString(),
+              u"Hãy chọn một thư mục trên máy trước khi tải file từ liên kết.");
+    EXPECT_TRUE(bare.list().isEmpty());
+    EXPECT_EQ(signInAsked.size(), 2);
 }
 
 TEST_F(Planning, DropsOfEachPayloadKind)

@@ -4,6 +4,7 @@
 #include "support/qtprinters.h"
 #include "support/testsupport.h"
 
+#include "async/runsync.h"
 #include "records/localnames.h"
 #include "transfer/transferqueue.h"
 #include "transfer/workerpool.h"
@@ -66,6 +67,26 @@ TEST_F(Queue, SevenTransfersRunSixAtOnceAndTheSeventhStartsByItself)
                   emulator.contentSha256(files[i].id));
     }
     EXPECT_EQ(desktop.notifications.size(), 7);
+}
+
+// Signing out would leave running and waiting transfers without their account.
+TEST_F(Queue, SignOutWaitsUntilNoTransferRunsOrWaits)
+{
+    useModel();
+    const QString id = emulator.createFile(account.email, u"slow.bin"_s, bytes(512 * 1024, 5));
+    throttleMedia(id, 64 * 1024);
+    download({driveFile(id)}, localDir.path());
+    ASSERT_EQ(at(0).state, State::Working);
+
+    runSync(model->connection().disconnect());
+    EXPECT_TRUE(model->connection().connected());
+    EXPECT_EQ(model->error(), u"Hãy hoàn tất hoặc hủy các tác vụ trước khi ngắt kết nối.");
+
+    transfers->cancelTransfer(idAt(0));
+    ASSERT_TRUE(allFinished());
+    runSync(model->connection().disconnect());
+    EXPECT_FALSE(model->connection().connected());
+    EXPECT_TRUE(model->cloud().cloudFiles().isEmpty());
 }
 
 TEST_F(Queue, PauseStopsTheBytesAndResumeContinuesFromThePartFile)

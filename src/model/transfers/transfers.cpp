@@ -66,9 +66,24 @@ std::optional<QString> Transfers::localFolder() const
     return m_panes.localFolder ? m_panes.localFolder() : std::nullopt;
 }
 
+QStringList Transfers::localSelection(bool folders) const
+{
+    return m_panes.localSelection ? m_panes.localSelection(folders) : QStringList();
+}
+
+std::optional<Transfers::UploadTarget> Transfers::uploadTarget() const
+{
+    return m_panes.uploadTarget ? m_panes.uploadTarget() : std::nullopt;
+}
+
 QString Transfers::cloudPath() const
 {
     return m_panes.cloudPath ? m_panes.cloudPath() : QString();
+}
+
+QList<DriveFile> Transfers::cloudSelection() const
+{
+    return m_panes.cloudSelection ? m_panes.cloudSelection() : QList<DriveFile>();
 }
 
 QCoro::Task<> Transfers::showDownloadFolder(QString folder)
@@ -127,8 +142,7 @@ void Transfers::clearFinished()
 
 void Transfers::enqueueUploads(QStringList paths)
 {
-    const std::optional<UploadTarget> target =
-        m_panes.uploadTarget ? m_panes.uploadTarget() : std::nullopt;
+    const std::optional<UploadTarget> target = uploadTarget();
     if (!target) {
         if (m_signedIn())
             emit failed(u"Hãy mở một thư mục có quyền chỉnh sửa để tải file vào."_s);
@@ -152,7 +166,7 @@ void Transfers::enqueueUploads(QStringList paths, QString parent, QString cloudP
 
 bool Transfers::readyToChooseUploads()
 {
-    if (m_panes.uploadTarget && m_panes.uploadTarget())
+    if (uploadTarget())
         return true;
     if (!m_signedIn())
         emit signInRequested();
@@ -169,8 +183,7 @@ QCoro::Task<> Transfers::chooseUpload()
     request.message = u"Chọn file để tải lên Google Drive"_s;
     request.multiple = true;
     request.directory = localFolder();
-    if (m_panes.localSelection)
-        request.selected = m_panes.localSelection(false);
+    request.selected = localSelection(false);
     auto choosing = m_desktop.chooseFiles(request);
     const QStringList chosen = co_await choosing;
     if (!self || chosen.isEmpty())
@@ -187,9 +200,7 @@ QCoro::Task<> Transfers::chooseUploadFolder()
     request.prompt = u"Tải lên"_s;
     request.message = u"Chọn thư mục để tải lên Google Drive"_s;
     request.directory = localFolder();
-    if (const QStringList folders =
-            m_panes.localSelection ? m_panes.localSelection(true) : QStringList();
-        !folders.isEmpty())
+    if (const QStringList folders = localSelection(true); !folders.isEmpty())
         request.selected = folders.constFirst();
     auto choosing = m_desktop.chooseFolder(request);
     const std::optional<QString> chosen = co_await choosing;
@@ -261,14 +272,13 @@ QCoro::Task<> Transfers::enqueueDownloads(QList<DriveFile> files, QString folder
 
 bool Transfers::canDownloadSelection() const
 {
-    const QList<DriveFile> selected =
-        m_panes.cloudSelection ? m_panes.cloudSelection() : QList<DriveFile>();
+    const QList<DriveFile> selected = cloudSelection();
     return std::any_of(selected.cbegin(), selected.cend(), downloadable);
 }
 
 QCoro::Task<> Transfers::downloadSelected()
 {
-    QList<DriveFile> files = m_panes.cloudSelection ? m_panes.cloudSelection() : QList<DriveFile>();
+    QList<DriveFile> files = cloudSelection();
     files.removeIf([](const DriveFile &file) { return !downloadable(file); });
     if (files.isEmpty())
         co_return;
@@ -337,9 +347,9 @@ QCoro::Task<> Transfers::acceptCloudDropFiles(QList<DriveFile> files)
         emit failed(u"Hãy chọn một thư mục trên máy trước khi kéo từ Google Drive về."_s);
         co_return;
     }
-    if (files.size() == 1 && m_panes.cloudSelection) {
+    if (files.size() == 1) {
         const QString dragged = files.first().id;
-        QList<DriveFile> selected = m_panes.cloudSelection();
+        QList<DriveFile> selected = cloudSelection();
         const bool ofSelection = std::any_of(selected.cbegin(), selected.cend(),
                                              [&](const DriveFile &f) { return f.id == dragged; });
         if (ofSelection && selected.size() >= 2)

@@ -175,8 +175,12 @@ signals:
     void failed(const QString &message);
 
 private:
+    // The panes as Panes tells them, empty where a callback is missing.
     std::optional<QString> localFolder() const;
+    QStringList localSelection(bool folders) const;
+    std::optional<UploadTarget> uploadTarget() const;
     QString cloudPath() const;
+    QList<DriveFile> cloudSelection() const;
     // Lists folder in the local pane unless it is the one shown.
     QCoro::Task<> showDownloadFolder(QString folder);
     void openInBrowser(const DriveFile &file);
