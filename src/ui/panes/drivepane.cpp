@@ -145,7 +145,7 @@ DrivePane::DrivePane(DriveBrowser *cloud, DriveConnection *connection, Sharing *
         });
     addShortcut(QKeySequence(Qt::ALT | Qt::Key_Up), &DrivePane::goToParent);
 
-    // Controls → model.
+    // Controls → slice.
     connect(m_notConnected, &EmptyStateView::buttonClicked, this, &DrivePane::connectRequested);
     connect(m_loadError, &EmptyStateView::buttonClicked, this, [this] {
         if (m_cloud)
@@ -178,7 +178,7 @@ DrivePane::DrivePane(DriveBrowser *cloud, DriveConnection *connection, Sharing *
                     m_cloud->openCloud(m_rows->file(index.row()));
             });
 
-    // Model → controls.
+    // Slice → controls.
     connect(cloud, &DriveBrowser::cloudFilesChanged, this, &DrivePane::scheduleRows);
     connect(cloud, &DriveBrowser::cloudSearchChanged, this, [this] {
         if (m_search->text() != m_cloud->cloudSearch())
@@ -408,15 +408,15 @@ QCoro::Task<> DrivePane::confirmTrash(QList<DriveFile> files)
 {
     if (files.isEmpty() || !m_cloud)
         co_return;
-    QPointer<DriveBrowser> model = m_cloud;
+    QPointer<DriveBrowser> cloud = m_cloud;
     auto asking = confirmDestructive(
-        model->desktop(), u"Chuyển "_s + QString::number(files.size()) + u" mục vào thùng rác?"_s,
+        cloud->desktop(), u"Chuyển "_s + QString::number(files.size()) + u" mục vào thùng rác?"_s,
         u"Anh có thể khôi phục các mục này trong thùng rác Google Drive."_s,
         u"Chuyển vào thùng rác"_s);
     const bool confirmed = co_await asking;
-    if (!model || !confirmed)
+    if (!cloud || !confirmed)
         co_return;
-    auto trashing = model->trashFiles(std::move(files));
+    auto trashing = cloud->trashFiles(std::move(files));
     co_await trashing;
 }
 
@@ -424,16 +424,16 @@ QCoro::Task<> DrivePane::confirmPermanentDelete(QList<DriveFile> files)
 {
     if (files.isEmpty() || !m_cloud)
         co_return;
-    QPointer<DriveBrowser> model = m_cloud;
+    QPointer<DriveBrowser> cloud = m_cloud;
     auto asking = confirmDestructive(
-        model->desktop(), u"Xoá vĩnh viễn "_s + QString::number(files.size()) + u" mục?"_s,
+        cloud->desktop(), u"Xoá vĩnh viễn "_s + QString::number(files.size()) + u" mục?"_s,
         u"Hành động này không thể hoàn tác. Các mục này sẽ bị xoá vĩnh viễn khỏi "
         u"Google Drive để giải phóng dung lượng."_s,
         u"Xoá vĩnh viễn"_s);
     const bool confirmed = co_await asking;
-    if (!model || !confirmed)
+    if (!cloud || !confirmed)
         co_return;
-    auto deleting = model->deleteDriveFilesPermanently(std::move(files));
+    auto deleting = cloud->deleteDriveFilesPermanently(std::move(files));
     co_await deleting;
 }
 
@@ -442,7 +442,7 @@ QMenu *DrivePane::createContextMenu(QWidget *parent)
     auto *menu = new QMenu(parent);
     if (!m_cloud)
         return menu;
-    QPointer<DriveBrowser> model = m_cloud;
+    QPointer<DriveBrowser> cloud = m_cloud;
     QPointer<Sharing> sharing = m_sharing;
     const QList<DriveFile> listed = listedSelection();
     const bool teamRoot = atSharedDrivesRoot();
@@ -450,9 +450,9 @@ QMenu *DrivePane::createContextMenu(QWidget *parent)
     if (m_cloud->cloudSelection().size() == 1 && listed.size() == 1) {
         const DriveFile file = listed.constFirst();
         menu->addAction(file.isFolder() ? u"Mở thư mục"_s : u"Mở trên Google Drive"_s, this,
-                        [model, file] {
-                            if (model)
-                                model->openCloud(file);
+                        [cloud, file] {
+                            if (cloud)
+                                cloud->openCloud(file);
                         });
         menu->addAction(Icons::symbol(u"person.crop.circle.badge.plus"_s),
                         // "&&": a single one would mark a shortcut letter and not be shown.
@@ -476,9 +476,9 @@ QMenu *DrivePane::createContextMenu(QWidget *parent)
         rename->setEnabled(allowed(file, &DriveFile::Capabilities::canEdit) && !teamRoot);
         // A name too long to show whole can still be had whole.
         if (file.name.size() > DisplayText::nameLimit)
-            menu->addAction(u"Sao chép tên đầy đủ"_s, this, [model, name = file.name] {
-                if (model)
-                    model->desktop().copyText(name);
+            menu->addAction(u"Sao chép tên đầy đủ"_s, this, [cloud, name = file.name] {
+                if (cloud)
+                    cloud->desktop().copyText(name);
             });
     }
 

@@ -107,7 +107,7 @@ LocalPane::LocalPane(LocalBrowser *local, std::function<bool()> canUpload, QWidg
         shortcut->setContext(Qt::WidgetWithChildrenShortcut);
     }
 
-    // Controls → model.
+    // Controls → slice.
     connect(m_up, &QToolButton::clicked, this, &LocalPane::goUp);
     for (QPushButton *choose : {m_path, m_change, m_firstUse->button()})
         connect(choose, &QPushButton::clicked, this, [this] {
@@ -134,7 +134,7 @@ LocalPane::LocalPane(LocalBrowser *local, std::function<bool()> canUpload, QWidg
                     m_local->navigateLocal(index.data(LocalFileTableModel::PathRole).toString());
             });
 
-    // Model → controls.
+    // Slice → controls.
     connect(local, &LocalBrowser::localFilesChanged, this, [this] {
         scheduleRows();
         refreshFreeSpace();
@@ -322,16 +322,16 @@ QCoro::Task<> LocalPane::confirmTrash(QList<LocalFile> files)
 {
     if (files.isEmpty() || !m_local)
         co_return;
-    QPointer<LocalBrowser> model = m_local;
+    QPointer<LocalBrowser> local = m_local;
     auto asking = confirmDestructive(
-        model->desktop(),
+        local->desktop(),
         u"Chuyển "_s + QString::number(files.size()) + u" mục vào thùng rác?"_s,
         u"Anh có thể khôi phục lại các mục này trong Thùng rác của máy bất kỳ lúc nào."_s,
         u"Chuyển vào thùng rác"_s);
     const bool confirmed = co_await asking;
-    if (!model || !confirmed)
+    if (!local || !confirmed)
         co_return;
-    auto trashing = model->trashLocalFiles(std::move(files));
+    auto trashing = local->trashLocalFiles(std::move(files));
     co_await trashing;
 }
 
@@ -342,13 +342,13 @@ QMenu *LocalPane::createContextMenu(QWidget *parent)
         return menu;
     const QSet<QString> selection = m_local->localSelection();
     const QList<LocalFile> listed = listedSelection();
-    QPointer<LocalBrowser> model = m_local;
+    QPointer<LocalBrowser> local = m_local;
 
     if (selection.size() == 1 && listed.size() == 1) {
         const QString path = listed.constFirst().url;
-        menu->addAction(Icons::symbol(u"eye"_s), u"Xem trước"_s, this, [model, path] {
-            if (model)
-                model->desktop().preview(path);
+        menu->addAction(Icons::symbol(u"eye"_s), u"Xem trước"_s, this, [local, path] {
+            if (local)
+                local->desktop().preview(path);
         });
     }
     QStringList paths;
@@ -358,11 +358,11 @@ QMenu *LocalPane::createContextMenu(QWidget *parent)
     QAction *upload = menu->addAction(u"Tải lên Google Drive"_s, this,
                                       [this, paths] { emit uploadRequested(paths); });
     // Offered while the Drive pane shows a folder that takes uploads.
-    upload->setEnabled(!selection.isEmpty() && model && m_canUpload && m_canUpload());
+    upload->setEnabled(!selection.isEmpty() && local && m_canUpload && m_canUpload());
 
-    QAction *reveal = menu->addAction(u"Hiện trong trình quản lý file"_s, this, [model, paths] {
-        if (model)
-            model->desktop().reveal(paths);
+    QAction *reveal = menu->addAction(u"Hiện trong trình quản lý file"_s, this, [local, paths] {
+        if (local)
+            local->desktop().reveal(paths);
     });
     reveal->setEnabled(!selection.isEmpty());
 

@@ -18,8 +18,8 @@ class DriveConnection;
 
 // The sheet in which the user signs in with Google, sees the connected account and
 // disconnects, and (without a shipped Google configuration) imports a developer configuration.
-// It switches between its two states in place as the model's connection changes; every action is
-// a model call.
+// It switches between its two states in place as the connection changes; every action is a call
+// on the connection slice.
 class ConnectionView final : public QDialog
 {
     Q_OBJECT
