@@ -49,7 +49,7 @@ class QueuePanel : public QueueTest
 protected:
     ~QueuePanel() override
     {
-        // What still runs is cancelled and ends while the model and the emulator are there.
+        // What still runs is cancelled and ends while the slice and the emulator are there.
         for (const Transfer &t : QList<Transfer>(transfers->list()))
             if (!isFinished(t.state))
                 transfers->cancelTransfer(t.id);
