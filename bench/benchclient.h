@@ -5,6 +5,9 @@
 #include "benchprocess.h"
 
 #include "appmodel.h"
+#include "browse/localbrowser.h"
+#include "connection/driveconnection.h"
+#include "transfers/transfers.h"
 #include "async/runsync.h"
 #include "auth/googleauth.h"
 #include "auth/keychainstore.h"
@@ -72,13 +75,13 @@ inline std::unique_ptr<AppModel> signIn(Desktop &desktop, const QString &base, c
     runSync(keychain.save(tokens.toJsonBytes(), KeychainStore::tokensAccount()));
 
     auto model = std::make_unique<AppModel>(&desktop, keychain);
-    model->auth().setBundledConfigurationPath(
+    model->connection().auth().setBundledConfigurationPath(
         QDir(dir).filePath(QStringLiteral("no-bundled.json")));
     runSync(model->initialize(), std::chrono::minutes(1));
-    if (!model->connected())
+    if (!model->connection().connected())
         fail(QStringLiteral("the model did not sign in: %1")
                  .arg(model->error().value_or(QString())));
-    runSync(model->navigateLocal(dir));
+    runSync(model->local().navigateLocal(dir));
     return model;
 }
 
@@ -86,7 +89,7 @@ inline std::unique_ptr<AppModel> signIn(Desktop &desktop, const QString &base, c
 // any that did not end done.
 inline void waitForAll(AppModel &model)
 {
-    const TransferQueue &queue = model.queue();
+    const TransferQueue &queue = model.transfers().queue();
     auto finished = [&queue] {
         if (queue.activeRuns() > 0)
             return false;

@@ -14,6 +14,8 @@
 #include "benchclient.h"
 
 #include "appmodel.h"
+#include "connection/driveconnection.h"
+#include "transfers/transfers.h"
 #include "async/runsync.h"
 #include "drive/driveclient.h"
 #include "latenessprobe.h"
@@ -57,14 +59,14 @@ int main(int argc, char **argv)
         double allCpu = processCpuSeconds();
         elapsed.start();
         const double upStart = double(QDateTime::currentMSecsSinceEpoch()) / 1000;
-        model.enqueueUploads({source});
+        model.transfers().enqueueUploads({source});
         waitForAll(model);
         const double upSecs = double(elapsed.nsecsElapsed()) / 1e9;
         const double upCpu = threadCpuMs() - cpu;
         const double upAllCpu = (processCpuSeconds() - allCpu) * 1000;
 
         const QString name = source.mid(source.lastIndexOf(u'/') + 1);
-        const QList<DriveFile> root = runSync(model.drive().list(u"root"_s, false));
+        const QList<DriveFile> root = runSync(model.connection().drive().list(u"root"_s, false));
         std::optional<DriveFile> folder;
         for (const DriveFile &file : root) {
             if (file.name == name && file.isFolder()) {
@@ -75,12 +77,12 @@ int main(int argc, char **argv)
         }
         if (!folder)
             throw std::runtime_error("the upload made no Drive folder " + name.toStdString());
-        model.clearFinished();
+        model.transfers().clearFinished();
 
         cpu = threadCpuMs();
         allCpu = processCpuSeconds();
         elapsed.restart();
-        runSync(model.enqueueDownloads({*folder}, destination));
+        runSync(model.transfers().enqueueDownloads({*folder}, destination));
         waitForAll(model);
         const double downSecs = double(elapsed.nsecsElapsed()) / 1e9;
         const double downCpu = threadCpuMs() - cpu;

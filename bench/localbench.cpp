@@ -6,6 +6,7 @@
 //                                        pane shows every entry; one line per round:
 //                                        "RESULT listed_ms=… entries=…"
 #include "appmodel.h"
+#include "browse/localbrowser.h"
 #include "async/async.h"
 #include "common/icons.h"
 #include "common/palette.h"
@@ -47,15 +48,15 @@ int main(int argc, char **argv)
     LocalPane *pane = window.localPane();
     for (int round = 0; round < rounds; ++round) {
         bool done = false;
-        detach(model.navigateLocal(elsewhere.path()), {});
-        while (!(pane->rowsCurrent() && model.localURL() == elsewhere.path()))
+        detach(model.local().navigateLocal(elsewhere.path()), {});
+        while (!(pane->rowsCurrent() && model.local().localURL() == elsewhere.path()))
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
         QElapsedTimer timer;
         timer.start();
-        detach(model.navigateLocal(folder), {});
+        detach(model.local().navigateLocal(folder), {});
         while (!done) {
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-            done = model.localURL() == folder && pane->rowsCurrent()
+            done = model.local().localURL() == folder && pane->rowsCurrent()
                    && pane->tableModel()->rowCount() == expected;
         }
         std::printf("RESULT listed_ms=%lld entries=%d\n", timer.elapsed(), expected);

@@ -63,7 +63,7 @@ int runQueue(const QString &base, const QString &dir, const QStringList &ids)
     QList<DriveFile> files;
     qint64 downBytes = 0;
     for (const QString &id : ids) {
-        files.append(runSync(model->drive().file(id)));
+        files.append(runSync(model->connection().drive().file(id)));
         downBytes += files.last().bytes();
     }
     QStringList sources;
@@ -73,7 +73,7 @@ int runQueue(const QString &base, const QString &dir, const QStringList &ids)
         upBytes += QFileInfo(sources.last()).size();
     }
     long updates = 0;
-    QObject::connect(&model->queue(), &TransferQueue::transferChanged, model.get(),
+    QObject::connect(&model->transfers().queue(), &TransferQueue::transferChanged, model.get(),
                      [&updates] { ++updates; });
 
     Bystander bystander;
@@ -84,13 +84,13 @@ int runQueue(const QString &base, const QString &dir, const QStringList &ids)
     QElapsedTimer elapsed;
     elapsed.start();
 
-    runSync(model->enqueueDownloads(files, downloads));
+    runSync(model->transfers().enqueueDownloads(files, downloads));
     waitForAll(*model);
     const double downSecs = double(elapsed.nsecsElapsed()) / 1e9;
-    model->clearFinished();
+    model->transfers().clearFinished();
 
     elapsed.restart();
-    model->enqueueUploads(sources);
+    model->transfers().enqueueUploads(sources);
     waitForAll(*model);
     const double upSecs = double(elapsed.nsecsElapsed()) / 1e9;
 
@@ -115,7 +115,7 @@ int runQueue(const QString &base, const QString &dir, const QStringList &ids)
     QSet<QString> names;
     for (const QString &source : std::as_const(sources))
         names.insert(QFileInfo(source).fileName());
-    for (const DriveFile &item : runSync(model->drive().list(u"root"_s, false))) {
+    for (const DriveFile &item : runSync(model->connection().drive().list(u"root"_s, false))) {
         if (names.contains(item.name))
             std::printf("ITEM %s\n", qPrintable(item.id));
     }
@@ -137,7 +137,7 @@ int updates(int count)
 {
     HeadlessDesktop desktop;
     AppModel model(&desktop);
-    TransferQueue &queue = model.queue();
+    TransferQueue &queue = model.transfers().queue();
     for (int i = 0; i < std::max(count, 6); ++i) {
         Transfer transfer = Transfer::waiting(u"f%1"_s.arg(i));
         for (int worker = 0; worker < 6; ++worker)

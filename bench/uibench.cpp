@@ -112,10 +112,10 @@ int runWindow(const QString &base, const QString &dir, int height, int rows, con
     QDir().mkpath(downloads);
     QList<DriveFile> folders;
     for (const QString &id : ids)
-        folders.append(runSync(model->drive().file(id)));
+        folders.append(runSync(model->connection().drive().file(id)));
     QList<DriveFile> small;
     for (const QString &id : smallIds)
-        small.append(runSync(model->drive().file(id)));
+        small.append(runSync(model->connection().drive().file(id)));
     const int others = std::max<int>(0, rows - int(folders.size()));
     if (small.size() < others)
         fail(u"%1 small files for %2 more rows"_s.arg(small.size()).arg(others));
@@ -143,7 +143,7 @@ int runWindow(const QString &base, const QString &dir, int height, int rows, con
 
     // The rows that stay done, before anything is timed.
     if (!finished.isEmpty()) {
-        runSync(model->enqueueDownloads(finished, smallDownloads));
+        runSync(model->transfers().enqueueDownloads(finished, smallDownloads));
         waitForAll(*model);
     }
     const qint64 rowUpdatesBefore = panel->queueModel()->rowUpdates();
@@ -151,7 +151,7 @@ int runWindow(const QString &base, const QString &dir, int height, int rows, con
     EventTimer frames(panel->view()->viewport(), QEvent::Paint);
     EventTimer windowFrames(&window, QEvent::UpdateRequest);
     long updates = 0;
-    QObject::connect(&model->queue(), &TransferQueue::transferChanged, model.get(),
+    QObject::connect(&model->transfers().queue(), &TransferQueue::transferChanged, model.get(),
                      [&updates] { ++updates; });
 
     Bystander bystander;
@@ -162,9 +162,9 @@ int runWindow(const QString &base, const QString &dir, int height, int rows, con
     QElapsedTimer elapsed;
     elapsed.start();
 
-    runSync(model->enqueueDownloads(folders, downloads));
+    runSync(model->transfers().enqueueDownloads(folders, downloads));
     if (!waiting.isEmpty()) {
-        runSync(model->enqueueDownloads(waiting, smallDownloads));
+        runSync(model->transfers().enqueueDownloads(waiting, smallDownloads));
         // The running rows in sight, as a person watching them would scroll: the panel brings
         // each new row into view first.
         QTimer::singleShot(200, panel, [panel, row = int(finished.size())] {
@@ -175,10 +175,10 @@ int runWindow(const QString &base, const QString &dir, int height, int rows, con
     waitForAll(*model);
     const double downSecs = double(elapsed.nsecsElapsed()) / 1e9;
     if (others == 0) {
-        model->clearFinished();
+        model->transfers().clearFinished();
     } else {
         // The uploads' rows come last: in sight the same way.
-        QTimer::singleShot(200, panel, [panel, row = int(model->transfers().size())] {
+        QTimer::singleShot(200, panel, [panel, row = int(model->transfers().list().size())] {
             TransferQueueView *view = panel->view();
             view->scrollTo(view->queueModel()->index(row, 0), QAbstractItemView::PositionAtTop);
         });
@@ -186,7 +186,7 @@ int runWindow(const QString &base, const QString &dir, int height, int rows, con
 
     elapsed.restart();
     if (!sources.isEmpty()) {
-        model->enqueueUploads(sources);
+        model->transfers().enqueueUploads(sources);
         waitForAll(*model);
     }
     const double upSecs = sources.isEmpty() ? 0 : double(elapsed.nsecsElapsed()) / 1e9;

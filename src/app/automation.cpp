@@ -1,6 +1,8 @@
 #include "automation.h"
 
 #include "appmodel.h"
+#include "connection/driveconnection.h"
+#include "transfers/transfers.h"
 #include "async/async.h"
 #include "drive/driveclient.h"
 
@@ -82,12 +84,12 @@ QCoro::Task<> runAutomation(AppModel *model, Automation automation)
 {
     QPointer<AppModel> guard(model);
     const bool enqueues = !automation.uploads.isEmpty() || !automation.downloads.isEmpty();
-    if (enqueues && !model->connected()) {
+    if (enqueues && !model->connection().connected()) {
         finish(2, "not signed in");
         co_return;
     }
     if (!automation.uploads.isEmpty())
-        model->enqueueUploads(automation.uploads, automation.uploadParent,
+        model->transfers().enqueueUploads(automation.uploads, automation.uploadParent,
                               u"/"_s + automation.uploadParent);
     if (!automation.downloads.isEmpty()) {
         if (automation.downloadFolder.isEmpty() || !QDir().mkpath(automation.downloadFolder)) {
@@ -96,7 +98,7 @@ QCoro::Task<> runAutomation(AppModel *model, Automation automation)
         }
         QList<DriveFile> files;
         for (const QString &id : std::as_const(automation.downloads)) {
-            auto looking = model->drive().file(id);
+            auto looking = model->connection().drive().file(id);
             try {
                 files.append(co_await looking);
             } catch (const std::exception &e) {
@@ -106,24 +108,24 @@ QCoro::Task<> runAutomation(AppModel *model, Automation automation)
             if (!guard)
                 co_return;
         }
-        auto enqueuing = model->enqueueDownloads(files, automation.downloadFolder);
+        auto enqueuing = model->transfers().enqueueDownloads(files, automation.downloadFolder);
         co_await enqueuing;
         if (!guard)
             co_return;
     }
     if (enqueues)
-        model->saveQueueNow();
+        model->transfers().saveQueueNow();
     if (!automation.quitWhenIdle)
         co_return;
 
-    while (guard && busy(model->transfers())) {
+    while (guard && busy(model->transfers().list())) {
         auto pause = sleepFor(std::chrono::milliseconds(100), std::stop_token());
         co_await pause;
     }
     if (!guard)
         co_return;
     int done = 0, failed = 0, other = 0;
-    for (const Transfer &t : model->transfers()) {
+    for (const Transfer &t : model->transfers().list()) {
         if (t.state == TransferState::Done)
             ++done;
         else if (t.state == TransferState::Failed) {

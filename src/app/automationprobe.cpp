@@ -1,6 +1,9 @@
 #include "automationprobe.h"
 
 #include "appmodel.h"
+#include "browse/localbrowser.h"
+#include "connection/driveconnection.h"
+#include "transfers/transfers.h"
 #include "queue/transferrowdelegate.h"
 
 #include <QAbstractButton>
@@ -410,7 +413,7 @@ QJsonObject AutomationProbe::answer(const QJsonObject &request)
     if (command == "transfers"_L1) {
         QJsonArray list;
         if (m_model) {
-            for (const Transfer &t : m_model->transfers())
+            for (const Transfer &t : m_model->transfers().list())
                 list.append(QJsonObject{
                     {"name"_L1, t.name},
                     {"upload"_L1, t.isUpload()},
@@ -425,9 +428,9 @@ QJsonObject AutomationProbe::answer(const QJsonObject &request)
     if (command == "state"_L1) {
         if (!m_model)
             return {};
-        return {{"connected"_L1, m_model->connected()},
-                {"email"_L1, m_model->accountEmail()},
-                {"local"_L1, m_model->localURL().value_or(QString())}};
+        return {{"connected"_L1, m_model->connection().connected()},
+                {"email"_L1, m_model->connection().accountEmail()},
+                {"local"_L1, m_model->local().localURL().value_or(QString())}};
     }
     if (m_extension) {
         const QJsonObject extra = m_extension(request);

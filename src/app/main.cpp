@@ -1,4 +1,8 @@
 #include "appmodel.h"
+#include "browse/drivebrowser.h"
+#include "browse/localbrowser.h"
+#include "connection/driveconnection.h"
+#include "transfers/transfers.h"
 #include "automation.h"
 #include "automationprobe.h"
 #include "common/icons.h"
@@ -137,22 +141,22 @@ QCoro::Task<> start(AppModel *model, MainWindow *window, Options options)
     co_await initializing;
     if (!guard)
         co_return;
-    if (options.demo && options.browserless && !model->connected()) {
-        model->login();
-        for (int i = 0; i < 500 && guard && (model->connecting() || !model->connected()); ++i) {
+    if (options.demo && options.browserless && !model->connection().connected()) {
+        model->connection().login();
+        for (int i = 0; i < 500 && guard && (model->connection().connecting() || !model->connection().connected()); ++i) {
             auto pause = sleepFor(std::chrono::milliseconds(10), std::stop_token());
             co_await pause;
-            if (guard && !model->connecting() && !model->connected())
+            if (guard && !model->connection().connecting() && !model->connection().connected())
                 break;
         }
-        for (int i = 0; i < 300 && guard && model->loading(); ++i) {
+        for (int i = 0; i < 300 && guard && model->cloud().loading(); ++i) {
             auto pause = sleepFor(std::chrono::milliseconds(10), std::stop_token());
             co_await pause;
         }
         if (!guard)
             co_return;
         // A picture of a demo that could not sign in shows nothing worth having.
-        if (!options.screenshot.isEmpty() && !model->connected())
+        if (!options.screenshot.isEmpty() && !model->connection().connected())
             throw TarnwickError(u"the demo did not sign in to its emulated Drive"_s);
     }
     if (!options.folder.isEmpty() && !QFileInfo(options.folder).isDir()) {
@@ -160,11 +164,11 @@ QCoro::Task<> start(AppModel *model, MainWindow *window, Options options)
         model->setError(u"Không mở được thư mục \u201C"_s + options.folder +
                         u"\u201D: thư mục này không tồn tại."_s);
     } else if (!options.folder.isEmpty()) {
-        auto listing = model->navigateLocal(options.folder);
+        auto listing = model->local().navigateLocal(options.folder);
         co_await listing;
-    } else if (options.demo && !model->localURL()) {
+    } else if (options.demo && !model->local().localURL()) {
         if (const std::optional<QString> folder = demoFolder()) {
-            auto listing = model->navigateLocal(*folder);
+            auto listing = model->local().navigateLocal(*folder);
             co_await listing;
         }
     }
@@ -188,7 +192,7 @@ QCoro::Task<> start(AppModel *model, MainWindow *window, Options options)
         std::fprintf(stderr, "tarnwick: cannot write the screenshot to %s\n",
                      qPrintable(options.screenshot));
     // What the picture shows, for scripts that check a start-up.
-    std::printf("tarnwick: %s; %s\n", model->connected() ? "signed in" : "signed out",
+    std::printf("tarnwick: %s; %s\n", model->connection().connected() ? "signed in" : "signed out",
                 model->error() ? qPrintable(u"error: "_s + *model->error()) : "no error");
     std::fflush(stdout);
     QCoreApplication::exit(saved ? 0 : 1);
@@ -438,13 +442,13 @@ int main(int argc, char **argv)
         QtDesktop desktop;
         AppModel model(&desktop, keychain);
         if (savedQueueElsewhere)
-            model.queue().leaveSavedQueue();
+            model.transfers().queue().leaveSavedQueue();
         // The demo signs in with its own client only, never one read from a file.
         if (options.demo)
-            model.auth().setBundledConfigurationPath(QString());
+            model.connection().auth().setBundledConfigurationPath(QString());
         MainWindow window(&model);
         desktop.setWindow(&window);
-        SessionGuard sessionGuard(&model);
+        SessionGuard sessionGuard(&model.transfers());
         if (options.demo)
             window.setDonation(DonationDetails::demoSample());
         QObject::connect(&instance, &SingleInstance::requested, &window,
@@ -455,7 +459,7 @@ int main(int argc, char **argv)
                              window.activateWindow();
                              const QString folder = request.value(0);
                              if (!folder.isEmpty() && QFileInfo(folder).isDir())
-                                 detach(model.navigateLocal(folder), {});
+                                 detach(model.local().navigateLocal(folder), {});
                          });
 #ifdef TARNWICK_HAVE_EMULATOR
         if (emulator) {
@@ -485,7 +489,7 @@ int main(int argc, char **argv)
 #ifdef TARNWICK_HAVE_EMULATOR
             if (emulator)
                 extension = [drive = emulator.get(), &model](const QJsonObject &request) {
-                    return answerDemoDrive(*drive, model.accountEmail(), request);
+                    return answerDemoDrive(*drive, model.connection().accountEmail(), request);
                 };
 #endif
             probe = std::make_unique<AutomationProbe>(&model, std::move(extension));
@@ -504,7 +508,7 @@ int main(int argc, char **argv)
         status = app.exec();
         // A save the queue asked for in its last 2 seconds would otherwise be lost with the
         // process.
-        model.flushQueueSave();
+        model.transfers().flushQueueSave();
     }
     TarnwickNetwork::finishPendingWork();
     return status;

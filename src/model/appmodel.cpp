@@ -1,19 +1,19 @@
 #include "appmodel.h"
 
 #include "async/async.h"
-#include "auth/googleauth.h"
+#include "browse/drivebrowser.h"
+#include "browse/localbrowser.h"
 #include "browse/sharing.h"
+#include "connection/driveconnection.h"
 #include "desktop.h"
 #include "drive/driveclient.h"
-#include "net/tarnwicknetwork.h"
-#include "stepoutcome.h"
+#include "publish.h"
 #include "transfer/transferqueue.h"
+#include "transfers/transfers.h"
 #include "updates/updatenotice.h"
 
 #include <QPointer>
 #include <QSettings>
-
-using namespace Qt::StringLiterals;
 
 namespace Tarnwick {
 
@@ -25,47 +25,84 @@ AppModel::AppModel(Desktop *desktop, QObject *parent)
 AppModel::AppModel(Desktop *desktop, KeychainStore keychain, QObject *parent)
     : QObject(parent)
     , m_desktop(desktop)
-    , m_auth(new GoogleAuth(TarnwickNetwork::session(), std::move(keychain), this))
-    , m_accountName(disconnectedAccountName())
-    , m_accountEmail(disconnectedAccountEmail())
-    , m_sharing(new Sharing(*desktop, drive(), this))
-    , m_queue(new TransferQueue(
-          drive(), *desktop, [this] { return m_connected; }, this))
+    , m_connection(new DriveConnection(*desktop, std::move(keychain), this))
+    , m_local(new LocalBrowser(*desktop, this))
+    , m_cloud(new DriveBrowser(
+          *desktop, m_connection->drive(), [c = m_connection] { return c->connected(); },
+          [c = m_connection] { return c->refreshAccount(); }, this))
+    , m_sharing(new Sharing(*desktop, m_connection->drive(), this))
+    , m_transfers(new Transfers(
+          *desktop, m_connection->drive(), [c = m_connection] { return c->connected(); }, this))
     , m_updates(new UpdateNotice(*desktop, this))
 {
-    connect(m_sharing, &Sharing::notice, this,
-            [this](const QString &text) { setToastMessage(text); });
-    connect(m_sharing, &Sharing::failed, this,
-            [this](const QString &message) { setError(message); });
-    connect(m_queue, &TransferQueue::transfersChanged, this, &AppModel::transfersChanged);
-    connect(m_queue, &TransferQueue::runEnded, this, [this](const QUuid &, bool download) {
-        detach(refreshCloudThrottled(), {});
-        if (download && m_localURL)
-            detach(navigateLocalThrottled(*m_localURL), {});
-    });
-    connect(m_queue, &TransferQueue::allRunsEnded, this,
-            [this] { detach(refreshAfterTransfers(), {}); });
-    connect(m_queue, &TransferQueue::signInNeeded, this, [this] {
-        m_resumeAfterLogin = true;
-        setShowConnection(true);
-    });
-    connect(m_queue, &TransferQueue::writesHeld, this,
-            [this](const QString &message) { setError(message); });
-    m_autoResumeTransfers = QSettings().value(autoResumeKey, false).toBool();
     Q_ASSERT(desktop);
-    const QByteArray stored = QSettings().value(sortLocalKey).toByteArray();
-    m_localSort = SortOption::fromJsonBytes(stored).value_or(SortOption{});
-    m_localPool.setMaxThreadCount(2);
-    const QByteArray storedCloud = QSettings().value(sortCloudKey).toByteArray();
-    m_cloudSort = SortOption::fromJsonBytes(storedCloud).value_or(SortOption{});
+    wireSlices();
 }
 
 AppModel::~AppModel()
 {
-    // The queue's runs and sharing's requests use the Drive client and the desktop: stop them
-    // first.
-    delete m_queue;
+    // The queue's runs and the Drive requests use the connection's client and the desktop: stop
+    // them first.
+    delete m_transfers;
     delete m_sharing;
+    delete m_cloud;
+}
+
+template<typename Slice> void AppModel::reportFrom(Slice *slice)
+{
+    connect(slice, &Slice::failed, this, [this](const QString &message) { setError(message); });
+    if constexpr (requires { &Slice::notice; })
+        connect(slice, &Slice::notice, this, [this](const QString &text) { setToastMessage(text); });
+}
+
+void AppModel::wireSlices()
+{
+    reportFrom(m_connection);
+    reportFrom(m_local);
+    reportFrom(m_cloud);
+    reportFrom(m_sharing);
+    reportFrom(m_transfers);
+
+    DriveConnection *connection = m_connection;
+    LocalBrowser *local = m_local;
+    DriveBrowser *cloud = m_cloud;
+    Transfers *transfers = m_transfers;
+
+    connection->setHooks({
+        .transfersPending = [transfers] { return transfers->pendingTransferCount() != 0; },
+        .afterSignIn = [cloud] { return cloud->refreshCloud(); },
+    });
+    connect(connection, &DriveConnection::signedIn, this, [this] {
+        setShowConnection(false);
+        m_cloud->showMyDriveRoot();
+        m_transfers->signedIn();
+    });
+    connect(connection, &DriveConnection::signedOut, cloud, &DriveBrowser::signedOut);
+
+    transfers->setPanes({
+        .localFolder = [local] { return local->localURL(); },
+        .localSelection = [local](bool folders) { return local->selectedLocalEntries(folders); },
+        .showLocalFolder = [local](QString folder) { return local->navigateLocal(std::move(folder)); },
+        .uploadTarget = [cloud]() -> std::optional<Transfers::UploadTarget> {
+            if (!cloud->canUpload())
+                return std::nullopt;
+            return Transfers::UploadTarget{cloud->cloudParent(), cloud->currentCloudPath()};
+        },
+        .cloudPath = [cloud] { return cloud->currentCloudPath(); },
+        .cloudSelection = [cloud] { return cloud->selectedCloudFiles(); },
+        .setBusy = [cloud](bool busy) { cloud->setLoading(busy); },
+    });
+    connect(transfers, &Transfers::showRequested, this, [this] { setShowTransfers(true); });
+    connect(transfers, &Transfers::signInRequested, this, [this] { setShowConnection(true); });
+
+    TransferQueue *queue = &transfers->queue();
+    connect(queue, &TransferQueue::runEnded, this, [this](const QUuid &, bool download) {
+        detach(m_cloud->refreshCloudThrottled(), {});
+        if (download && m_local->localURL())
+            detach(m_local->navigateLocalThrottled(*m_local->localURL()), {});
+    });
+    connect(queue, &TransferQueue::allRunsEnded, this,
+            [this] { detach(refreshAfterTransfers(), {}); });
 }
 
 QCoro::Task<> AppModel::initialize()
@@ -76,51 +113,45 @@ QCoro::Task<> AppModel::initialize()
     QPointer<AppModel> self(this);
     // The keyring and the local folder may take long: a quit meanwhile must not empty the
     // saved queue.
-    m_queue->holdUnrestored();
+    m_transfers->queue().holdUnrestored();
 
-    auto restoring = settle(m_auth->restore());
-    const StepOutcome<void> restored = co_await restoring;
-    if (restored.cancelled() || !self)
+    auto restoring = m_connection->restore();
+    const bool restored = co_await restoring;
+    if (!restored || !self)
         co_return;
-    if (restored.failure)
-        setError(restored.failure);
-    // Mirrored after a failure too: a damaged tokens item leaves the configuration usable.
-    publish(m_configured, m_auth->configured(), &AppModel::configuredChanged);
-    setConnected(m_auth->connected());
-    publish(m_managedGoogle, m_auth->usesBundledConfiguration(), &AppModel::managedGoogleChanged);
 
-    const QString folder = QSettings().value(localFolderKey).toString();
+    const QString folder = QSettings().value(LocalBrowser::localFolderKey).toString();
     if (!folder.isEmpty())
-        co_await navigateLocal(folder);
+        co_await m_local->navigateLocal(folder);
     if (!self)
         co_return;
 
     m_updates->startUpdateChecks();
-    restoreSavedQueue();
+    m_transfers->restoreSavedQueue();
 
-    if (!m_connected)
+    if (!m_connection->connected())
         co_return;
-    co_await loadAccount();
+    co_await m_connection->loadAccount();
     if (!self)
         co_return;
-    co_await refreshCloud();
+    co_await m_cloud->refreshCloud();
 }
 
 QCoro::Task<> AppModel::refreshAfterTransfers()
 {
     QPointer<AppModel> self(this);
-    co_await refreshCloud();
+    co_await m_cloud->refreshCloud();
     if (!self)
         co_return;
-    if (m_localURL)
-        detach(navigateLocal(*m_localURL), {});
-    if (m_connected)
-        detach(loadAccount(), {});
+    if (m_local->localURL())
+        detach(m_local->navigateLocal(*m_local->localURL()), {});
+    if (m_connection->connected())
+        detach(m_connection->loadAccount(), {});
 }
 
 void AppModel::setError(std::optional<QString> error)
 {
-    publish(m_error, std::move(error), &AppModel::errorChanged);
+    publish(this, m_error, std::move(error), &AppModel::errorChanged);
 }
 
 void AppModel::setToastMessage(std::optional<QString> message)
@@ -130,17 +161,17 @@ void AppModel::setToastMessage(std::optional<QString> message)
         emit toastMessageChanged();
         return;
     }
-    publish(m_toastMessage, std::move(message), &AppModel::toastMessageChanged);
+    publish(this, m_toastMessage, std::move(message), &AppModel::toastMessageChanged);
 }
 
 void AppModel::setShowConnection(bool show)
 {
-    publish(m_showConnection, show, &AppModel::showConnectionChanged);
+    publish(this, m_showConnection, show, &AppModel::showConnectionChanged);
 }
 
 void AppModel::setShowTransfers(bool show)
 {
-    publish(m_showTransfers, show, &AppModel::showTransfersChanged);
+    publish(this, m_showTransfers, show, &AppModel::showTransfersChanged);
 }
 
 } // namespace Tarnwick

@@ -70,7 +70,7 @@ void ModelTest::storeSession(bool withTokens, const QString &tokenClient)
 std::unique_ptr<AppModel> ModelTest::makeModel()
 {
     auto model = std::make_unique<AppModel>(&desktop, keychain);
-    model->auth().setBundledConfigurationPath(settings.filePath(u"none.json"_s));
+    model->connection().auth().setBundledConfigurationPath(settings.filePath(u"none.json"_s));
     return model;
 }
 
@@ -79,7 +79,7 @@ std::unique_ptr<AppModel> ModelTest::signedInModel()
     storeSession();
     auto model = makeModel();
     runSync(model->initialize());
-    EXPECT_TRUE(model->connected());
+    EXPECT_TRUE(model->connection().connected());
     EXPECT_FALSE(model->error().has_value()) << model->error()->toStdString();
     emulator.clearRequestLog();
     return model;

@@ -1,6 +1,10 @@
 #pragma once
 
 #include "appmodel.h"
+#include "browse/drivebrowser.h"
+#include "browse/localbrowser.h"
+#include "connection/driveconnection.h"
+#include "transfers/transfers.h"
 #include "support/scripteddesktop.h"
 
 #include "async/clock.h"

@@ -1,4 +1,5 @@
 #include "appmodel.h"
+#include "browse/localbrowser.h"
 #include "browse/localfolderlisting.h"
 #include "support/scripteddesktop.h"
 #include "support/testsupport.h"
@@ -17,6 +18,7 @@
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
 using Tarnwick::AppModel;
+using Tarnwick::LocalBrowser;
 using Tarnwick::LocalFile;
 using Tarnwick::LocalFolderListing;
 using Tarnwick::runSync;
@@ -58,6 +60,19 @@ protected:
         QFile::link(root + u"/A"_s, root + u"/linkdir"_s);
     }
 
+    // The slice, with what it tells the window kept in failures and notices.
+    std::unique_ptr<LocalBrowser> makeBrowser()
+    {
+        auto local = std::make_unique<LocalBrowser>(desktop);
+        QObject::connect(local.get(), &LocalBrowser::failed,
+                         [this](const QString &message) { failures.append(message); });
+        QObject::connect(local.get(), &LocalBrowser::notice,
+                         [this](const QString &text) { notices.append(text); });
+        return local;
+    }
+
+    QStringList failures;
+    QStringList notices;
     QTemporaryDir m_settingsDir;
     QTemporaryDir m_root;
     QTemporaryDir m_trash;
@@ -68,22 +83,22 @@ protected:
 TEST_F(LocalPane, ListingLeavesOutHiddenEntriesAndLinksAndPutsFoldersFirst)
 {
     makeMixedFolder();
-    AppModel model(&desktop);
-    runSync(model.navigateLocal(root));
+    auto local = makeBrowser();
+    runSync(local->navigateLocal(root));
 
-    EXPECT_EQ(names(model.localFiles()), (QStringList{u"A"_s, u"Z"_s, u"a.txt"_s, u"b.txt"_s}));
-    const LocalFile &folder = model.localFiles().at(0);
+    EXPECT_EQ(names(local->localFiles()), (QStringList{u"A"_s, u"Z"_s, u"a.txt"_s, u"b.txt"_s}));
+    const LocalFile &folder = local->localFiles().at(0);
     EXPECT_TRUE(folder.isFolder);
     EXPECT_EQ(folder.size, 0);
     EXPECT_EQ(folder.url, root + u"/A"_s);
-    const LocalFile &file = model.localFiles().at(2);
+    const LocalFile &file = local->localFiles().at(2);
     EXPECT_FALSE(file.isFolder);
     EXPECT_EQ(file.size, 10);
     ASSERT_TRUE(file.modified.has_value());
     EXPECT_LT(qAbs(file.modified->secsTo(QDateTime::currentDateTimeUtc())), 60);
-    EXPECT_EQ(model.localURL(), root);
-    EXPECT_EQ(QSettings().value(AppModel::localFolderKey).toString(), root);
-    EXPECT_FALSE(model.error().has_value());
+    EXPECT_EQ(local->localURL(), root);
+    EXPECT_EQ(QSettings().value(LocalBrowser::localFolderKey).toString(), root);
+    EXPECT_TRUE(failures.isEmpty()) << failures.join(u'\n').toStdString();
 }
 
 TEST_F(LocalPane, NamesWithDigitsAndCaseSortLikeAFileBrowser)
@@ -107,19 +122,19 @@ TEST_F(LocalPane, ReadingSomethingThatIsNotAFolderFailsWithTheSystemText)
 TEST_F(LocalPane, VisibleListFollowsTheSortWhileTheListingOrderStays)
 {
     makeMixedFolder();
-    AppModel model(&desktop);
-    runSync(model.navigateLocal(root));
-    const QList<LocalFile> listed = model.localFiles();
+    auto local = makeBrowser();
+    runSync(local->navigateLocal(root));
+    const QList<LocalFile> listed = local->localFiles();
 
-    QSignalSpy sortChanged(&model, &AppModel::localSortChanged);
-    model.setLocalSort(SortOption{SortOption::Key::Size, false, false});
+    QSignalSpy sortChanged(local.get(), &LocalBrowser::localSortChanged);
+    local->setLocalSort(SortOption{SortOption::Key::Size, false, false});
     EXPECT_EQ(sortChanged.count(), 1);
-    EXPECT_EQ(names(model.visibleLocal()), (QStringList{u"a.txt"_s, u"b.txt"_s, u"A"_s, u"Z"_s}));
-    EXPECT_EQ(model.localFiles(), listed);
+    EXPECT_EQ(names(local->visibleLocal()), (QStringList{u"a.txt"_s, u"b.txt"_s, u"A"_s, u"Z"_s}));
+    EXPECT_EQ(local->localFiles(), listed);
 
-    // The choice is stored and read back by the next model.
-    AppModel next(&desktop);
-    EXPECT_EQ(next.localSort(), (SortOption{SortOption::Key::Size, false, false}));
+    // The choice is stored and read back by the next start.
+    auto next = makeBrowser();
+    EXPECT_EQ(next->localSort(), (SortOption{SortOption::Key::Size, false, false}));
 }
 
 TEST_F(LocalPane, UnreadableSortSettingFallsBackToNameAscendingFoldersFirst)
@@ -128,9 +143,9 @@ TEST_F(LocalPane, UnreadableSortSettingFallsBackToNameAscendingFoldersFirst)
          {QByteArray("garbage"),
           QByteArray(R"({"key":"colour","ascending":false,"foldersFirst":false})"),
           QByteArray(R"({"key":"size","ascending":false})")}) {
-        QSettings().setValue(AppModel::sortLocalKey, stored);
-        AppModel model(&desktop);
-        EXPECT_EQ(model.localSort(), (SortOption{SortOption::Key::Name, true, true}))
+        QSettings().setValue(LocalBrowser::sortLocalKey, stored);
+        auto local = makeBrowser();
+        EXPECT_EQ(local->localSort(), (SortOption{SortOption::Key::Name, true, true}))
             << stored.data();
     }
 }
@@ -139,27 +154,27 @@ TEST_F(LocalPane, SearchIsCaseInsensitiveAndNavigationEmptiesIt)
 {
     makeMixedFolder();
     writeFile(root + u"/Ảnh.png"_s, "x"); // precomposed on disk
-    AppModel model(&desktop);
-    runSync(model.navigateLocal(root));
+    auto local = makeBrowser();
+    runSync(local->navigateLocal(root));
 
-    model.setLocalSearch(u"TXT"_s);
-    EXPECT_EQ(names(model.visibleLocal()), (QStringList{u"a.txt"_s, u"b.txt"_s}));
+    local->setLocalSearch(u"TXT"_s);
+    EXPECT_EQ(names(local->visibleLocal()), (QStringList{u"a.txt"_s, u"b.txt"_s}));
     // A decomposed search text still finds the precomposed name.
-    model.setLocalSearch(u"a\u0309nh"_s);
-    EXPECT_EQ(names(model.visibleLocal()), (QStringList{u"Ảnh.png"_s}));
+    local->setLocalSearch(u"a\u0309nh"_s);
+    EXPECT_EQ(names(local->visibleLocal()), (QStringList{u"Ảnh.png"_s}));
     // Used as typed: a trailing space is part of the text.
-    model.setLocalSearch(u"txt "_s);
-    EXPECT_TRUE(model.visibleLocal().isEmpty());
-    model.setLocalSearch(QString());
-    EXPECT_EQ(model.visibleLocal().size(), 5);
+    local->setLocalSearch(u"txt "_s);
+    EXPECT_TRUE(local->visibleLocal().isEmpty());
+    local->setLocalSearch(QString());
+    EXPECT_EQ(local->visibleLocal().size(), 5);
 
-    model.setLocalSearch(u"a"_s);
+    local->setLocalSearch(u"a"_s);
     QDir(root).mkdir(u"Sub"_s);
-    QSignalSpy searchChanged(&model, &AppModel::localSearchChanged);
-    runSync(model.navigateLocal(root + u"/Sub"_s));
-    EXPECT_TRUE(model.localSearch().isEmpty());
+    QSignalSpy searchChanged(local.get(), &LocalBrowser::localSearchChanged);
+    runSync(local->navigateLocal(root + u"/Sub"_s));
+    EXPECT_TRUE(local->localSearch().isEmpty());
     EXPECT_EQ(searchChanged.count(), 1);
-    EXPECT_EQ(model.localURL(), root + u"/Sub"_s);
+    EXPECT_EQ(local->localURL(), root + u"/Sub"_s);
 }
 
 TEST_F(LocalPane, SearchWithoutMarksFindsVietnameseNames)
@@ -169,12 +184,12 @@ TEST_F(LocalPane, SearchWithoutMarksFindsVietnameseNames)
         writeFile(root + u"/"_s + name, "x");
     // Written decomposed, as another system may store it.
     writeFile(root + u"/"_s + u"Hợp lệ.txt"_s.normalized(QString::NormalizationForm_D), "x");
-    AppModel model(&desktop);
-    runSync(model.navigateLocal(root));
+    auto local = makeBrowser();
+    runSync(local->navigateLocal(root));
     auto found = [&](const QString &search) {
-        model.setLocalSearch(search);
+        local->setLocalSearch(search);
         QStringList got;
-        for (const LocalFile &file : model.visibleLocal())
+        for (const LocalFile &file : local->visibleLocal())
             got.append(file.name().normalized(QString::NormalizationForm_C));
         got.sort();
         return got;
@@ -195,85 +210,85 @@ TEST_F(LocalPane, SearchWithoutMarksFindsVietnameseNames)
 TEST_F(LocalPane, ListingTheSameFolderAgainClearsTheSelection)
 {
     makeMixedFolder();
-    AppModel model(&desktop);
-    runSync(model.navigateLocal(root));
-    model.setLocalSelection({root + u"/a.txt"_s});
+    auto local = makeBrowser();
+    runSync(local->navigateLocal(root));
+    local->setLocalSelection({root + u"/a.txt"_s});
     writeFile(root + u"/c.txt"_s, "new");
-    runSync(model.navigateLocal(root + u"/"_s)); // the same folder, spelled differently
-    EXPECT_TRUE(model.localSelection().isEmpty());
-    EXPECT_EQ(model.localURL(), root);
-    EXPECT_TRUE(names(model.localFiles()).contains(u"c.txt"_s));
+    runSync(local->navigateLocal(root + u"/"_s)); // the same folder, spelled differently
+    EXPECT_TRUE(local->localSelection().isEmpty());
+    EXPECT_EQ(local->localURL(), root);
+    EXPECT_TRUE(names(local->localFiles()).contains(u"c.txt"_s));
 }
 
 TEST_F(LocalPane, FailedListingKeepsThePaneAndReportsTheSystemText)
 {
     makeMixedFolder();
-    AppModel model(&desktop);
-    runSync(model.navigateLocal(root));
-    model.setLocalSelection({root + u"/a.txt"_s});
-    model.setLocalSearch(u"a"_s);
-    const QList<LocalFile> before = model.localFiles();
+    auto local = makeBrowser();
+    runSync(local->navigateLocal(root));
+    local->setLocalSelection({root + u"/a.txt"_s});
+    local->setLocalSearch(u"a"_s);
+    const QList<LocalFile> before = local->localFiles();
 
-    runSync(model.navigateLocal(root + u"/gone"_s));
-    EXPECT_EQ(model.error(), u"Không mở được thư mục: No such file or directory"_s);
-    EXPECT_EQ(model.localURL(), root);
-    EXPECT_EQ(model.localFiles(), before);
-    EXPECT_EQ(model.localSelection(), QSet<QString>{root + u"/a.txt"_s});
-    EXPECT_EQ(model.localSearch(), u"a"_s);
-    EXPECT_EQ(QSettings().value(AppModel::localFolderKey).toString(), root);
+    runSync(local->navigateLocal(root + u"/gone"_s));
+    EXPECT_EQ(failures.value(failures.size() - 1), u"Không mở được thư mục: No such file or directory"_s);
+    EXPECT_EQ(local->localURL(), root);
+    EXPECT_EQ(local->localFiles(), before);
+    EXPECT_EQ(local->localSelection(), QSet<QString>{root + u"/a.txt"_s});
+    EXPECT_EQ(local->localSearch(), u"a"_s);
+    EXPECT_EQ(QSettings().value(LocalBrowser::localFolderKey).toString(), root);
 }
 
 TEST_F(LocalPane, StartUpReopensTheStoredFolderOnce)
 {
     makeMixedFolder();
-    QSettings().setValue(AppModel::localFolderKey, root);
+    QSettings().setValue(LocalBrowser::localFolderKey, root);
     AppModel model(&desktop);
     runSync(model.initialize());
-    EXPECT_EQ(model.localURL(), root);
-    EXPECT_EQ(model.localFiles().size(), 4);
+    EXPECT_EQ(model.local().localURL(), root);
+    EXPECT_EQ(model.local().localFiles().size(), 4);
 
-    QSignalSpy listed(&model, &AppModel::localFilesChanged);
+    QSignalSpy listed(&model.local(), &LocalBrowser::localFilesChanged);
     runSync(model.initialize());
     EXPECT_EQ(listed.count(), 0);
 }
 
 TEST_F(LocalPane, StartUpWithAVanishedFolderLeavesTheFirstUseState)
 {
-    QSettings().setValue(AppModel::localFolderKey, root + u"/vanished"_s);
+    QSettings().setValue(LocalBrowser::localFolderKey, root + u"/vanished"_s);
     AppModel model(&desktop);
     runSync(model.initialize());
-    EXPECT_FALSE(model.localURL().has_value());
+    EXPECT_FALSE(model.local().localURL().has_value());
     EXPECT_TRUE(model.error().has_value());
 
-    QSettings().remove(AppModel::localFolderKey);
+    QSettings().remove(LocalBrowser::localFolderKey);
     AppModel fresh(&desktop);
     runSync(fresh.initialize());
-    EXPECT_FALSE(fresh.localURL().has_value());
+    EXPECT_FALSE(fresh.local().localURL().has_value());
     EXPECT_FALSE(fresh.error().has_value());
 }
 
 TEST_F(LocalPane, ThrottledRefreshRunsAtMostEveryTwoSeconds)
 {
     Tarnwick::TestClock clock;
-    AppModel model(&desktop);
-    QSignalSpy listed(&model, &AppModel::localFilesChanged);
+    auto local = makeBrowser();
+    QSignalSpy listed(local.get(), &LocalBrowser::localFilesChanged);
 
-    runSync(model.navigateLocalThrottled(root));
+    runSync(local->navigateLocalThrottled(root));
     EXPECT_EQ(listed.count(), 1);
     clock.advance(1s);
-    runSync(model.navigateLocalThrottled(root));
+    runSync(local->navigateLocalThrottled(root));
     EXPECT_EQ(listed.count(), 1);
     clock.advance(1s);
-    runSync(model.navigateLocalThrottled(root));
+    runSync(local->navigateLocalThrottled(root));
     EXPECT_EQ(listed.count(), 2);
     // Unthrottled listings do not count against the throttle.
-    runSync(model.navigateLocal(root));
+    runSync(local->navigateLocal(root));
     EXPECT_EQ(listed.count(), 3);
-    runSync(model.navigateLocalThrottled(root));
+    runSync(local->navigateLocalThrottled(root));
     EXPECT_EQ(listed.count(), 3);
     // A clock set back an hour does not hold refreshes off until it catches up.
     clock.advance(-1h);
-    runSync(model.navigateLocalThrottled(root));
+    runSync(local->navigateLocalThrottled(root));
     EXPECT_EQ(listed.count(), 4);
 }
 
@@ -283,27 +298,27 @@ TEST_F(LocalPane, TrashingGoesOnPastAFailureAndReportsIt)
     const QString x2 = writeFile(root + u"/x2"_s, "2");
     const QString x3 = writeFile(root + u"/x3"_s, "3");
     desktop.failTrash(x2, u"Permission denied"_s);
-    AppModel model(&desktop);
-    runSync(model.navigateLocal(root));
+    auto local = makeBrowser();
+    runSync(local->navigateLocal(root));
 
-    runSync(model.trashLocalFiles(model.localFiles()));
+    runSync(local->trashLocalFiles(local->localFiles()));
     EXPECT_EQ(desktop.trashRequests, (QStringList{x1, x2, x3}));
-    EXPECT_EQ(model.error(), u"Không thể chuyển vào thùng rác: Permission denied"_s);
-    EXPECT_EQ(model.toastMessage(), u"Đã chuyển 2 mục vào thùng rác"_s);
-    EXPECT_EQ(names(model.localFiles()), QStringList{u"x2"_s});
+    EXPECT_EQ(failures.value(failures.size() - 1), u"Không thể chuyển vào thùng rác: Permission denied"_s);
+    EXPECT_EQ(notices.value(notices.size() - 1), u"Đã chuyển 2 mục vào thùng rác"_s);
+    EXPECT_EQ(names(local->localFiles()), QStringList{u"x2"_s});
 }
 
 TEST_F(LocalPane, TrashingWhereEverythingFailsNeitherNotifiesNorRelists)
 {
     const QString x1 = writeFile(root + u"/x1"_s, "1");
     desktop.failTrash(x1, u"Read-only file system"_s);
-    AppModel model(&desktop);
-    runSync(model.navigateLocal(root));
-    QSignalSpy listed(&model, &AppModel::localFilesChanged);
+    auto local = makeBrowser();
+    runSync(local->navigateLocal(root));
+    QSignalSpy listed(local.get(), &LocalBrowser::localFilesChanged);
 
-    runSync(model.trashLocalFiles(model.localFiles()));
-    EXPECT_EQ(model.error(), u"Không thể chuyển vào thùng rác: Read-only file system"_s);
-    EXPECT_FALSE(model.toastMessage().has_value());
+    runSync(local->trashLocalFiles(local->localFiles()));
+    EXPECT_EQ(failures.value(failures.size() - 1), u"Không thể chuyển vào thùng rác: Read-only file system"_s);
+    EXPECT_TRUE(notices.isEmpty());
     EXPECT_EQ(listed.count(), 0);
 }
 
@@ -314,22 +329,22 @@ TEST_F(LocalPane, OnlyTheMostRecentListingIsPublished)
     for (int i = 0; i < 4000; ++i)
         QFile(root + u"/big/f"_s + QString::number(i)).open(QIODevice::WriteOnly);
     QDir(root).mkdir(u"small"_s);
-    AppModel model(&desktop);
+    auto local = makeBrowser();
 
-    auto first = model.navigateLocal(root + u"/big"_s);
-    auto second = model.navigateLocal(root + u"/small"_s);
+    auto first = local->navigateLocal(root + u"/big"_s);
+    auto second = local->navigateLocal(root + u"/small"_s);
     runSync(std::move(second));
     runSync(std::move(first));
-    EXPECT_EQ(model.localURL(), root + u"/small"_s);
-    EXPECT_TRUE(model.localFiles().isEmpty());
+    EXPECT_EQ(local->localURL(), root + u"/small"_s);
+    EXPECT_TRUE(local->localFiles().isEmpty());
 
     // A stale failure is dropped as well.
-    auto failing = model.navigateLocal(root + u"/missing"_s);
-    auto good = model.navigateLocal(root);
+    auto failing = local->navigateLocal(root + u"/missing"_s);
+    auto good = local->navigateLocal(root);
     runSync(std::move(failing));
     runSync(std::move(good));
-    EXPECT_FALSE(model.error().has_value());
-    EXPECT_EQ(model.localURL(), root);
+    EXPECT_TRUE(failures.isEmpty()) << failures.join(u'\n').toStdString();
+    EXPECT_EQ(local->localURL(), root);
 }
 
 TEST_F(LocalPane, SelectedBytesCountOnlyListedEntries)
@@ -337,28 +352,28 @@ TEST_F(LocalPane, SelectedBytesCountOnlyListedEntries)
     writeFile(root + u"/one"_s, QByteArray(100, 'x'));
     writeFile(root + u"/two"_s, QByteArray(23, 'x'));
     QDir(root).mkdir(u"dir"_s);
-    AppModel model(&desktop);
-    runSync(model.navigateLocal(root));
-    model.setLocalSelection(
+    auto local = makeBrowser();
+    runSync(local->navigateLocal(root));
+    local->setLocalSelection(
         {root + u"/one"_s, root + u"/two"_s, root + u"/dir"_s, root + u"/deleted-meanwhile"_s});
-    EXPECT_EQ(model.localSelectedBytes(), 123);
+    EXPECT_EQ(local->localSelectedBytes(), 123);
 }
 
 TEST_F(LocalPane, ChoosingAFolderAsksWithTheFixedTextsAndListsTheAnswer)
 {
     QDir(root).mkdir(u"picked"_s);
-    AppModel model(&desktop);
+    auto local = makeBrowser();
     desktop.answerFolder(root + u"/picked"_s);
-    runSync(model.chooseLocal());
+    runSync(local->chooseLocal());
     ASSERT_EQ(desktop.folderRequests.size(), 1);
     EXPECT_EQ(desktop.folderRequests.at(0).prompt, u"Chọn thư mục"_s);
     EXPECT_EQ(desktop.folderRequests.at(0).message,
               u"Chọn thư mục anh muốn duyệt trong Tarnwick."_s);
-    EXPECT_EQ(model.localURL(), root + u"/picked"_s);
+    EXPECT_EQ(local->localURL(), root + u"/picked"_s);
 
-    runSync(model.chooseLocal()); // cancelled
+    runSync(local->chooseLocal()); // cancelled
     EXPECT_EQ(desktop.folderRequests.at(1).directory, root + u"/picked"_s);
-    EXPECT_EQ(model.localURL(), root + u"/picked"_s);
+    EXPECT_EQ(local->localURL(), root + u"/picked"_s);
 }
 
 TEST(LocalFileRecord, NameAndSortDateFollowThePath)

@@ -16,7 +16,7 @@ TEST_F(ModelTest, LockedKeyringAtStartShowsTheKeychainMessageAndStillOpensTheLoc
     storeSession();
     QTemporaryDir folder;
     writeFile(folder.filePath(u"a.txt"_s), "a");
-    QSettings().setValue(AppModel::localFolderKey, folder.path());
+    QSettings().setValue(LocalBrowser::localFolderKey, folder.path());
     auto model = makeModel();
     {
         Keyring::LockedScope locked;
@@ -24,10 +24,10 @@ TEST_F(ModelTest, LockedKeyringAtStartShowsTheKeychainMessageAndStillOpensTheLoc
         runSync(model->initialize());
     }
     EXPECT_EQ(model->error(), KeychainStore::readFailure(KeychainStore::lockedCode()));
-    EXPECT_FALSE(model->configured());
-    EXPECT_FALSE(model->connected());
-    EXPECT_FALSE(model->managedGoogle());
-    EXPECT_EQ(model->localURL(), folder.path());
-    EXPECT_EQ(model->localFiles().size(), 1);
+    EXPECT_FALSE(model->connection().configured());
+    EXPECT_FALSE(model->connection().connected());
+    EXPECT_FALSE(model->connection().managedGoogle());
+    EXPECT_EQ(model->local().localURL(), folder.path());
+    EXPECT_EQ(model->local().localFiles().size(), 1);
     EXPECT_TRUE(requests(u"GET"_s, u"^/drive/"_s).isEmpty());
 }

@@ -4,6 +4,7 @@
 #include "transfer/transferqueue.h"
 
 #include "async/runsync.h"
+#include "net/tarnwicknetwork.h"
 
 #include <QCryptographicHash>
 #include <QDirIterator>
@@ -13,25 +14,81 @@ using namespace Qt::StringLiterals;
 
 namespace Tarnwick::Testing {
 
+namespace {
+
+// The token is a parameter, so the task keeps its own copy.
+QCoro::Task<QString> ready(QString token)
+{
+    co_return token;
+}
+
+} // namespace
+
 QueueTest::QueueTest()
 {
-    model = signedInModel();
-    runSync(model->navigateLocal(localDir.path()));
+    // Stored as a signed-in model would find it, for the tests that start one.
+    storeSession();
+    m_token = account.accessToken;
+    // The account's token, and a new one when Drive refuses it (as a sign-in would refresh it).
+    m_ownClient.emplace(TarnwickNetwork::session(), [this](bool forceRefresh, std::stop_token) {
+        if (forceRefresh)
+            m_token = emulator.issueAccessToken(account.email);
+        return ready(m_token);
+    });
+    m_ownTransfers = std::make_unique<Transfers>(desktop, *m_ownClient, [] { return true; });
+    const QString folder = localDir.path();
+    const QString myDrive = u"/Drive của tôi"_s;
+    m_ownTransfers->setPanes({
+        .localFolder = [folder]() -> std::optional<QString> { return folder; },
+        .uploadTarget = [myDrive]() -> std::optional<Transfers::UploadTarget> {
+            return Transfers::UploadTarget{u"root"_s, myDrive};
+        },
+        .cloudPath = [myDrive] { return myDrive; },
+    });
+    transfers = m_ownTransfers.get();
 }
 
 QueueTest::~QueueTest()
 {
+    quit();
+}
+
+void QueueTest::useModel()
+{
+    quit();
+    model = signedInModel();
+    runSync(model->local().navigateLocal(localDir.path()));
+    transfers = &model->transfers();
+}
+
+void QueueTest::quit()
+{
+    transfers = nullptr;
+    m_ownTransfers.reset();
     model.reset();
+}
+
+void QueueTest::replaceModel()
+{
+    quit();
+    model = makeModel();
+    transfers = &model->transfers();
+}
+
+void QueueTest::startModel()
+{
+    replaceModel();
+    runSync(model->initialize());
 }
 
 const Transfer *QueueTest::transfer(const QUuid &id) const
 {
-    return model->queue().find(id);
+    return transfers->queue().find(id);
 }
 
 const Transfer &QueueTest::at(qsizetype row) const
 {
-    const QList<Transfer> &all = model->transfers();
+    const QList<Transfer> &all = transfers->list();
     if (row >= all.size()) {
         ADD_FAILURE() << "no transfer in row " << row;
         static const Transfer none;
@@ -51,20 +108,25 @@ bool QueueTest::reaches(const QUuid &id, TransferState state) const
 bool QueueTest::allFinished() const
 {
     return waitUntil([&] {
-        for (const Transfer &t : model->transfers()) {
+        for (const Transfer &t : transfers->list()) {
             if (!isFinished(t.state))
                 return false;
         }
-        return model->queue().activeRuns() == 0;
+        return transfers->queue().activeRuns() == 0;
     });
 }
 
 QList<TransferState> QueueTest::states() const
 {
     QList<TransferState> out;
-    for (const Transfer &t : model->transfers())
+    for (const Transfer &t : transfers->list())
         out.append(t.state);
     return out;
+}
+
+const DriveClient &QueueTest::drive() const
+{
+    return model ? model->connection().drive() : *m_ownClient;
 }
 
 DriveFile QueueTest::driveFile(const QString &id) const
@@ -74,12 +136,12 @@ DriveFile QueueTest::driveFile(const QString &id) const
 
 void QueueTest::download(const QList<DriveFile> &files, const QString &folder)
 {
-    runSync(model->enqueueDownloads(files, folder));
+    runSync(transfers->enqueueDownloads(files, folder));
 }
 
 void QueueTest::upload(const QStringList &paths)
 {
-    model->enqueueUploads(paths);
+    transfers->enqueueUploads(paths);
 }
 
 int QueueTest::throttleMedia(const QString &id, qint64 bytesPerSecond)

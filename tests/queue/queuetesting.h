@@ -8,12 +8,24 @@
 
 namespace Tarnwick::Testing {
 
-// A signed-in model with a local folder of the test's own, and helpers to watch transfers.
+// The transfers slice alone over the emulator's signed-in account, with a local folder of the
+// test's own shown in place of the local pane and My Drive's root in place of the Drive pane, and
+// helpers to watch transfers. Tests of the window or of the start-up put a whole signed-in model
+// in its place with useModel().
 class QueueTest : public ModelTest
 {
 protected:
     QueueTest();
     ~QueueTest() override;
+
+    // Replaces the slice by a signed-in model's, its local pane showing the test's folder.
+    void useModel();
+    // Ends the slice or the model, as a quit would (nothing saves on the way).
+    void quit();
+    // After a quit: a new model over the same settings, keychain and saved queue, not started.
+    void replaceModel();
+    // The same, started as the next start of the application would.
+    void startModel();
 
     QString local(const QString &name) const { return localDir.filePath(name); }
     const Transfer *transfer(const QUuid &id) const;
@@ -25,6 +37,8 @@ protected:
     bool allFinished() const;
     QList<TransferState> states() const;
 
+    // The Drive client of the slice the test drives.
+    const DriveClient &drive() const;
     DriveFile driveFile(const QString &id) const;
     // Downloads the items into folder as a drop on the local pane would.
     void download(const QList<DriveFile> &files, const QString &folder);
@@ -43,7 +57,15 @@ protected:
     QMap<QString, QString> driveTree(const QString &folderId) const;
 
     QTemporaryDir localDir;
+    // Present after useModel() or startModel().
     std::unique_ptr<AppModel> model;
+    // The slice the test drives: the fixture's own, or the model's.
+    Transfers *transfers = nullptr;
+
+private:
+    QString m_token;
+    std::optional<DriveClient> m_ownClient;
+    std::unique_ptr<Transfers> m_ownTransfers;
 };
 
 } // namespace Tarnwick::Testing

@@ -169,7 +169,7 @@ TEST_F(DiskCalls, DownloadsACancelAndAnUploadLeaveTheMainThreadOffTheDisk)
     const QUuid tree = idAt(0), cancelled = idAt(1);
     ASSERT_TRUE(reaches(tree, State::Done)) << at(0).detail.toStdString();
     ASSERT_TRUE(waitUntil([&] { return transfer(cancelled)->done > 0; }));
-    model->cancelTransfer(cancelled);
+    transfers->cancelTransfer(cancelled);
     ASSERT_TRUE(reaches(cancelled, State::Cancelled));
     upload({local(u"lên"_s)});
     ASSERT_TRUE(reaches(idAt(2), State::Done)) << at(2).detail.toStdString();
@@ -197,17 +197,17 @@ TEST_F(DiskCalls, SweepingStoppedDownloadsLeavesTheMainThreadOffTheDisk)
     download({driveFile(top)}, localDir.path());
     const QUuid tree = idAt(0);
     ASSERT_TRUE(waitUntil([&] { return transfer(tree)->done > 0; }));
-    model->pauseTransfer(tree);
+    transfers->pauseTransfer(tree);
     ASSERT_TRUE(reaches(tree, State::Paused));
     ASSERT_TRUE(QFileInfo::exists(LocalNames::partPath(local(u"Dừng/p1.bin"_s))));
 
     watch(localDir.path());
-    model->cancelTransfer(tree);
-    model->clearFinished();
-    EXPECT_TRUE(model->transfers().isEmpty());
+    transfers->cancelTransfer(tree);
+    transfers->clearFinished();
+    EXPECT_TRUE(transfers->list().isEmpty());
     const std::vector<std::string> calls = stopWatching();
     EXPECT_TRUE(calls.empty()) << joined(calls);
-    EXPECT_TRUE(waitUntil([&] { return model->queue().pendingSweeps() == 0; }));
+    EXPECT_TRUE(waitUntil([&] { return transfers->queue().pendingSweeps() == 0; }));
     for (int i = 1; i <= 3; ++i)
         EXPECT_FALSE(QFileInfo::exists(LocalNames::partPath(local(u"Dừng/p%1.bin"_s.arg(i)))));
 }

@@ -84,7 +84,7 @@ TEST_F(Limits, FolderUploadsUnderATightWriteBudgetEndWithEveryFileOnceSharingOne
     for (int i = 0; i < 5; ++i)
         EXPECT_EQ(driveTree(driveChild(u"Nhóm %1"_s.arg(i))), localTree(small[i]));
     // Refusals slowed the whole account, and they failed nothing.
-    EXPECT_TRUE(model->drive().pacer().rate(DrivePacer::Kind::Write).has_value());
+    EXPECT_TRUE(drive().pacer().rate(DrivePacer::Kind::Write).has_value());
     for (int row = 0; row < 6; ++row)
         EXPECT_TRUE(at(row).detail == u"Hoàn tất") << at(row).detail.toStdString();
 }
@@ -128,7 +128,7 @@ TEST_F(Limits, ARetryAfterIsHonouredToTheSecondAndADownloadComesBackFromEveryRet
         clock.clearRequestedDelays();
 
         download({driveFile(id)}, local(u"in"_s));
-        const QUuid transfer = model->queue().transfers().last().id;
+        const QUuid transfer = transfers->queue().transfers().last().id;
         ASSERT_TRUE(reaches(transfer, State::Done)) << this->transfer(transfer)->detail.toStdString();
         EXPECT_EQ(sha256OfFile(local(u"in/"_s + name)), emulator.contentSha256(id));
         const QList<Emulator::RequestRecord> asks = mediaRequests(id);
@@ -190,8 +190,8 @@ TEST_F(Limits, AFullDriveOrTheDailyCapPausesEveryUploadWithOneMessageAndResumeSe
         c.fill();
         const QString other = local(u"khác%1.bin"_s.arg(round));
         writeFile(other, bytes(size, quint64(7000 + round)));
-        QSignalSpy told(model.get(), &AppModel::errorChanged);
-        const qsizetype first = model->queue().transfers().size();
+        QSignalSpy told(transfers, &Transfers::failed);
+        const qsizetype first = transfers->queue().transfers().size();
         download(downloads, localDir.path());
         upload({root, other});
         const QUuid folder = idAt(first + 5), single = idAt(first + 6);
@@ -201,24 +201,23 @@ TEST_F(Limits, AFullDriveOrTheDailyCapPausesEveryUploadWithOneMessageAndResumeSe
         ASSERT_TRUE(reaches(single, State::Paused)) << transfer(single)->detail.toStdString();
         for (int i = 0; i < 5; ++i)
             ASSERT_TRUE(reaches(idAt(first + i), State::Done));
-        ASSERT_TRUE(waitUntil([&] { return model->queue().activeRuns() == 0; }));
-        EXPECT_EQ(model->error(), c.says);
-        EXPECT_EQ(told.size(), 1) << "one message, not one per file";
+        ASSERT_TRUE(waitUntil([&] { return transfers->queue().activeRuns() == 0; }));
+        ASSERT_EQ(told.size(), 1) << "one message, not one per file";
+        EXPECT_EQ(told.first().first().toString(), c.says);
         EXPECT_FALSE(transfer(folder)->heldBecause.isEmpty());
-        EXPECT_TRUE(model->queue().checkpoint(folder).has_value());
-        const qsizetype kept = model->queue().checkpoint(folder)->finished.size();
+        EXPECT_TRUE(transfers->queue().checkpoint(folder).has_value());
+        const qsizetype kept = transfers->queue().checkpoint(folder)->finished.size();
         EXPECT_GT(kept, 0);
         EXPECT_LT(kept, 12);
-        model->setError(std::nullopt);
 
         c.free();
-        model->resumeAllPaused();
+        transfers->resumeAllPaused();
         ASSERT_TRUE(reaches(folder, State::Done)) << transfer(folder)->detail.toStdString();
         ASSERT_TRUE(reaches(single, State::Done)) << transfer(single)->detail.toStdString();
         EXPECT_EQ(driveTree(driveChild(u"Hồ sơ %1"_s.arg(round))), localTree(root));
         EXPECT_EQ(emulator.contentSha256(driveChild(u"khác%1.bin"_s.arg(round))),
                   sha256OfFile(other));
-        EXPECT_FALSE(model->error().has_value());
+        EXPECT_EQ(told.size(), 1) << "nothing more to tell after the resume";
         emulator.resetLimits();
         ++round;
     }
@@ -226,6 +225,7 @@ TEST_F(Limits, AFullDriveOrTheDailyCapPausesEveryUploadWithOneMessageAndResumeSe
 
 TEST_F(Limits, ARateLimitWhileBrowsingSaysSoOnceAndTryAgainLists)
 {
+    useModel();
     const QString folder = emulator.createFolder(account.email, u"Dự án"_s);
     answerOnce(403,
                R"({"error":{"code":403,"message":"User rate limit exceeded.","errors":[{"domain":)"
@@ -233,14 +233,14 @@ TEST_F(Limits, ARateLimitWhileBrowsingSaysSoOnceAndTryAgainLists)
                R"(exceeded."}]}})",
                u"GET"_s, u"^/drive/v3/files$"_s);
     const qsizetype before = requests(u"GET"_s, u"^/drive/v3/files$"_s).size();
-    QSignalSpy shown(model.get(), &AppModel::cloudLoadErrorChanged);
-    runSync(model->refreshCloud());
-    EXPECT_EQ(model->cloudLoadError(), u"Google đang giới hạn lượt truy cập. Hãy thử lại sau.");
+    QSignalSpy shown(&model->cloud(), &DriveBrowser::cloudLoadErrorChanged);
+    runSync(model->cloud().refreshCloud());
+    EXPECT_EQ(model->cloud().cloudLoadError(), u"Google đang giới hạn lượt truy cập. Hãy thử lại sau.");
     EXPECT_EQ(shown.size(), 1);
     // A person is watching: no silent retries behind the message.
     EXPECT_EQ(requests(u"GET"_s, u"^/drive/v3/files$"_s).size(), before + 1);
 
-    runSync(model->refreshCloud());
-    EXPECT_FALSE(model->cloudLoadError().has_value());
-    EXPECT_TRUE(names(model->cloudFiles()).contains(u"Dự án"_s)) << folder.toStdString();
+    runSync(model->cloud().refreshCloud());
+    EXPECT_FALSE(model->cloud().cloudLoadError().has_value());
+    EXPECT_TRUE(names(model->cloud().cloudFiles()).contains(u"Dự án"_s)) << folder.toStdString();
 }

@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSignalSpy>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -91,7 +92,7 @@ TEST_F(Planning, AFileThatCannotBePutInPlaceFailsAloneAndARetryPlacesIt)
     EXPECT_TRUE(QFileInfo::exists(local(u"Place/f3.bin/keep.txt"_s)));
 
     QDir(local(u"Place/f3.bin"_s)).removeRecursively();
-    model->resumeTransfer(idAt(0));
+    transfers->resumeTransfer(idAt(0));
     ASSERT_TRUE(reaches(idAt(0), State::Done));
     EXPECT_EQ(localTree(local(u"Place"_s)), driveTree(place));
     // The part file was complete: it was moved into place without fetching again.
@@ -100,6 +101,7 @@ TEST_F(Planning, AFileThatCannotBePutInPlaceFailsAloneAndARetryPlacesIt)
 
 TEST_F(Planning, GoogleDocumentsOpenInTheBrowserAndStayOutOfFolderWalks)
 {
+    useModel();
     const QString doc = emulator.createGoogleDocument(account.email, u"Notes"_s);
     const QString pdf = emulator.createFile(account.email, u"a.pdf"_s, bytes(3000, 3));
     const QString folder = emulator.createFolder(account.email, u"Mixed"_s);
@@ -109,25 +111,25 @@ TEST_F(Planning, GoogleDocumentsOpenInTheBrowserAndStayOutOfFolderWalks)
         emulator.createFile(account.email, u"f%1"_s.arg(i), bytes(100, quint64(i)), sub);
 
     // A selection of a document and a PDF leaves the PDF alone, saved where the user says.
-    runSync(model->refreshCloud());
-    model->setCloudSelection({doc, pdf});
+    runSync(model->cloud().refreshCloud());
+    model->cloud().setCloudSelection({doc, pdf});
     desktop.answerSave(local(u"saved.pdf"_s));
-    runSync(model->downloadSelected());
+    runSync(transfers->downloadSelected());
     ASSERT_EQ(desktop.saveRequests.size(), 1);
     EXPECT_EQ(desktop.saveRequests[0].suggestedName, u"a.pdf");
     EXPECT_EQ(desktop.saveRequests[0].prompt, u"Tải xuống");
-    ASSERT_EQ(model->transfers().size(), 1);
+    ASSERT_EQ(transfers->list().size(), 1);
     EXPECT_EQ(at(0).name, u"a.pdf");
 
     // A document alone opens in the browser.
-    runSync(model->downloadFile(driveFile(doc)));
+    runSync(transfers->downloadFile(driveFile(doc)));
     EXPECT_EQ(desktop.openedUrls.size(), 1);
-    EXPECT_EQ(model->transfers().size(), 1);
+    EXPECT_EQ(transfers->list().size(), 1);
 
     // Inside a folder it is left out of the plan: three files.
     download({driveFile(folder)}, localDir.path());
     ASSERT_TRUE(allFinished());
-    EXPECT_EQ(model->transfers().last().totalFilesCount, 3);
+    EXPECT_EQ(transfers->list().last().totalFilesCount, 3);
     EXPECT_EQ(localTree(local(u"Mixed"_s)).size(), 4); // sub and its three files
 }
 
@@ -189,16 +191,16 @@ TEST_F(Planning, HostileDriveNamesLandInsideTheDestinationEachInAFileOfItsOwn)
     }
 
     // A retry maps each Drive file to the same path: nothing is fetched again.
-    const QStringList first = localNames(runSync(model->drive().list(root, false)));
-    EXPECT_EQ(localNames(runSync(model->drive().list(root, false))), first);
+    const QStringList first = localNames(runSync(drive().list(root, false)));
+    EXPECT_EQ(localNames(runSync(drive().list(root, false))), first);
 
     // A single file with a name past the limit lands under a shortened name, part file and all.
     const QString alone = local(u"alone"_s);
     QDir().mkpath(alone);
     download({driveFile(ids[names.indexOf(QString(300, u'ệ'))])}, alone);
     ASSERT_TRUE(allFinished());
-    EXPECT_EQ(model->transfers().last().state, State::Done)
-        << model->transfers().last().detail.toStdString();
+    EXPECT_EQ(transfers->list().last().state, State::Done)
+        << transfers->list().last().detail.toStdString();
     const QStringList landed =
         QDir(alone).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
     ASSERT_EQ(landed.size(), 1);
@@ -235,67 +237,104 @@ TEST_F(Planning, LocalTreesWithOddEntriesSendWhatTheyCanAndSayWhatTheyCannot)
     upload({tree + u"/loop"_s});
     upload({tree + u"/pipe"_s});
     ASSERT_TRUE(allFinished());
-    const QList<Transfer> all = model->transfers();
+    const QList<Transfer> all = transfers->list();
     EXPECT_EQ(all[all.size() - 2].detail, u"Liên kết tượng trưng không được tải lên.");
     EXPECT_EQ(all.last().detail, u"Không hỗ trợ loại file này.");
 }
 
 TEST_F(Planning, UploadsAreRefusedWhereDriveTakesNothingAndDuplicatesAreQueuedOnce)
 {
+    useModel();
     writeFile(local(u"b/x.txt"_s), "b");
     writeFile(local(u"a/y.txt"_s), "a");
-    model->enqueueUploads({local(u"b"_s), local(u"a"_s), local(u"b"_s)});
-    ASSERT_EQ(model->transfers().size(), 2);
+    transfers->enqueueUploads({local(u"b"_s), local(u"a"_s), local(u"b"_s)});
+    ASSERT_EQ(transfers->list().size(), 2);
     EXPECT_EQ(at(0).name, u"a");
     EXPECT_EQ(at(1).name, u"b");
     EXPECT_EQ(at(0).destinationPath, u"/Drive của tôi/a");
     ASSERT_TRUE(allFinished());
 
-    model->changeLocation(DriveLocation::Shared);
-    model->enqueueUploads({local(u"a"_s)});
+    model->cloud().changeLocation(DriveLocation::Shared);
+    transfers->enqueueUploads({local(u"a"_s)});
     EXPECT_EQ(model->error(), u"Hãy mở một thư mục có quyền chỉnh sửa để tải file vào.");
-    EXPECT_EQ(model->transfers().size(), 2);
+    EXPECT_EQ(transfers->list().size(), 2);
+}
+
+// A slice whose panes are not wired shows no folder: uploads and drops are refused with their
+// reasons instead of going to a folder nobody chose.
+TEST_F(Planning, WithoutPanesUploadsAndDropsAreRefusedAndSayWhy)
+{
+    bool signedIn = false;
+    Transfers bare(desktop, drive(), [&] { return signedIn; });
+    QSignalSpy failed(&bare, &Transfers::failed);
+    QSignalSpy signInAsked(&bare, &Transfers::signInRequested);
+    writeFile(local(u"a.txt"_s), "a");
+
+    bare.enqueueUploads({local(u"a.txt"_s)});
+    EXPECT_FALSE(bare.readyToChooseUploads());
+    EXPECT_EQ(signInAsked.size(), 2);
+    EXPECT_TRUE(failed.isEmpty());
+
+    signedIn = true;
+    bare.enqueueUploads({local(u"a.txt"_s)});
+    ASSERT_EQ(failed.size(), 1);
+    EXPECT_EQ(failed.last().first().toString(),
+              u"Hãy mở một thư mục có quyền chỉnh sửa để tải file vào.");
+
+    const QString file = emulator.createFile(account.email, u"kéo.bin"_s, bytes(100, 1));
+    runSync(bare.acceptDropItems({DownloadDropItem(driveFile(file), std::nullopt, std::nullopt)}));
+    ASSERT_EQ(failed.size(), 2);
+    EXPECT_EQ(failed.last().first().toString(),
+              u"Hãy chọn một thư mục trên máy trước khi kéo từ Google Drive về.");
+    runSync(bare.downloadFromDriveID(file, std::nullopt));
+    ASSERT_EQ(failed.size(), 3);
+    EXPECT_EQ(failed.last().first().toString(),
+              u"Hãy chọn một thư mục trên máy trước khi tải file từ liên kết.");
+    EXPECT_TRUE(bare.list().isEmpty());
+    EXPECT_EQ(signInAsked.size(), 2);
 }
 
 TEST_F(Planning, DropsOfEachPayloadKind)
 {
+    useModel();
     const QString file = emulator.createFile(account.email, u"dropped.bin"_s, bytes(2000, 4));
     // A Drive row.
-    runSync(model->acceptDropItems({DownloadDropItem(driveFile(file), std::nullopt, std::nullopt)}));
+    runSync(transfers->acceptDropItems({DownloadDropItem(driveFile(file), std::nullopt, std::nullopt)}));
     ASSERT_TRUE(allFinished());
     EXPECT_EQ(sha256OfFile(local(u"dropped.bin"_s)), emulator.contentSha256(file));
 
     // A link as a URL and as text open the link sheet prefilled.
     const QString link = u"https://drive.google.com/file/d/"_s + file + u"/view"_s;
-    runSync(model->acceptDropItems({DownloadDropItem(std::nullopt, QUrl(link), std::nullopt)}));
-    EXPECT_TRUE(model->showLinkDownload());
-    EXPECT_EQ(model->linkToDownload(), link);
-    EXPECT_EQ(model->customDownloadFolder(), localDir.path());
-    model->setShowLinkDownload(false);
-    runSync(model->acceptDropItems({DownloadDropItem(std::nullopt, std::nullopt, u"xem: "_s + link)}));
-    EXPECT_TRUE(model->showLinkDownload());
+    runSync(transfers->acceptDropItems({DownloadDropItem(std::nullopt, QUrl(link), std::nullopt)}));
+    EXPECT_TRUE(transfers->showLinkDownload());
+    EXPECT_EQ(transfers->linkToDownload(), link);
+    EXPECT_EQ(transfers->customDownloadFolder(), localDir.path());
+    transfers->setShowLinkDownload(false);
+    runSync(transfers->acceptDropItems({DownloadDropItem(std::nullopt, std::nullopt, u"xem: "_s + link)}));
+    EXPECT_TRUE(transfers->showLinkDownload());
 
     // Nothing readable.
-    runSync(model->acceptDropItems({DownloadDropItem(std::nullopt, std::nullopt, u"hello"_s)}));
+    runSync(transfers->acceptDropItems({DownloadDropItem(std::nullopt, std::nullopt, u"hello"_s)}));
     EXPECT_EQ(model->error(), u"Không nhận diện được liên kết Google Drive từ mục đã kéo thả.");
 }
 
 TEST_F(Planning, LinkDownloadsFindTheItemOrSayWhy)
 {
+    useModel();
     const QString folder = emulator.createFolder(account.email, u"Linked"_s);
     emulator.createFile(account.email, u"in.bin"_s, bytes(1234, 5), folder);
     QDir(localDir.path()).mkdir(u"to"_s);
-    runSync(model->downloadFromDriveID(folder, local(u"to"_s)));
+    runSync(transfers->downloadFromDriveID(folder, local(u"to"_s)));
     ASSERT_TRUE(allFinished());
     EXPECT_EQ(localTree(local(u"to/Linked"_s)), driveTree(folder));
-    EXPECT_EQ(model->localURL(), local(u"to"_s));
+    EXPECT_EQ(model->local().localURL(), local(u"to"_s));
 
-    runSync(model->downloadFromDriveID(u"doesNotExist123456789012345"_s, local(u"to"_s)));
+    runSync(transfers->downloadFromDriveID(u"doesNotExist123456789012345"_s, local(u"to"_s)));
     ASSERT_TRUE(model->error().has_value());
     // A link names no upload, so its "not found" speaks of the link alone.
     EXPECT_FALSE(model->error()->contains(u"tải lên"_s)) << model->error()->toStdString();
     EXPECT_TRUE(model->error()->startsWith(u"Không tìm thấy file hoặc thư mục của liên kết này"_s));
-    EXPECT_TRUE(waitUntil([&] { return !model->loading(); }));
+    EXPECT_TRUE(waitUntil([&] { return !model->cloud().loading(); }));
 }
 
 } // namespace

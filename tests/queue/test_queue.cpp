@@ -4,6 +4,7 @@
 #include "support/qtprinters.h"
 #include "support/testsupport.h"
 
+#include "async/runsync.h"
 #include "records/localnames.h"
 #include "transfer/transferqueue.h"
 #include "transfer/workerpool.h"
@@ -55,7 +56,7 @@ TEST_F(Queue, SevenTransfersRunSixAtOnceAndTheSeventhStartsByItself)
     // A single file is announced by its name as soon as its run starts.
     EXPECT_EQ(at(0).detail, u"file0.bin");
     EXPECT_TRUE(at(0).started.has_value());
-    EXPECT_EQ(model->queue().activeRuns(), 6);
+    EXPECT_EQ(transfers->queue().activeRuns(), 6);
 
     ASSERT_TRUE(allFinished());
     for (int i = 0; i < 7; ++i) {
@@ -68,6 +69,26 @@ TEST_F(Queue, SevenTransfersRunSixAtOnceAndTheSeventhStartsByItself)
     EXPECT_EQ(desktop.notifications.size(), 7);
 }
 
+// Signing out would leave running and waiting transfers without their account.
+TEST_F(Queue, SignOutWaitsUntilNoTransferRunsOrWaits)
+{
+    useModel();
+    const QString id = emulator.createFile(account.email, u"slow.bin"_s, bytes(512 * 1024, 5));
+    throttleMedia(id, 64 * 1024);
+    download({driveFile(id)}, localDir.path());
+    ASSERT_EQ(at(0).state, State::Working);
+
+    runSync(model->connection().disconnect());
+    EXPECT_TRUE(model->connection().connected());
+    EXPECT_EQ(model->error(), u"Hãy hoàn tất hoặc hủy các tác vụ trước khi ngắt kết nối.");
+
+    transfers->cancelTransfer(idAt(0));
+    ASSERT_TRUE(allFinished());
+    runSync(model->connection().disconnect());
+    EXPECT_FALSE(model->connection().connected());
+    EXPECT_TRUE(model->cloud().cloudFiles().isEmpty());
+}
+
 TEST_F(Queue, PauseStopsTheBytesAndResumeContinuesFromThePartFile)
 {
     const qint64 size = 3 * 1024 * 1024;
@@ -77,13 +98,13 @@ TEST_F(Queue, PauseStopsTheBytesAndResumeContinuesFromThePartFile)
     const QUuid transferId = idAt(0);
     ASSERT_TRUE(waitUntil([&] { return transfer(transferId)->done >= 512 * 1024; }));
 
-    model->pauseTransfer(transferId);
+    transfers->pauseTransfer(transferId);
     EXPECT_EQ(at(0).state, State::Paused);
     EXPECT_EQ(at(0).detail, u"Đã tạm dừng");
     EXPECT_EQ(at(0).speed, 0);
     const QString part = LocalNames::partPath(local(u"big.bin"_s));
     // The part file stops growing and no request of the transfer reaches Drive any more.
-    ASSERT_TRUE(waitUntil([&] { return model->queue().activeRuns() == 0; }));
+    ASSERT_TRUE(waitUntil([&] { return transfers->queue().activeRuns() == 0; }));
     const qint64 kept = QFileInfo(part).size();
     const qsizetype asked = mediaRequests(id).size();
     QTest::qWait(300);
@@ -94,7 +115,7 @@ TEST_F(Queue, PauseStopsTheBytesAndResumeContinuesFromThePartFile)
     EXPECT_EQ(at(0).state, State::Paused);
 
     emulator.removeFault(throttle);
-    model->resumeTransfer(transferId);
+    transfers->resumeTransfer(transferId);
     EXPECT_TRUE(at(0).state == State::Working);
     ASSERT_TRUE(reaches(transferId, State::Done));
     const QList<Emulator::RequestRecord> asks = mediaRequests(id);
@@ -119,27 +140,27 @@ TEST_F(Queue, CancelOfAWorkingPausedAndDoneTransfer)
     }));
 
     // Working: the run records the cancellation and the part file goes.
-    model->cancelTransfer(slow);
+    transfers->cancelTransfer(slow);
     ASSERT_TRUE(reaches(slow, State::Cancelled));
     EXPECT_EQ(transfer(slow)->detail, u"Đã hủy");
     EXPECT_FALSE(QFileInfo::exists(LocalNames::partPath(local(u"slow.bin"_s))));
     EXPECT_FALSE(QFileInfo::exists(local(u"slow.bin"_s)));
 
     // Paused: its part file stays until the cancel removes it.
-    model->pauseTransfer(paused);
-    ASSERT_TRUE(waitUntil([&] { return model->queue().activeRuns() == 0; }));
+    transfers->pauseTransfer(paused);
+    ASSERT_TRUE(waitUntil([&] { return transfers->queue().activeRuns() == 0; }));
     emulator.removeFault(pausedThrottle);
     EXPECT_TRUE(QFileInfo::exists(LocalNames::partPath(local(u"paused.bin"_s))));
-    model->cancelTransfer(paused);
+    transfers->cancelTransfer(paused);
     EXPECT_EQ(transfer(paused)->state, State::Cancelled);
     // Swept off the main thread.
     EXPECT_TRUE(waitUntil(
         [&] { return !QFileInfo::exists(LocalNames::partPath(local(u"paused.bin"_s))); }));
 
     // Done and cancelled: the command takes them off the list; the file stays.
-    model->cancelTransfer(quick);
-    model->cancelTransfer(slow);
-    EXPECT_EQ(model->transfers().size(), 1);
+    transfers->cancelTransfer(quick);
+    transfers->cancelTransfer(slow);
+    EXPECT_EQ(transfers->list().size(), 1);
     EXPECT_EQ(sha256OfFile(local(u"quick.bin"_s)), emulator.contentSha256(quickId));
 }
 
@@ -165,7 +186,7 @@ TEST_F(Queue, ResumeTakesOnlyPausedAndFailedTransfersAndClearFinishedKeepsTheRes
     const QString part = LocalNames::partPath(local(u"bad.bin"_s));
     writeFile(part, "half");
 
-    model->resumeTransfer(ok); // done: nothing
+    transfers->resumeTransfer(ok); // done: nothing
     EXPECT_EQ(transfer(ok)->state, State::Done);
 
     // A waiting transfer behind six held ones.
@@ -180,21 +201,21 @@ TEST_F(Queue, ResumeTakesOnlyPausedAndFailedTransfersAndClearFinishedKeepsTheRes
     }
     download(held, localDir.path());
     download({driveFile(waitId)}, localDir.path());
-    const QUuid waiting = model->transfers().last().id;
+    const QUuid waiting = transfers->list().last().id;
     EXPECT_EQ(transfer(waiting)->state, State::Waiting);
-    model->resumeTransfer(waiting);
+    transfers->resumeTransfer(waiting);
     EXPECT_EQ(transfer(waiting)->state, State::Waiting);
     EXPECT_EQ(transfer(waiting)->detail, u"Đang chờ");
     const QUuid working = idAt(2);
-    model->resumeTransfer(working);
+    transfers->resumeTransfer(working);
     EXPECT_EQ(transfer(working)->state, State::Working);
 
-    model->clearFinished();
+    transfers->clearFinished();
     EXPECT_EQ(transfer(ok), nullptr);
     EXPECT_EQ(transfer(bad), nullptr);
     EXPECT_TRUE(waitUntil([&] { return !QFileInfo::exists(part); }));
     EXPECT_NE(transfer(waiting), nullptr);
-    EXPECT_EQ(model->transfers().size(), 7);
+    EXPECT_EQ(transfers->list().size(), 7);
     ASSERT_TRUE(allFinished());
 }
 
@@ -209,7 +230,7 @@ TEST_F(Queue, RetryOfAFailedTransferQueuesItAgainAndFinishesIt)
     ASSERT_TRUE(reaches(idAt(0), State::Failed));
     EXPECT_TRUE(at(0).detail.startsWith(u"retry.bin: "_s)) << at(0).detail.toStdString();
     emulator.removeFault(rule);
-    model->resumeTransfer(idAt(0));
+    transfers->resumeTransfer(idAt(0));
     EXPECT_TRUE(at(0).state == State::Working || at(0).state == State::Waiting);
     ASSERT_TRUE(reaches(idAt(0), State::Done));
     EXPECT_EQ(sha256OfFile(local(u"retry.bin"_s)), emulator.contentSha256(id));
@@ -244,10 +265,10 @@ TEST_F(Queue, ATransferRemovedWhileItRunsIsNotUpdatedButStillNotifies)
     download({driveFile(id)}, localDir.path());
     const QUuid running = idAt(0);
     ASSERT_TRUE(waitUntil([&] { return transfer(running)->done > 0; }));
-    model->queue().remove(running);
+    transfers->queue().remove(running);
     ASSERT_TRUE(waitUntil([&] { return desktop.notifications.size() == 1; }));
     EXPECT_EQ(desktop.notifications[0].body.left(27), u"Đã tải về thành công gone.b");
-    EXPECT_TRUE(model->transfers().isEmpty());
+    EXPECT_TRUE(transfers->list().isEmpty());
     EXPECT_EQ(sha256OfFile(local(u"gone.bin"_s)), emulator.contentSha256(id));
 }
 
@@ -270,7 +291,7 @@ TEST_F(Queue, OneFileOfFortyFailsTheOthersArriveAndARetryFetchesOnlyThatOne)
 
     emulator.removeFault(rule);
     emulator.clearRequestLog();
-    model->resumeTransfer(idAt(0));
+    transfers->resumeTransfer(idAt(0));
     ASSERT_TRUE(reaches(idAt(0), State::Done));
     qsizetype media = 0;
     for (const QString &id : fileIds)
@@ -311,8 +332,8 @@ TEST_F(Queue, WorkersPerTransferFollowTheFileCount)
     for (const QString &id : fileIds)
         throttleMedia(id, 400 * 1024);
     int most = 0;
-    QObject::connect(&model->queue(), &TransferQueue::transferChanged, model.get(), [&](int row) {
-        most = std::max(most, int(model->transfers()[row].filesInFlight.size()));
+    QObject::connect(&transfers->queue(), &TransferQueue::transferChanged, transfers, [&](int row) {
+        most = std::max(most, int(transfers->list()[row].filesInFlight.size()));
     });
     download({driveFile(two)}, localDir.path());
     ASSERT_TRUE(reaches(idAt(0), State::Done));
@@ -344,10 +365,10 @@ TEST_F(Queue, AFolderUploadCreatesEachFolderOnceAndAResumeSkipsFinishedFiles)
     upload({root});
     const QUuid id = idAt(0);
     ASSERT_TRUE(waitUntil([&] { return transfer(id)->currentFileIndex >= 6; }));
-    model->pauseTransfer(id);
-    ASSERT_TRUE(waitUntil([&] { return model->queue().activeRuns() == 0; }));
+    transfers->pauseTransfer(id);
+    ASSERT_TRUE(waitUntil([&] { return transfers->queue().activeRuns() == 0; }));
     EXPECT_EQ(at(0).state, State::Paused);
-    const std::optional<UploadCheckpoint> checkpoint = model->queue().checkpoint(id);
+    const std::optional<UploadCheckpoint> checkpoint = transfers->queue().checkpoint(id);
     ASSERT_TRUE(checkpoint.has_value());
     EXPECT_EQ(checkpoint->folders.size(), 8); // Tree, d0-d2, their sub folders, empty
     const qsizetype finished = checkpoint->finished.size();
@@ -356,7 +377,7 @@ TEST_F(Queue, AFolderUploadCreatesEachFolderOnceAndAResumeSkipsFinishedFiles)
     EXPECT_EQ(folderCreates, 8);
 
     emulator.removeFault(rule);
-    model->resumeTransfer(id);
+    transfers->resumeTransfer(id);
     ASSERT_TRUE(reaches(id, State::Done));
     EXPECT_EQ(requests(u"POST"_s, u"^/drive/v3/files$"_s).size(), folderCreates);
     // Finished files were not sent again: at most the six in flight at the pause were.
@@ -367,7 +388,7 @@ TEST_F(Queue, AFolderUploadCreatesEachFolderOnceAndAResumeSkipsFinishedFiles)
     // Files whose whole request reached Drive just as the pause cut it are not made twice.
     EXPECT_EQ(driveTree(tree), expected);
     EXPECT_EQ(at(0).totalFilesCount, 27);
-    EXPECT_FALSE(model->queue().checkpoint(id).has_value());
+    EXPECT_FALSE(transfers->queue().checkpoint(id).has_value());
 }
 
 TEST_F(Queue, AFolderCreateRefusedAmongItsSiblingsFailsTheRunAndARetryMakesEachFolderOnce)
@@ -385,7 +406,7 @@ TEST_F(Queue, AFolderCreateRefusedAmongItsSiblingsFailsTheRunAndARetryMakesEachF
     ASSERT_TRUE(reaches(id, State::Failed));
     EXPECT_TRUE(requests(u"POST"_s, u"^/upload/"_s).isEmpty());
 
-    model->resumeTransfer(id);
+    transfers->resumeTransfer(id);
     ASSERT_TRUE(reaches(id, State::Done));
     // Siblings created beside the refused one were kept: nine folders, one refused attempt.
     EXPECT_EQ(requests(u"POST"_s, u"^/drive/v3/files$"_s).size(), 10);
@@ -421,8 +442,8 @@ TEST_F(Queue, SmallFilesFollowEachOtherOnThreeWorkersAndAPauseLeavesNoRequestBeh
     download({driveFile(again)}, localDir.path());
     const QUuid second = idAt(1);
     ASSERT_TRUE(waitUntil([&] { return transfer(second)->done >= 3000; }));
-    model->pauseTransfer(second);
-    ASSERT_TRUE(waitUntil([&] { return model->queue().activeRuns() == 0; }));
+    transfers->pauseTransfer(second);
+    ASSERT_TRUE(waitUntil([&] { return transfers->queue().activeRuns() == 0; }));
     // The answers cut short reach the log when their hold ends. Beside the files in place, only
     // the three in flight were asked for: none of those waiting behind them went out.
     QTest::qWait(400);
@@ -434,7 +455,7 @@ TEST_F(Queue, SmallFilesFollowEachOtherOnThreeWorkersAndAPauseLeavesNoRequestBeh
         asked += !mediaRequests(id).isEmpty();
     EXPECT_LE(asked, placed + 3);
     EXPECT_LT(placed, 12);
-    model->resumeTransfer(second);
+    transfers->resumeTransfer(second);
     ASSERT_TRUE(reaches(second, State::Done));
     EXPECT_EQ(localTree(local(u"Again"_s)), driveTree(again));
 }
@@ -498,7 +519,7 @@ TEST_F(Queue, AFolderTreeDownloadListsSeveralFoldersAtOnceAndKeepsEveryPath)
 // Rows shift when transfers leave the list; every id must still reach its own row.
 TEST_F(Queue, UpdatesFindTheirRowAfterRemovalsShiftTheList)
 {
-    TransferQueue &queue = model->queue();
+    TransferQueue &queue = transfers->queue();
     QList<QUuid> ids;
     for (int i = 0; i < 8; ++i) {
         Transfer t = Transfer::waiting(u"t%1"_s.arg(i));
@@ -526,11 +547,11 @@ TEST_F(Queue, UpdatesFindTheirRowAfterRemovalsShiftTheList)
     touchAll();
     EXPECT_EQ(changedRows, QList<int>({0, 1, 2, 3, 4, 5, 6, 7}));
 
-    model->cancelTransfer(ids[3]); // done: leaves the list, the rows below move up
+    transfers->cancelTransfer(ids[3]); // done: leaves the list, the rows below move up
     touchAll();
     EXPECT_EQ(changedRows, rowsNow());
     EXPECT_EQ(changedRows, QList<int>({0, 1, 2, 3, 4, 5, 6}));
-    model->clearFinished(); // t0 and t6 leave too
+    transfers->clearFinished(); // t0 and t6 leave too
     touchAll();
     EXPECT_EQ(changedRows, QList<int>({0, 1, 2, 3, 4}));
     // Each remaining transfer took exactly its own three updates, none of another's.
@@ -553,18 +574,18 @@ TEST_F(Queue, ResumeBeforeThePausedRunEndsWaitsForItAndKeepsPauseAndPartFiles)
     ASSERT_TRUE(waitUntil([&] { return transfer(transferId)->done >= 256 * 1024; }));
     const QString part = LocalNames::partPath(local(u"twice.bin"_s));
 
-    model->pauseTransfer(transferId);
-    model->resumeTransfer(transferId);
-    EXPECT_EQ(model->queue().activeRuns(), 1); // the paused run is still winding down
+    transfers->pauseTransfer(transferId);
+    transfers->resumeTransfer(transferId);
+    EXPECT_EQ(transfers->queue().activeRuns(), 1); // the paused run is still winding down
     EXPECT_EQ(at(0).state, State::Waiting);
     ASSERT_TRUE(waitUntil([&] { return at(0).state == State::Working && transfer(transferId)->done > 0
-                                       && model->queue().activeRuns() == 1; }));
+                                       && transfers->queue().activeRuns() == 1; }));
     EXPECT_TRUE(QFileInfo::exists(part));
     EXPECT_NE(at(0).detail, u"Đã hủy");
 
     // Pause still reaches the run that moves the bytes.
-    model->pauseTransfer(transferId);
-    ASSERT_TRUE(waitUntil([&] { return model->queue().activeRuns() == 0; }));
+    transfers->pauseTransfer(transferId);
+    ASSERT_TRUE(waitUntil([&] { return transfers->queue().activeRuns() == 0; }));
     EXPECT_EQ(at(0).state, State::Paused);
     const qint64 kept = QFileInfo(part).size();
     EXPECT_GT(kept, 0);
@@ -572,7 +593,7 @@ TEST_F(Queue, ResumeBeforeThePausedRunEndsWaitsForItAndKeepsPauseAndPartFiles)
     EXPECT_EQ(QFileInfo(part).size(), kept);
 
     emulator.removeFault(throttle);
-    model->resumeTransfer(transferId);
+    transfers->resumeTransfer(transferId);
     ASSERT_TRUE(reaches(transferId, State::Done));
     EXPECT_EQ(sha256OfFile(local(u"twice.bin"_s)), emulator.contentSha256(id));
     EXPECT_EQ(mediaRequests(id).last().header(u"range"_s), u"bytes=%1-"_s.arg(kept));
@@ -590,10 +611,10 @@ TEST_F(Queue, ResumeOfAFolderUploadBeforeItsRunEndsKeepsTheCheckpointAndMakesFol
     upload({root});
     const QUuid id = idAt(0);
     ASSERT_TRUE(waitUntil([&] { return transfer(id)->currentFileIndex >= 3; }));
-    model->pauseTransfer(id);
-    model->resumeTransfer(id);
+    transfers->pauseTransfer(id);
+    transfers->resumeTransfer(id);
     ASSERT_TRUE(waitUntil([&] { return at(0).state == State::Working && at(0).total > 0; }));
-    ASSERT_TRUE(model->queue().checkpoint(id).has_value());
+    ASSERT_TRUE(transfers->queue().checkpoint(id).has_value());
     emulator.removeFault(rule);
     ASSERT_TRUE(reaches(id, State::Done));
     EXPECT_EQ(requests(u"POST"_s, u"^/drive/v3/files$"_s).size(), 4); // Album, d0, d1, d2
@@ -610,14 +631,14 @@ TEST_F(Queue, ARunStartsWithoutTheSubRowsOfTheRunBefore)
     download({driveFile(folder)}, localDir.path());
     const QUuid id = idAt(0);
     ASSERT_TRUE(waitUntil([&] { return transfer(id)->filesInFlight.size() == 3; }));
-    model->pauseTransfer(id);
-    ASSERT_TRUE(waitUntil([&] { return model->queue().activeRuns() == 0; }));
-    model->resumeTransfer(id);
+    transfers->pauseTransfer(id);
+    ASSERT_TRUE(waitUntil([&] { return transfers->queue().activeRuns() == 0; }));
+    transfers->resumeTransfer(id);
     EXPECT_EQ(at(0).state, State::Working);
     EXPECT_TRUE(at(0).filesInFlight.isEmpty());
     EXPECT_TRUE(at(0).preparing());
-    model->cancelTransfer(id);
-    ASSERT_TRUE(waitUntil([&] { return model->queue().activeRuns() == 0; }));
+    transfers->cancelTransfer(id);
+    ASSERT_TRUE(waitUntil([&] { return transfers->queue().activeRuns() == 0; }));
 }
 
 // Two drops of one Drive file into one folder: each gets its own name and part file.
@@ -627,7 +648,7 @@ TEST_F(Queue, TwoDropsOfOneFileIntoOneFolderGetTheirOwnDestinations)
     const int throttle = throttleMedia(id, 1024 * 1024);
     download({driveFile(id)}, localDir.path());
     download({driveFile(id)}, localDir.path());
-    ASSERT_EQ(model->transfers().size(), 2);
+    ASSERT_EQ(transfers->list().size(), 2);
     EXPECT_EQ(*at(0).destination, local(u"clip.bin"_s));
     EXPECT_EQ(*at(1).destination, local(u"clip 2.bin"_s));
     emulator.removeFault(throttle);

@@ -35,10 +35,8 @@ protected:
     // keychain and session file.
     void restart()
     {
-        model->saveQueueNow();
-        model.reset();
-        model = makeModel();
-        runSync(model->initialize());
+        transfers->saveQueueNow();
+        startModel();
     }
     static QByteArray sessionBytes()
     {
@@ -59,25 +57,25 @@ TEST_F(Session, AQuitKeepsUnfinishedTransfersAndTheNextStartAsks)
         throttleMedia(other, 1 << 20);
         download({driveFile(other)}, localDir.path());
     }
-    model->enqueueUploads({local(u"up.txt"_s)});
-    ASSERT_EQ(model->transfers().last().state, State::Waiting);
+    transfers->enqueueUploads({local(u"up.txt"_s)});
+    ASSERT_EQ(transfers->list().last().state, State::Waiting);
     ASSERT_TRUE(waitUntil([&] { return at(0).done > 0; }));
 
     restart();
-    ASSERT_EQ(model->transfers().size(), 7);
-    for (const Transfer &t : model->transfers()) {
+    ASSERT_EQ(transfers->list().size(), 7);
+    for (const Transfer &t : transfers->list()) {
         EXPECT_EQ(t.state, State::Paused);
         EXPECT_EQ(t.detail, u"Chưa xong từ lần trước");
     }
-    EXPECT_EQ(model->restoredPrompt(), 7);
+    EXPECT_EQ(transfers->restoredPrompt(), 7);
     EXPECT_TRUE(model->showTransfers());
-    EXPECT_GT(model->restoredBytesLeft(), 0);
-    EXPECT_TRUE(model->transfers().last().isUpload());
+    EXPECT_GT(transfers->restoredBytesLeft(), 0);
+    EXPECT_TRUE(transfers->list().last().isUpload());
 
     // "Tiếp tục": they run again and the download continues from its part file.
     emulator.clearFaults();
-    model->resumeRestored();
-    EXPECT_FALSE(model->restoredPrompt().has_value());
+    transfers->resumeRestored();
+    EXPECT_FALSE(transfers->restoredPrompt().has_value());
     ASSERT_TRUE(allFinished());
     EXPECT_EQ(sha256OfFile(local(u"big.bin"_s)), emulator.contentSha256(id));
     EXPECT_FALSE(mediaRequests(id).last().header(u"range"_s).isEmpty());
@@ -91,21 +89,21 @@ TEST_F(Session, LaterKeepsThemPausedAndDiscardTakesTheirPartFilesAway)
     throttleMedia(id, 1 << 20);
     download({driveFile(id)}, localDir.path());
     ASSERT_TRUE(waitUntil([&] { return at(0).done > 0; }));
-    model->pauseTransfer(idAt(0));
-    ASSERT_TRUE(waitUntil([&] { return model->queue().activeRuns() == 0; }));
+    transfers->pauseTransfer(idAt(0));
+    ASSERT_TRUE(waitUntil([&] { return transfers->queue().activeRuns() == 0; }));
     const QString part = LocalNames::partPath(local(u"part.bin"_s));
     ASSERT_TRUE(QFileInfo::exists(part));
 
     restart();
-    model->postponeRestored();
-    EXPECT_FALSE(model->restoredPrompt().has_value());
-    EXPECT_TRUE(model->queue().restoredIDs().isEmpty());
+    transfers->postponeRestored();
+    EXPECT_FALSE(transfers->restoredPrompt().has_value());
+    EXPECT_TRUE(transfers->queue().restoredIDs().isEmpty());
     EXPECT_EQ(at(0).state, State::Paused);
 
     restart();
-    ASSERT_EQ(model->restoredPrompt(), 1);
-    model->discardRestored();
-    EXPECT_TRUE(model->transfers().isEmpty());
+    ASSERT_EQ(transfers->restoredPrompt(), 1);
+    transfers->discardRestored();
+    EXPECT_TRUE(transfers->list().isEmpty());
     EXPECT_TRUE(waitUntil([&] { return !QFileInfo::exists(part); }));
     EXPECT_TRUE(waitUntil([] { return !QFileInfo::exists(TransferStore::fileURL()); }));
 }
@@ -115,29 +113,28 @@ TEST_F(Session, AutoResumeContinuesAtStartOrAfterTheNextSignIn)
     const QString id = emulator.createFile(account.email, u"auto.bin"_s, bytes(1 << 20, 3));
     throttleMedia(id, 256 * 1024);
     download({driveFile(id)}, localDir.path());
-    model->setAutoResumeTransfers(true);
+    transfers->setAutoResumeTransfers(true);
     EXPECT_TRUE(QSettings().value(u"auto-resume-transfers"_s).toBool());
     restart();
-    EXPECT_FALSE(model->restoredPrompt().has_value());
+    EXPECT_FALSE(transfers->restoredPrompt().has_value());
     EXPECT_EQ(at(0).state, State::Working);
     emulator.clearFaults();
     ASSERT_TRUE(allFinished());
     EXPECT_EQ(sha256OfFile(local(u"auto.bin"_s)), emulator.contentSha256(id));
 
     // Signed out: the sign-in screen opens and the resume waits for it.
-    model->queue().clearFinished();
+    transfers->queue().clearFinished();
     const QString later = emulator.createFile(account.email, u"later.bin"_s, bytes(1000, 4));
     throttleMedia(later, 100);
     download({driveFile(later)}, localDir.path());
-    model->saveQueueNow();
-    model.reset();
+    transfers->saveQueueNow();
+    quit();
     runSync(keychain.remove(KeychainStore::tokensAccount()));
-    model = makeModel();
-    runSync(model->initialize());
-    EXPECT_FALSE(model->connected());
+    startModel();
+    EXPECT_FALSE(model->connection().connected());
     EXPECT_EQ(at(0).state, State::Paused);
     EXPECT_TRUE(model->showConnection());
-    EXPECT_TRUE(model->resumeAfterLogin());
+    EXPECT_TRUE(transfers->resumeAfterLogin());
 }
 
 TEST_F(Session, CheckpointsComeBackSoAResumedFolderUploadMakesNoSecondFolder)
@@ -151,17 +148,17 @@ TEST_F(Session, CheckpointsComeBackSoAResumedFolderUploadMakesNoSecondFolder)
     upload({local(u"Tree"_s)});
     const QUuid id = idAt(0);
     ASSERT_TRUE(waitUntil([&] {
-        const auto checkpoint = model->queue().checkpoint(id);
+        const auto checkpoint = transfers->queue().checkpoint(id);
         return checkpoint && !checkpoint->finished.isEmpty();
     })) << at(0).detail.toStdString();
     ASSERT_EQ(at(0).state, State::Working);
     restart();
-    const std::optional<UploadCheckpoint> checkpoint = model->queue().checkpoint(id);
+    const std::optional<UploadCheckpoint> checkpoint = transfers->queue().checkpoint(id);
     ASSERT_TRUE(checkpoint.has_value());
     EXPECT_EQ(checkpoint->folders.size(), 5);
     const qsizetype folders = requests(u"POST"_s, u"^/drive/v3/files$"_s).size();
     emulator.clearFaults();
-    model->resumeRestored();
+    transfers->resumeRestored();
     ASSERT_TRUE(allFinished());
     EXPECT_EQ(at(0).state, State::Done);
     EXPECT_EQ(requests(u"POST"_s, u"^/drive/v3/files$"_s).size(), folders);
@@ -169,13 +166,12 @@ TEST_F(Session, CheckpointsComeBackSoAResumedFolderUploadMakesNoSecondFolder)
 
 TEST_F(Session, AnUnreadableSessionFileIsKeptAsideAndAFailedTransferComesBackFailed)
 {
-    model.reset();
+    quit();
     QDir().mkpath(QFileInfo(TransferStore::fileURL()).path());
     writeFile(TransferStore::fileURL(), "[{\"id\": \"truncated");
-    model = makeModel();
-    runSync(model->initialize());
-    EXPECT_TRUE(model->transfers().isEmpty());
-    EXPECT_FALSE(model->restoredPrompt().has_value());
+    startModel();
+    EXPECT_TRUE(transfers->list().isEmpty());
+    EXPECT_FALSE(transfers->restoredPrompt().has_value());
     EXPECT_FALSE(QFileInfo::exists(TransferStore::fileURL()));
     QFile aside(TransferStore::fileURL() + u".bad"_s);
     ASSERT_TRUE(aside.open(QIODevice::ReadOnly));
@@ -190,15 +186,15 @@ TEST_F(Session, AnUnreadableSessionFileIsKeptAsideAndAFailedTransferComesBackFai
     ASSERT_TRUE(reaches(idAt(0), State::Failed));
     const Transfer failed = at(0);
     restart();
-    ASSERT_EQ(model->transfers().size(), 1);
+    ASSERT_EQ(transfers->list().size(), 1);
     EXPECT_EQ(at(0).id, failed.id);
     EXPECT_EQ(at(0).state, State::Failed);
     EXPECT_EQ(at(0).detail, failed.detail);
-    EXPECT_FALSE(model->restoredPrompt().has_value());
+    EXPECT_FALSE(transfers->restoredPrompt().has_value());
     // Removed, it is gone from the file too.
-    model->cancelTransfer(failed.id);
+    transfers->cancelTransfer(failed.id);
     restart();
-    EXPECT_TRUE(model->transfers().isEmpty());
+    EXPECT_TRUE(transfers->list().isEmpty());
 }
 
 TEST_F(Session, ReservedIDsAreOnDiskAtOnceAndLaterCheckpointChangesFollowInOrder)
@@ -208,16 +204,16 @@ TEST_F(Session, ReservedIDsAreOnDiskAtOnceAndLaterCheckpointChangesFollowInOrder
     t.parent = u"root"_s;
     t.sourcePath = *t.source;
     const QUuid id = t.id;
-    model->queue().append(t);
-    model->queue().changeCheckpoint(
+    transfers->queue().append(t);
+    transfers->queue().changeCheckpoint(
         id, [&](UploadCheckpoint &c) { c.reserved.insert(local(u"tree/a"_s), u"RESERVED1"_s); });
-    runSync(model->queue().checkpointsSaved());
+    runSync(transfers->queue().checkpointsSaved());
     EXPECT_TRUE(sessionBytes().contains("RESERVED1"));
 
     // Finished files go to disk off the main thread, several changes in one save; the file ends
     // with the latest state, whatever order the saves finished in.
     for (int i = 0; i < 40; ++i) {
-        model->queue().changeCheckpoint(id, [&](UploadCheckpoint &c) {
+        transfers->queue().changeCheckpoint(id, [&](UploadCheckpoint &c) {
             c.finished.insert(local(u"tree/f%1"_s.arg(i)));
             c.reserved.remove(local(u"tree/a"_s));
         });
@@ -226,7 +222,7 @@ TEST_F(Session, ReservedIDsAreOnDiskAtOnceAndLaterCheckpointChangesFollowInOrder
         const QList<SavedTransfer> saved = TransferStore::load();
         return saved.size() == 1 ? saved.first().checkpoint : std::nullopt;
     };
-    ASSERT_TRUE(waitUntil([&] { return savedCheckpoint() == model->queue().checkpoint(id); }));
+    ASSERT_TRUE(waitUntil([&] { return savedCheckpoint() == transfers->queue().checkpoint(id); }));
     EXPECT_EQ(savedCheckpoint()->finished.size(), 40);
 }
 
@@ -236,16 +232,16 @@ TEST_F(Session, AQuitWhileASaveRunsInTheBackgroundWritesTheLatestQueueAtOnce)
     t.source = local(u"quit"_s);
     t.parent = u"root"_s;
     const QUuid id = t.id;
-    model->queue().append(t);
-    model->flushQueueSave();
+    transfers->queue().append(t);
+    transfers->flushQueueSave();
     ASSERT_TRUE(sessionBytes().contains("quit"));
 
     // Two changes: one save starts off the main thread, the second would follow it.
-    model->queue().changeCheckpoint(
+    transfers->queue().changeCheckpoint(
         id, [&](UploadCheckpoint &c) { c.finished.insert(local(u"quit/FIRST"_s)); });
-    model->queue().changeCheckpoint(
+    transfers->queue().changeCheckpoint(
         id, [&](UploadCheckpoint &c) { c.finished.insert(local(u"quit/SECOND"_s)); });
-    model->flushQueueSave();
+    transfers->flushQueueSave();
     EXPECT_TRUE(sessionBytes().contains("SECOND")) << "written before the flush returned";
     EXPECT_FALSE(QFileInfo::exists(TransferStore::fileURL() + u".tmp"_s));
 }
@@ -285,23 +281,22 @@ TEST_F(Session, AQuitWritesAWaitingSaveButNeverEmptiesASessionNotYetRestored)
     throttleMedia(id, 256 * 1024);
     download({driveFile(id)}, localDir.path());
     ASSERT_TRUE(waitUntil([&] { return at(0).done > 0; }));
-    model->pauseTransfer(idAt(0));
-    ASSERT_TRUE(waitUntil([&] { return model->queue().activeRuns() == 0; }));
-    model->saveQueueNow();
+    transfers->pauseTransfer(idAt(0));
+    ASSERT_TRUE(waitUntil([&] { return transfers->queue().activeRuns() == 0; }));
+    transfers->saveQueueNow();
     ASSERT_TRUE(QFileInfo::exists(TransferStore::fileURL()));
 
     // Quitting before the model ever read the file leaves it as it is.
-    model.reset();
-    model = makeModel();
-    model->flushQueueSave();
+    replaceModel();
+    transfers->flushQueueSave();
     EXPECT_TRUE(QFileInfo::exists(TransferStore::fileURL()));
     runSync(model->initialize());
-    ASSERT_EQ(model->restoredPrompt(), 1);
+    ASSERT_EQ(transfers->restoredPrompt(), 1);
 
     // A cancel asks for a save 2 seconds on; a quit right after must not leave the old file.
-    model->discardRestored();
-    ASSERT_TRUE(model->transfers().isEmpty());
-    model->flushQueueSave();
+    transfers->discardRestored();
+    ASSERT_TRUE(transfers->list().isEmpty());
+    transfers->flushQueueSave();
     EXPECT_FALSE(QFileInfo::exists(TransferStore::fileURL()));
 }
 
@@ -315,13 +310,12 @@ TEST_F(Session, AQuitOrCheckpointSaveBeforeTheRestoreKeepsEverySavedTransfer)
     ASSERT_TRUE(waitUntil([&] { return at(0).done > 0; }));
     const QUuid saved = idAt(0);
     restart();
-    ASSERT_EQ(model->restoredPrompt(), 1);
+    ASSERT_EQ(transfers->restoredPrompt(), 1);
 
-    model.reset();
-    model = makeModel();
+    replaceModel();
     auto starting = model->initialize();
-    ASSERT_FALSE(model->restoredPrompt().has_value()) << "the start is still under way";
-    model->saveQueueNow();
+    ASSERT_FALSE(transfers->restoredPrompt().has_value()) << "the start is still under way";
+    transfers->saveQueueNow();
     QList<SavedTransfer> onDisk = TransferStore::load();
     ASSERT_EQ(onDisk.size(), 1);
     EXPECT_EQ(onDisk.first().id, saved);
@@ -329,21 +323,21 @@ TEST_F(Session, AQuitOrCheckpointSaveBeforeTheRestoreKeepsEverySavedTransfer)
     Transfer added = Transfer::waiting(u"added"_s);
     added.source = local(u"added"_s);
     added.parent = u"root"_s;
-    model->queue().append(added);
-    model->queue().changeCheckpoint(added.id, [&](UploadCheckpoint &c) {
+    transfers->queue().append(added);
+    transfers->queue().changeCheckpoint(added.id, [&](UploadCheckpoint &c) {
         c.reserved.insert(local(u"added/x"_s), u"ADDED"_s);
     });
     ASSERT_TRUE(waitUntil([&] { return sessionBytes().contains("ADDED"); }));
     EXPECT_EQ(TransferStore::load().size(), 2);
 
     runSync(std::move(starting));
-    EXPECT_EQ(model->restoredPrompt(), 1);
-    ASSERT_TRUE(model->queue().find(saved));
-    EXPECT_EQ(model->queue().find(saved)->state, State::Paused);
+    EXPECT_EQ(transfers->restoredPrompt(), 1);
+    ASSERT_TRUE(transfers->queue().find(saved));
+    EXPECT_EQ(transfers->queue().find(saved)->state, State::Paused);
     // Once restored, the queue is the whole truth again.
-    model->discardRestored();
-    model->queue().remove(added.id);
-    model->saveQueueNow();
+    transfers->discardRestored();
+    transfers->queue().remove(added.id);
+    transfers->saveQueueNow();
     EXPECT_FALSE(QFileInfo::exists(TransferStore::fileURL()));
 }
 
@@ -402,20 +396,20 @@ TEST_F(Session, ADownloadThatFillsTheDiskComesBackFailedForRetryOrDiscard)
 
     // Back after a restart, failed, with no prompt: nothing in it resumes by itself.
     restart();
-    ASSERT_EQ(model->transfers().size(), 1);
+    ASSERT_EQ(transfers->list().size(), 1);
     EXPECT_EQ(at(0).state, State::Failed);
     EXPECT_EQ(at(0).detail, u"phim.mkv: "_s + SystemError::fullDiskMessage());
-    EXPECT_FALSE(model->restoredPrompt().has_value());
+    EXPECT_FALSE(transfers->restoredPrompt().has_value());
 
     // Room is made; ↻ goes on from the part file.
     ASSERT_EQ(::mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", MS_REMOUNT,
                       "size=8388608"), 0);
     const qint64 kept = QFileInfo(part).size();
-    model->resumeTransfer(idAt(0));
+    transfers->resumeTransfer(idAt(0));
     ASSERT_TRUE(reaches(idAt(0), State::Done));
     EXPECT_EQ(sha256OfFile(target), emulator.contentSha256(id));
     EXPECT_EQ(mediaRequests(id).last().header(u"range"_s), u"bytes=%1-"_s.arg(kept));
-    model->clearFinished();
+    transfers->clearFinished();
     QFile::remove(target);
 
     // Full again: "Bỏ" after a restart takes the part file away.
@@ -425,8 +419,8 @@ TEST_F(Session, ADownloadThatFillsTheDiskComesBackFailedForRetryOrDiscard)
     ASSERT_TRUE(reaches(idAt(0), State::Failed));
     restart();
     ASSERT_TRUE(QFileInfo::exists(part));
-    model->cancelTransfer(idAt(0));
-    EXPECT_TRUE(model->transfers().isEmpty());
+    transfers->cancelTransfer(idAt(0));
+    EXPECT_TRUE(transfers->list().isEmpty());
     EXPECT_TRUE(waitUntil([&] { return !QFileInfo::exists(part); }));
 
     // Full once more: asked for again, the item lands under its own name, from its part file, and
@@ -437,7 +431,7 @@ TEST_F(Session, ADownloadThatFillsTheDiskComesBackFailedForRetryOrDiscard)
                       "size=8388608"), 0);
     const qint64 again = QFileInfo(part).size();
     download({driveFile(id)}, small);
-    ASSERT_EQ(model->transfers().size(), 1);
+    ASSERT_EQ(transfers->list().size(), 1);
     EXPECT_EQ(at(0).destination, target);
     ASSERT_TRUE(reaches(idAt(0), State::Done));
     EXPECT_EQ(sha256OfFile(target), emulator.contentSha256(id));

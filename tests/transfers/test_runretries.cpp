@@ -83,7 +83,7 @@ TEST_F(RunRetries, AFolderUploadWhoseCreatesAndReservationsFailOnceMakesEachFold
     const QStringList tops = childrenNamed(emulator.rootFolderId(account.email), u"Cây"_s);
     ASSERT_EQ(tops.size(), 1);
     EXPECT_EQ(driveTree(tops.first()), localTree(root));
-    EXPECT_FALSE(model->queue().checkpoint(id).has_value());
+    EXPECT_FALSE(transfers->queue().checkpoint(id).has_value());
 }
 
 TEST_F(RunRetries, AFolderDownloadWhoseListingsFailOnceFetchesTheWholeTree)

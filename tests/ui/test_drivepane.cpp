@@ -90,7 +90,7 @@ protected:
     }
     static void select(AppModel &model, const QStringList &ids)
     {
-        model.setCloudSelection(QSet<QString>(ids.begin(), ids.end()));
+        model.cloud().setCloudSelection(QSet<QString>(ids.begin(), ids.end()));
     }
     // The text a menu shows for an action: "&&" stands for a shown "&", a lone "&" for nothing.
     static QString shown(const QAction *action)
@@ -154,7 +154,7 @@ TEST_F(DriveWindow, BrowsesIntoAFolderAndBackByBreadcrumb)
     const QRect folder = view->visualRect(pane->tableModel()->index(0, 1));
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, folder.center());
     QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, folder.center());
-    ASSERT_TRUE(waitUntil([&] { return model->crumbs().size() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return model->cloud().crumbs().size() == 1; }));
     ASSERT_TRUE(listed(window, 1));
     EXPECT_EQ(pane->tableModel()->file(0).name, u"biển.png"_s);
     EXPECT_TRUE(pane->backButton()->isEnabled());
@@ -168,7 +168,7 @@ TEST_F(DriveWindow, BrowsesIntoAFolderAndBackByBreadcrumb)
     for (QPushButton *button : pane->breadcrumbs()->findChildren<QPushButton *>())
         if (button->text() == u"Drive của tôi"_s)
             QTest::mouseClick(button, Qt::LeftButton);
-    ASSERT_TRUE(waitUntil([&] { return model->crumbs().isEmpty(); }));
+    ASSERT_TRUE(waitUntil([&] { return model->cloud().crumbs().isEmpty(); }));
     ASSERT_TRUE(listed(window, 3));
 
     // A row drags out as its Drive item.
@@ -188,7 +188,7 @@ TEST_F(DriveWindow, ContextMenuFollowsSelectionDocumentsAndSharedDriveRoot)
     DrivePane *pane = window.drivePane();
     ASSERT_TRUE(listed(window, 3));
     QStringList all;
-    for (const DriveFile &file : model->cloudFiles())
+    for (const DriveFile &file : model->cloud().cloudFiles())
         all.append(file.id);
 
     // Three items: only the two deletions.
@@ -216,7 +216,7 @@ TEST_F(DriveWindow, ContextMenuFollowsSelectionDocumentsAndSharedDriveRoot)
 
     // The shared drives' root: a shared drive is neither renamed nor deleted from here.
     QTest::mouseClick(window.sidebar()->locationButton(2), Qt::LeftButton);
-    ASSERT_TRUE(waitUntil([&] { return model->location() == DriveLocation::Team; }));
+    ASSERT_TRUE(waitUntil([&] { return model->cloud().location() == DriveLocation::Team; }));
     ASSERT_TRUE(listed(window, 1));
     EXPECT_FALSE(window.toolbarRow()->newFolderButton()->isEnabled());
     select(*model, {drive});
@@ -357,7 +357,7 @@ TEST_F(DriveWindow, EmptyStatesAndTheSidebarWhileSignedOut)
     ASSERT_TRUE(waitUntil([&] { return pane->pages()->currentWidget() == pane->nothingView(); }));
     EXPECT_EQ(pane->nothingView()->textLabel()->text(), u"Không tìm thấy mục phù hợp"_s);
     pane->searchField()->clear();
-    signedIn->openCloud(DriveFile::fromJson(
+    signedIn->cloud().openCloud(DriveFile::fromJson(
         *emulator.itemMetadata(emulator.createFolder(account.email, u"Trống"_s))));
     ASSERT_TRUE(waitUntil([&] {
         return pane->pages()->currentWidget() == pane->nothingView() &&
@@ -539,7 +539,7 @@ TEST_F(DriveWindow, SignsInThroughTheConnectionScreenAndDisconnects)
     runSync(model->initialize());
     MainWindow window(model.get());
     show(window);
-    ASSERT_FALSE(model->connected());
+    ASSERT_FALSE(model->connection().connected());
 
     // The account button opens the screen in its signed-out state.
     QTest::mouseClick(window.toolbarRow()->accountButton(), Qt::LeftButton);
@@ -560,7 +560,7 @@ TEST_F(DriveWindow, SignsInThroughTheConnectionScreenAndDisconnects)
     // While signing in: "Hủy đăng nhập" with progress, import disabled.
     QTest::mouseClick(view->loginButton(), Qt::LeftButton);
     ASSERT_TRUE(waitUntil([&] { return !desktop.openedUrls.isEmpty(); }));
-    EXPECT_TRUE(model->connecting());
+    EXPECT_TRUE(model->connection().connecting());
     EXPECT_TRUE(view->loginButton()->isHidden());
     EXPECT_FALSE(view->cancelLoginButton()->isHidden());
     EXPECT_FALSE(view->progress()->isHidden());
@@ -570,7 +570,7 @@ TEST_F(DriveWindow, SignsInThroughTheConnectionScreenAndDisconnects)
     // A successful sign-in closes the screen; opened again it shows the account.
     QPointer<ConnectionView> signingIn = view;
     follow(desktop.openedUrls.last());
-    ASSERT_TRUE(waitUntil([&] { return model->connected() && !model->connecting(); }));
+    ASSERT_TRUE(waitUntil([&] { return model->connection().connected() && !model->connection().connecting(); }));
     ASSERT_TRUE(waitUntil([&] { return !signingIn; }));
     ASSERT_TRUE(listed(window, 3));
     QTest::mouseClick(window.toolbarRow()->accountButton(), Qt::LeftButton);
@@ -591,7 +591,7 @@ TEST_F(DriveWindow, SignsInThroughTheConnectionScreenAndDisconnects)
 
     // "Ngắt kết nối" signs out and closes the screen.
     QTest::mouseClick(view->disconnectButton(), Qt::LeftButton);
-    ASSERT_TRUE(waitUntil([&] { return !model->connected() && !window.connectionView(); }));
+    ASSERT_TRUE(waitUntil([&] { return !model->connection().connected() && !window.connectionView(); }));
     EXPECT_FALSE(model->showConnection());
     EXPECT_EQ(window.drivePane()->pages()->currentWidget(), window.drivePane()->notConnectedView());
 }
@@ -604,16 +604,16 @@ TEST_F(DriveWindow, ManagedGoogleConfigurationHidesTheDeveloperSection)
                   R"({"installed":{"client_id":")" + account.clientId.toUtf8() +
                       R"(","client_secret":")" + account.clientSecret.toUtf8() + R"("}})");
     auto model = makeModel();
-    model->auth().setBundledConfigurationPath(bundled);
+    model->connection().auth().setBundledConfigurationPath(bundled);
     runSync(model->initialize());
-    ASSERT_TRUE(model->managedGoogle());
+    ASSERT_TRUE(model->connection().managedGoogle());
     MainWindow window(model.get());
     show(window);
     model->setShowConnection(true);
     ConnectionView *view = window.connectionView();
     ASSERT_NE(view, nullptr);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(view));
-    EXPECT_TRUE(model->configured());
+    EXPECT_TRUE(model->connection().configured());
     EXPECT_TRUE(view->loginButton()->isEnabled());
     EXPECT_TRUE(view->developerToggle()->isHidden());
     EXPECT_FALSE(view->importButton()->isVisible());
@@ -626,11 +626,11 @@ TEST_F(DriveWindow, ConnectionScreenWithoutConfigurationCannotSignIn)
     runSync(model->initialize());
     MainWindow window(model.get());
     show(window);
-    model->setConnectionError(u"Không đọc được cấu hình."_s);
+    model->connection().setConnectionError(u"Không đọc được cấu hình."_s);
     model->setShowConnection(true);
     ConnectionView *view = window.connectionView();
     ASSERT_NE(view, nullptr);
-    EXPECT_FALSE(model->configured());
+    EXPECT_FALSE(model->connection().configured());
     EXPECT_FALSE(view->notConfiguredLabel()->parentWidget()->isHidden());
     EXPECT_FALSE(view->loginButton()->isEnabled());
     EXPECT_EQ(view->errorLabel()->text(), u"Không đọc được cấu hình."_s);
@@ -791,7 +791,7 @@ TEST_F(DriveWindow, KeyboardReachesEverythingAndTheUsualKeysWork)
     auto model = signedInModel();
     QTemporaryDir folder;
     Tarnwick::Testing::writeFile(folder.filePath(u"a.txt"_s), "a");
-    runSync(model->navigateLocal(folder.path()));
+    runSync(model->local().navigateLocal(folder.path()));
     MainWindow window(model.get());
     show(window);
     ASSERT_TRUE(listed(window, 3));
@@ -832,9 +832,9 @@ TEST_F(DriveWindow, KeyboardReachesEverythingAndTheUsualKeysWork)
     QTest::keyClick(&window, Qt::Key_F, Qt::ControlModifier);
     EXPECT_EQ(QApplication::focusWidget(), drive->searchField());
     QTest::keyClicks(drive->searchField(), u"ghi"_s);
-    EXPECT_EQ(model->cloudSearch(), u"ghi"_s);
+    EXPECT_EQ(model->cloud().cloudSearch(), u"ghi"_s);
     QTest::keyClick(drive->searchField(), Qt::Key_Escape);
-    EXPECT_TRUE(model->cloudSearch().isEmpty());
+    EXPECT_TRUE(model->cloud().cloudSearch().isEmpty());
     ASSERT_TRUE(focusOn(local->view()));
     QTest::keyClick(&window, Qt::Key_F, Qt::ControlModifier);
     EXPECT_EQ(QApplication::focusWidget(), local->searchField());
@@ -850,17 +850,17 @@ TEST_F(DriveWindow, KeyboardReachesEverythingAndTheUsualKeysWork)
     window.nameSheet()->reject();
 
     // Into a folder, then Alt+Up and Backspace lead back out.
-    model->openCloud(model->visibleCloud().constFirst());
-    ASSERT_TRUE(waitUntil([&] { return model->crumbs().size() == 1 && !model->loading(); }));
+    model->cloud().openCloud(model->cloud().visibleCloud().constFirst());
+    ASSERT_TRUE(waitUntil([&] { return model->cloud().crumbs().size() == 1 && !model->cloud().loading(); }));
     ASSERT_TRUE(focusOn(drive->view()));
     QTest::keyClick(drive->view(), Qt::Key_Up, Qt::AltModifier);
-    ASSERT_TRUE(waitUntil([&] { return model->crumbs().isEmpty(); }));
+    ASSERT_TRUE(waitUntil([&] { return model->cloud().crumbs().isEmpty(); }));
     ASSERT_TRUE(listed(window, 3));
-    model->openCloud(model->visibleCloud().constFirst());
-    ASSERT_TRUE(waitUntil([&] { return model->crumbs().size() == 1 && !model->loading(); }));
+    model->cloud().openCloud(model->cloud().visibleCloud().constFirst());
+    ASSERT_TRUE(waitUntil([&] { return model->cloud().crumbs().size() == 1 && !model->cloud().loading(); }));
     ASSERT_TRUE(focusOn(drive->view()));
     QTest::keyClick(drive->view(), Qt::Key_Backspace);
-    ASSERT_TRUE(waitUntil([&] { return model->crumbs().isEmpty(); }));
+    ASSERT_TRUE(waitUntil([&] { return model->cloud().crumbs().isEmpty(); }));
 
     // Ctrl+Q closes the window, which ends the program.
     EXPECT_EQ(window.quitAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));

@@ -19,6 +19,7 @@
 #include "sheets/donation.h"
 
 #include "appmodel.h"
+#include "browse/localbrowser.h"
 #include "support/scripteddesktop.h"
 #include "support/testsupport.h"
 
@@ -110,7 +111,7 @@ protected:
     {
         window.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-        runSync(model.navigateLocal(root));
+        runSync(model.local().navigateLocal(root));
         ASSERT_TRUE(waitUntil([&] { return window.localPane()->rowsCurrent(); }));
     }
 
@@ -228,9 +229,9 @@ TEST_F(Window, ListsSortsAndSearchesAFolder)
     EXPECT_EQ(sort->text(), u"Tên"_s);
     EXPECT_EQ(sort->toolTip(), u"Sắp xếp: Tên, A → Z"_s);
     findAction(sort->sortMenu(), u"Dung lượng"_s)->trigger();
-    EXPECT_EQ(model.localSort().key, SortOption::Key::Size);
+    EXPECT_EQ(model.local().localSort().key, SortOption::Key::Size);
     EXPECT_EQ(SortOption::fromJsonBytes(QSettings().value(u"sort-local"_s).toByteArray()),
-              model.localSort());
+              model.local().localSort());
     QAction *descending = findAction(sort->sortMenu(), u"Lớn đến nhỏ"_s);
     ASSERT_TRUE(descending);
     descending->trigger();
@@ -239,20 +240,20 @@ TEST_F(Window, ListsSortsAndSearchesAFolder)
     EXPECT_EQ(shownNames(pane), (QStringList{u"photo.png"_s, u"a.txt"_s, u"b.txt"_s, u"Docs"_s}));
     EXPECT_EQ(sort->toolTip(), u"Sắp xếp: Dung lượng, Lớn đến nhỏ"_s);
     // The listing order itself does not follow the sort.
-    EXPECT_EQ(model.localFiles().constFirst().name(), u"Docs"_s);
+    EXPECT_EQ(model.local().localFiles().constFirst().name(), u"Docs"_s);
     saveShot(&window, u"window-listing-by-size.png"_s);
     saveShot(sort->sortMenu(), u"sort-menu.png"_s);
 
     // Search as typed; the clear button shows while there is text and empties it.
     QTest::keyClicks(pane->searchField(), u"TXT"_s);
-    EXPECT_EQ(model.localSearch(), u"TXT"_s);
+    EXPECT_EQ(model.local().localSearch(), u"TXT"_s);
     ASSERT_TRUE(waitUntil([&] { return pane->rowsCurrent(); }));
     EXPECT_EQ(shownNames(pane), (QStringList{u"a.txt"_s, u"b.txt"_s}));
     EXPECT_EQ(pane->countLabel()->text(), u"2 mục"_s);
     EXPECT_TRUE(pane->searchField()->clearAction()->isVisible());
     saveShot(&window, u"window-search.png"_s);
     pane->searchField()->clearAction()->trigger();
-    EXPECT_TRUE(model.localSearch().isEmpty());
+    EXPECT_TRUE(model.local().localSearch().isEmpty());
     EXPECT_FALSE(pane->searchField()->clearAction()->isVisible());
 
     // A search that finds nothing says so over the list.
@@ -262,7 +263,7 @@ TEST_F(Window, ListsSortsAndSearchesAFolder)
     EXPECT_EQ(pane->view()->placeholder()->text(), u"Không có mục nào"_s);
 
     // Listing a folder empties the search field.
-    runSync(model.navigateLocal(root + u"/Docs"_s));
+    runSync(model.local().navigateLocal(root + u"/Docs"_s));
     EXPECT_TRUE(pane->searchField()->text().isEmpty());
 }
 
@@ -279,22 +280,22 @@ TEST_F(Window, SelectionTravelsBothWaysAndTheFooterCountsIt)
                       view->visualRect(pane->tableModel()->index(1, 0)).center());
     QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ControlModifier,
                       view->visualRect(pane->tableModel()->index(2, 0)).center());
-    EXPECT_EQ(model.localSelection(), (QSet<QString>{root + u"/a.txt"_s, root + u"/b.txt"_s}));
+    EXPECT_EQ(model.local().localSelection(), (QSet<QString>{root + u"/a.txt"_s, root + u"/b.txt"_s}));
     EXPECT_EQ(pane->countLabel()->text(), u"2 mục đã chọn: 13 byte"_s);
 
-    model.setLocalSelection({root + u"/photo.png"_s});
+    model.local().setLocalSelection({root + u"/photo.png"_s});
     EXPECT_EQ(view->selectionModel()->selectedRows().size(), 1);
     EXPECT_EQ(view->selectionModel()->selectedRows().constFirst().row(), 3);
 
     // A new sort rebuilds the rows and keeps the selection.
-    model.setLocalSort(SortOption{SortOption::Key::Name, false, true});
+    model.local().setLocalSort(SortOption{SortOption::Key::Name, false, true});
     ASSERT_TRUE(waitUntil([&] { return pane->rowsCurrent(); }));
     ASSERT_EQ(view->selectionModel()->selectedRows().size(), 1);
     EXPECT_EQ(
         pane->tableModel()->file(view->selectionModel()->selectedRows().constFirst().row()).name(),
         u"photo.png"_s);
 
-    runSync(model.navigateLocal(root));
+    runSync(model.local().navigateLocal(root));
     ASSERT_TRUE(waitUntil([&] { return pane->rowsCurrent(); }));
     EXPECT_TRUE(view->selectionModel()->selectedRows().isEmpty());
     EXPECT_EQ(pane->countLabel()->text(), u"4 mục"_s);
@@ -318,27 +319,27 @@ TEST_F(Window, KeysPreviewOpenAndDoNothingWithoutASelection)
     // The first arrow with nothing selected picks the first row (folders first: Docs), and Up
     // from nothing the last one.
     QTest::keyClick(view, Qt::Key_Down);
-    ASSERT_TRUE(waitUntil([&] { return model.localSelection().size() == 1; }));
-    EXPECT_EQ(model.localSelection(), QSet<QString>{root + u"/Docs"_s});
-    model.setLocalSelection({});
+    ASSERT_TRUE(waitUntil([&] { return model.local().localSelection().size() == 1; }));
+    EXPECT_EQ(model.local().localSelection(), QSet<QString>{root + u"/Docs"_s});
+    model.local().setLocalSelection({});
     QTest::keyClick(view, Qt::Key_Up);
-    ASSERT_TRUE(waitUntil([&] { return model.localSelection().size() == 1; }));
-    EXPECT_EQ(model.localSelection(), QSet<QString>{root + u"/photo.png"_s});
+    ASSERT_TRUE(waitUntil([&] { return model.local().localSelection().size() == 1; }));
+    EXPECT_EQ(model.local().localSelection(), QSet<QString>{root + u"/photo.png"_s});
 
-    model.setLocalSelection({root + u"/a.txt"_s});
+    model.local().setLocalSelection({root + u"/a.txt"_s});
     QTest::keyClick(view, Qt::Key_Space);
     EXPECT_EQ(desktop.previewed, QStringList{root + u"/a.txt"_s});
     QTest::keyClick(view, Qt::Key_Return);
     EXPECT_EQ(desktop.previewed.size(), 2);
 
-    model.setLocalSelection({root + u"/Docs"_s, root + u"/b.txt"_s});
+    model.local().setLocalSelection({root + u"/Docs"_s, root + u"/b.txt"_s});
     QTest::keyClick(view, Qt::Key_Return);
-    ASSERT_TRUE(waitUntil([&] { return model.localURL() == root + u"/Docs"_s; }));
+    ASSERT_TRUE(waitUntil([&] { return model.local().localURL() == root + u"/Docs"_s; }));
 
     // Up goes back to the parent; at the root of the file system it is disabled.
     QTest::mouseClick(window.localPane()->upButton(), Qt::LeftButton);
-    ASSERT_TRUE(waitUntil([&] { return model.localURL() == root; }));
-    runSync(model.navigateLocal(u"/"_s));
+    ASSERT_TRUE(waitUntil([&] { return model.local().localURL() == root; }));
+    runSync(model.local().navigateLocal(u"/"_s));
     EXPECT_FALSE(window.localPane()->upButton()->isEnabled());
 }
 
@@ -361,12 +362,12 @@ TEST_F(Window, FolderChevronOpensAndDoubleClickPreviews)
     EXPECT_EQ(desktop.previewed, QStringList{root + u"/a.txt"_s});
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
                       LocalFileDelegate::chevronRect(docs).center());
-    ASSERT_TRUE(waitUntil([&] { return model.localURL() == root + u"/Docs"_s; }));
+    ASSERT_TRUE(waitUntil([&] { return model.local().localURL() == root + u"/Docs"_s; }));
 
     // The refresh command lists the shown folder again, unthrottled.
     writeFile(root + u"/Docs/new.txt"_s, "n");
     window.refreshAction()->trigger();
-    ASSERT_TRUE(waitUntil([&] { return model.localFiles().size() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return model.local().localFiles().size() == 1; }));
     ASSERT_TRUE(waitUntil([&] { return pane->rowsCurrent(); }));
     EXPECT_EQ(shownNames(pane), QStringList{u"new.txt"_s});
 }
@@ -435,7 +436,7 @@ TEST_F(Window, ContextMenuOffersWhatTheSelectionAllows)
               (QStringList{u"Tải lên Google Drive (off)"_s, u"Hiện trong trình quản lý file (off)"_s, u"|"_s,
                            u"Chuyển vào thùng rác (off)"_s}));
 
-    model.setLocalSelection({root + u"/a.txt"_s});
+    model.local().setLocalSelection({root + u"/a.txt"_s});
     std::unique_ptr<QMenu> one(pane->createContextMenu(&window));
     EXPECT_EQ(texts(one.get()),
               (QStringList{u"Xem trước"_s, u"Tải lên Google Drive (off)"_s,
@@ -444,7 +445,7 @@ TEST_F(Window, ContextMenuOffersWhatTheSelectionAllows)
     findAction(one.get(), u"Xem trước"_s)->trigger();
     EXPECT_EQ(desktop.previewed, QStringList{root + u"/a.txt"_s});
 
-    model.setLocalSelection({root + u"/a.txt"_s, root + u"/b.txt"_s});
+    model.local().setLocalSelection({root + u"/a.txt"_s, root + u"/b.txt"_s});
     std::unique_ptr<QMenu> two(pane->createContextMenu(&window));
     EXPECT_FALSE(findAction(two.get(), u"Xem trước"_s));
     findAction(two.get(), u"Hiện trong trình quản lý file"_s)->trigger();
@@ -467,7 +468,7 @@ TEST_F(Window, DeleteKeyConfirmsWithTheRealAlertBeforeTrashing)
     open(model, window);
     LocalFileView *view = window.localPane()->view();
     view->setFocus();
-    model.setLocalSelection({root + u"/b.txt"_s});
+    model.local().setLocalSelection({root + u"/b.txt"_s});
 
     auto waitForAlert = [&]() -> QMessageBox * {
         QMessageBox *box = nullptr;
@@ -506,7 +507,7 @@ TEST_F(Window, DeleteKeyConfirmsWithTheRealAlertBeforeTrashing)
     EXPECT_EQ(window.toast()->text(), u"Đã chuyển 1 mục vào thùng rác"_s);
     // The folder is listed again after the trash.
     ASSERT_TRUE(waitUntil(
-        [&] { return model.localFiles().size() == 3 && window.localPane()->rowsCurrent(); }));
+        [&] { return model.local().localFiles().size() == 3 && window.localPane()->rowsCurrent(); }));
     EXPECT_EQ(shownNames(window.localPane()), (QStringList{u"Docs"_s, u"a.txt"_s, u"photo.png"_s}));
     QTest::qWait(450); // let the toast settle before the picture
     saveShot(&window, u"window-after-trash.png"_s);
@@ -603,11 +604,11 @@ TEST_F(Window, HugeFolderKeepsTheWindowResponsive)
     gap.start();
     QElapsedTimer total;
     total.start();
-    auto listing = model.navigateLocal(big);
+    auto listing = model.local().navigateLocal(big);
     ASSERT_TRUE(waitUntil(
         [&] { return pane->rowsCurrent() && pane->tableModel()->rowCount() == entries; }, 60s));
     const qint64 listed = total.restart();
-    model.setLocalSort(SortOption{SortOption::Key::Size, false, false});
+    model.local().setLocalSort(SortOption{SortOption::Key::Size, false, false});
     ASSERT_TRUE(waitUntil([&] { return pane->rowsCurrent(); }, 60s));
     const qint64 sorted = total.restart();
     QTest::keyClicks(pane->searchField(), u"99"_s);

@@ -1,4 +1,4 @@
-// The transfer queue panel against a model signed in to the emulator: rows and file sub-rows by
+// The transfer queue panel against the transfers slice signed in to the emulator: rows and file sub-rows by
 // state, the header, the row buttons clicked where they are drawn, the resize limits and the
 // stored height, the item model's consistency while transfers run, and the status line.
 #include "../queue/queuetesting.h"
@@ -49,11 +49,11 @@ class QueuePanel : public QueueTest
 protected:
     ~QueuePanel() override
     {
-        // What still runs is cancelled and ends while the model and the emulator are there.
-        for (const Transfer &t : QList<Transfer>(model->transfers()))
+        // What still runs is cancelled and ends while the slice and the emulator are there.
+        for (const Transfer &t : QList<Transfer>(transfers->list()))
             if (!isFinished(t.state))
-                model->cancelTransfer(t.id);
-        waitUntil([&] { return model->queue().activeRuns() == 0; });
+                transfers->cancelTransfer(t.id);
+        waitUntil([&] { return transfers->queue().activeRuns() == 0; });
     }
 
     // A Drive folder of `count` files of `size` bytes, each held to bytesPerSecond when above 0.
@@ -150,7 +150,7 @@ protected:
 
 TEST_F(QueuePanel, RowsAndSubRowsForEveryState)
 {
-    TransferQueuePanel panel(model.get());
+    TransferQueuePanel panel(transfers);
     show(panel);
     EXPECT_EQ(panel.countLabel()->text(), u"Trống. Kéo thả file giữa hai khung để bắt đầu.");
     EXPECT_FALSE(panel.clearButton()->isEnabled());
@@ -170,8 +170,8 @@ TEST_F(QueuePanel, RowsAndSubRowsForEveryState)
     const QUuid albumId = idAt(2), paused = idAt(3), promoted = idAt(8), waiting = idAt(9),
                 cancelled = idAt(10);
     ASSERT_TRUE(waitUntil([&] { return transfer(albumId)->filesInFlight.size() == 3; }));
-    model->cancelTransfer(cancelled);
-    model->pauseTransfer(paused);
+    transfers->cancelTransfer(cancelled);
+    transfers->pauseTransfer(paused);
     ASSERT_TRUE(reaches(promoted, State::Working));
     ASSERT_TRUE(waitUntil([&] { return panel.countLabel()->text() == u"6 đang chạy · 1 chờ"; }));
     EXPECT_TRUE(panel.clearButton()->isEnabled());
@@ -251,13 +251,14 @@ TEST_F(QueuePanel, RowsAndSubRowsForEveryState)
     EXPECT_FALSE(row(panel, ok).isValid());
     ASSERT_TRUE(waitUntil([&] { return !panel.clearButton()->isEnabled(); }));
 
+    QSignalSpy hidden(&panel, &TransferQueuePanel::hideRequested);
     QTest::mouseClick(panel.hideButton(), Qt::LeftButton);
-    EXPECT_FALSE(model->showTransfers());
+    EXPECT_EQ(hidden.size(), 1);
 }
 
 TEST_F(QueuePanel, RowButtonsPauseResumeRetryAndCancelWhereTheyAreDrawn)
 {
-    TransferQueuePanel panel(model.get());
+    TransferQueuePanel panel(transfers);
     show(panel);
     download({slowFile(u"slow.bin"_s), refusedFile(u"once.bin"_s, 1)}, localDir.path());
     const QUuid slow = idAt(0), once = idAt(1);
@@ -299,7 +300,7 @@ TEST_F(QueuePanel, HeightStaysBetweenLimitsAndIsStoredAtOnce)
 {
     QSettings settingsStore;
     {
-        TransferQueuePanel panel(model.get());
+        TransferQueuePanel panel(transfers);
         show(panel);
         // A fresh installation shows four transfer rows.
         EXPECT_EQ(panel.queueHeight(), 240);
@@ -324,20 +325,20 @@ TEST_F(QueuePanel, HeightStaysBetweenLimitsAndIsStoredAtOnce)
         EXPECT_EQ(panel.handle()->cursor().shape(), Qt::SizeVerCursor);
     }
     // The next panel starts from the stored height; stored nonsense falls back or is clamped.
-    EXPECT_EQ(TransferQueuePanel(model.get()).queueHeight(), 100);
+    EXPECT_EQ(TransferQueuePanel(transfers).queueHeight(), 100);
     settingsStore.setValue(TransferQueuePanel::heightKey, u"tall"_s);
-    EXPECT_EQ(TransferQueuePanel(model.get()).queueHeight(), 240);
+    EXPECT_EQ(TransferQueuePanel(transfers).queueHeight(), 240);
     settingsStore.setValue(TransferQueuePanel::heightKey, 9000);
-    EXPECT_EQ(TransferQueuePanel(model.get()).queueHeight(), 640);
+    EXPECT_EQ(TransferQueuePanel(transfers).queueHeight(), 640);
     settingsStore.setValue(TransferQueuePanel::heightKey, u"nan"_s);
-    EXPECT_EQ(TransferQueuePanel(model.get()).queueHeight(), 240);
+    EXPECT_EQ(TransferQueuePanel(transfers).queueHeight(), 240);
     EXPECT_EQ(TransferQueuePanel::clampHeight(64.5), 64.5);
     EXPECT_EQ(TransferQueuePanel::clampHeight(-3), 64);
 }
 
 TEST_F(QueuePanel, ItemModelStaysConsistentWhileSixFolderTransfersRun)
 {
-    TransferQueuePanel panel(model.get());
+    TransferQueuePanel panel(transfers);
     show(panel);
     TransferQueueModel &rows = *panel.queueModel();
     QAbstractItemModelTester tester(&rows, QAbstractItemModelTester::FailureReportingMode::Fatal);
@@ -396,7 +397,8 @@ TEST_F(QueuePanel, ItemModelStaysConsistentWhileSixFolderTransfersRun)
 // machine is.
 TEST_F(QueuePanel, SixTransfersRunningPictureAndRepaintTime)
 {
-    TransferQueuePanel panel(model.get());
+    useModel();
+    TransferQueuePanel panel(transfers);
     show(panel);
     panel.setQueueHeight(420);
     clock.setHeld(true);
@@ -409,7 +411,7 @@ TEST_F(QueuePanel, SixTransfersRunningPictureAndRepaintTime)
     download(work, localDir.path());
     const auto describe = [&] {
         std::string out;
-        for (const Transfer &t : model->transfers())
+        for (const Transfer &t : transfers->list())
             out += std::to_string(int(t.state)) + "/" + std::to_string(t.filesInFlight.size()) +
                    "/" + std::to_string(t.done) + "/" + std::to_string(t.speed) + " ";
         return out;
@@ -477,9 +479,9 @@ TEST_F(QueuePanel, SixTransfersRunningPictureAndRepaintTime)
 TEST_F(QueuePanel, ManyUpdatesASecondNeverResetTheRows)
 {
     // Six working transfers of six files each, moved by hand as fast as the loop goes.
-    TransferQueuePanel panel(model.get());
+    TransferQueuePanel panel(transfers);
     show(panel);
-    TransferQueue &queue = model->queue();
+    TransferQueue &queue = transfers->queue();
     QList<QUuid> ids;
     for (int i = 0; i < 6; ++i) {
         Transfer t = Transfer::waiting(u"Folder %1"_s.arg(i));
@@ -538,10 +540,10 @@ TEST_F(QueuePanel, ManyUpdatesASecondNeverResetTheRows)
 
 TEST_F(QueuePanel, ProgressIsAnnouncedAtTheReadingPaceAndOnlyForRowsInSight)
 {
-    TransferQueuePanel panel(model.get());
+    TransferQueuePanel panel(transfers);
     show(panel);
     panel.setQueueHeight(200); // room for a few rows only
-    TransferQueue &queue = model->queue();
+    TransferQueue &queue = transfers->queue();
     QList<QUuid> ids;
     for (int i = 0; i < 12; ++i) {
         Transfer t = Transfer::waiting(u"Hàng %1"_s.arg(i));
@@ -602,6 +604,7 @@ TEST_F(QueuePanel, ProgressIsAnnouncedAtTheReadingPaceAndOnlyForRowsInSight)
 
 TEST_F(QueuePanel, StatusLineAndBadgeFollowTheTransfers)
 {
+    useModel();
     MainWindow window(model.get());
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
@@ -622,19 +625,19 @@ TEST_F(QueuePanel, StatusLineAndBadgeFollowTheTransfers)
     Transfer waiting = Transfer::waiting(u"b.pdf"_s);
     waiting.source = u"/tmp/b.pdf"_s;
     waiting.state = State::Working; // added working so the queue does not start it
-    model->queue().append(folder);
-    model->queue().append(paused);
-    model->queue().append(waiting);
-    model->queue().update(waiting.id, [](Transfer &t) { t.state = State::Waiting; });
+    transfers->queue().append(folder);
+    transfers->queue().append(paused);
+    transfers->queue().append(waiting);
+    transfers->queue().update(waiting.id, [](Transfer &t) { t.state = State::Waiting; });
     ASSERT_TRUE(waitUntil([&] { return status->textLabel()->text().startsWith(u"Đang tải"_s); }));
     EXPECT_EQ(status->textLabel()->text(), u"Đang tải xuống (40%) · File 3/12 · ↓ 1.5 MB/s");
     EXPECT_EQ(window.sidebar()->queueButton()->badge()->text(), u"2");
 
-    model->queue().remove(folder.id);
+    transfers->queue().remove(folder.id);
     ASSERT_TRUE(waitUntil([&] { return status->textLabel()->text() == u"Tác vụ đang tạm dừng"; }));
-    model->queue().remove(paused.id);
+    transfers->queue().remove(paused.id);
     ASSERT_TRUE(waitUntil([&] { return status->textLabel()->text() == u"Đang truyền file"; }));
-    model->queue().remove(waiting.id);
+    transfers->queue().remove(waiting.id);
     ASSERT_TRUE(waitUntil([&] { return status->textLabel()->text() == u"Sẵn sàng"; }));
     EXPECT_FALSE(window.sidebar()->queueButton()->badge()->isVisible());
 
@@ -714,6 +717,7 @@ int statusColumnNeeds(const QFontMetrics &metrics, const QString &text)
 // showing a full bar, and the status line points at the failure instead of "Sẵn sàng".
 TEST_F(QueuePanel, AFailedRowSaysWhyAndAScanningFolderShowsNoPercentage)
 {
+    useModel();
     MainWindow window(model.get());
     window.resize(1320, 840);
     window.show();
@@ -741,7 +745,7 @@ TEST_F(QueuePanel, AFailedRowSaysWhyAndAScanningFolderShowsNoPercentage)
     ASSERT_TRUE(waitUntil([&] { return transfer(scanning)->state == State::Working; }));
     EXPECT_TRUE(transfer(scanning)->preparing());
     EXPECT_EQ(text(row(panel, scanning, Column::ProgressColumn)), u"Đang chuẩn bị…");
-    EXPECT_EQ(QueueTexts::activity(model->transfers()).text, u"Đang tải xuống (đang chuẩn bị…)");
+    EXPECT_EQ(QueueTexts::activity(transfers->list()).text, u"Đang tải xuống (đang chuẩn bị…)");
     save(window, u"queue-failed-and-preparing.png"_s);
     emulator.removeFault(slow);
     ASSERT_TRUE(reaches(scanning, State::Done));
@@ -754,6 +758,7 @@ TEST_F(QueuePanel, AFailedRowSaysWhyAndAScanningFolderShowsNoPercentage)
 // pauses the upload, which says why, and the window says it once.
 TEST_F(QueuePanel, ARowWaitingForGooglesLimitsCountsDownAndAFullDriveSaysWhyItPaused)
 {
+    useModel();
     MainWindow window(model.get());
     window.resize(1320, 840);
     window.show();
@@ -813,6 +818,7 @@ TEST_F(QueuePanel, ARowWaitingForGooglesLimitsCountsDownAndAFullDriveSaysWhyItPa
 // than the window has room for.
 TEST_F(QueuePanel, AtTheSmallestWindowEveryColumnShowsAndNewRowsComeIntoView)
 {
+    useModel();
     MainWindow window(model.get());
     window.resize(window.minimumSize());
     window.show();

@@ -31,6 +31,7 @@ class Shell : public QueueTest
 protected:
     Shell()
     {
+        useModel();
         window = std::make_unique<MainWindow>(model.get());
         window->resize(1320, 840);
         window->show();
@@ -64,19 +65,19 @@ TEST_F(Shell, TransferMenuEntriesFollowTheirConditions)
     EXPECT_FALSE(window->resumeAllAction()->isEnabled());
 
     const QString id = emulator.createFile(account.email, u"m.bin"_s, bytes(100, 1));
-    runSync(model->refreshCloud());
-    model->setCloudSelection({id});
+    runSync(model->cloud().refreshCloud());
+    model->cloud().setCloudSelection({id});
     settle();
     EXPECT_TRUE(window->downloadAction()->isEnabled());
 
-    model->changeLocation(DriveLocation::Shared);
+    model->cloud().changeLocation(DriveLocation::Shared);
     settle();
     EXPECT_FALSE(window->uploadAction()->isEnabled());
 
     // A paused transfer lights "resume all", which resumes it.
     throttleMedia(id, 50);
     download({driveFile(id)}, localDir.path());
-    model->pauseTransfer(idAt(0));
+    model->transfers().pauseTransfer(idAt(0));
     settle();
     EXPECT_TRUE(window->resumeAllAction()->isEnabled());
     emulator.clearFaults();
@@ -85,7 +86,7 @@ TEST_F(Shell, TransferMenuEntriesFollowTheirConditions)
     EXPECT_EQ(at(0).state, State::Done);
 
     window->autoResumeAction()->trigger();
-    EXPECT_TRUE(model->autoResumeTransfers());
+    EXPECT_TRUE(model->transfers().autoResumeTransfers());
 }
 
 TEST_F(Shell, QuittingWhileTransfersRunAsksAndEachAnswerDoesWhatItSays)
@@ -111,7 +112,7 @@ TEST_F(Shell, QuittingWhileTransfersRunAsksAndEachAnswerDoesWhatItSays)
 
     // Paused transfers count as neither running nor waiting.
     window->show();
-    model->pauseTransfer(idAt(0));
+    model->transfers().pauseTransfer(idAt(0));
     EXPECT_TRUE(window->close());
     EXPECT_EQ(desktop.alerts.size(), 2);
 }
@@ -122,16 +123,16 @@ TEST_F(Shell, TheRestorePromptSaysWhatIsLeftAndEachAnswerActs)
     throttleMedia(id, 256 * 1024);
     download({driveFile(id)}, localDir.path());
     ASSERT_TRUE(waitUntil([&] { return at(0).done > 0; }));
-    model->saveQueueNow();
+    model->transfers().saveQueueNow();
     window.reset();
-    model.reset();
+    quit();
 
     for (int answer : {2, 3}) {
         desktop.answerAlert(answer);
-        model = makeModel();
+        replaceModel();
         window = std::make_unique<MainWindow>(model.get());
         runSync(model->initialize());
-        ASSERT_TRUE(waitUntil([&] { return !model->restoredPrompt().has_value(); }));
+        ASSERT_TRUE(waitUntil([&] { return !model->transfers().restoredPrompt().has_value(); }));
         const Desktop::Alert &alert = desktop.alerts.last();
         EXPECT_EQ(alert.title, u"Tiếp tục phiên làm việc trước?");
         EXPECT_TRUE(alert.message.startsWith(u"Lần trước Tarnwick dừng khi còn 1 tác vụ chưa xong (còn khoảng "_s))
@@ -139,11 +140,11 @@ TEST_F(Shell, TheRestorePromptSaysWhatIsLeftAndEachAnswerActs)
         EXPECT_TRUE(alert.message.endsWith(u". Phần đã truyền vẫn được giữ, tiếp tục sẽ chạy từ chỗ đã dừng. Có thể bật tự tiếp tục trong menu Truyền file."_s));
         if (answer == 2) { // "Để sau": still there, paused
             EXPECT_EQ(at(0).state, State::Paused);
-            model->saveQueueNow();
+            model->transfers().saveQueueNow();
             window.reset();
-            model.reset();
+            quit();
         } else { // "Bỏ các tác vụ này"
-            EXPECT_TRUE(model->transfers().isEmpty());
+            EXPECT_TRUE(model->transfers().list().isEmpty());
         }
     }
 }
@@ -166,13 +167,13 @@ TEST_F(Shell, DropsOnThePanesStartTransfersAndForeignPayloadsAreRefused)
     DragPayload::setDriveFiles(*rows, {driveFile(id)});
     EXPECT_TRUE(dropOn(localPane, rows.get()));
     ASSERT_TRUE(allFinished());
-    EXPECT_EQ(model->transfers().size(), 2);
+    EXPECT_EQ(model->transfers().list().size(), 2);
     EXPECT_EQ(sha256OfFile(local(u"down.bin"_s)), emulator.contentSha256(id));
     const QString up = emulator.findChild(emulator.rootFolderId(account.email), u"up.txt"_s);
     EXPECT_EQ(emulator.content(up), "dropped upload");
 
     // Where Drive takes nothing, a file drop does not land.
-    model->changeLocation(DriveLocation::Shared);
+    model->cloud().changeLocation(DriveLocation::Shared);
     EXPECT_FALSE(dropOn(drivePane, files.get()));
 }
 
@@ -188,10 +189,10 @@ TEST_F(Shell, TheLinkSheetReadsTheLinkAndDownloadsIntoTheChosenFolder)
     EXPECT_EQ(sheet->error(), u"Liên kết Google Drive không hợp lệ. Vui lòng kiểm tra lại đường dẫn.");
     sheet->setLinkText(u"  https://drive.google.com/file/d/"_s + id + u"/view?usp=sharing \n"_s);
     sheet->submit();
-    ASSERT_TRUE(waitUntil([&] { return !model->transfers().isEmpty(); }));
+    ASSERT_TRUE(waitUntil([&] { return !model->transfers().list().isEmpty(); }));
     ASSERT_TRUE(allFinished());
     EXPECT_EQ(sha256OfFile(local(u"linked.bin"_s)), emulator.contentSha256(id));
-    EXPECT_FALSE(model->showLinkDownload());
+    EXPECT_FALSE(model->transfers().showLinkDownload());
 
     EXPECT_TRUE(LinkDownloadSheet::isExternalDrive(u"/media/an/USB"_s));
     EXPECT_TRUE(LinkDownloadSheet::isExternalDrive(u"/run/media/an/USB"_s));

@@ -31,6 +31,7 @@ class WindowControls : public QueueTest
 protected:
     WindowControls()
     {
+        useModel();
         window = std::make_unique<MainWindow>(model.get());
         window->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
@@ -40,10 +41,10 @@ protected:
     {
         if (QWidget *popup = QApplication::activePopupWidget())
             popup->close();
-        for (const Transfer &t : QList<Transfer>(model->transfers()))
+        for (const Transfer &t : QList<Transfer>(model->transfers().list()))
             if (!isFinished(t.state))
-                model->cancelTransfer(t.id);
-        waitUntil([&] { return model->queue().activeRuns() == 0; });
+                model->transfers().cancelTransfer(t.id);
+        waitUntil([&] { return model->transfers().queue().activeRuns() == 0; });
         window.reset();
     }
     static QAction *entry(QMenu *menu, const QString &text)
@@ -60,7 +61,7 @@ protected:
                 return entry(top->menu(), text);
         return nullptr;
     }
-    void refreshDrive() { runSync(model->refreshCloud()); }
+    void refreshDrive() { runSync(model->cloud().refreshCloud()); }
 
     std::unique_ptr<MainWindow> window;
 };
@@ -70,8 +71,8 @@ TEST_F(WindowControls, UploadsStartFromTheLocalSelectionAndTakeFoldersTheirOwnWa
     writeFile(local(u"a.txt"_s), "alpha");
     writeFile(local(u"Photos/x.jpg"_s), "picture");
     writeFile(local(u"Photos/sub/y.jpg"_s), "another");
-    runSync(model->navigateLocal(localDir.path()));
-    model->setLocalSelection({local(u"a.txt"_s)});
+    runSync(model->local().navigateLocal(localDir.path()));
+    model->local().setLocalSelection({local(u"a.txt"_s)});
 
     // The local pane's menu uploads what is selected.
     std::unique_ptr<QMenu> menu(window->localPane()->createContextMenu(window.get()));
@@ -79,12 +80,12 @@ TEST_F(WindowControls, UploadsStartFromTheLocalSelectionAndTakeFoldersTheirOwnWa
     ASSERT_TRUE(upload);
     ASSERT_TRUE(upload->isEnabled());
     upload->trigger();
-    ASSERT_EQ(model->transfers().size(), 1);
+    ASSERT_EQ(model->transfers().list().size(), 1);
     ASSERT_TRUE(allFinished());
     EXPECT_EQ(at(0).state, State::Done);
 
     // Ctrl+U: the file chooser opens in the local folder with the selected file picked.
-    model->setLocalSelection({local(u"a.txt"_s), local(u"Photos"_s)});
+    model->local().setLocalSelection({local(u"a.txt"_s), local(u"Photos"_s)});
     desktop.answerFiles({});
     QTest::keyClick(window.get(), Qt::Key_U, Qt::ControlModifier);
     ASSERT_TRUE(waitUntil([&] { return desktop.filesRequests.size() == 1; }));
@@ -100,13 +101,13 @@ TEST_F(WindowControls, UploadsStartFromTheLocalSelectionAndTakeFoldersTheirOwnWa
     QMenu *toolbarMenu = window->toolbarRow()->uploadButton()->menu();
     ASSERT_TRUE(toolbarMenu);
     ASSERT_TRUE(entry(toolbarMenu, u"Tải thư mục lên…"_s));
-    model->queue().clearFinished();
+    model->transfers().queue().clearFinished();
     desktop.answerFolder(local(u"Photos"_s));
     entry(toolbarMenu, u"Tải thư mục lên…"_s)->trigger();
     ASSERT_TRUE(waitUntil([&] { return desktop.folderRequests.size() == 1; }));
     EXPECT_EQ(desktop.folderRequests.first().message, u"Chọn thư mục để tải lên Google Drive"_s);
     EXPECT_EQ(desktop.folderRequests.first().selected, local(u"Photos"_s));
-    ASSERT_TRUE(waitUntil([&] { return model->transfers().size() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return model->transfers().list().size() == 1; }));
     ASSERT_TRUE(allFinished());
     EXPECT_EQ(at(0).state, State::Done);
     EXPECT_EQ(driveTree(emulator.rootFolderId(account.email)), localTree(localDir.path()));
@@ -119,7 +120,7 @@ TEST_F(WindowControls, DriveFoldersDownloadFromToolbarAndMenuButDocumentsAloneDo
     const QString doc = emulator.createGoogleDocument(account.email, u"Ghi chú"_s);
     refreshDrive();
 
-    model->setCloudSelection({folder});
+    model->cloud().setCloudSelection({folder});
     EXPECT_TRUE(window->toolbarRow()->downloadButton()->isEnabled());
     QAction *download = menuEntry(u"Truyền file"_s, u"Tải xuống…"_s);
     ASSERT_TRUE(download);
@@ -132,14 +133,14 @@ TEST_F(WindowControls, DriveFoldersDownloadFromToolbarAndMenuButDocumentsAloneDo
     // The toolbar's button asks where to, then brings the folder down.
     desktop.answerFolder(localDir.path());
     QTest::mouseClick(window->toolbarRow()->downloadButton(), Qt::LeftButton);
-    ASSERT_TRUE(waitUntil([&] { return model->transfers().size() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return model->transfers().list().size() == 1; }));
     ASSERT_TRUE(allFinished());
     EXPECT_EQ(at(0).state, State::Done);
     EXPECT_EQ(sha256OfFile(local(u"Album/one.bin"_s)),
               emulator.contentSha256(emulator.findChild(folder, u"one.bin"_s)));
 
     // A Google document alone has nothing to download: both commands are off.
-    model->setCloudSelection({doc});
+    model->cloud().setCloudSelection({doc});
     EXPECT_TRUE(waitUntil([&] { return !download->isEnabled(); }));
     EXPECT_FALSE(window->toolbarRow()->downloadButton()->isEnabled());
 }

@@ -9,7 +9,7 @@ namespace Tarnwick {
 
 // What the share sheet's add form holds: the address typed, the role and notification chosen,
 // whether an addition is running, and the sheet's own error line. The sheet owns it; the model's
-// add and remove actions (AppModel::addCollaborator, removeCollaborator) fill in the outcome.
+// add and remove actions (Sharing::addCollaborator, removeCollaborator) fill in the outcome.
 class ShareSheetForm final : public QObject
 {
     Q_OBJECT

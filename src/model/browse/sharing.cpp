@@ -4,6 +4,7 @@
 #include "browse/sharesheetform.h"
 #include "desktop.h"
 #include "drive/driveclient.h"
+#include "publish.h"
 #include "stepoutcome.h"
 
 #include <QPointer>
@@ -11,20 +12,6 @@
 using namespace Qt::StringLiterals;
 
 namespace Tarnwick {
-
-namespace {
-
-// Assigns and announces a change; nothing when the value is the same.
-template<typename T, typename Signal>
-void publish(Sharing *sharing, T &member, T value, Signal changed)
-{
-    if (member == value)
-        return;
-    member = std::move(value);
-    emit(sharing->*changed)();
-}
-
-} // namespace
 
 Sharing::Sharing(Desktop &desktop, DriveClient drive, QObject *parent)
     : QObject(parent)

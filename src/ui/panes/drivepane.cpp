@@ -15,7 +15,9 @@
 #include "panes/sortmenubutton.h"
 
 #include "async/async.h"
-#include "appmodel.h"
+#include "browse/drivebrowser.h"
+#include "browse/sharing.h"
+#include "connection/driveconnection.h"
 #include "desktop.h"
 #include "records/displaytext.h"
 
@@ -46,9 +48,12 @@ bool allowed(const DriveFile &file, std::optional<bool> DriveFile::Capabilities:
 
 } // namespace
 
-DrivePane::DrivePane(AppModel *model, QWidget *parent, DriveThumbnailCache *thumbnails)
+DrivePane::DrivePane(DriveBrowser *cloud, DriveConnection *connection, Sharing *sharing,
+                     QWidget *parent, DriveThumbnailCache *thumbnails)
     : QFrame(parent)
-    , m_model(model)
+    , m_cloud(cloud)
+    , m_connection(connection)
+    , m_sharing(sharing)
     , m_head(new PaneHead(u"externaldrive.badge.icloud"_s, u"Google Drive"_s, this))
     , m_refresh(new QToolButton(this))
     , m_progress(new QProgressBar(this))
@@ -135,32 +140,32 @@ DrivePane::DrivePane(AppModel *model, QWidget *parent, DriveThumbnailCache *thum
     for (const QKeySequence &keys :
          {QKeySequence(Qt::Key_Backspace), QKeySequence(Qt::ALT | Qt::Key_Left)})
         addShortcut(keys, [this] {
-            if (m_model && m_back->isEnabled())
-                m_model->goBackCloud();
+            if (m_cloud && m_back->isEnabled())
+                m_cloud->goBackCloud();
         });
     addShortcut(QKeySequence(Qt::ALT | Qt::Key_Up), &DrivePane::goToParent);
 
-    // Controls → model.
+    // Controls → slice.
     connect(m_notConnected, &EmptyStateView::buttonClicked, this, &DrivePane::connectRequested);
     connect(m_loadError, &EmptyStateView::buttonClicked, this, [this] {
-        if (m_model)
-            m_model->refreshCloud();
+        if (m_cloud)
+            m_cloud->refreshCloud();
     });
     connect(m_refresh, &QToolButton::clicked, this, [this] {
-        if (m_model)
-            m_model->refreshCloudAndAccount();
+        if (m_cloud)
+            m_cloud->refreshCloudAndAccount();
     });
     connect(m_back, &QToolButton::clicked, this, [this] {
-        if (m_model)
-            m_model->goBackCloud();
+        if (m_cloud)
+            m_cloud->goBackCloud();
     });
     connect(m_search, &QLineEdit::textChanged, this, [this](const QString &text) {
-        if (m_model)
-            m_model->setCloudSearch(text);
+        if (m_cloud)
+            m_cloud->setCloudSearch(text);
     });
     connect(m_sort, &SortMenuButton::sortChosen, this, [this](const SortOption &option) {
-        if (m_model)
-            m_model->setCloudSort(option);
+        if (m_cloud)
+            m_cloud->setCloudSort(option);
     });
     connect(m_view->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &DrivePane::takeSelectionFromView);
@@ -169,37 +174,38 @@ DrivePane::DrivePane(AppModel *model, QWidget *parent, DriveThumbnailCache *thum
     connect(m_view, &QWidget::customContextMenuRequested, this, &DrivePane::showContextMenu);
     connect(m_delegate, &LocalFileDelegate::openFolderRequested, this,
             [this](const QModelIndex &index) {
-                if (m_model)
-                    m_model->openCloud(m_rows->file(index.row()));
+                if (m_cloud)
+                    m_cloud->openCloud(m_rows->file(index.row()));
             });
 
-    // Model → controls.
-    connect(model, &AppModel::cloudFilesChanged, this, &DrivePane::scheduleRows);
-    connect(model, &AppModel::cloudSearchChanged, this, [this] {
-        if (m_search->text() != m_model->cloudSearch())
-            m_search->setText(m_model->cloudSearch());
+    // Slice → controls.
+    connect(cloud, &DriveBrowser::cloudFilesChanged, this, &DrivePane::scheduleRows);
+    connect(cloud, &DriveBrowser::cloudSearchChanged, this, [this] {
+        if (m_search->text() != m_cloud->cloudSearch())
+            m_search->setText(m_cloud->cloudSearch());
         scheduleRows();
     });
-    connect(model, &AppModel::cloudSortChanged, this, [this] {
-        m_sort->setSortOption(m_model->cloudSort());
+    connect(cloud, &DriveBrowser::cloudSortChanged, this, [this] {
+        m_sort->setSortOption(m_cloud->cloudSort());
         scheduleRows();
     });
-    connect(model, &AppModel::cloudSelectionChanged, this, [this] {
+    connect(cloud, &DriveBrowser::cloudSelectionChanged, this, [this] {
         if (!m_syncingSelection)
             applySelectionToView();
         updateFooter();
     });
-    for (auto changed :
-         {&AppModel::connectedChanged, &AppModel::loadingChanged, &AppModel::cloudLoadErrorChanged,
-          &AppModel::locationChanged, &AppModel::crumbsChanged})
-        connect(model, changed, this, [this] {
-            updateHeader();
-            updatePage();
-        });
-    connect(model, &AppModel::quotaChanged, this, &DrivePane::updateFooter);
+    const auto updateLocation = [this] {
+        updateHeader();
+        updatePage();
+    };
+    for (auto changed : {&DriveBrowser::loadingChanged, &DriveBrowser::cloudLoadErrorChanged,
+                         &DriveBrowser::locationChanged, &DriveBrowser::crumbsChanged})
+        connect(cloud, changed, this, updateLocation);
+    connect(connection, &DriveConnection::connectedChanged, this, updateLocation);
+    connect(connection, &DriveConnection::quotaChanged, this, &DrivePane::updateFooter);
 
-    m_sort->setSortOption(model->cloudSort());
-    m_search->setText(model->cloudSearch());
+    m_sort->setSortOption(cloud->cloudSort());
+    m_search->setText(cloud->cloudSearch());
     updateHeader();
     refreshRows();
 }
@@ -217,10 +223,10 @@ void DrivePane::scheduleRows()
 
 void DrivePane::refreshRows()
 {
-    if (!m_model)
+    if (!m_cloud)
         return;
     m_rowsTimer->stop();
-    m_rows->setFiles(m_model->visibleCloud());
+    m_rows->setFiles(m_cloud->visibleCloud());
     applySelectionToView();
     updatePage();
     updateFooter();
@@ -228,31 +234,31 @@ void DrivePane::refreshRows()
 
 void DrivePane::applySelectionToView()
 {
-    if (!m_model)
+    if (!m_cloud)
         return;
     m_syncingSelection = true;
-    m_view->selectionModel()->select(m_rows->selectionOf(m_model->cloudSelection()),
+    m_view->selectionModel()->select(m_rows->selectionOf(m_cloud->cloudSelection()),
                                      QItemSelectionModel::ClearAndSelect);
     m_syncingSelection = false;
 }
 
 void DrivePane::takeSelectionFromView()
 {
-    if (m_syncingSelection || !m_model)
+    if (m_syncingSelection || !m_cloud)
         return;
     m_syncingSelection = true;
-    m_model->setCloudSelection(m_rows->keysOf(m_view->selectionModel()->selectedRows()));
+    m_cloud->setCloudSelection(m_rows->keysOf(m_view->selectionModel()->selectedRows()));
     m_syncingSelection = false;
 }
 
 void DrivePane::updateHeader()
 {
-    if (!m_model)
+    if (!m_cloud)
         return;
-    const bool connected = m_model->connected();
-    m_progress->setVisible(connected && m_model->loading());
+    const bool connected = signedIn();
+    m_progress->setVisible(connected && m_cloud->loading());
     m_refresh->setEnabled(connected);
-    m_back->setEnabled(connected && !m_model->crumbs().isEmpty());
+    m_back->setEnabled(connected && !m_cloud->crumbs().isEmpty());
     m_search->setEnabled(connected);
     m_sort->setEnabled(connected);
     updateBreadcrumbs();
@@ -261,7 +267,7 @@ void DrivePane::updateHeader()
 void DrivePane::updateBreadcrumbs()
 {
     clearLayout(m_crumbLayout);
-    if (!m_model || !m_model->connected()) {
+    if (!m_cloud || !signedIn()) {
         m_crumbLayout->addStretch(1);
         return;
     }
@@ -275,43 +281,48 @@ void DrivePane::updateBreadcrumbs()
         connect(button, &QPushButton::clicked, this, action);
         m_crumbLayout->addWidget(button);
     };
-    const DriveLocation location = m_model->location();
+    const DriveLocation location = m_cloud->location();
     addButton(DriveLocations::rawValue(location),
               Icons::symbol(DriveLocations::symbolName(location), Palette::teal()), [this] {
-                  if (m_model)
-                      m_model->navigateToCloudRoot();
+                  if (m_cloud)
+                      m_cloud->navigateToCloudRoot();
               });
-    const QList<Crumb> &crumbs = m_model->crumbs();
+    const QList<Crumb> &crumbs = m_cloud->crumbs();
     for (qsizetype i = 0; i < crumbs.size(); ++i) {
         auto *chevron = new QLabel(m_crumbBar);
         chevron->setPixmap(Icons::symbol(u"chevron.right"_s, Palette::muted()).pixmap(10, 10));
         m_crumbLayout->addWidget(chevron);
         addButton(DisplayText::shown(crumbs.at(i).name), QIcon(), [this, i] {
-            if (m_model)
-                m_model->navigateToCrumb(i);
+            if (m_cloud)
+                m_cloud->navigateToCrumb(i);
         });
     }
     m_crumbLayout->addStretch(1);
 }
 
+bool DrivePane::signedIn() const
+{
+    return m_connection && m_connection->connected();
+}
+
 void DrivePane::updatePage()
 {
-    if (!m_model)
+    if (!m_cloud)
         return;
-    if (!m_model->connected()) {
+    if (!signedIn()) {
         m_pages->setCurrentWidget(m_notConnected);
         return;
     }
-    if (m_model->cloudLoadError()) {
-        m_loadError->setText(DisplayText::message(*m_model->cloudLoadError()));
+    if (m_cloud->cloudLoadError()) {
+        m_loadError->setText(DisplayText::message(*m_cloud->cloudLoadError()));
         m_pages->setCurrentWidget(m_loadError);
         return;
     }
-    if (m_rows->rowCount() == 0 && !m_model->loading()) {
-        const bool canUpload = m_model->canUpload();
+    if (m_rows->rowCount() == 0 && !m_cloud->loading()) {
+        const bool canUpload = m_cloud->canUpload();
         m_nothing->setSymbol(canUpload ? u"arrow.up.doc"_s : u"folder"_s);
         m_nothing->setTitle({});
-        m_nothing->setText(!m_model->cloudSearch().isEmpty() ? u"Không tìm thấy mục phù hợp"_s
+        m_nothing->setText(!m_cloud->cloudSearch().isEmpty() ? u"Không tìm thấy mục phù hợp"_s
                            : canUpload ? u"Thả file vào đây để tải lên"_s
                                        : u"Chưa có mục nào"_s);
         m_pages->setCurrentWidget(m_nothing);
@@ -322,22 +333,22 @@ void DrivePane::updatePage()
 
 void DrivePane::updateFooter()
 {
-    if (!m_model)
+    if (!m_cloud)
         return;
     // Summing the selected bytes walks the listing: only with a selection.
-    const qsizetype selected = m_model->cloudSelection().size();
+    const qsizetype selected = m_cloud->cloudSelection().size();
     m_count->setText(fileCountText(m_rows->rowCount(), selected,
-                                   selected > 0 ? m_model->cloudSelectedBytes() : 0));
-    m_free->setText(freeSpaceText(m_model->cloudFreeSpace()));
+                                   selected > 0 ? m_cloud->cloudSelectedBytes() : 0));
+    m_free->setText(freeSpaceText((m_connection ? m_connection->cloudFreeSpace() : std::nullopt)));
 }
 
 QList<DriveFile> DrivePane::listedSelection() const
 {
     QList<DriveFile> files;
-    if (!m_model || m_model->cloudSelection().isEmpty())
+    if (!m_cloud || m_cloud->cloudSelection().isEmpty())
         return files;
-    for (const DriveFile &file : m_model->cloudFiles()) {
-        if (m_model->cloudSelection().contains(file.id))
+    for (const DriveFile &file : m_cloud->cloudFiles()) {
+        if (m_cloud->cloudSelection().contains(file.id))
             files.append(file);
     }
     return files;
@@ -345,7 +356,7 @@ QList<DriveFile> DrivePane::listedSelection() const
 
 bool DrivePane::canDownload() const
 {
-    if (!m_model || m_model->cloudSelection().size() != 1)
+    if (!m_cloud || m_cloud->cloudSelection().size() != 1)
         return false;
     const QList<DriveFile> listed = listedSelection();
     return listed.size() == 1 && !listed.constFirst().isGoogleDocument() &&
@@ -354,13 +365,13 @@ bool DrivePane::canDownload() const
 
 bool DrivePane::atSharedDrivesRoot() const
 {
-    return m_model && m_model->location() == DriveLocation::Team && m_model->crumbs().isEmpty();
+    return m_cloud && m_cloud->location() == DriveLocation::Team && m_cloud->crumbs().isEmpty();
 }
 
 void DrivePane::renameSelection()
 {
     const QList<DriveFile> files = listedSelection();
-    if (!m_model || files.size() != 1 || m_model->cloudSelection().size() != 1)
+    if (!m_cloud || files.size() != 1 || m_cloud->cloudSelection().size() != 1)
         return;
     const DriveFile &file = files.constFirst();
     // The same rule as the context menu's entry.
@@ -370,20 +381,20 @@ void DrivePane::renameSelection()
 
 void DrivePane::goToParent()
 {
-    if (!m_model || !m_model->connected())
+    if (!m_cloud || !signedIn())
         return;
-    const qsizetype depth = m_model->crumbs().size();
+    const qsizetype depth = m_cloud->crumbs().size();
     if (depth >= 2)
-        m_model->navigateToCrumb(depth - 2);
+        m_cloud->navigateToCrumb(depth - 2);
     else if (depth == 1)
-        m_model->navigateToCloudRoot();
+        m_cloud->navigateToCloudRoot();
 }
 
 void DrivePane::primaryAction()
 {
     const QList<DriveFile> files = listedSelection();
-    if (m_model && !files.isEmpty())
-        m_model->openCloud(files.constFirst());
+    if (m_cloud && !files.isEmpty())
+        m_cloud->openCloud(files.constFirst());
 }
 
 void DrivePane::askToTrashSelection()
@@ -395,63 +406,64 @@ void DrivePane::askToTrashSelection()
 
 QCoro::Task<> DrivePane::confirmTrash(QList<DriveFile> files)
 {
-    if (files.isEmpty() || !m_model)
+    if (files.isEmpty() || !m_cloud)
         co_return;
-    QPointer<AppModel> model = m_model;
+    QPointer<DriveBrowser> cloud = m_cloud;
     auto asking = confirmDestructive(
-        model->desktop(), u"Chuyển "_s + QString::number(files.size()) + u" mục vào thùng rác?"_s,
+        cloud->desktop(), u"Chuyển "_s + QString::number(files.size()) + u" mục vào thùng rác?"_s,
         u"Anh có thể khôi phục các mục này trong thùng rác Google Drive."_s,
         u"Chuyển vào thùng rác"_s);
     const bool confirmed = co_await asking;
-    if (!model || !confirmed)
+    if (!cloud || !confirmed)
         co_return;
-    auto trashing = model->trashFiles(std::move(files));
+    auto trashing = cloud->trashFiles(std::move(files));
     co_await trashing;
 }
 
 QCoro::Task<> DrivePane::confirmPermanentDelete(QList<DriveFile> files)
 {
-    if (files.isEmpty() || !m_model)
+    if (files.isEmpty() || !m_cloud)
         co_return;
-    QPointer<AppModel> model = m_model;
+    QPointer<DriveBrowser> cloud = m_cloud;
     auto asking = confirmDestructive(
-        model->desktop(), u"Xoá vĩnh viễn "_s + QString::number(files.size()) + u" mục?"_s,
+        cloud->desktop(), u"Xoá vĩnh viễn "_s + QString::number(files.size()) + u" mục?"_s,
         u"Hành động này không thể hoàn tác. Các mục này sẽ bị xoá vĩnh viễn khỏi "
         u"Google Drive để giải phóng dung lượng."_s,
         u"Xoá vĩnh viễn"_s);
     const bool confirmed = co_await asking;
-    if (!model || !confirmed)
+    if (!cloud || !confirmed)
         co_return;
-    auto deleting = model->deleteDriveFilesPermanently(std::move(files));
+    auto deleting = cloud->deleteDriveFilesPermanently(std::move(files));
     co_await deleting;
 }
 
 QMenu *DrivePane::createContextMenu(QWidget *parent)
 {
     auto *menu = new QMenu(parent);
-    if (!m_model)
+    if (!m_cloud)
         return menu;
-    QPointer<AppModel> model = m_model;
+    QPointer<DriveBrowser> cloud = m_cloud;
+    QPointer<Sharing> sharing = m_sharing;
     const QList<DriveFile> listed = listedSelection();
     const bool teamRoot = atSharedDrivesRoot();
 
-    if (m_model->cloudSelection().size() == 1 && listed.size() == 1) {
+    if (m_cloud->cloudSelection().size() == 1 && listed.size() == 1) {
         const DriveFile file = listed.constFirst();
         menu->addAction(file.isFolder() ? u"Mở thư mục"_s : u"Mở trên Google Drive"_s, this,
-                        [model, file] {
-                            if (model)
-                                model->openCloud(file);
+                        [cloud, file] {
+                            if (cloud)
+                                cloud->openCloud(file);
                         });
         menu->addAction(Icons::symbol(u"person.crop.circle.badge.plus"_s),
                         // "&&": a single one would mark a shortcut letter and not be shown.
-                        u"Chia sẻ && Phân quyền…"_s, this, [model, file] {
-                            if (model)
-                                model->sharing().openShare(file);
+                        u"Chia sẻ && Phân quyền…"_s, this, [sharing, file] {
+                            if (sharing)
+                                sharing->openShare(file);
                         });
         menu->addAction(Icons::symbol(u"link.badge.plus"_s), u"Sao chép link chia sẻ"_s, this,
-                        [model, file] {
-                            if (model)
-                                detach(model->sharing().copyShareLink(file), {});
+                        [sharing, file] {
+                            if (sharing)
+                                detach(sharing->copyShareLink(file), {});
                         });
         if (!file.isGoogleDocument()) {
             QAction *download =
@@ -464,14 +476,14 @@ QMenu *DrivePane::createContextMenu(QWidget *parent)
         rename->setEnabled(allowed(file, &DriveFile::Capabilities::canEdit) && !teamRoot);
         // A name too long to show whole can still be had whole.
         if (file.name.size() > DisplayText::nameLimit)
-            menu->addAction(u"Sao chép tên đầy đủ"_s, this, [model, name = file.name] {
-                if (model)
-                    model->desktop().copyText(name);
+            menu->addAction(u"Sao chép tên đầy đủ"_s, this, [cloud, name = file.name] {
+                if (cloud)
+                    cloud->desktop().copyText(name);
             });
     }
 
     menu->addSeparator();
-    const bool any = !m_model->cloudSelection().isEmpty();
+    const bool any = !m_cloud->cloudSelection().isEmpty();
     const bool trashable = std::all_of(listed.begin(), listed.end(), [](const DriveFile &file) {
         return allowed(file, &DriveFile::Capabilities::canTrash);
     });

@@ -18,7 +18,8 @@ class QToolButton;
 
 namespace Tarnwick {
 
-class AppModel;
+class DriveConnection;
+class DriveBrowser;
 class DriveFileTableModel;
 class DriveThumbnailCache;
 class EmptyStateView;
@@ -26,11 +27,12 @@ class LocalFileDelegate;
 class LocalFileView;
 class PaneHead;
 class SearchField;
+class Sharing;
 class SortMenuButton;
 
-// The right pane: one folder of Google Drive. It renders the model's Drive state (area, crumbs,
-// items, selection, search, sort, loading and its error) and turns every action into a model
-// call: entering folders, the breadcrumbs, refreshing, sharing, and trashing or deleting after a
+// The right pane: one folder of Google Drive. It renders the Drive pane's slice (area, crumbs,
+// items, selection, search, sort, loading and its error) and turns every action into a call on
+// it: entering folders, the breadcrumbs, refreshing, sharing, and trashing or deleting after a
 // confirmation. Names for new folders and renames are asked by the window (nameRequested).
 class DrivePane final : public QFrame
 {
@@ -38,9 +40,10 @@ class DrivePane final : public QFrame
     Q_DISABLE_COPY_MOVE(DrivePane)
 
 public:
-    // thumbnails is not owned; nullptr means the shared cache.
-    explicit DrivePane(AppModel *model, QWidget *parent = nullptr,
-                       DriveThumbnailCache *thumbnails = nullptr);
+    // The pane shows cloud; it reads the sign-in and the quota from connection and opens the
+    // share sheet through sharing. thumbnails is not owned; nullptr means the shared cache.
+    DrivePane(DriveBrowser *cloud, DriveConnection *connection, Sharing *sharing,
+              QWidget *parent = nullptr, DriveThumbnailCache *thumbnails = nullptr);
     ~DrivePane() override;
 
     // The context menu for the current selection (built fresh each time).
@@ -98,7 +101,11 @@ private:
     void askToTrashSelection();
     void showContextMenu(const QPoint &position);
 
-    QPointer<AppModel> m_model;
+    bool signedIn() const;
+
+    QPointer<DriveBrowser> m_cloud;
+    QPointer<DriveConnection> m_connection;
+    QPointer<Sharing> m_sharing;
     PaneHead *m_head;
     QToolButton *m_refresh;
     QProgressBar *m_progress;

@@ -14,7 +14,7 @@
 
 #include "async/async.h"
 #include "records/diskspaceutilities.h"
-#include "appmodel.h"
+#include "browse/localbrowser.h"
 #include "desktop.h"
 #include "futureresult.h"
 
@@ -34,9 +34,10 @@ using namespace Qt::StringLiterals;
 
 namespace Tarnwick {
 
-LocalPane::LocalPane(AppModel *model, QWidget *parent)
+LocalPane::LocalPane(LocalBrowser *local, std::function<bool()> canUpload, QWidget *parent)
     : QFrame(parent)
-    , m_model(model)
+    , m_local(local)
+    , m_canUpload(std::move(canUpload))
     , m_rows(new LocalFileTableModel(this))
     , m_view(new LocalFileView(this))
     , m_delegate(new LocalFileDelegate(this))
@@ -106,20 +107,20 @@ LocalPane::LocalPane(AppModel *model, QWidget *parent)
         shortcut->setContext(Qt::WidgetWithChildrenShortcut);
     }
 
-    // Controls → model.
+    // Controls → slice.
     connect(m_up, &QToolButton::clicked, this, &LocalPane::goUp);
     for (QPushButton *choose : {m_path, m_change, m_firstUse->button()})
         connect(choose, &QPushButton::clicked, this, [this] {
-            if (m_model)
-                m_model->chooseLocal();
+            if (m_local)
+                m_local->chooseLocal();
         });
     connect(m_search, &QLineEdit::textChanged, this, [this](const QString &text) {
-        if (m_model)
-            m_model->setLocalSearch(text);
+        if (m_local)
+            m_local->setLocalSearch(text);
     });
     connect(m_sort, &SortMenuButton::sortChosen, this, [this](const SortOption &option) {
-        if (m_model)
-            m_model->setLocalSort(option);
+        if (m_local)
+            m_local->setLocalSort(option);
     });
     connect(m_view->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &LocalPane::takeSelectionFromView);
@@ -129,33 +130,33 @@ LocalPane::LocalPane(AppModel *model, QWidget *parent)
     connect(m_view, &QWidget::customContextMenuRequested, this, &LocalPane::showContextMenu);
     connect(m_delegate, &LocalFileDelegate::openFolderRequested, this,
             [this](const QModelIndex &index) {
-                if (m_model)
-                    m_model->navigateLocal(index.data(LocalFileTableModel::PathRole).toString());
+                if (m_local)
+                    m_local->navigateLocal(index.data(LocalFileTableModel::PathRole).toString());
             });
 
-    // Model → controls.
-    connect(model, &AppModel::localFilesChanged, this, [this] {
+    // Slice → controls.
+    connect(local, &LocalBrowser::localFilesChanged, this, [this] {
         scheduleRows();
         refreshFreeSpace();
     });
-    connect(model, &AppModel::localSearchChanged, this, [this] {
-        if (m_search->text() != m_model->localSearch())
-            m_search->setText(m_model->localSearch());
+    connect(local, &LocalBrowser::localSearchChanged, this, [this] {
+        if (m_search->text() != m_local->localSearch())
+            m_search->setText(m_local->localSearch());
         scheduleRows();
     });
-    connect(model, &AppModel::localSortChanged, this, [this] {
-        m_sort->setSortOption(m_model->localSort());
+    connect(local, &LocalBrowser::localSortChanged, this, [this] {
+        m_sort->setSortOption(m_local->localSort());
         scheduleRows();
     });
-    connect(model, &AppModel::localSelectionChanged, this, [this] {
+    connect(local, &LocalBrowser::localSelectionChanged, this, [this] {
         if (!m_syncingSelection)
             applySelectionToView();
         updateFooter();
     });
-    connect(model, &AppModel::localURLChanged, this, &LocalPane::updateFolder);
+    connect(local, &LocalBrowser::localURLChanged, this, &LocalPane::updateFolder);
 
-    m_sort->setSortOption(model->localSort());
-    m_search->setText(model->localSearch());
+    m_sort->setSortOption(local->localSort());
+    m_search->setText(local->localSearch());
     updateFolder();
     scheduleRows();
     refreshFreeSpace();
@@ -181,15 +182,15 @@ void LocalPane::scheduleRows()
 
 QCoro::Task<> LocalPane::refreshRows()
 {
-    if (!m_model)
+    if (!m_local)
         co_return;
     const quint64 pass = m_rowsPass;
     QPointer<LocalPane> self(this);
     auto computing =
-        resultLater(QtConcurrent::run(&AppModel::filterAndSortLocal, m_model->localFiles(),
-                                      m_model->localSearch(), m_model->localSort()));
+        resultLater(QtConcurrent::run(&LocalBrowser::filterAndSortLocal, m_local->localFiles(),
+                                      m_local->localSearch(), m_local->localSort()));
     QList<LocalFile> rows = co_await computing;
-    if (!self || !m_model || pass != m_rowsPass)
+    if (!self || !m_local || pass != m_rowsPass)
         co_return;
     m_rows->setFiles(std::move(rows));
     m_rowsShown = pass;
@@ -200,12 +201,12 @@ QCoro::Task<> LocalPane::refreshRows()
 
 QCoro::Task<> LocalPane::refreshFreeSpace()
 {
-    if (!m_model)
+    if (!m_local)
         co_return;
     const quint64 pass = ++m_freePass;
     QPointer<LocalPane> self(this);
     auto measuring =
-        resultLater(QtConcurrent::run(&DiskSpaceUtilities::localFreeSpace, m_model->localURL()));
+        resultLater(QtConcurrent::run(&DiskSpaceUtilities::localFreeSpace, m_local->localURL()));
     const std::optional<qint64> free = co_await measuring;
     if (!self || pass != m_freePass)
         co_return;
@@ -214,28 +215,28 @@ QCoro::Task<> LocalPane::refreshFreeSpace()
 
 void LocalPane::applySelectionToView()
 {
-    if (!m_model)
+    if (!m_local)
         return;
     m_syncingSelection = true;
-    m_view->selectionModel()->select(m_rows->selectionOf(m_model->localSelection()),
+    m_view->selectionModel()->select(m_rows->selectionOf(m_local->localSelection()),
                                      QItemSelectionModel::ClearAndSelect);
     m_syncingSelection = false;
 }
 
 void LocalPane::takeSelectionFromView()
 {
-    if (m_syncingSelection || !m_model)
+    if (m_syncingSelection || !m_local)
         return;
     m_syncingSelection = true;
-    m_model->setLocalSelection(m_rows->keysOf(m_view->selectionModel()->selectedRows()));
+    m_local->setLocalSelection(m_rows->keysOf(m_view->selectionModel()->selectedRows()));
     m_syncingSelection = false;
 }
 
 void LocalPane::updateFolder()
 {
-    if (!m_model)
+    if (!m_local)
         return;
-    const std::optional<QString> &folder = m_model->localURL();
+    const std::optional<QString> &folder = m_local->localURL();
     m_up->setEnabled(folder && *folder != u"/");
     m_body->setCurrentWidget(folder ? m_listPage : static_cast<QWidget *>(m_firstUse));
     updatePathText();
@@ -244,9 +245,9 @@ void LocalPane::updateFolder()
 
 void LocalPane::updatePathText()
 {
-    if (!m_model)
+    if (!m_local)
         return;
-    const std::optional<QString> &folder = m_model->localURL();
+    const std::optional<QString> &folder = m_local->localURL();
     const QString text = folder ? *folder : u"Chọn một thư mục…"_s;
     const int room = m_path->width() - m_path->iconSize().width() - 36;
     m_path->setText(m_path->fontMetrics().elidedText(text, Qt::ElideMiddle, qMax(room, 80)));
@@ -260,25 +261,25 @@ void LocalPane::resizeEvent(QResizeEvent *event)
 
 void LocalPane::updatePlaceholder()
 {
-    m_view->setPlaceholderVisible(m_model && m_model->localURL() && rowsCurrent() &&
+    m_view->setPlaceholderVisible(m_local && m_local->localURL() && rowsCurrent() &&
                                   m_rows->rowCount() == 0);
 }
 
 void LocalPane::updateFooter()
 {
-    if (!m_model)
+    if (!m_local)
         return;
-    m_count->setText(fileCountText(m_rows->rowCount(), m_model->localSelection().size(),
-                                   m_model->localSelectedBytes()));
+    m_count->setText(fileCountText(m_rows->rowCount(), m_local->localSelection().size(),
+                                   m_local->localSelectedBytes()));
 }
 
 QList<LocalFile> LocalPane::listedSelection() const
 {
     QList<LocalFile> files;
-    if (!m_model || m_model->localSelection().isEmpty())
+    if (!m_local || m_local->localSelection().isEmpty())
         return files;
-    for (const LocalFile &file : m_model->localFiles()) {
-        if (m_model->localSelection().contains(file.url))
+    for (const LocalFile &file : m_local->localFiles()) {
+        if (m_local->localSelection().contains(file.url))
             files.append(file);
     }
     return files;
@@ -286,68 +287,68 @@ QList<LocalFile> LocalPane::listedSelection() const
 
 void LocalPane::goUp()
 {
-    if (!m_model || !m_model->localURL() || *m_model->localURL() == u"/")
+    if (!m_local || !m_local->localURL() || *m_local->localURL() == u"/")
         return;
-    m_model->navigateLocal(QFileInfo(*m_model->localURL()).absolutePath());
+    m_local->navigateLocal(QFileInfo(*m_local->localURL()).absolutePath());
 }
 
 void LocalPane::previewSelection()
 {
     const QList<LocalFile> files = listedSelection();
-    if (m_model && !files.isEmpty())
-        m_model->desktop().preview(files.constFirst().url);
+    if (m_local && !files.isEmpty())
+        m_local->desktop().preview(files.constFirst().url);
 }
 
 void LocalPane::primaryAction()
 {
     const QList<LocalFile> files = listedSelection();
-    if (!m_model || files.isEmpty())
+    if (!m_local || files.isEmpty())
         return;
     const LocalFile &first = files.constFirst();
     if (first.isFolder)
-        m_model->navigateLocal(first.url);
+        m_local->navigateLocal(first.url);
     else
-        m_model->desktop().preview(first.url);
+        m_local->desktop().preview(first.url);
 }
 
 void LocalPane::askToTrashSelection()
 {
-    if (!m_model || m_model->localSelection().isEmpty())
+    if (!m_local || m_local->localSelection().isEmpty())
         return;
     detach(confirmTrash(listedSelection()), {});
 }
 
 QCoro::Task<> LocalPane::confirmTrash(QList<LocalFile> files)
 {
-    if (files.isEmpty() || !m_model)
+    if (files.isEmpty() || !m_local)
         co_return;
-    QPointer<AppModel> model = m_model;
+    QPointer<LocalBrowser> local = m_local;
     auto asking = confirmDestructive(
-        model->desktop(),
+        local->desktop(),
         u"Chuyển "_s + QString::number(files.size()) + u" mục vào thùng rác?"_s,
         u"Anh có thể khôi phục lại các mục này trong Thùng rác của máy bất kỳ lúc nào."_s,
         u"Chuyển vào thùng rác"_s);
     const bool confirmed = co_await asking;
-    if (!model || !confirmed)
+    if (!local || !confirmed)
         co_return;
-    auto trashing = model->trashLocalFiles(std::move(files));
+    auto trashing = local->trashLocalFiles(std::move(files));
     co_await trashing;
 }
 
 QMenu *LocalPane::createContextMenu(QWidget *parent)
 {
     auto *menu = new QMenu(parent);
-    if (!m_model)
+    if (!m_local)
         return menu;
-    const QSet<QString> selection = m_model->localSelection();
+    const QSet<QString> selection = m_local->localSelection();
     const QList<LocalFile> listed = listedSelection();
-    QPointer<AppModel> model = m_model;
+    QPointer<LocalBrowser> local = m_local;
 
     if (selection.size() == 1 && listed.size() == 1) {
         const QString path = listed.constFirst().url;
-        menu->addAction(Icons::symbol(u"eye"_s), u"Xem trước"_s, this, [model, path] {
-            if (model)
-                model->desktop().preview(path);
+        menu->addAction(Icons::symbol(u"eye"_s), u"Xem trước"_s, this, [local, path] {
+            if (local)
+                local->desktop().preview(path);
         });
     }
     QStringList paths;
@@ -357,11 +358,11 @@ QMenu *LocalPane::createContextMenu(QWidget *parent)
     QAction *upload = menu->addAction(u"Tải lên Google Drive"_s, this,
                                       [this, paths] { emit uploadRequested(paths); });
     // Offered while the Drive pane shows a folder that takes uploads.
-    upload->setEnabled(!selection.isEmpty() && model && model->canUpload());
+    upload->setEnabled(!selection.isEmpty() && local && m_canUpload && m_canUpload());
 
-    QAction *reveal = menu->addAction(u"Hiện trong trình quản lý file"_s, this, [model, paths] {
-        if (model)
-            model->desktop().reveal(paths);
+    QAction *reveal = menu->addAction(u"Hiện trong trình quản lý file"_s, this, [local, paths] {
+        if (local)
+            local->desktop().reveal(paths);
     });
     reveal->setEnabled(!selection.isEmpty());
 

@@ -6,6 +6,8 @@
 #include <QFrame>
 #include <QPointer>
 
+#include <functional>
+
 #include <stop_token>
 
 class QLabel;
@@ -17,7 +19,7 @@ class QToolButton;
 
 namespace Tarnwick {
 
-class AppModel;
+class LocalBrowser;
 class EmptyStateView;
 class LocalFileDelegate;
 class LocalFileTableModel;
@@ -25,8 +27,8 @@ class LocalFileView;
 class SearchField;
 class SortMenuButton;
 
-// The left pane: one folder of the local disk. It renders the model's local state (folder,
-// entries, selection, search, sort) and turns every action into a model call: opening folders,
+// The left pane: one folder of the local disk. It renders the local pane's slice (folder,
+// entries, selection, search, sort) and turns every action into a call on it: opening folders,
 // going up, choosing a folder, previewing, revealing and trashing after a confirmation.
 //
 // The visible rows are filtered and sorted off the main thread whenever the entries, the search
@@ -38,7 +40,9 @@ class LocalPane final : public QFrame
     Q_DISABLE_COPY_MOVE(LocalPane)
 
 public:
-    explicit LocalPane(AppModel *model, QWidget *parent = nullptr);
+    // The pane shows local; canUpload tells whether the Drive pane shows a folder that takes
+    // uploads (the menu's upload entry).
+    LocalPane(LocalBrowser *local, std::function<bool()> canUpload, QWidget *parent = nullptr);
     ~LocalPane() override;
 
     // The context menu for the current selection (built fresh each time).
@@ -47,7 +51,7 @@ public:
     QCoro::Task<> confirmTrash(QList<LocalFile> files);
     // The listed entries whose path is selected, in listing order.
     QList<LocalFile> listedSelection() const;
-    // True once the table shows the model's current entries, search and sort.
+    // True once the table shows the slice's current entries, search and sort.
     bool rowsCurrent() const;
 
     LocalFileView *view() const { return m_view; }
@@ -85,7 +89,8 @@ private:
     void askToTrashSelection();
     void showContextMenu(const QPoint &position);
 
-    QPointer<AppModel> m_model;
+    QPointer<LocalBrowser> m_local;
+    std::function<bool()> m_canUpload;
 
     LocalFileTableModel *m_rows;
     LocalFileView *m_view;

@@ -9,7 +9,7 @@
 #include "common/icons.h"
 #include "common/palette.h"
 
-#include "appmodel.h"
+#include "transfers/transfers.h"
 #include "transfer/transferqueue.h"
 
 #include <QHBoxLayout>
@@ -36,15 +36,15 @@ double TransferQueuePanel::clampHeight(double height)
     return height > maximumHeight ? maximumHeight : height;
 }
 
-TransferQueuePanel::TransferQueuePanel(AppModel *model, QWidget *parent)
+TransferQueuePanel::TransferQueuePanel(Transfers *transfers, QWidget *parent)
     : QFrame(parent)
-    , m_appModel(model)
+    , m_transfers(transfers)
     , m_handle(new QueueResizeHandle(this))
     , m_title(new QLabel(u"Hàng đợi"_s, this))
     , m_counts(new QLabel(this))
     , m_clear(new QPushButton(u"Xóa đã xong"_s, this))
     , m_hide(new QPushButton(this))
-    , m_model(new TransferQueueModel(model ? &model->queue() : nullptr, this))
+    , m_model(new TransferQueueModel(transfers ? &transfers->queue() : nullptr, this))
     , m_view(new TransferQueueView(m_model, this))
     , m_headerTimer(new QTimer(this))
 {
@@ -88,27 +88,26 @@ TransferQueuePanel::TransferQueuePanel(AppModel *model, QWidget *parent)
     connect(m_handle, &QueueResizeHandle::dragEnded, this, [this] { m_dragStartHeight.reset(); });
 
     connect(m_clear, &QPushButton::clicked, this, [this] {
-        if (m_appModel)
-            m_appModel->clearFinished();
+        if (m_transfers)
+            m_transfers->clearFinished();
     });
     connect(m_hide, &QPushButton::clicked, this, [this] {
-        if (m_appModel)
-            m_appModel->setShowTransfers(false);
+        emit hideRequested();
     });
     connect(m_view->rowDelegate(), &TransferRowDelegate::buttonClicked, this,
             [this](const QUuid &id, QueueTexts::RowButton::Kind kind) {
-                if (!m_appModel)
+                if (!m_transfers)
                     return;
                 switch (kind) {
                 case QueueTexts::RowButton::Pause:
-                    m_appModel->pauseTransfer(id);
+                    m_transfers->pauseTransfer(id);
                     break;
                 case QueueTexts::RowButton::Resume:
                 case QueueTexts::RowButton::Retry:
-                    m_appModel->resumeTransfer(id);
+                    m_transfers->resumeTransfer(id);
                     break;
                 case QueueTexts::RowButton::Cancel:
-                    m_appModel->cancelTransfer(id);
+                    m_transfers->cancelTransfer(id);
                     break;
                 }
             });
@@ -117,8 +116,8 @@ TransferQueuePanel::TransferQueuePanel(AppModel *model, QWidget *parent)
     m_headerTimer->setSingleShot(true);
     m_headerTimer->setInterval(TransferQueueModel::rowIntervalMs);
     connect(m_headerTimer, &QTimer::timeout, this, &TransferQueuePanel::updateHeader);
-    if (model)
-        connect(&model->queue(), &TransferQueue::transfersChanged, m_headerTimer, [this] {
+    if (transfers)
+        connect(&transfers->queue(), &TransferQueue::transfersChanged, m_headerTimer, [this] {
             if (!m_headerTimer->isActive())
                 m_headerTimer->start();
         });
@@ -155,7 +154,7 @@ void TransferQueuePanel::applyHeight()
 void TransferQueuePanel::updateHeader()
 {
     const QList<Transfer> none;
-    const QList<Transfer> &all = m_appModel ? m_appModel->transfers() : none;
+    const QList<Transfer> &all = m_transfers ? m_transfers->list() : none;
     const QString counts = all.isEmpty() ? QueueTexts::emptyQueueText()
                                          : QueueTexts::headerCounts(all);
     if (m_counts->text() != counts)

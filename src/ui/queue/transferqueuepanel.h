@@ -13,10 +13,10 @@ class QTimer;
 
 namespace Tarnwick {
 
-class AppModel;
 class QueueResizeHandle;
 class TransferQueueModel;
 class TransferQueueView;
+class Transfers;
 
 // The transfer queue panel under the two panes: the resize handle, the header with the counts,
 // "Xóa đã xong" and the hide button, and the table of transfers. Its height is the user's,
@@ -35,7 +35,7 @@ public:
     // 64 or less is 64, above 640 is 640; a value that is not a number is the default.
     static double clampHeight(double height);
 
-    explicit TransferQueuePanel(AppModel *model, QWidget *parent = nullptr);
+    explicit TransferQueuePanel(Transfers *transfers, QWidget *parent = nullptr);
     ~TransferQueuePanel() override;
 
     double queueHeight() const { return m_height; }
@@ -55,11 +55,15 @@ public:
     TransferQueueView *view() const { return m_view; }
     TransferQueueModel *queueModel() const { return m_model; }
 
+signals:
+    // The hide button was pressed.
+    void hideRequested();
+
 private:
     void updateHeader();
     void applyHeight();
 
-    QPointer<AppModel> m_appModel;
+    QPointer<Transfers> m_transfers;
     double m_height = defaultHeight;
     int m_room = std::numeric_limits<int>::max();
     std::optional<double> m_dragStartHeight;

@@ -6,7 +6,7 @@
 #include "async/async.h"
 #include "net/endpoints.h"
 #include "records/displaytext.h"
-#include "appmodel.h"
+#include "connection/driveconnection.h"
 #include "desktop.h"
 
 #include <QGraphicsOpacityEffect>
@@ -70,9 +70,9 @@ QWidget *card(const QString &symbol, const QString &title, const QString &text, 
 
 } // namespace
 
-ConnectionView::ConnectionView(AppModel *model, QWidget *parent)
+ConnectionView::ConnectionView(DriveConnection *connection, QWidget *parent)
     : QDialog(parent)
-    , m_model(model)
+    , m_connection(connection)
     , m_title(new QLabel(this))
     , m_subtitle(new QLabel(this))
     , m_note(new QLabel)
@@ -231,43 +231,43 @@ ConnectionView::ConnectionView(AppModel *model, QWidget *parent)
     });
     connect(m_done, &QPushButton::clicked, this, &QDialog::accept);
     connect(m_disconnect, &QPushButton::clicked, this, [this] {
-        if (!m_model)
+        if (!m_connection)
             return;
         QPointer<ConnectionView> self(this);
-        QPointer<AppModel> model = m_model;
+        QPointer<DriveConnection> connection = m_connection;
         detach(
-            [](QPointer<AppModel> model, QPointer<ConnectionView> self) -> QCoro::Task<> {
-                auto disconnecting = model->disconnect();
+            [](QPointer<DriveConnection> connection, QPointer<ConnectionView> self) -> QCoro::Task<> {
+                auto disconnecting = connection->disconnect();
                 co_await disconnecting;
                 if (self)
                     self->accept();
-            }(model, self),
+            }(connection, self),
             {});
     });
     connect(m_login, &QPushButton::clicked, this, [this] {
-        if (m_model)
-            m_model->login();
+        if (m_connection)
+            m_connection->login();
     });
     connect(m_cancelLogin, &QPushButton::clicked, this, [this] {
-        if (m_model)
-            m_model->cancelLogin();
+        if (m_connection)
+            m_connection->cancelLogin();
     });
     connect(m_import, &QPushButton::clicked, this, [this] {
-        if (m_model)
-            detach(m_model->importConfiguration(), {});
+        if (m_connection)
+            detach(m_connection->importConfiguration(), {});
     });
     connect(console, &QPushButton::clicked, this, [this] {
-        if (!m_model)
+        if (!m_connection)
             return;
         QUrl dashboard = Endpoints::current().cloudConsole;
         dashboard.setPath(u"/apis/dashboard"_s);
-        m_model->desktop().openUrl(dashboard);
+        m_connection->desktop().openUrl(dashboard);
     });
 
-    for (auto changed : {&AppModel::connectedChanged, &AppModel::configuredChanged,
-                         &AppModel::managedGoogleChanged, &AppModel::connectingChanged,
-                         &AppModel::accountEmailChanged, &AppModel::connectionErrorChanged})
-        connect(model, changed, this, &ConnectionView::update);
+    for (auto changed : {&DriveConnection::connectedChanged, &DriveConnection::configuredChanged,
+                         &DriveConnection::managedGoogleChanged, &DriveConnection::connectingChanged,
+                         &DriveConnection::accountEmailChanged, &DriveConnection::connectionErrorChanged})
+        connect(connection, changed, this, &ConnectionView::update);
     update();
 }
 
@@ -303,23 +303,23 @@ void ConnectionView::setNote(const QString &note)
 
 void ConnectionView::update()
 {
-    if (!m_model)
+    if (!m_connection)
         return;
-    const bool connected = m_model->connected();
-    const bool configured = m_model->configured();
-    const bool connecting = m_model->connecting();
+    const bool connected = m_connection->connected();
+    const bool configured = m_connection->configured();
+    const bool connecting = m_connection->connecting();
     m_title->setText(connected ? u"Không gian đã kết nối"_s : u"Chào Google Drive."_s);
     // The address and an error's words come from Google's answers: plain text, never markup.
     m_subtitle->setTextFormat(Qt::PlainText);
     m_error->setTextFormat(Qt::PlainText);
-    m_subtitle->setText(connected ? DisplayText::shown(m_model->accountEmail())
+    m_subtitle->setText(connected ? DisplayText::shown(m_connection->accountEmail())
                                   : u"Kết nối một lần. Duyệt file và kéo thả mỗi ngày."_s);
     m_states->setCurrentWidget(connected ? m_connectedPage : m_signInPage);
 
     m_notConfigured->parentWidget()->setVisible(!configured);
-    m_error->setFullText(DisplayText::message(m_model->connectionError().value_or(QString())));
-    m_error->parentWidget()->setVisible(m_model->connectionError().has_value());
-    const bool developer = !m_model->managedGoogle();
+    m_error->setFullText(DisplayText::message(m_connection->connectionError().value_or(QString())));
+    m_error->parentWidget()->setVisible(m_connection->connectionError().has_value());
+    const bool developer = !m_connection->managedGoogle();
     m_developerToggle->setVisible(developer);
     m_developer->setVisible(developer && m_developerToggle->isChecked());
     m_import->setText(configured ? u"Thay cấu hình thử nghiệm…"_s : u"Nhập cấu hình thử nghiệm…"_s);

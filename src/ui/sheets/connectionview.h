@@ -14,19 +14,19 @@ class QWidget;
 
 namespace Tarnwick {
 
-class AppModel;
+class DriveConnection;
 
 // The sheet in which the user signs in with Google, sees the connected account and
 // disconnects, and (without a shipped Google configuration) imports a developer configuration.
-// It switches between its two states in place as the model's connection changes; every action is
-// a model call.
+// It switches between its two states in place as the connection changes; every action is a call
+// on the connection slice.
 class ConnectionView final : public QDialog
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ConnectionView)
 
 public:
-    explicit ConnectionView(AppModel *model, QWidget *parent = nullptr);
+    explicit ConnectionView(DriveConnection *connection, QWidget *parent = nullptr);
 
     QLabel *titleLabel() const { return m_title; }
     QLabel *subtitleLabel() const { return m_subtitle; }
@@ -58,7 +58,7 @@ private:
     // Grows the sheet to the height its wrapped texts need at its width.
     void fitHeight();
 
-    QPointer<AppModel> m_model;
+    QPointer<DriveConnection> m_connection;
     QLabel *m_title;
     QLabel *m_subtitle;
     QLabel *m_note;

@@ -3,7 +3,7 @@
 #include "common/icons.h"
 #include "common/palette.h"
 
-#include "appmodel.h"
+#include "transfers/transfers.h"
 #include "async/async.h"
 #include "desktop.h"
 #include "records/diskspaceutilities.h"
@@ -54,10 +54,10 @@ QCoro::Task<> pickFolder(QPointer<LinkDownloadSheet> sheet, Desktop *desktop, QS
 
 } // namespace
 
-LinkDownloadSheet::LinkDownloadSheet(AppModel *model, const QString &initialLink,
+LinkDownloadSheet::LinkDownloadSheet(Transfers *transfers, const QString &initialLink,
                                      const std::optional<QString> &initialFolder, QWidget *parent)
     : QDialog(parent)
-    , m_model(model)
+    , m_transfers(transfers)
     , m_link(new QLineEdit(initialLink, this))
     , m_folderIcon(new QLabel(this))
     , m_folderName(new QLabel(this))
@@ -196,8 +196,9 @@ void LinkDownloadSheet::submit()
 
 void LinkDownloadSheet::chooseFolder()
 {
-    if (m_model)
-        detach(pickFolder(QPointer<LinkDownloadSheet>(this), &m_model->desktop(), m_targetFolder), {});
+    if (m_transfers)
+        detach(pickFolder(QPointer<LinkDownloadSheet>(this), &m_transfers->desktop(), m_targetFolder),
+               {});
 }
 
 void LinkDownloadSheet::updateFolder()

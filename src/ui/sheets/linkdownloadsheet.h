@@ -13,7 +13,7 @@ class QPushButton;
 
 namespace Tarnwick {
 
-class AppModel;
+class Transfers;
 
 // Downloads a Drive file or folder from a pasted link into a folder of the user's choice. The
 // sheet reads the Drive ID from the link itself; an unreadable link keeps it open with a message.
@@ -24,7 +24,7 @@ class LinkDownloadSheet final : public QDialog
 
 public:
     // initialFolder: the folder offered first; else the user's Downloads folder.
-    LinkDownloadSheet(AppModel *model, const QString &initialLink,
+    LinkDownloadSheet(Transfers *transfers, const QString &initialLink,
                       const std::optional<QString> &initialFolder, QWidget *parent = nullptr);
 
     QString linkText() const;
@@ -47,7 +47,7 @@ private:
     void updateFolder();
     void addChip(const QString &title, const QString &folder);
 
-    QPointer<AppModel> m_model;
+    QPointer<Transfers> m_transfers;
     QLineEdit *m_link;
     QLabel *m_folderIcon;
     QLabel *m_folderName;

@@ -8,7 +8,6 @@
 #include "async/async.h"
 #include "records/errors.h"
 #include "records/displaytext.h"
-#include "appmodel.h"
 #include "browse/sharesheetform.h"
 
 #include <QCheckBox>
@@ -81,9 +80,9 @@ QString ShareSheet::roleTitle(const QString &role)
     return role;
 }
 
-ShareSheet::ShareSheet(AppModel *model, DriveFile file, QWidget *parent)
+ShareSheet::ShareSheet(Sharing *sharing, DriveFile file, QWidget *parent)
     : QDialog(parent)
-    , m_model(model)
+    , m_sharing(sharing)
     , m_file(std::move(file))
     , m_form(new ShareSheetForm(this))
     , m_email(new QLineEdit(this))
@@ -180,32 +179,32 @@ ShareSheet::ShareSheet(AppModel *model, DriveFile file, QWidget *parent)
     footer->addWidget(m_done);
     layout->addLayout(footer);
 
-    // Controls → form and model.
+    // Controls → form and sharing.
     connect(m_email, &QLineEdit::textChanged, this,
             [this](const QString &text) { m_form->setEmail(text); });
     connect(m_role, &QComboBox::currentIndexChanged, this,
             [this] { m_form->setRole(m_role->currentData().toString()); });
     connect(m_notify, &QCheckBox::toggled, m_form, &ShareSheetForm::setSendNotify);
     connect(m_share, &QPushButton::clicked, this, [this] {
-        if (m_model && !m_form->isAdding() && !m_form->email().trimmed().isEmpty())
-            detach(m_model->sharing().addCollaborator(m_form), {});
+        if (m_sharing && !m_form->isAdding() && !m_form->email().trimmed().isEmpty())
+            detach(m_sharing->addCollaborator(m_form), {});
     });
     connect(m_email, &QLineEdit::returnPressed, m_share, &QPushButton::click);
     connect(m_refresh, &QPushButton::clicked, this, [this] {
-        if (m_model)
-            detach(m_model->sharing().loadPermissions(m_file), {});
+        if (m_sharing)
+            detach(m_sharing->loadPermissions(m_file), {});
     });
     connect(m_copyLink, &QPushButton::clicked, this, [this] {
-        if (m_model)
-            detach(m_model->sharing().copyShareLink(m_file), {});
+        if (m_sharing)
+            detach(m_sharing->copyShareLink(m_file), {});
     });
     connect(m_done, &QPushButton::clicked, this, &QDialog::accept);
 
-    // Form and model → controls.
+    // Form and sharing → controls.
     connect(m_form, &ShareSheetForm::changed, this, &ShareSheet::updateForm);
-    connect(&model->sharing(), &Sharing::sharingPermissionsChanged, this, &ShareSheet::updateList);
-    connect(&model->sharing(), &Sharing::loadingPermissionsChanged, this, &ShareSheet::updateList);
-    connect(&model->sharing(), &Sharing::sharingErrorChanged, this, &ShareSheet::updateForm);
+    connect(sharing, &Sharing::sharingPermissionsChanged, this, &ShareSheet::updateList);
+    connect(sharing, &Sharing::loadingPermissionsChanged, this, &ShareSheet::updateList);
+    connect(sharing, &Sharing::sharingErrorChanged, this, &ShareSheet::updateForm);
     m_notify->setChecked(m_form->sendNotify());
     updateForm();
     updateList();
@@ -221,7 +220,7 @@ void ShareSheet::updateForm()
     m_share->setEnabled(!m_form->email().trimmed().isEmpty());
     // The sheet's own error first, else why the list could not be loaded.
     const QString modelError =
-        m_model ? m_model->sharing().sharingError().value_or(QString()) : QString();
+        m_sharing ? m_sharing->sharingError().value_or(QString()) : QString();
     const QString error = m_form->localError().value_or(modelError);
     m_error->setFullText(DisplayText::message(error));
     m_error->setVisible(!error.isEmpty());
@@ -230,12 +229,12 @@ void ShareSheet::updateForm()
 
 void ShareSheet::updateList()
 {
-    if (!m_model)
+    if (!m_sharing)
         return;
-    m_loading->setVisible(m_model->sharing().loadingPermissions());
+    m_loading->setVisible(m_sharing->loadingPermissions());
     clearLayout(m_listLayout);
-    const QList<DrivePermission> &permissions = m_model->sharing().sharingPermissions();
-    if (permissions.isEmpty() && !m_model->sharing().loadingPermissions()) {
+    const QList<DrivePermission> &permissions = m_sharing->sharingPermissions();
+    if (permissions.isEmpty() && !m_sharing->loadingPermissions()) {
         auto *none = new QLabel(u"Chưa có cộng tác viên nào"_s, m_list);
         none->setProperty("role", u"muted"_s);
         m_listLayout->addWidget(none);
@@ -285,30 +284,30 @@ QWidget *ShareSheet::permissionRow(const DrivePermission &permission)
     auto *menu = new QMenu(button);
     for (const RoleChoice &choice : offeredRoles()) {
         menu->addAction(choice.label, this, [this, permission, value = choice.value] {
-            if (!m_model)
+            if (!m_sharing)
                 return;
             QPointer<ShareSheet> self(this);
-            QPointer<AppModel> model = m_model;
+            QPointer<Sharing> sharing = m_sharing;
             detach(
-                [](QPointer<AppModel> model, QPointer<ShareSheet> self, DriveFile file,
+                [](QPointer<Sharing> sharing, QPointer<ShareSheet> self, DriveFile file,
                    DrivePermission permission, QString value) -> QCoro::Task<> {
                     try {
                         auto changing =
-                            model->sharing().updateCollaboratorRole(file, permission, value);
+                            sharing->updateCollaboratorRole(file, permission, value);
                         co_await changing;
                     } catch (const Cancelled &) {
                     } catch (const Failure &failure) {
                         if (self)
                             self->m_form->setLocalError(failure.description());
                     }
-                }(model, self, m_file, permission, value),
+                }(sharing, self, m_file, permission, value),
                 {});
         });
     }
     menu->addSeparator();
     menu->addAction(u"Xoá quyền truy cập"_s, this, [this, permission] {
-        if (m_model)
-            detach(m_model->sharing().removeCollaborator(m_form, permission), {});
+        if (m_sharing)
+            detach(m_sharing->removeCollaborator(m_form, permission), {});
     });
     button->setMenu(menu);
     layout->addWidget(button);

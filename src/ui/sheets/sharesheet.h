@@ -18,8 +18,8 @@ class QVBoxLayout;
 
 namespace Tarnwick {
 
-class AppModel;
 class ShareSheetForm;
+class Sharing;
 
 // The permissions of one Drive item: the add form (address, role, notification), the list of
 // people with access and their role menus, reloading, copying the share link. Every failure is
@@ -30,7 +30,7 @@ class ShareSheet final : public QDialog
     Q_DISABLE_COPY_MOVE(ShareSheet)
 
 public:
-    ShareSheet(AppModel *model, DriveFile file, QWidget *parent = nullptr);
+    ShareSheet(Sharing *sharing, DriveFile file, QWidget *parent = nullptr);
 
     // The short title of a role; any other role as it is.
     static QString roleTitle(const QString &role);
@@ -52,7 +52,7 @@ private:
     void updateList();
     QWidget *permissionRow(const DrivePermission &permission);
 
-    QPointer<AppModel> m_model;
+    QPointer<Sharing> m_sharing;
     DriveFile m_file;
     ShareSheetForm *m_form;
     QLineEdit *m_email;

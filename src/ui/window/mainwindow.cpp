@@ -21,12 +21,16 @@
 #include "window/windowstatusbar.h"
 
 #include "appmodel.h"
+#include "browse/drivebrowser.h"
+#include "browse/localbrowser.h"
+#include "connection/driveconnection.h"
 #include "async/async.h"
 #include "desktop.h"
 #include "records/byteformat.h"
 #include "records/decimalinteger.h"
 #include "records/dragpayload.h"
 #include "transfer/transferqueue.h"
+#include "transfers/transfers.h"
 #include "updates/updatenotice.h"
 
 #include <QAction>
@@ -57,8 +61,9 @@ MainWindow::MainWindow(AppModel *model, QWidget *parent)
     , m_model(model)
     , m_sidebar(new Sidebar(this))
     , m_toolbar(new ToolbarRow(this))
-    , m_local(new LocalPane(model, this))
-    , m_drive(new DrivePane(model, this))
+    , m_local(new LocalPane(
+          &model->local(), [cloud = &model->cloud()] { return cloud->canUpload(); }, this))
+    , m_drive(new DrivePane(&model->cloud(), &model->connection(), &model->sharing(), this))
     , m_panes(new QSplitter(Qt::Horizontal, this))
     , m_queueArea(new QWidget(this))
     , m_status(new WindowStatusBar(this))
@@ -103,7 +108,11 @@ MainWindow::MainWindow(AppModel *model, QWidget *parent)
     m_queueArea->setObjectName(u"queueArea"_s);
     m_queueArea->setLayout(new QVBoxLayout);
     m_queueArea->layout()->setContentsMargins(16, 0, 16, 12);
-    m_queuePanel = new TransferQueuePanel(model, m_queueArea);
+    m_queuePanel = new TransferQueuePanel(&model->transfers(), m_queueArea);
+    connect(m_queuePanel, &TransferQueuePanel::hideRequested, this, [this] {
+        if (m_model)
+            m_model->setShowTransfers(false);
+    });
     m_queueArea->layout()->addWidget(m_queuePanel);
     workspace->addWidget(m_queueArea);
     workspace->addWidget(m_banner);
@@ -118,8 +127,8 @@ MainWindow::MainWindow(AppModel *model, QWidget *parent)
         if (!m_model)
             return;
         // Not connected: every area leads to the connection screen first.
-        if (m_model->connected())
-            m_model->changeLocation(DriveLocations::all().at(index));
+        if (m_model->connection().connected())
+            m_model->cloud().changeLocation(DriveLocations::all().at(index));
         else
             m_model->setShowConnection(true);
     });
@@ -165,55 +174,60 @@ MainWindow::MainWindow(AppModel *model, QWidget *parent)
             [this](const DriveFile &file) { openNamePrompt(u"Đổi tên"_s, file.name, file); });
     connect(m_drive, &DrivePane::downloadRequested, this, [this](const DriveFile &file) {
         if (m_model)
-            detach(m_model->downloadFile(file), {});
+            detach(m_model->transfers().downloadFile(file), {});
     });
     connect(m_local, &LocalPane::uploadRequested, this, [this](const QStringList &paths) {
         if (m_model)
-            m_model->enqueueUploads(paths);
+            m_model->transfers().enqueueUploads(paths);
     });
     connect(m_toolbar, &ToolbarRow::uploadClicked, this, [this] {
         if (m_model)
-            detach(m_model->chooseUpload(), {});
+            detach(m_model->transfers().chooseUpload(), {});
     });
     connect(m_toolbar, &ToolbarRow::uploadFolderClicked, this, [this] {
         if (m_model)
-            detach(m_model->chooseUploadFolder(), {});
+            detach(m_model->transfers().chooseUploadFolder(), {});
     });
     connect(m_toolbar, &ToolbarRow::downloadClicked, this, [this] {
         if (m_model)
-            detach(m_model->downloadSelected(), {});
+            detach(m_model->transfers().downloadSelected(), {});
     });
     connect(m_toolbar, &ToolbarRow::linkDownloadClicked, this, [this] {
         if (!m_model)
             return;
-        m_model->setLinkToDownload({});
-        m_model->setCustomDownloadFolder(std::nullopt);
-        m_model->setShowLinkDownload(true);
+        m_model->transfers().setLinkToDownload({});
+        m_model->transfers().setCustomDownloadFolder(std::nullopt);
+        m_model->transfers().setShowLinkDownload(true);
     });
-    connect(model, &AppModel::showLinkDownloadChanged, this, &MainWindow::updateLinkSheet);
+    DriveConnection *connection = &model->connection();
+    DriveBrowser *cloud = &model->cloud();
+    Transfers *transfers = &model->transfers();
+    connect(transfers, &Transfers::showLinkDownloadChanged, this, &MainWindow::updateLinkSheet);
     // The menu follows once per turn; the queue's changes come through the activity timer.
-    for (auto changed : {&AppModel::connectedChanged, &AppModel::locationChanged,
-                         &AppModel::crumbsChanged, &AppModel::cloudSelectionChanged,
-                         &AppModel::cloudFilesChanged})
-        connect(model, changed, this, [this] {
-            if (m_transferActionsDue)
-                return;
-            m_transferActionsDue = true;
-            QTimer::singleShot(0, this, [this] {
-                m_transferActionsDue = false;
-                updateTransferActions();
-            });
+    const auto transferActionsChanged = [this] {
+        if (m_transferActionsDue)
+            return;
+        m_transferActionsDue = true;
+        QTimer::singleShot(0, this, [this] {
+            m_transferActionsDue = false;
+            updateTransferActions();
         });
+    };
+    connect(connection, &DriveConnection::connectedChanged, this, transferActionsChanged);
+    for (auto changed : {&DriveBrowser::locationChanged, &DriveBrowser::crumbsChanged,
+                         &DriveBrowser::cloudSelectionChanged, &DriveBrowser::cloudFilesChanged})
+        connect(cloud, changed, this, transferActionsChanged);
     installDropTargets();
-    connect(model, &AppModel::restoredPromptChanged, this, [this] {
-        if (m_model && m_model->restoredPrompt() && !m_restoreShown)
+    connect(transfers, &Transfers::restoredPromptChanged, this, [this] {
+        if (m_model && m_model->transfers().restoredPrompt() && !m_restoreShown)
             detach(showRestorePrompt(), {});
     });
-    for (auto changed :
-         {&AppModel::connectedChanged, &AppModel::accountNameChanged,
-          &AppModel::accountEmailChanged, &AppModel::quotaChanged, &AppModel::locationChanged,
-          &AppModel::crumbsChanged, &AppModel::cloudSelectionChanged, &AppModel::cloudFilesChanged})
-        connect(model, changed, this, &MainWindow::updateDriveChrome);
+    for (auto changed : {&DriveConnection::connectedChanged, &DriveConnection::accountNameChanged,
+                         &DriveConnection::accountEmailChanged, &DriveConnection::quotaChanged})
+        connect(connection, changed, this, &MainWindow::updateDriveChrome);
+    for (auto changed : {&DriveBrowser::locationChanged, &DriveBrowser::crumbsChanged,
+                         &DriveBrowser::cloudSelectionChanged, &DriveBrowser::cloudFilesChanged})
+        connect(cloud, changed, this, &MainWindow::updateDriveChrome);
     connect(m_status, &WindowStatusBar::showQueueClicked, this, [this] {
         if (m_model)
             m_model->setShowTransfers(true);
@@ -247,11 +261,11 @@ MainWindow::MainWindow(AppModel *model, QWidget *parent)
     m_limitTicker.setSingleShot(true);
     m_limitTicker.setInterval(500);
     connect(&m_limitTicker, &QTimer::timeout, this, &MainWindow::updateActivity);
-    connect(&model->queue(), &TransferQueue::transfersChanged, &m_activityTimer, [this] {
+    connect(&transfers->queue(), &TransferQueue::transfersChanged, &m_activityTimer, [this] {
         if (!m_activityTimer.isActive())
             m_activityTimer.start();
         // "Resume all" follows a pause at once; looking for one costs a pass over the states.
-        const QList<Transfer> &all = m_model->transfers();
+        const QList<Transfer> &all = m_model->transfers().list();
         const bool paused = std::any_of(all.cbegin(), all.cend(), [](const Transfer &t) {
             return t.state == TransferState::Paused;
         });
@@ -314,7 +328,7 @@ void MainWindow::buildMenus()
     connectAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
     m_openFolder = file->addAction(u"Mở thư mục trên máy…"_s, this, [this] {
         if (m_model)
-            m_model->chooseLocal();
+            m_model->local().chooseLocal();
     });
     m_openFolder->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     file->addSeparator();
@@ -337,48 +351,48 @@ void MainWindow::buildMenus()
     m_linkAction = transfers->addAction(u"Tải từ liên kết Google Drive…"_s, this, [this] {
         if (!m_model)
             return;
-        m_model->setLinkToDownload({});
-        m_model->setCustomDownloadFolder(std::nullopt);
-        m_model->setShowLinkDownload(true);
+        m_model->transfers().setLinkToDownload({});
+        m_model->transfers().setCustomDownloadFolder(std::nullopt);
+        m_model->transfers().setShowLinkDownload(true);
     });
     m_linkAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
     m_uploadAction = transfers->addAction(u"Tải lên…"_s, this, [this] {
         if (m_model)
-            detach(m_model->chooseUpload(), {});
+            detach(m_model->transfers().chooseUpload(), {});
     });
     m_uploadAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_U));
     m_uploadFolderAction = transfers->addAction(u"Tải thư mục lên…"_s, this, [this] {
         if (m_model)
-            detach(m_model->chooseUploadFolder(), {});
+            detach(m_model->transfers().chooseUploadFolder(), {});
     });
     m_uploadFolderAction->setShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_U));
     m_downloadAction = transfers->addAction(u"Tải xuống…"_s, this, [this] {
         if (m_model)
-            detach(m_model->downloadSelected(), {});
+            detach(m_model->transfers().downloadSelected(), {});
     });
     m_downloadAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_D));
     m_resumeAction = transfers->addAction(u"Tiếp tục tất cả tác vụ đang dừng"_s, this, [this] {
         if (m_model)
-            m_model->resumeAllPaused();
+            m_model->transfers().resumeAllPaused();
     });
     m_autoResumeAction = transfers->addAction(u"Tự tiếp tục phiên dở khi mở app"_s);
     m_autoResumeAction->setCheckable(true);
-    m_autoResumeAction->setChecked(m_model && m_model->autoResumeTransfers());
+    m_autoResumeAction->setChecked(m_model && m_model->transfers().autoResumeTransfers());
     connect(m_autoResumeAction, &QAction::toggled, this, [this](bool on) {
         if (m_model)
-            m_model->setAutoResumeTransfers(on);
+            m_model->transfers().setAutoResumeTransfers(on);
     });
     if (m_model)
-        connect(m_model, &AppModel::autoResumeTransfersChanged, this,
-                [this] { m_autoResumeAction->setChecked(m_model->autoResumeTransfers()); });
+        connect(&m_model->transfers(), &Transfers::autoResumeTransfersChanged, this,
+                [this] { m_autoResumeAction->setChecked(m_model->transfers().autoResumeTransfers()); });
     transfers->addSeparator();
     m_refresh = transfers->addAction(u"Làm mới"_s, this, [this] {
         if (!m_model)
             return;
-        if (m_model->localURL())
-            detach(m_model->navigateLocal(*m_model->localURL()), {});
-        if (m_model->connected())
-            detach(m_model->refreshCloudAndAccount(), {});
+        if (m_model->local().localURL())
+            detach(m_model->local().navigateLocal(*m_model->local().localURL()), {});
+        if (m_model->connection().connected())
+            detach(m_model->cloud().refreshCloudAndAccount(), {});
     });
     m_refresh->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
 
@@ -398,19 +412,19 @@ void MainWindow::updateTransferActions()
 {
     if (!m_model || !m_linkAction)
         return;
-    m_linkAction->setEnabled(m_model->connected());
-    m_uploadAction->setEnabled(m_model->canUpload());
-    m_uploadFolderAction->setEnabled(m_model->canUpload());
-    m_downloadAction->setEnabled(m_model->canDownloadSelection());
-    m_resumeAction->setEnabled(!m_model->queue().pausedTransfers().isEmpty());
+    m_linkAction->setEnabled(m_model->connection().connected());
+    m_uploadAction->setEnabled(m_model->cloud().canUpload());
+    m_uploadFolderAction->setEnabled(m_model->cloud().canUpload());
+    m_downloadAction->setEnabled(m_model->transfers().canDownloadSelection());
+    m_resumeAction->setEnabled(!m_model->transfers().queue().pausedTransfers().isEmpty());
 }
 
 QCoro::Task<> MainWindow::showRestorePrompt()
 {
     QPointer<MainWindow> self(this);
     m_restoreShown = true;
-    const int count = *m_model->restoredPrompt();
-    const qint64 left = m_model->restoredBytesLeft();
+    const int count = *m_model->transfers().restoredPrompt();
+    const qint64 left = m_model->transfers().restoredBytesLeft();
     Desktop::Alert alert;
     alert.title = u"Tiếp tục phiên làm việc trước?"_s;
     alert.message = u"Lần trước Tarnwick dừng khi còn "_s + QString::number(count) +
@@ -429,24 +443,24 @@ QCoro::Task<> MainWindow::showRestorePrompt()
     m_restoreShown = false;
     switch (answer) {
     case 0:
-        m_model->resumeRestored();
+        m_model->transfers().resumeRestored();
         break;
     case 1:
-        m_model->setAutoResumeTransfers(true);
-        m_model->resumeRestored();
+        m_model->transfers().setAutoResumeTransfers(true);
+        m_model->transfers().resumeRestored();
         break;
     case 3:
-        m_model->discardRestored();
+        m_model->transfers().discardRestored();
         break;
     default:
-        m_model->postponeRestored();
+        m_model->transfers().postponeRestored();
         break;
     }
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    if (m_quitConfirmed || !m_model || m_model->pendingTransferCount() <= 0) {
+    if (m_quitConfirmed || !m_model || m_model->transfers().pendingTransferCount() <= 0) {
         QMainWindow::closeEvent(event);
         return;
     }
@@ -481,22 +495,23 @@ void MainWindow::updateLinkSheet()
 {
     if (!m_model)
         return;
-    if (m_model->showLinkDownload() && !m_linkSheet) {
+    if (m_model->transfers().showLinkDownload() && !m_linkSheet) {
         const std::optional<QString> folder =
-            m_model->customDownloadFolder() ? m_model->customDownloadFolder() : m_model->localURL();
-        m_linkSheet = new LinkDownloadSheet(m_model, m_model->linkToDownload(), folder, this);
+            m_model->transfers().customDownloadFolder() ? m_model->transfers().customDownloadFolder() : m_model->local().localURL();
+        m_linkSheet = new LinkDownloadSheet(&m_model->transfers(), m_model->transfers().linkToDownload(),
+                                            folder, this);
         m_linkSheet->setAttribute(Qt::WA_DeleteOnClose);
         connect(m_linkSheet, &LinkDownloadSheet::downloadRequested, this,
                 [this](const QString &id, const QString &folder) {
                     if (m_model)
-                        detach(m_model->downloadFromDriveID(id, folder), {});
+                        detach(m_model->transfers().downloadFromDriveID(id, folder), {});
                 });
         connect(m_linkSheet, &QDialog::finished, this, [this] {
             if (m_model)
-                m_model->setShowLinkDownload(false);
+                m_model->transfers().setShowLinkDownload(false);
         });
         m_linkSheet->open();
-    } else if (!m_model->showLinkDownload() && m_linkSheet) {
+    } else if (!m_model->transfers().showLinkDownload() && m_linkSheet) {
         m_linkSheet->close();
     }
 }
@@ -508,7 +523,7 @@ void MainWindow::installDropTargets()
     new PaneDropTarget(
         m_drive, u"Kéo file từ máy vào đây để tải lên"_s,
         [this](const QMimeData &data) {
-            if (!m_model || !m_model->canUpload() || !data.hasUrls())
+            if (!m_model || !m_model->cloud().canUpload() || !data.hasUrls())
                 return false;
             for (const QUrl &url : data.urls()) {
                 if (url.isLocalFile())
@@ -525,15 +540,15 @@ void MainWindow::installDropTargets()
                     paths.append(url.toLocalFile());
             }
             // Dragging one of several selected entries takes the whole selection.
-            const QSet<QString> &selection = m_model->localSelection();
+            const QSet<QString> &selection = m_model->local().localSelection();
             if (paths.size() == 1 && selection.contains(paths.first()) && selection.size() >= 2) {
                 paths.clear();
-                for (const LocalFile &file : m_model->localFiles()) {
+                for (const LocalFile &file : m_model->local().localFiles()) {
                     if (selection.contains(file.url))
                         paths.append(file.url);
                 }
             }
-            m_model->enqueueUploads(paths);
+            m_model->transfers().enqueueUploads(paths);
         });
     // Drive rows and Drive links onto the local pane download; the pane's own files do not land.
     new PaneDropTarget(
@@ -554,7 +569,7 @@ void MainWindow::installDropTargets()
         },
         [this](const QMimeData &data) {
             if (m_model)
-                detach(m_model->acceptDropItems(DragPayload::downloadDropItems(data)), {});
+                detach(m_model->transfers().acceptDropItems(DragPayload::downloadDropItems(data)), {});
         });
 }
 
@@ -589,7 +604,7 @@ void MainWindow::updateConnectionScreen()
     if (!m_model)
         return;
     if (m_model->showConnection() && !m_connection) {
-        m_connection = new ConnectionView(m_model, this);
+        m_connection = new ConnectionView(&m_model->connection(), this);
         m_connection->setAttribute(Qt::WA_DeleteOnClose);
         m_connection->setNote(m_connectionNote);
         connect(m_connection, &QDialog::finished, this, [this] {
@@ -618,16 +633,16 @@ void MainWindow::updateDriveChrome()
 {
     if (!m_model)
         return;
-    const bool connected = m_model->connected();
+    const bool connected = m_model->connection().connected();
     const QList<DriveLocation> areas = DriveLocations::all();
     m_sidebar->setActiveLocation(
-        connected ? std::optional<int>(int(areas.indexOf(m_model->location()))) : std::nullopt);
-    m_toolbar->accountButton()->setAccount(connected, m_model->accountEmail(),
-                                           m_model->accountName());
-    m_toolbar->setEnabling(connected, m_model->canUpload(), canDownload());
+        connected ? std::optional<int>(int(areas.indexOf(m_model->cloud().location()))) : std::nullopt);
+    m_toolbar->accountButton()->setAccount(connected, m_model->connection().accountEmail(),
+                                           m_model->connection().accountName());
+    m_toolbar->setEnabling(connected, m_model->cloud().canUpload(), canDownload());
 
     QString quota;
-    if (const auto &q = m_model->quota(); q && q->usage) {
+    if (const auto &q = m_model->connection().quota(); q && q->usage) {
         if (const auto usage = parseDecimalInt64(*q->usage)) {
             const auto limit = q->limit ? parseDecimalInt64(*q->limit) : std::nullopt;
             quota = u"Drive: "_s + formatByteCount(*usage) +
@@ -650,9 +665,9 @@ void MainWindow::openNamePrompt(const QString &title, const QString &initial,
         if (!m_model)
             return;
         if (file)
-            detach(m_model->rename(*file, name), {});
+            detach(m_model->cloud().rename(*file, name), {});
         else
-            detach(m_model->createFolder(name), {});
+            detach(m_model->cloud().createFolder(name), {});
     });
     m_nameSheet->open();
 }
@@ -670,7 +685,7 @@ void MainWindow::updateShareSheet()
     }
     if (!file || m_shareSheet)
         return;
-    m_shareSheet = new ShareSheet(m_model, *file, this);
+    m_shareSheet = new ShareSheet(&m_model->sharing(), *file, this);
     m_shareSheet->setProperty("fileId", file->id);
     m_shareSheet->setAttribute(Qt::WA_DeleteOnClose);
     QPointer<ShareSheet> sheet = m_shareSheet;
@@ -686,7 +701,7 @@ void MainWindow::updateBannerVisibility()
     // The notice waits while transfers run or wait.
     const bool shown = m_model && m_model->updates().availableUpdate() &&
                        !m_model->updates().updateDismissed() &&
-                       QueueTexts::activity(m_model->transfers()).pending == 0;
+                       QueueTexts::activity(m_model->transfers().list()).pending == 0;
     if (shown)
         m_banner->setUpdate(m_model->updates().availableUpdate()->version,
                             m_model->updates().availableUpdate()->notes);
@@ -722,7 +737,7 @@ void MainWindow::updateActivity()
 {
     if (!m_model)
         return;
-    const QueueTexts::Activity now = QueueTexts::activity(m_model->transfers());
+    const QueueTexts::Activity now = QueueTexts::activity(m_model->transfers().list());
     m_status->setActive(now.active);
     m_status->setText(now.text, now.color);
     m_sidebar->setQueueBadge(now.pending);

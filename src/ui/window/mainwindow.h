@@ -33,9 +33,10 @@ class TransferQueuePanel;
 class WindowStatusBar;
 
 // The single main window: the sidebar, and a workspace of the toolbar row, the local and Drive
-// panes side by side, the queue panel when shown and the status bar. It renders the model's
-// published state and turns every user action into a model call; it owns only presentation
-// state (open confirmations, the toast's timer, the donation sheet flag).
+// panes side by side, the queue panel when shown and the status bar. Each pane and sheet gets the
+// slice of the model it shows; the window renders what the panes do not (menus, toolbar, alerts)
+// and turns those actions into calls on the slices. It owns only presentation state (open
+// confirmations, the toast's timer, the donation sheet flag).
 class MainWindow final : public QMainWindow
 {
     Q_OBJECT

@@ -1,6 +1,6 @@
 #include "window/sessionguard.h"
 
-#include "appmodel.h"
+#include "transfers/transfers.h"
 
 #include <QGuiApplication>
 #include <QSessionManager>
@@ -25,9 +25,9 @@ void onSignal(int)
 
 } // namespace
 
-SessionGuard::SessionGuard(AppModel *model, QObject *parent)
+SessionGuard::SessionGuard(Transfers *transfers, QObject *parent)
     : QObject(parent)
-    , m_model(model)
+    , m_transfers(transfers)
 {
     connect(qApp, &QCoreApplication::aboutToQuit, this, &SessionGuard::save);
     if (auto *gui = qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
@@ -61,8 +61,8 @@ SessionGuard::~SessionGuard()
 
 void SessionGuard::save()
 {
-    if (m_model)
-        m_model->saveQueueNow();
+    if (m_transfers)
+        m_transfers->saveQueueNow();
 }
 
 } // namespace Tarnwick

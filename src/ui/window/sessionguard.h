@@ -7,7 +7,7 @@ class QSocketNotifier;
 
 namespace Tarnwick {
 
-class AppModel;
+class Transfers;
 
 // Saves the transfer queue however the process ends short of a crash: a normal quit, SIGTERM or
 // SIGINT (turned into a normal quit through a self-pipe, since nothing else is safe inside a
@@ -18,13 +18,13 @@ class SessionGuard final : public QObject
     Q_DISABLE_COPY_MOVE(SessionGuard)
 
 public:
-    explicit SessionGuard(AppModel *model, QObject *parent = nullptr);
+    explicit SessionGuard(Transfers *transfers, QObject *parent = nullptr);
     ~SessionGuard() override;
 
 private:
     void save();
 
-    QPointer<AppModel> m_model;
+    QPointer<Transfers> m_transfers;
     QSocketNotifier *m_notifier = nullptr;
 };
 

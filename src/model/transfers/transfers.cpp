@@ -1,12 +1,14 @@
-#include "appmodel.h"
+#include "transfers/transfers.h"
 
 #include "async/async.h"
 #include "async/backgroundcall.h"
+#include "browse/itempage.h"
 #include "desktop.h"
 #include "drive/driveapierror.h"
 #include "drive/driveclient.h"
 #include "records/drivelinks.h"
 #include "records/localnames.h"
+#include "publish.h"
 #include "stepoutcome.h"
 #include "transfer/enqueue.h"
 #include "transfer/transferqueue.h"
@@ -14,6 +16,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QPointer>
+#include <QSettings>
 
 #include <algorithm>
 
@@ -36,109 +39,170 @@ bool samePath(const std::optional<QString> &shown, const QString &folder)
 
 } // namespace
 
-const QList<Transfer> &AppModel::transfers() const
+Transfers::Transfers(Desktop &desktop, DriveClient drive, std::function<bool()> signedIn,
+                     QObject *parent)
+    : QObject(parent)
+    , m_desktop(desktop)
+    , m_drive(drive)
+    , m_signedIn(std::move(signedIn))
+    , m_queue(new TransferQueue(std::move(drive), desktop, m_signedIn, this))
+{
+    connect(m_queue, &TransferQueue::transfersChanged, this, &Transfers::transfersChanged);
+    connect(m_queue, &TransferQueue::signInNeeded, this, [this] {
+        m_resumeAfterLogin = true;
+        emit signInRequested();
+    });
+    connect(m_queue, &TransferQueue::writesHeld, this, &Transfers::failed);
+    m_autoResumeTransfers = QSettings().value(autoResumeKey, false).toBool();
+}
+
+Transfers::~Transfers()
+{
+    delete m_queue;
+}
+
+std::optional<QString> Transfers::localFolder() const
+{
+    return m_panes.localFolder ? m_panes.localFolder() : std::nullopt;
+}
+
+QStringList Transfers::localSelection(bool folders) const
+{
+    return m_panes.localSelection ? m_panes.localSelection(folders) : QStringList();
+}
+
+std::optional<Transfers::UploadTarget> Transfers::uploadTarget() const
+{
+    return m_panes.uploadTarget ? m_panes.uploadTarget() : std::nullopt;
+}
+
+QString Transfers::cloudPath() const
+{
+    return m_panes.cloudPath ? m_panes.cloudPath() : QString();
+}
+
+QList<DriveFile> Transfers::cloudSelection() const
+{
+    return m_panes.cloudSelection ? m_panes.cloudSelection() : QList<DriveFile>();
+}
+
+QCoro::Task<> Transfers::showDownloadFolder(QString folder)
+{
+    if (m_panes.showLocalFolder && !samePath(localFolder(), folder))
+        co_await m_panes.showLocalFolder(std::move(folder));
+}
+
+void Transfers::openInBrowser(const DriveFile &file)
+{
+    openItemPage(m_desktop, file);
+}
+
+void Transfers::setBusy(bool busy)
+{
+    if (m_panes.setBusy)
+        m_panes.setBusy(busy);
+}
+
+const QList<Transfer> &Transfers::list() const
 {
     return m_queue->transfers();
 }
 
-void AppModel::pauseTransfer(const QUuid &id)
+int Transfers::pendingTransferCount() const
+{
+    return int(m_queue->runningTransfers().size() + m_queue->queuedTransfers().size());
+}
+
+void Transfers::pauseTransfer(const QUuid &id)
 {
     m_queue->pauseTransfer(id);
 }
 
-void AppModel::resumeTransfer(const QUuid &id)
+void Transfers::resumeTransfer(const QUuid &id)
 {
     m_queue->resumeTransfer(id);
 }
 
-void AppModel::resumeAllPaused()
+void Transfers::resumeAllPaused()
 {
     m_queue->resumeAllPaused();
 }
 
-void AppModel::cancelTransfer(const QUuid &id)
+void Transfers::cancelTransfer(const QUuid &id)
 {
     m_queue->cancelTransfer(id);
 }
 
-void AppModel::clearFinished()
+void Transfers::clearFinished()
 {
     m_queue->clearFinished();
 }
 
 // ---- uploads
 
-void AppModel::enqueueUploads(QStringList paths)
+void Transfers::enqueueUploads(QStringList paths)
 {
-    if (!canUpload()) {
-        if (m_connected)
-            setError(u"Hãy mở một thư mục có quyền chỉnh sửa để tải file vào."_s);
+    const std::optional<UploadTarget> target = uploadTarget();
+    if (!target) {
+        if (m_signedIn())
+            emit failed(u"Hãy mở một thư mục có quyền chỉnh sửa để tải file vào."_s);
         else
-            setShowConnection(true);
+            emit signInRequested();
         return;
     }
-    enqueueUploads(std::move(paths), cloudParent(), currentCloudPath());
+    enqueueUploads(std::move(paths), target->parent, target->cloudPath);
 }
 
-void AppModel::enqueueUploads(QStringList paths, QString parent, QString cloudPath)
+void Transfers::enqueueUploads(QStringList paths, QString parent, QString cloudPath)
 {
     const QList<Transfer> transfers = Enqueue::uploads(std::move(paths), parent, cloudPath);
     if (transfers.isEmpty())
         return;
     for (const Transfer &transfer : transfers)
         m_queue->append(transfer);
-    setShowTransfers(true);
+    emit showRequested();
     m_queue->startRuns();
 }
 
-bool AppModel::readyToChooseUploads()
+bool Transfers::readyToChooseUploads()
 {
-    if (canUpload())
+    if (uploadTarget())
         return true;
-    setShowConnection(!m_connected);
+    if (!m_signedIn())
+        emit signInRequested();
     return false;
 }
 
-QStringList AppModel::selectedLocalEntries(bool folders) const
-{
-    QStringList selected;
-    for (const LocalFile &file : m_localFiles) {
-        if (file.isFolder == folders && m_localSelection.contains(file.url))
-            selected.append(file.url);
-    }
-    return selected;
-}
-
-QCoro::Task<> AppModel::chooseUpload()
+QCoro::Task<> Transfers::chooseUpload()
 {
     if (!readyToChooseUploads())
         co_return;
-    QPointer<AppModel> self(this);
+    QPointer<Transfers> self(this);
     Desktop::FilesRequest request;
     request.prompt = u"Tải lên"_s;
     request.message = u"Chọn file để tải lên Google Drive"_s;
     request.multiple = true;
-    request.directory = m_localURL;
-    request.selected = selectedLocalEntries(false);
-    auto choosing = m_desktop->chooseFiles(request);
+    request.directory = localFolder();
+    request.selected = localSelection(false);
+    auto choosing = m_desktop.chooseFiles(request);
     const QStringList chosen = co_await choosing;
     if (!self || chosen.isEmpty())
         co_return;
     enqueueUploads(chosen);
 }
 
-QCoro::Task<> AppModel::chooseUploadFolder()
+QCoro::Task<> Transfers::chooseUploadFolder()
 {
     if (!readyToChooseUploads())
         co_return;
-    QPointer<AppModel> self(this);
+    QPointer<Transfers> self(this);
     Desktop::FolderRequest request;
     request.prompt = u"Tải lên"_s;
     request.message = u"Chọn thư mục để tải lên Google Drive"_s;
-    request.directory = m_localURL;
-    if (const QStringList folders = selectedLocalEntries(true); !folders.isEmpty())
+    request.directory = localFolder();
+    if (const QStringList folders = localSelection(true); !folders.isEmpty())
         request.selected = folders.constFirst();
-    auto choosing = m_desktop->chooseFolder(request);
+    auto choosing = m_desktop.chooseFolder(request);
     const std::optional<QString> chosen = co_await choosing;
     if (!self || !chosen)
         co_return;
@@ -150,9 +214,9 @@ QCoro::Task<> AppModel::chooseUploadFolder()
 namespace {
 
 // Asks whether a download goes on into the local folder `name` that is there already.
-QCoro::Task<bool> askContinueInto(QPointer<AppModel> model, QString name)
+QCoro::Task<bool> askContinueInto(QPointer<Transfers> transfers, Desktop *desktop, QString name)
 {
-    if (!model)
+    if (!transfers)
         co_return false;
     Desktop::Alert alert;
     alert.title = u"Đã có thư mục \""_s + name + u"\" ở đây"_s;
@@ -161,31 +225,33 @@ QCoro::Task<bool> askContinueInto(QPointer<AppModel> model, QString name)
                     "dung lượng sẽ được tải lại và thay thế."_s;
     alert.buttons = {{u"Tải tiếp vào thư mục này"_s, Desktop::AlertButton::Role::Default},
                      {u"Tạo thư mục mới"_s, Desktop::AlertButton::Role::Normal}};
-    auto asking = model->desktop().ask(alert);
+    auto asking = desktop->ask(alert);
     const int answer = co_await asking;
     co_return answer == 0;
 }
 
 } // namespace
 
-QCoro::Task<QString> AppModel::downloadDestination(DriveFile file, QString folder,
+QCoro::Task<QString> Transfers::downloadDestination(DriveFile file, QString folder,
                                                    QSet<QString> *reserved)
 {
-    QPointer<AppModel> self(this);
+    QPointer<Transfers> self(this);
     auto choosing = Enqueue::destination(
         m_queue, std::move(file), std::move(folder), reserved,
-        [self](QString name) { return askContinueInto(self, std::move(name)); });
+        [self, desktop = &m_desktop](QString name) {
+            return askContinueInto(self, desktop, std::move(name));
+        });
     co_return co_await choosing;
 }
 
-QCoro::Task<> AppModel::enqueueDownloads(QList<DriveFile> files, QString folder)
+QCoro::Task<> Transfers::enqueueDownloads(QList<DriveFile> files, QString folder)
 {
-    QPointer<AppModel> self(this);
+    QPointer<Transfers> self(this);
     // Names that transfers still to write into this folder will take: a second drop of the same
     // item must not share their destination and part file.
     QSet<QString> reserved = Enqueue::takenNames(*m_queue, folder);
     bool appended = false;
-    const QString cloudPath = currentCloudPath();
+    const QString cloudPath = this->cloudPath();
     for (const DriveFile &file : std::as_const(files)) {
         if (file.isGoogleDocument()) {
             openInBrowser(file);
@@ -199,50 +265,46 @@ QCoro::Task<> AppModel::enqueueDownloads(QList<DriveFile> files, QString folder)
         appended = true;
     }
     if (appended) {
-        setShowTransfers(true);
+        emit showRequested();
         m_queue->startRuns();
     }
 }
 
-bool AppModel::canDownloadSelection() const
+bool Transfers::canDownloadSelection() const
 {
-    return std::any_of(m_cloudFiles.cbegin(), m_cloudFiles.cend(), [this](const DriveFile &file) {
-        return m_cloudSelection.contains(file.id) && downloadable(file);
-    });
+    const QList<DriveFile> selected = cloudSelection();
+    return std::any_of(selected.cbegin(), selected.cend(), downloadable);
 }
 
-QCoro::Task<> AppModel::downloadSelected()
+QCoro::Task<> Transfers::downloadSelected()
 {
-    QList<DriveFile> files;
-    for (const DriveFile &file : std::as_const(m_cloudFiles)) {
-        if (m_cloudSelection.contains(file.id) && downloadable(file))
-            files.append(file);
-    }
+    QList<DriveFile> files = cloudSelection();
+    files.removeIf([](const DriveFile &file) { return !downloadable(file); });
     if (files.isEmpty())
         co_return;
     if (files.size() == 1 && !files.first().isFolder()) {
         co_await downloadFile(files.first());
         co_return;
     }
-    QPointer<AppModel> self(this);
+    QPointer<Transfers> self(this);
     Desktop::FolderRequest request;
     request.prompt = u"Tải vào đây"_s;
     request.message = u"Chọn thư mục trên máy để lưu "_s
                       + (files.size() == 1 ? files.first().name
                                            : QString::number(files.size()) + u" mục"_s);
-    request.directory = m_localURL;
-    auto choosing = m_desktop->chooseFolder(request);
+    request.directory = localFolder();
+    auto choosing = m_desktop.chooseFolder(request);
     const std::optional<QString> folder = co_await choosing;
     if (!self || !folder)
         co_return;
     co_await enqueueDownloads(files, *folder);
-    if (self && !samePath(m_localURL, *folder))
-        co_await navigateLocal(*folder);
+    if (self)
+        co_await showDownloadFolder(*folder);
 }
 
-QCoro::Task<> AppModel::downloadFile(DriveFile file)
+QCoro::Task<> Transfers::downloadFile(DriveFile file)
 {
-    QPointer<AppModel> self(this);
+    QPointer<Transfers> self(this);
     if (file.isGoogleDocument()) {
         openInBrowser(file);
         co_return;
@@ -251,15 +313,15 @@ QCoro::Task<> AppModel::downloadFile(DriveFile file)
         Desktop::FolderRequest request;
         request.prompt = u"Tải vào đây"_s;
         request.message = u"Chọn thư mục trên máy để lưu thư mục "_s + file.name;
-        request.directory = m_localURL;
-        auto choosing = m_desktop->chooseFolder(request);
+        request.directory = localFolder();
+        auto choosing = m_desktop.chooseFolder(request);
         const std::optional<QString> folder = co_await choosing;
         if (!self || !folder)
             co_return;
         auto enqueuing = enqueueDownloads(QList<DriveFile>{file}, *folder);
         co_await enqueuing;
-        if (self && !samePath(m_localURL, *folder))
-            co_await navigateLocal(*folder);
+        if (self)
+            co_await showDownloadFolder(*folder);
         co_return;
     }
     Desktop::SaveRequest request;
@@ -268,34 +330,35 @@ QCoro::Task<> AppModel::downloadFile(DriveFile file)
     // The suggestion is the cleaned name: Drive names may hold "/".
     request.suggestedName = lastPathComponent(LocalNames::availableDestination(
         file.name, u"/"_s, none, [](const QString &) { return false; }));
-    request.directory = m_localURL;
-    auto choosing = m_desktop->chooseSaveLocation(request);
+    request.directory = localFolder();
+    auto choosing = m_desktop.chooseSaveLocation(request);
     const std::optional<QString> destination = co_await choosing;
     if (!self || !destination)
         co_return;
-    m_queue->append(Enqueue::download(file, *destination, currentCloudPath()));
-    setShowTransfers(true);
+    m_queue->append(Enqueue::download(file, *destination, cloudPath()));
+    emit showRequested();
     m_queue->startRuns();
 }
 
-QCoro::Task<> AppModel::acceptCloudDropFiles(QList<DriveFile> files)
+QCoro::Task<> Transfers::acceptCloudDropFiles(QList<DriveFile> files)
 {
-    if (!m_localURL) {
-        setError(u"Hãy chọn một thư mục trên máy trước khi kéo từ Google Drive về."_s);
+    const std::optional<QString> folder = localFolder();
+    if (!folder) {
+        emit failed(u"Hãy chọn một thư mục trên máy trước khi kéo từ Google Drive về."_s);
         co_return;
     }
-    if (files.size() == 1 && m_cloudSelection.contains(files.first().id)
-        && m_cloudSelection.size() >= 2) {
-        files.clear();
-        for (const DriveFile &file : std::as_const(m_cloudFiles)) {
-            if (m_cloudSelection.contains(file.id))
-                files.append(file);
-        }
+    if (files.size() == 1) {
+        const QString dragged = files.first().id;
+        QList<DriveFile> selected = cloudSelection();
+        const bool ofSelection = std::any_of(selected.cbegin(), selected.cend(),
+                                             [&](const DriveFile &f) { return f.id == dragged; });
+        if (ofSelection && selected.size() >= 2)
+            files = std::move(selected);
     }
-    co_await enqueueDownloads(files, *m_localURL);
+    co_await enqueueDownloads(files, *folder);
 }
 
-QCoro::Task<> AppModel::acceptDropItems(QList<DownloadDropItem> items)
+QCoro::Task<> Transfers::acceptDropItems(QList<DownloadDropItem> items)
 {
     QList<DriveFile> files;
     for (const DownloadDropItem &item : std::as_const(items)) {
@@ -316,30 +379,30 @@ QCoro::Task<> AppModel::acceptDropItems(QList<DownloadDropItem> items)
             continue;
         if (DriveLinks::parseDriveID(text)) {
             setLinkToDownload(text);
-            setCustomDownloadFolder(m_localURL);
+            setCustomDownloadFolder(localFolder());
             setShowLinkDownload(true);
             co_return;
         }
     }
-    setError(u"Không nhận diện được liên kết Google Drive từ mục đã kéo thả."_s);
+    emit failed(u"Không nhận diện được liên kết Google Drive từ mục đã kéo thả."_s);
 }
 
-QCoro::Task<> AppModel::downloadFromDriveID(QString id, std::optional<QString> destinationFolder)
+QCoro::Task<> Transfers::downloadFromDriveID(QString id, std::optional<QString> destinationFolder)
 {
-    const std::optional<QString> folder = destinationFolder ? destinationFolder : m_localURL;
+    const std::optional<QString> folder = destinationFolder ? destinationFolder : localFolder();
     if (!folder) {
-        setError(u"Hãy chọn một thư mục trên máy trước khi tải file từ liên kết."_s);
+        emit failed(u"Hãy chọn một thư mục trên máy trước khi tải file từ liên kết."_s);
         co_return;
     }
-    if (!m_connected) {
-        setError(u"Vui lòng kết nối tài khoản Google Drive trước khi tải file từ liên kết."_s);
+    if (!m_signedIn()) {
+        emit failed(u"Vui lòng kết nối tài khoản Google Drive trước khi tải file từ liên kết."_s);
         co_return;
     }
-    QPointer<AppModel> self(this);
-    setLoading(true);
+    QPointer<Transfers> self(this);
+    setBusy(true);
     StepOutcome<DriveFile> found;
     try {
-        auto looking = drive().file(id);
+        auto looking = m_drive.file(id);
         found.value = co_await looking;
     } catch (const Cancelled &) {
     } catch (const DriveAPIError &e) {
@@ -354,34 +417,33 @@ QCoro::Task<> AppModel::downloadFromDriveID(QString id, std::optional<QString> d
     if (!self)
         co_return;
     if (!found.done()) {
-        setLoading(false);
+        setBusy(false);
         if (found.failure)
-            setError(found.failure);
+            emit failed(*found.failure);
         co_return;
     }
     auto enqueuing = enqueueDownloads(QList<DriveFile>{*found.value}, *folder);
     co_await enqueuing;
     if (!self)
         co_return;
-    if (!samePath(m_localURL, *folder))
-        co_await navigateLocal(*folder);
+    co_await showDownloadFolder(*folder);
     if (self)
-        setLoading(false);
+        setBusy(false);
 }
 
-void AppModel::setLinkToDownload(QString link)
+void Transfers::setLinkToDownload(QString link)
 {
-    publish(m_linkToDownload, std::move(link), &AppModel::linkToDownloadChanged);
+    publish(this, m_linkToDownload, std::move(link), &Transfers::linkToDownloadChanged);
 }
 
-void AppModel::setCustomDownloadFolder(std::optional<QString> folder)
+void Transfers::setCustomDownloadFolder(std::optional<QString> folder)
 {
-    publish(m_customDownloadFolder, std::move(folder), &AppModel::customDownloadFolderChanged);
+    publish(this, m_customDownloadFolder, std::move(folder), &Transfers::customDownloadFolderChanged);
 }
 
-void AppModel::setShowLinkDownload(bool show)
+void Transfers::setShowLinkDownload(bool show)
 {
-    publish(m_showLinkDownload, show, &AppModel::showLinkDownloadChanged);
+    publish(this, m_showLinkDownload, show, &Transfers::showLinkDownloadChanged);
 }
 
 } // namespace Tarnwick

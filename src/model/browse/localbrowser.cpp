@@ -1,10 +1,11 @@
-#include "appmodel.h"
+#include "browse/localbrowser.h"
 
 #include "async/clock.h"
 #include "desktop.h"
 #include "browse/filterbyname.h"
 #include "futureresult.h"
 #include "browse/localfolderlisting.h"
+#include "publish.h"
 #include "stepoutcome.h"
 
 #include <QDir>
@@ -19,8 +20,8 @@ using namespace Qt::StringLiterals;
 
 namespace Tarnwick {
 
-const QString AppModel::localFolderKey = u"local-folder"_s;
-const QString AppModel::sortLocalKey = u"sort-local"_s;
+const QString LocalBrowser::localFolderKey = u"local-folder"_s;
+const QString LocalBrowser::sortLocalKey = u"sort-local"_s;
 
 namespace {
 
@@ -33,29 +34,40 @@ QString absoluteFolder(const QString &path)
 
 } // namespace
 
-void AppModel::setLocalSelection(QSet<QString> selection)
+LocalBrowser::LocalBrowser(Desktop &desktop, QObject *parent)
+    : QObject(parent)
+    , m_desktop(desktop)
 {
-    publish(m_localSelection, std::move(selection), &AppModel::localSelectionChanged);
+    const QByteArray stored = QSettings().value(sortLocalKey).toByteArray();
+    m_localSort = SortOption::fromJsonBytes(stored).value_or(SortOption{});
+    m_localPool.setMaxThreadCount(2);
 }
 
-void AppModel::setLocalSearch(QString search)
+LocalBrowser::~LocalBrowser() = default;
+
+void LocalBrowser::setLocalSelection(QSet<QString> selection)
 {
-    publish(m_localSearch, std::move(search), &AppModel::localSearchChanged);
+    publish(this, m_localSelection, std::move(selection), &LocalBrowser::localSelectionChanged);
 }
 
-void AppModel::setLocalSort(SortOption sort)
+void LocalBrowser::setLocalSearch(QString search)
+{
+    publish(this, m_localSearch, std::move(search), &LocalBrowser::localSearchChanged);
+}
+
+void LocalBrowser::setLocalSort(SortOption sort)
 {
     // Stored on every assignment, as the sort menu expects its choice to stick.
     QSettings().setValue(sortLocalKey, sort.toJsonBytes());
-    publish(m_localSort, std::move(sort), &AppModel::localSortChanged);
+    publish(this, m_localSort, std::move(sort), &LocalBrowser::localSortChanged);
 }
 
-QList<LocalFile> AppModel::visibleLocal() const
+QList<LocalFile> LocalBrowser::visibleLocal() const
 {
     return filterAndSortLocal(m_localFiles, m_localSearch, m_localSort);
 }
 
-QList<LocalFile> AppModel::filterAndSortLocal(const QList<LocalFile> &files, const QString &search,
+QList<LocalFile> LocalBrowser::filterAndSortLocal(const QList<LocalFile> &files, const QString &search,
                                               const SortOption &sort)
 {
     // A listing already comes in this order: sorting 100,000 names again costs as much as
@@ -69,7 +81,7 @@ QList<LocalFile> AppModel::filterAndSortLocal(const QList<LocalFile> &files, con
         [](const LocalFile &f) { return f.size; });
 }
 
-qint64 AppModel::localSelectedBytes() const
+qint64 LocalBrowser::localSelectedBytes() const
 {
     if (m_localSelection.isEmpty())
         return 0;
@@ -81,18 +93,28 @@ qint64 AppModel::localSelectedBytes() const
     return total;
 }
 
-QCoro::Task<> AppModel::navigateLocal(QString url)
+QStringList LocalBrowser::selectedLocalEntries(bool folders) const
+{
+    QStringList selected;
+    for (const LocalFile &file : m_localFiles) {
+        if (file.isFolder == folders && m_localSelection.contains(file.url))
+            selected.append(file.url);
+    }
+    return selected;
+}
+
+QCoro::Task<> LocalBrowser::navigateLocal(QString url)
 {
     const QString folder = absoluteFolder(url);
     const quint64 request = ++m_localListing;
-    QPointer<AppModel> self(this);
+    QPointer<LocalBrowser> self(this);
     auto reading = resultLater(QtConcurrent::run(&m_localPool, &LocalFolderListing::read, folder));
     LocalFolderListing listing = co_await reading;
     if (!self || request != m_localListing)
         co_return;
 
     if (listing.failure) {
-        setError(u"Không mở được thư mục: "_s + *listing.failure);
+        emit failed(u"Không mở được thư mục: "_s + *listing.failure);
         co_return;
     }
 
@@ -111,7 +133,7 @@ QCoro::Task<> AppModel::navigateLocal(QString url)
     QSettings().setValue(localFolderKey, folder);
 }
 
-QCoro::Task<> AppModel::navigateLocalThrottled(QString url)
+QCoro::Task<> LocalBrowser::navigateLocalThrottled(QString url)
 {
     const QDateTime now = Clock::current().now();
     if (m_lastLocalRefresh) {
@@ -124,25 +146,25 @@ QCoro::Task<> AppModel::navigateLocalThrottled(QString url)
     co_await navigateLocal(std::move(url));
 }
 
-QCoro::Task<> AppModel::chooseLocal()
+QCoro::Task<> LocalBrowser::chooseLocal()
 {
-    QPointer<AppModel> self(this);
+    QPointer<LocalBrowser> self(this);
     Desktop::FolderRequest request;
     request.prompt = u"Chọn thư mục"_s;
     request.message = u"Chọn thư mục anh muốn duyệt trong Tarnwick."_s;
     request.directory = m_localURL;
     // Awaited through a local: g++ 12 mishandles temporaries inside a co_await expression.
-    auto asking = m_desktop->chooseFolder(std::move(request));
+    auto asking = m_desktop.chooseFolder(std::move(request));
     const std::optional<QString> picked = co_await asking;
     if (!self || !picked)
         co_return;
     co_await navigateLocal(*picked);
 }
 
-QCoro::Task<> AppModel::trashLocalFiles(QList<LocalFile> files)
+QCoro::Task<> LocalBrowser::trashLocalFiles(QList<LocalFile> files)
 {
-    QPointer<AppModel> self(this);
-    Desktop *desktop = m_desktop;
+    QPointer<LocalBrowser> self(this);
+    Desktop *desktop = &m_desktop;
     int moved = 0;
     for (const LocalFile &file : files) {
         auto trashing = settle(desktop->moveToTrash(file.url));
@@ -152,11 +174,11 @@ QCoro::Task<> AppModel::trashLocalFiles(QList<LocalFile> files)
         if (!self)
             co_return;
         if (trashed.failure)
-            setError(u"Không thể chuyển vào thùng rác: "_s + *trashed.failure);
+            emit failed(u"Không thể chuyển vào thùng rác: "_s + *trashed.failure);
     }
     if (moved == 0)
         co_return;
-    setToastMessage(u"Đã chuyển "_s + QString::number(moved) + u" mục vào thùng rác"_s);
+    emit notice(u"Đã chuyển "_s + QString::number(moved) + u" mục vào thùng rác"_s);
     if (m_localURL)
         co_await navigateLocal(*m_localURL);
 }
