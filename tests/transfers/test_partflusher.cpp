@@ -1,6 +1,6 @@
 // The last step of downloads, on real files: a group is flushed before any of its files gets its
 // name, and a file whose flush fails keeps its part file while the rest of the group lands.
-// Flush failures come through the Flushes seam; everything else is the system's own calls.
+// Flush failures come through the Flush seam; everything else is the system's own calls.
 #include "drive/partflusher.h"
 
 #include "records/errors.h"
@@ -16,9 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <memory>
 #include <mutex>
-#include <unistd.h>
 #include <vector>
 
 using namespace Qt::StringLiterals;
