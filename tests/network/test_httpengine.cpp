@@ -4,6 +4,7 @@
 #include "async/async.h"
 #include "net/httpengine.h"
 #include "net/httpfilesink.h"
+#include "records/errors.h"
 #include "async/runsync.h"
 #include "net/tarnwicknetwork.h"
 #include "async/taskgroup.h"
@@ -11,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -287,6 +289,54 @@ TEST(HttpBodies, fileSinkKeepsTheOrderOfPiecesOfEverySize)
     QFile file(target);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_TRUE(file.readAll() == Pattern::instance().bytes(0, offset));
+}
+
+// The disk reports a lost write-back once, to the one wait that sees it; a flush of the file
+// afterwards would report nothing. The sink fails there and keeps only the bytes written before,
+// so that neither a resume nor the final flush builds on bytes that never reached the disk.
+TEST(HttpBodies, fileSinkThatLosesAWriteBackFailsAndKeepsOnlyWhatWasWrittenBefore)
+{
+    QTemporaryDir dir;
+    const qint64 piece = 1 << 20;
+    for (int failing : {1, 2}) {
+        const QString target = dir.filePath(u"body-%1.bin"_s.arg(failing));
+        int waits = 0;
+        qint64 kept = -1;
+        HttpFileSink::waitWritten = [&](int, qint64 from, qint64 size) {
+            if (++waits < failing)
+                return 0;
+            kept = from;
+            (void)size;
+            return EIO;
+        };
+        const auto restore = qScopeGuard([] { HttpFileSink::waitWritten = nullptr; });
+        HttpFileSink sink(target, HttpFileSink::Mode::Truncate);
+        qint64 offset = 0;
+        int code = 0;
+        for (; offset < 8 * HttpFileSink::writeBehind && code == 0; offset += piece) {
+            const QByteArray bytes = Pattern::instance().bytes(offset, piece);
+            try {
+                sink.write(bytes.constData(), piece);
+            } catch (const SystemError &e) {
+                code = e.code();
+            }
+        }
+        EXPECT_EQ(code, EIO);
+        EXPECT_EQ(waits, failing);
+        ASSERT_GE(kept, 0);
+        EXPECT_EQ(kept, (failing - 1) * HttpFileSink::writeBehind);
+        // Nothing more goes in.
+        const QByteArray more = Pattern::instance().bytes(offset, piece);
+        EXPECT_THROW(sink.write(more.constData(), piece), SystemError);
+        try {
+            sink.finish();
+        } catch (const SystemError &) {
+        }
+        QFile file(target);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.size(), kept);
+        EXPECT_TRUE(file.readAll() == Pattern::instance().bytes(0, kept));
+    }
 }
 
 TEST(HttpBodies, largeDownloadGoesToDiskAndLeavesThePageCacheAsItComes)

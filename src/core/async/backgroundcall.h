@@ -90,13 +90,13 @@ template<typename T> QCoro::Task<T> runInBackground(std::function<T()> work)
     return Detail::runOffMain<T, false>(std::move(work));
 }
 
-// Like runInBackground, for short disk jobs that come by the thousand (the last step of each of a
-// tree's small downloads). One thread takes them in batches: a job queued while it works, or in
-// the short pause after each batch, joins the next batch instead of waking it, and a batch
-// resumes its coroutines with one event. A job may wait that pause (half a millisecond) to start;
-// the jobs of a large batch run in up to four groups at once, in no set order. `first`, which
-// must not throw, runs for every job of a group before any job's work: a download sets its file
-// on its way to the disk there, so the disk takes the whole group at once.
+// Like runInBackground, for short disk jobs that come by the thousand. One thread takes them in
+// batches: a job queued while it works, or in the short pause after each batch, joins the next
+// batch instead of waking it, and a batch resumes its coroutines with one event. A job may wait
+// that pause (half a millisecond) to start; the jobs of a large batch run in up to four groups at
+// once, in no set order. `first`, which must not throw, runs for every job of a group before any
+// job's work: a job can start its file's writes there, so the disk takes the whole group at once.
+// (Downloads' last step has a flusher of its own, PartFlusher.)
 template<typename T>
 QCoro::Task<T> runBatched(std::function<T()> work, std::function<void()> first = {})
 {

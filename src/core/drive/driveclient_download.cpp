@@ -3,11 +3,11 @@
 
 #include "async/async.h"
 #include "async/backgroundcall.h"
+#include "drive/partflusher.h"
 #include "net/httpfilesink.h"
 #include "records/contentrange.h"
 #include "records/partialdownload.h"
 #include "records/localnames.h"
-#include "records/writefully.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -217,102 +217,6 @@ void flushPart(const QString &part)
     ::close(fd);
 }
 
-// Background thread: opens the complete part file and starts writing it to disk without waiting.
-// Started for every file of a batch before the first flush, the writes of the batch go to the
-// disk together and a journalling file system commits them in one go.
-int startWriting(const QString &part)
-{
-    const int fd = ::open(QFile::encodeName(part).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd >= 0)
-        ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
-    return fd;
-}
-
-// Background thread: makes the complete part file durable and puts it in place in one step. `fd`
-// is the part file from startWriting(); the file is opened here when that failed. A part file
-// written from memory has no stamp yet (`stamped` false): it gets `stamp` only when the rename
-// fails, so that the next try finds it complete and puts it in place without a request.
-void moveIntoPlace(const QString &part, const QString &destination, int fd, bool stamped = true,
-                   const QString &stamp = {})
-{
-    // Both names are taken in one folder opened once: the part file sits beside its destination.
-    const FolderHandle folder(QFileInfo(destination).absolutePath());
-    if (folder.fd() < 0) {
-        const int err = errno;
-        if (fd >= 0)
-            ::close(fd);
-        throw SystemError::fromErrno(err);
-    }
-    const QByteArray from = encodedName(part);
-    if (fd < 0)
-        fd = ::openat(folder.fd(), from.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0)
-        throw SystemError::fromErrno(errno);
-    // Without the flush a crash soon after the rename could leave a destination with holes.
-    if (::fsync(fd) != 0 ||
-        ::renameat(folder.fd(), from.constData(), folder.fd(),
-                   encodedName(destination).constData()) != 0) {
-        const int err = errno;
-        if (!stamped)
-            PartialDownload::mark(fd, stamp);
-        ::close(fd);
-        throw SystemError::fromErrno(err);
-    }
-    // Removed after the rename, so a failed rename leaves a part file that still resumes.
-    if (stamped)
-        ::fremovexattr(fd, PartialDownload::attributeName);
-    ::close(fd);
-}
-
-// A small file that arrived in memory, on its way to its place.
-struct MemoryPart
-{
-    QString part;
-    QString destination;
-    QString stamp;
-    QByteArray bytes;
-    int fd = -1;
-    std::exception_ptr failure;
-};
-
-// Background thread: writes the bytes into a new part file and starts writing it to disk, like
-// startWriting(). A failure is kept for finishWriting(), with no part file left behind.
-void startWritingBytes(MemoryPart &m) noexcept
-{
-    const QByteArray path = QFile::encodeName(m.part);
-    try {
-        // A fresh file, never one that a link put there.
-        ::unlink(path.constData());
-        const int flags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW;
-        m.fd = ::open(path.constData(), flags, 0644);
-        if (m.fd < 0 && errno == ENOENT) {
-            makeParentFolders(m.part);
-            m.fd = ::open(path.constData(), flags, 0644);
-        }
-        if (m.fd < 0)
-            throw TarnwickError(u"Không ghi được file vào thư mục đích."_s);
-        if (const int err = writeFully(m.fd, m.bytes.constData(), m.bytes.size()))
-            throw SystemError::fromErrno(err);
-        ::sync_file_range(m.fd, 0, 0, SYNC_FILE_RANGE_WRITE);
-    } catch (...) {
-        m.failure = std::current_exception();
-        if (m.fd >= 0) {
-            ::close(m.fd);
-            m.fd = -1;
-            ::unlink(path.constData());
-        }
-    }
-    m.bytes = QByteArray();
-}
-
-// Background thread: puts the part file written from memory in place.
-void finishWriting(MemoryPart &m)
-{
-    if (m.failure)
-        std::rethrow_exception(m.failure);
-    moveIntoPlace(m.part, m.destination, m.fd, false, m.stamp);
-}
-
 } // namespace
 
 QCoro::Task<> DriveClient::download(DriveFile file, QString destination, Progress progress,
@@ -361,20 +265,14 @@ QCoro::Task<DriveClient::DownloadedPart> DriveClient::downloadPart(DriveFile fil
 
 QCoro::Task<> DriveClient::putInPlace(QString destination, DownloadedPart filled)
 {
-    const QString part = LocalNames::partPath(destination);
-    if (filled.bytes) {
-        auto memory = std::make_shared<MemoryPart>(
-            MemoryPart{part, destination, filled.stamp, std::move(*filled.bytes)});
-        auto writing = runBatched<void>([memory] { finishWriting(*memory); },
-                                        [memory] { startWritingBytes(*memory); });
-        co_await writing;
-        co_return;
-    }
-    // Named first: g++ 12 destroys a lambda temporary inside a co_await expression twice.
-    auto fd = std::make_shared<int>(-1);
-    auto moving = runBatched<void>([part, destination, fd] { moveIntoPlace(part, destination, *fd); },
-                                   [part, fd] { *fd = startWriting(part); });
-    co_await moving;
+    PartFlusher::Finished file;
+    file.part = LocalNames::partPath(destination);
+    file.destination = std::move(destination);
+    file.stamp = std::move(filled.stamp);
+    file.bytes = std::move(filled.bytes);
+    // Named first: g++ 12 destroys a temporary inside a co_await expression twice.
+    auto placing = PartFlusher::place(std::move(file));
+    co_await placing;
 }
 
 QCoro::Task<DriveClient::DownloadedPart> DriveClient::fillPart(DriveFile file, QString part,

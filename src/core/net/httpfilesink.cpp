@@ -125,9 +125,21 @@ void HttpFileSink::writeBack()
     const qint64 upTo = m_started - 2 * writeBehind;
     if (upTo - m_released < writeBehind)
         return;
-    ::sync_file_range(m_fd, m_released, upTo - m_released,
-                      SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
-                          SYNC_FILE_RANGE_WAIT_AFTER);
+    const int waited = waitWritten ? waitWritten(m_fd, m_released, upTo - m_released)
+                       : ::sync_file_range(m_fd, m_released, upTo - m_released,
+                                           SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                                               SYNC_FILE_RANGE_WAIT_AFTER) == 0
+                           ? 0
+                           : errno;
+    if (waited != 0 && waited != EINVAL && waited != ESPIPE && waited != ENOSYS) {
+        // The disk lost bytes after the last wait, and says so once: a later flush of the file
+        // would report nothing. The file is cut back to what was written before, so that a resume
+        // continues from bytes that are on the disk, and the request fails.
+        ::ftruncate(m_fd, off_t(m_released));
+        m_end = m_started = m_released;
+        m_failedErrno = waited;
+        throw SystemError::fromErrno(waited);
+    }
     ::posix_fadvise(m_fd, m_released, upTo - m_released, POSIX_FADV_DONTNEED);
     m_released = upTo;
 }

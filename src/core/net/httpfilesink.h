@@ -4,13 +4,16 @@
 
 #include <QString>
 
+#include <functional>
+
 namespace Tarnwick {
 
 // Streams a response body into a file, gathering the network's small pieces into up to 1 MiB
 // before each write(); a large piece arriving with nothing gathered is written as it is. Written bytes go to disk as they come (write-back is started every
 // writeBehind bytes) and leave the page cache once on disk, so a large download neither evicts
 // what the desktop has cached nor leaves gigabytes to flush at the end. A write failure (disk
-// full) aborts the request with SystemError carrying the system's text. finish() writes what is
+// full, or a write-back the disk lost) aborts the request with SystemError carrying the system's
+// text. finish() writes what is
 // gathered and closes the file; cancelled and failed requests keep every byte that arrived.
 class HttpFileSink final : public HttpSink
 {
@@ -42,6 +45,10 @@ public:
     qint64 received() const { return m_received; }
     // The open file, until finish().
     int descriptor() const { return m_fd; }
+
+    // Waits until the file's bytes [from, from + size) are written and reports a write-back
+    // failure of the file: 0 or an errno. Empty: sync_file_range(). Tests put in one that fails.
+    static inline std::function<int(int fd, qint64 from, qint64 size)> waitWritten;
 
 private:
     void flush();
