@@ -111,13 +111,7 @@ private:
                 for (const Job &job : batch)
                     resumes.push_back(job.resume);
                 batch.clear();
-                QMetaObject::invokeMethod(
-                    QCoreApplication::instance(),
-                    [resumes = std::move(resumes)] {
-                        for (std::coroutine_handle<> resume : resumes)
-                            resume.resume();
-                    },
-                    Qt::QueuedConnection);
+                resumeOnMainThread(std::move(resumes));
                 std::this_thread::sleep_for(pause);
                 lock.lock();
             }
@@ -141,6 +135,17 @@ void startBatched(std::function<void()> first, std::function<void()> job,
     // Never destroyed, like the pool: a job may still be ending when the process exits.
     static BatchThread *thread = new BatchThread;
     thread->queue(std::move(first), std::move(job), resume);
+}
+
+void resumeOnMainThread(std::vector<std::coroutine_handle<>> resumes)
+{
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [resumes = std::move(resumes)] {
+            for (std::coroutine_handle<> resume : resumes)
+                resume.resume();
+        },
+        Qt::QueuedConnection);
 }
 
 } // namespace Tarnwick::Detail

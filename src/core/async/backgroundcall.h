@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <type_traits>
+#include <vector>
 
 namespace Tarnwick {
 
@@ -21,6 +22,8 @@ void startInBackground(std::function<void()> job);
 // (may be empty, must not throw) runs before the first job of the batch does.
 void startBatched(std::function<void()> first, std::function<void()> job,
                   std::coroutine_handle<> resume);
+// From any thread: resumes the coroutines on the main thread, in order, with one event.
+void resumeOnMainThread(std::vector<std::coroutine_handle<>> resumes);
 
 template<typename T> struct BackgroundState
 {

@@ -1,10 +1,10 @@
 #include "drive/partflusher.h"
 
+#include "async/backgroundcall.h"
 #include "records/errors.h"
 #include "records/partialdownload.h"
 #include "records/writefully.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QThreadPool>
@@ -279,13 +279,7 @@ private:
                     m_open -= group.size();
                 }
                 m_room.notify_all();
-                QMetaObject::invokeMethod(
-                    QCoreApplication::instance(),
-                    [resumes = std::move(resumes)] {
-                        for (std::coroutine_handle<> resume : resumes)
-                            resume.resume();
-                    },
-                    Qt::QueuedConnection);
+                Detail::resumeOnMainThread(std::move(resumes));
                 std::this_thread::sleep_for(pause);
                 lock.lock();
             }
