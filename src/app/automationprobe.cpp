@@ -61,25 +61,6 @@ QString plain(const QString &text, Qt::TextFormat format)
     return text;
 }
 
-const char *stateName(TransferState state)
-{
-    switch (state) {
-    case TransferState::Waiting:
-        return "waiting";
-    case TransferState::Working:
-        return "working";
-    case TransferState::Paused:
-        return "paused";
-    case TransferState::Done:
-        return "done";
-    case TransferState::Failed:
-        return "failed";
-    case TransferState::Cancelled:
-        return "cancelled";
-    }
-    return "";
-}
-
 const char *buttonName(QueueTexts::RowButton::Kind kind)
 {
     switch (kind) {
@@ -417,7 +398,7 @@ QJsonObject AutomationProbe::answer(const QJsonObject &request)
                 list.append(QJsonObject{
                     {"name"_L1, t.name},
                     {"upload"_L1, t.isUpload()},
-                    {"state"_L1, QString::fromLatin1(stateName(t.state))},
+                    {"state"_L1, QString::fromLatin1(stateKey(t.state))},
                     {"done"_L1, double(t.done)},
                     {"total"_L1, double(t.total)},
                     {"detail"_L1, t.detail},

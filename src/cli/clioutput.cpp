@@ -39,25 +39,6 @@ QString fitted(const QString &text, int width)
     return text.size() <= width ? text : text.left(width - 1) + u'…';
 }
 
-QString stateName(TransferState state)
-{
-    switch (state) {
-    case TransferState::Waiting:
-        return u"waiting"_s;
-    case TransferState::Working:
-        return u"started"_s;
-    case TransferState::Paused:
-        return u"paused"_s;
-    case TransferState::Done:
-        return u"done"_s;
-    case TransferState::Failed:
-        return u"failed"_s;
-    case TransferState::Cancelled:
-        return u"cancelled"_s;
-    }
-    return {};
-}
-
 QString remaining(qint64 done, qint64 total, double speed)
 {
     return speed > 0 && total > done ? formatRemainingTime(double(total - done) / speed) : QString();
@@ -162,7 +143,10 @@ void Output::transferChanged(int row)
         QJsonObject fields = describe(t);
         if (t.state == TransferState::Failed)
             fields.insert(u"message"_s, t.detail);
-        event(stateName(t.state), fields);
+        // A run starting is announced as "started"; every other change by the state's key.
+        event(t.state == TransferState::Working ? u"started"_s
+                                                : QString::fromLatin1(stateKey(t.state)),
+              fields);
         const QString name = DisplayText::shown(t.name);
         switch (t.state) {
         case TransferState::Working:

@@ -31,6 +31,25 @@ bool isFinished(TransferState state)
            || state == TransferState::Cancelled;
 }
 
+const char *stateKey(TransferState state)
+{
+    switch (state) {
+    case TransferState::Waiting:
+        return "waiting";
+    case TransferState::Working:
+        return "working";
+    case TransferState::Paused:
+        return "paused";
+    case TransferState::Done:
+        return "done";
+    case TransferState::Failed:
+        return "failed";
+    case TransferState::Cancelled:
+        return "cancelled";
+    }
+    return "";
+}
+
 int FileInFlight::percentage() const
 {
     return total <= 0 ? 0 : clampedPercent(double(done) / double(total));

@@ -15,6 +15,9 @@ namespace Tarnwick {
 enum class TransferState { Waiting, Working, Paused, Done, Failed, Cancelled };
 
 bool isFinished(TransferState state);
+// The state's stable key for scripts: "waiting", "working", "paused", "done", "failed",
+// "cancelled".
+const char *stateKey(TransferState state);
 
 // The last component of a local path, trailing slashes ignored ("/" stays "/").
 QString lastPathComponent(const QString &path);
