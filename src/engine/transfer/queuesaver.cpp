@@ -49,14 +49,20 @@ void QueueSaver::saveNow()
         TransferStore::save(m_snapshot());
 }
 
+QCoro::Task<> QueueSaver::writeSnapshot()
+{
+    // Numbered here, on the main thread, so a later save (also saveNow) always wins; it holds
+    // the same changes and more.
+    const quint64 sequence = TransferStore::nextSequence();
+    return runInBackground<void>(
+        [saved = m_snapshot(), sequence] { TransferStore::save(saved, sequence); });
+}
+
 QCoro::Task<> QueueSaver::saveWritten()
 {
     if (!m_writable)
         co_return;
-    // A later save that wins over this one holds the same changes and more.
-    const quint64 sequence = TransferStore::nextSequence();
-    auto saving = runInBackground<void>(
-        [saved = m_snapshot(), sequence] { TransferStore::save(saved, sequence); });
+    auto saving = writeSnapshot();
     co_await saving;
 }
 
@@ -77,10 +83,7 @@ QCoro::Task<> QueueSaver::backgroundSaves()
     QPointer<QueueSaver> self(this);
     do {
         m_backgroundAgain = false;
-        // Numbered here, on the main thread, so a later save (also saveNow) always wins.
-        const quint64 sequence = TransferStore::nextSequence();
-        auto saving = runInBackground<void>(
-            [saved = m_snapshot(), sequence] { TransferStore::save(saved, sequence); });
+        auto saving = writeSnapshot();
         co_await saving;
         if (!self)
             co_return;

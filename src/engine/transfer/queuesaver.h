@@ -49,6 +49,8 @@ public:
 private:
     QCoro::Task<> delayedSave(std::stop_token stop);
     QCoro::Task<> backgroundSaves();
+    // Takes the snapshot now and writes it off the main thread.
+    QCoro::Task<> writeSnapshot();
 
     Snapshot m_snapshot;
     bool m_writable = true;
