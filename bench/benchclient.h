@@ -105,13 +105,12 @@ inline void waitForAll(AppModel &model)
             if (finished())
                 loop.quit();
         });
-        // A run ends after its last change was announced.
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        // A run ends after its last change was announced: its end is a signal of its own. (A
+        // poll here used to add up to its period to every timed run.)
+        QObject::connect(&queue, &TransferQueue::allRunsEnded, &loop, [&] {
             if (finished())
                 loop.quit();
         });
-        poll.start(20);
         loop.exec();
     }
     for (const Transfer &t : queue.transfers()) {
