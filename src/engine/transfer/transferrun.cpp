@@ -26,18 +26,25 @@ namespace Tarnwick {
 
 namespace {
 
-// Creates folder and the folders above it; throws the system's reason when it cannot.
-void makeFolder(const QString &folder)
+// Creates folder and the folders above it; throws the system's reason when it cannot. True when
+// this call made the folder itself, so that nothing is in it yet.
+bool makeFolder(const QString &folder)
 {
-    if (QFileInfo(folder).isDir())
-        return;
+    const QByteArray path = QFile::encodeName(folder);
+    if (::mkdir(path.constData(), 0777) == 0)
+        return true;
+    const int failed = errno;
+    if (failed == EEXIST && QFileInfo(folder).isDir())
+        return false;
     if (!QDir().mkpath(folder)) {
         // mkpath hides errno; one mkdir of the last level gives the system's own text.
-        if (::mkdir(QFile::encodeName(folder).constData(), 0777) != 0 && errno != EEXIST)
+        if (::mkdir(path.constData(), 0777) != 0 && errno != EEXIST)
             throw SystemError::fromErrno(errno);
         if (!QFileInfo(folder).isDir())
             throw SystemError::fromErrno(ENOTDIR);
     }
+    // A folder whose parent was missing did not exist either.
+    return failed == ENOENT;
 }
 
 // Where each file of a download stands on disk before its run moves it.
@@ -56,14 +63,18 @@ std::vector<OnDisk> lookAtDestinations(const QList<RemoteItem> &items,
 {
     std::vector<OnDisk> found(size_t(items.size()));
     QString made;
+    bool madeEmpty = false;
     for (qsizetype i = 0; i < items.size(); ++i) {
         const RemoteItem &item = items[i];
         // Files come folder by folder: each folder is looked at once.
         const QString folder = QFileInfo(item.destination).path();
         if (folder != made) {
-            makeFolder(folder);
+            madeEmpty = makeFolder(folder);
             made = folder;
         }
+        // A folder made just now holds neither a finished file nor a part file.
+        if (madeEmpty)
+            continue;
         const qint64 bytes = item.file.bytes();
         struct stat info;
         OnDisk &here = found[size_t(i)];
