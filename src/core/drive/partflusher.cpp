@@ -205,16 +205,17 @@ void placeGroup(std::span<Finished *const> group, const Flush &flush)
 
 namespace {
 
-// The threads behind place(): a few write each file as it comes, one flushes and renames what is
+// The threads behind place(): one writes each file as it comes, one flushes and renames what is
 // written in groups. A file written while a group flushes, or in the short pause after it, joins
-// the next group; a group resumes its coroutines with one event.
+// the next group; a group resumes its coroutines with one event. A second writer made downloads
+// slower, not faster: two threads making files in one folder spin on its lock.
 class Flusher final
 {
 public:
     Flusher()
         : m_thread([this] { run(); })
     {
-        m_writers.setMaxThreadCount(2);
+        m_writers.setMaxThreadCount(1);
         m_writers.setExpiryTimeout(30000);
         m_thread.detach();
     }
