@@ -111,6 +111,53 @@ TEST_F(LocalPane, NamesWithDigitsAndCaseSortLikeAFileBrowser)
               (QStringList{u"Ảnh.png"_s, u"file1.txt"_s, u"File2.txt"_s, u"file10.txt"_s}));
 }
 
+TEST_F(LocalPane, ABigFolderListedOnTwoThreadsKeepsEveryEntryInOrder)
+{
+    // Enough entries to be looked at in two halves, with folders, links and hidden entries in
+    // both, and sizes that tell each file from its neighbours.
+    constexpr int count = 4800;
+    QStringList expected;
+    qsizetype folders = 0;
+    for (int i = 0; i < count; ++i) {
+        const QString name = u"mục %1"_s.arg(count - i);
+        if (i % 1000 == 7) {
+            ASSERT_TRUE(QDir(root).mkdir(name));
+            ++folders;
+        } else if (i % 1000 == 8) {
+            ASSERT_TRUE(QFile::link(root + u"/mục 1"_s, root + u'/' + name));
+            continue;
+        } else if (i % 1000 == 9) {
+            writeFile(root + u"/."_s + name, "hidden");
+            continue;
+        } else {
+            writeFile(root + u'/' + name, QByteArray(i % 50, 'x'));
+        }
+        expected.append(name);
+    }
+    const LocalFolderListing listing = LocalFolderListing::read(root);
+    ASSERT_FALSE(listing.failure.has_value());
+    ASSERT_EQ(listing.files.size(), expected.size());
+    // Folders first, then by name with numbers by value: the same order one sort of the same
+    // files gives.
+    const QList<LocalFile> sorted = LocalFolderListing::order.sorted(
+        listing.files, [](const LocalFile &f) { return f.name(); },
+        [](const LocalFile &f) { return f.isFolder; },
+        [](const LocalFile &f) { return f.modifiedSort(); },
+        [](const LocalFile &f) { return f.size; });
+    EXPECT_EQ(names(listing.files), names(sorted));
+    EXPECT_TRUE(listing.files.first().isFolder);
+    EXPECT_EQ(listing.files.at(folders).name(), u"mục 1"_s);
+    for (const LocalFile &file : listing.files) {
+        const int i = count - file.name().mid(4).toInt();
+        EXPECT_EQ(file.isFolder, i % 1000 == 7) << qPrintable(file.name());
+        EXPECT_EQ(file.size, file.isFolder ? 0 : i % 50) << qPrintable(file.name());
+    }
+    QStringList listed = names(listing.files);
+    listed.sort();
+    expected.sort();
+    EXPECT_EQ(listed, expected);
+}
+
 TEST_F(LocalPane, ReadingSomethingThatIsNotAFolderFailsWithTheSystemText)
 {
     const QString file = writeFile(root + u"/plain"_s, "x");

@@ -1,5 +1,7 @@
 #include "records/sortoption.h"
 
+#include <limits>
+
 #include <QJsonDocument>
 #include <QLocale>
 
@@ -116,6 +118,18 @@ std::optional<SortOption> SortOption::fromJsonBytes(const QByteArray &bytes)
     if (error.error != QJsonParseError::NoError || !doc.isObject())
         return std::nullopt;
     return fromJson(doc.object());
+}
+
+SortOption::Row SortOption::row(const QString &name, bool folder, const QDateTime &modified,
+                                qint64 size) const
+{
+    const NameCollator &collator = NameCollator::forThisThread();
+    return Row{collator.sortKey(name),
+               key == Key::Kind ? std::optional(collator.sortKey(kind(name, folder)))
+                                : std::nullopt,
+               modified.isValid() ? modified.toMSecsSinceEpoch()
+                                  : std::numeric_limits<qint64>::min(),
+               size, folder};
 }
 
 QList<qsizetype> SortOption::order(const QList<Row> &rows) const

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "records/twohalves.h"
+
 #include <QCollator>
 #include <QDateTime>
 #include <QJsonObject>
@@ -8,7 +10,6 @@
 
 #include <algorithm>
 #include <numeric>
-#include <future>
 #include <optional>
 
 namespace Tarnwick {
@@ -61,8 +62,8 @@ struct SortOption
     QList<T> sorted(const QList<T> &items, NameFn name, FolderFn isFolder, ModifiedFn modified,
                     SizeFn size) const;
 
-private:
-    static constexpr qsizetype parallelFrom = 5000;
+    // The same in two steps, for a caller that makes its items on several threads: a row for
+    // each item, made on any thread, then the order of the rows' indexes.
     struct Row
     {
         QCollatorSortKey name;
@@ -71,7 +72,11 @@ private:
         qint64 size;
         bool folder;
     };
+    Row row(const QString &name, bool folder, const QDateTime &modified, qint64 size) const;
     QList<qsizetype> order(const QList<Row> &rows) const;
+
+private:
+    static constexpr qsizetype parallelFrom = 5000;
 };
 
 template<class T, class NameFn, class FolderFn, class ModifiedFn, class SizeFn>
@@ -79,32 +84,16 @@ QList<T> SortOption::sorted(const QList<T> &items, NameFn name, FolderFn isFolde
                             ModifiedFn modified, SizeFn size) const
 {
     const auto build = [&](qsizetype from, qsizetype to) {
-        const NameCollator &collator = NameCollator::forThisThread();
         QList<Row> rows;
         rows.reserve(to - from);
         for (qsizetype i = from; i < to; ++i) {
             const T &item = items.at(i);
-            const QString n = name(item);
-            const bool folder = isFolder(item);
-            const QDateTime m = modified(item);
-            rows.append(Row{collator.sortKey(n),
-                            key == Key::Kind ? std::optional(collator.sortKey(kind(n, folder)))
-                                             : std::nullopt,
-                            m.isValid() ? m.toMSecsSinceEpoch() : std::numeric_limits<qint64>::min(),
-                            qint64(size(item)), folder});
+            rows.append(row(name(item), isFolder(item), modified(item), qint64(size(item))));
         }
         return rows;
     };
     // A collation key is the costly part: a big folder's keys are made on two threads.
-    const qsizetype count = items.size();
-    QList<Row> rows;
-    if (count >= parallelFrom) {
-        auto second = std::async(std::launch::async, build, count / 2, count);
-        rows = build(0, count / 2);
-        rows.append(second.get());
-    } else {
-        rows = build(0, count);
-    }
+    const QList<Row> rows = inTwoHalves(items.size(), parallelFrom, build);
     QList<T> result;
     result.reserve(items.size());
     for (qsizetype i : order(rows))
