@@ -4,7 +4,9 @@
 //   tarnwick-bench-local FOLDER ROUNDS   opens the window (offscreen), then ROUNDS times lists
 //                                        FOLDER from a folder of its own and waits until the
 //                                        pane shows every entry; one line per round:
-//                                        "RESULT listed_ms=… entries=…"
+//                                        "RESULT listed_ms=… entries=…". With
+//                                        TARNWICK_BENCH_SCREENSHOT=FILE.png the window is saved
+//                                        there at the end.
 #include "appmodel.h"
 #include "browse/localbrowser.h"
 #include "async/async.h"
@@ -70,6 +72,11 @@ int main(int argc, char **argv)
         }
         std::printf("RESULT listed_ms=%lld entries=%d\n", timer.elapsed(), expected);
         std::fflush(stdout);
+    }
+    if (const QString shot = qEnvironmentVariable("TARNWICK_BENCH_SCREENSHOT"); !shot.isEmpty()) {
+        // The layout the last texts asked for comes with the next events.
+        QCoreApplication::processEvents();
+        window.grab().save(shot);
     }
     return 0;
 }
