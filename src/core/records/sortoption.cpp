@@ -1,5 +1,6 @@
 #include "records/sortoption.h"
 
+#include <future>
 #include <limits>
 
 #include <QJsonDocument>
@@ -137,7 +138,7 @@ QList<qsizetype> SortOption::order(const QList<Row> &rows) const
     QList<qsizetype> idx(rows.size());
     std::iota(idx.begin(), idx.end(), 0);
     auto three = [](auto x, auto y) { return x < y ? -1 : (y < x ? 1 : 0); };
-    std::stable_sort(idx.begin(), idx.end(), [&](qsizetype ia, qsizetype ib) {
+    const auto before = [&](qsizetype ia, qsizetype ib) {
         const Row &a = rows.at(ia);
         const Row &b = rows.at(ib);
         if (foldersFirst && a.folder != b.folder)
@@ -152,7 +153,19 @@ QList<qsizetype> SortOption::order(const QList<Row> &rows) const
         if (r != 0)
             return ascending ? r < 0 : r > 0;
         return a.name.compare(b.name) < 0;
-    });
+    };
+    // A big list is sorted in two halves side by side, then merged; both steps are stable, so
+    // the order is the one a single stable sort gives.
+    if (idx.size() < parallelFrom) {
+        std::stable_sort(idx.begin(), idx.end(), before);
+        return idx;
+    }
+    const auto middle = idx.begin() + idx.size() / 2;
+    auto second = std::async(std::launch::async,
+                             [&] { std::stable_sort(middle, idx.end(), before); });
+    std::stable_sort(idx.begin(), middle, before);
+    second.get();
+    std::inplace_merge(idx.begin(), middle, idx.end(), before);
     return idx;
 }
 
