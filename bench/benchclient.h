@@ -101,12 +101,9 @@ inline void waitForAll(AppModel &model)
     };
     if (!finished()) {
         QEventLoop loop;
-        QObject::connect(&queue, &TransferQueue::transfersChanged, &loop, [&] {
-            if (finished())
-                loop.quit();
-        });
-        // A run ends after its last change was announced: its end is a signal of its own. (A
-        // poll here used to add up to its period to every timed run.)
+        // Nothing is finished while a run is left, and the last run's end is a signal of its
+        // own: one look then, not one per change of a transfer, nor a poll that added up to its
+        // period to every timed run.
         QObject::connect(&queue, &TransferQueue::allRunsEnded, &loop, [&] {
             if (finished())
                 loop.quit();

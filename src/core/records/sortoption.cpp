@@ -1,6 +1,5 @@
 #include "records/sortoption.h"
 
-#include <future>
 #include <limits>
 
 #include <QJsonDocument>
@@ -160,12 +159,11 @@ QList<qsizetype> SortOption::order(const QList<Row> &rows) const
         std::stable_sort(idx.begin(), idx.end(), before);
         return idx;
     }
-    const auto middle = idx.begin() + idx.size() / 2;
-    auto second = std::async(std::launch::async,
-                             [&] { std::stable_sort(middle, idx.end(), before); });
-    std::stable_sort(idx.begin(), middle, before);
-    second.get();
-    std::inplace_merge(idx.begin(), middle, idx.end(), before);
+    const auto first = idx.begin();
+    onBothHalves(idx.size(), [&](qsizetype from, qsizetype to) {
+        std::stable_sort(first + from, first + to, before);
+    });
+    std::inplace_merge(first, first + idx.size() / 2, idx.end(), before);
     return idx;
 }
 

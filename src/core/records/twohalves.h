@@ -6,9 +6,18 @@
 
 namespace Tarnwick {
 
+// job(from, to) on both halves of [0, count) at once, the second half on a thread of its own.
+template<class Job>
+void onBothHalves(qsizetype count, Job job)
+{
+    auto second = std::async(std::launch::async, job, count / 2, count);
+    job(0, count / 2);
+    second.get();
+}
+
 // build(from, to) over [0, count), split in two halves on two threads once count reaches
-// `parallelFrom`: the second half runs on a thread of its own, and its result is appended to the
-// first's, so the whole comes out in order. Below that size a thread costs more than it saves.
+// `parallelFrom`; the second half's result is appended to the first's, so the whole comes out in
+// order. Below that size a thread costs more than it saves.
 template<class Build>
 auto inTwoHalves(qsizetype count, qsizetype parallelFrom, Build build) -> decltype(build(0, 0))
 {
